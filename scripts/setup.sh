@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the tool set needs to build, test and run.
+# Idempotent: asks apt only for what is missing.
+set -euo pipefail
+PKGS=(
+  cmake ninja-build g++ clang llvm libclang-rt-14-dev pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
+  libmp3lame-dev lame
+  qt6-base-dev fonts-wqy-zenhei xvfb xauth
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  SUDO=()
+  [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
+  "${SUDO[@]}" apt-get update -q
+  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

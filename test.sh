@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The whole test suite: set-up, the release build with every test, the
+# sanitizer build with the unit tests and a bounded run of each fuzz target,
+# and the ThreadSanitizer build with the threaded tests.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+jobs=$(nproc)
+
+echo "== release build and all tests"
+scripts/build.sh release
+ctest --test-dir build --output-on-failure -j "$jobs" -LE fuzz
+
+echo "== AddressSanitizer/UBSan build: unit tests and fuzz targets"
+scripts/build.sh san
+ctest --test-dir build-san --output-on-failure -j "$jobs" -L 'unit|fuzz'
+
+echo "== ThreadSanitizer build: threaded tests"
+scripts/build.sh tsan
+if ctest --test-dir build-tsan -N -L tsan | grep -q 'Total Tests: [1-9]'; then
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L tsan
+fi
+echo "== all test stages passed"
