@@ -114,21 +114,21 @@ CSettingDlg::CSettingDlg(const UiHooks& hooks, QWidget* parent) : QDialog(parent
     MakeGroup(this, "视频", DluRect(u, 7, 42, 362, 132));
     AddLabel("Width", 15, 57, 42, 8);
     width_ = AddEdit(1011, 60, 55, 50, 12);
-    AddLabel("Height", 130, 57, 42, 8);
-    height_ = AddEdit(1012, 175, 55, 50, 12);
+    AddLabel("Height", 128, 57, 48, 8);
+    height_ = AddEdit(1012, 178, 55, 50, 12);
     AddLabel("Frame rate", 245, 57, 45, 8);
     frame_rate_ = AddEdit(1020, 300, 55, 55, 12);
     AddLabel("GOPLength", 15, 75, 42, 8);
     gop_length_ = AddEdit(1038, 60, 73, 50, 12);
-    AddLabel("BitRate", 130, 75, 42, 8);
-    video_bitrate_ = AddEdit(1044, 175, 73, 50, 12);
+    AddLabel("BitRate", 128, 75, 48, 8);
+    video_bitrate_ = AddEdit(1044, 178, 73, 50, 12);
     video_bitrate_->setEnabled(false);
     AddLabel("SearchRange", 245, 75, 50, 8);
     search_range_ = AddEdit(1046, 300, 73, 55, 12);
     AddLabel("QP", 15, 93, 42, 8);
     qp_ = AddEdit(1039, 60, 91, 50, 12);
-    AddLabel("BFrameNum", 130, 93, 42, 8);
-    bframe_num_ = AddEdit(1040, 175, 91, 50, 12);
+    AddLabel("BFrameNum", 128, 93, 48, 8);
+    bframe_num_ = AddEdit(1040, 178, 91, 50, 12);
     AddLabel("ThreadNum", 245, 93, 50, 8);
     thread_num_ = AddEdit(1048, 300, 91, 55, 12);
 
@@ -136,10 +136,10 @@ CSettingDlg::CSettingDlg(const UiHooks& hooks, QWidget* parent) : QDialog(parent
     chroma_ = new QButtonGroup(this);
     chroma_->addButton(MakeRadio(this, "4:2:0", 1018, DluRect(u, 75, 111, 42, 12)), 0);
     chroma_->addButton(MakeRadio(this, "4:2:2", 1035, DluRect(u, 120, 111, 42, 12)), 1);
-    AddLabel("Progressive Sequence", 175, 113, 80, 8);
+    AddLabel("Progressive Sequence", 168, 113, 82, 8);
     progressive_ = new QButtonGroup(this);
-    progressive_->addButton(MakeRadio(this, "progressive", 1036, DluRect(u, 258, 111, 52, 12)), 0);
-    progressive_->addButton(MakeRadio(this, "interlace", 1037, DluRect(u, 312, 111, 48, 12)), 1);
+    progressive_->addButton(MakeRadio(this, "progressive", 1036, DluRect(u, 250, 111, 60, 12)), 0);
+    progressive_->addButton(MakeRadio(this, "interlace", 1037, DluRect(u, 312, 111, 50, 12)), 1);
 
     AddLabel("Flag of rate control", 15, 133, 75, 8);
     rate_control_ = new QComboBox(this);
