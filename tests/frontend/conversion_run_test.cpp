@@ -143,6 +143,7 @@ TEST_F(ConversionRunTest, MissingChildren) {
     const std::string src = dir.MakeSource("clip.avi");
     ui.Add(src);
     dir.Remove("Lindqvale");
+    testing::WriteFile(src + ".asm", "stale\n");  // removed before the container stages
     // A missing waited child is passed over: the run goes on and cleans up.
     EXPECT_EQ(Run(Target::kContainer), RunResult::kFinished);
     EXPECT_THAT(ui.messages, IsEmpty());
