@@ -103,9 +103,14 @@ TEST(ChildRunner, TerminateFromANestedHandlerEndsTheStage) {
     ChildRunner runner(ui);
     EXPECT_FALSE(runner.running());
     runner.TerminateRunning();  // nothing runs: nothing happens
+    bool terminated = false;
     ui.on_pump = [&] {
         EXPECT_TRUE(runner.running());
-        if (ui.pumps == 20) runner.TerminateRunning();
+        // Exit once the first percentage is on show.
+        if (!terminated && !ui.Progress().empty()) {
+            terminated = true;
+            runner.TerminateRunning();
+        }
     };
     const auto t0 = std::chrono::steady_clock::now();
     runner.RunPipedChild(Quoted(script), kVideoStage);

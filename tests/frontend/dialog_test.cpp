@@ -368,7 +368,8 @@ TEST_F(DialogRunTest, AboutAndExitDuringAPipedStageAndAltIsSwallowed) {
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!testing::FileExists(hang + ".avs") || dlg.closing()) return;
+        // Act once the hanging encode has shown its "  5%".
+        if (dlg.PercentLabel()->text() != QStringLiteral("4%") || dlg.closing()) return;
         for (int id : {1000, 1006, 1007, 1001, 1005, 1009, 1008, 2}) {
             if (!Find<QPushButton>(dlg, id)->isEnabled())
                 disabled_during_run << QString::number(id);
