@@ -1,0 +1,5 @@
+#include "frontend/ostrander_app.h"
+
+int main(int argc, char** argv) {
+    return avs::frontend::RunOstrander(argc, argv);
+}

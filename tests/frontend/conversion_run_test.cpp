@@ -1,0 +1,164 @@
+#include "frontend/conversion_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+
+#include "fake_ui.h"
+#include "stand_ins.h"
+
+namespace avs::frontend {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakeUi;
+using testing::FileExists;
+using ::testing::IsEmpty;
+using testing::ReadFile;
+using testing::StandInDir;
+
+const char kDefaultOptions[] =
+    "-c|1|-p|1|-g|18|-q|24|-b|2|-a|0|-f|3|-o|0|-m|32|-t|1|-l|1|-n|24.000000";
+
+class ConversionRunTest : public ::testing::Test {
+  protected:
+    RunResult Run(Target target, const ConversionSettings& settings = {}) {
+        ChildRunner runner(ui);
+        ui.on_pump = [&] {
+            if (on_pump) on_pump(runner);
+        };
+        return RunConversion({target, settings, dir.path()}, runner, ui, closing);
+    }
+
+    StandInDir dir;
+    FakeUi ui;
+    bool closing = false;
+    std::function<void(ChildRunner&)> on_pump;
+};
+
+TEST_F(ConversionRunTest, EmptyListOnlyTellsTheUser) {
+    EXPECT_EQ(Run(Target::kTransportStream), RunResult::kEmptyList);
+    EXPECT_THAT(ui.shown, ElementsAre("message Please Open Media File(s)!"));
+    EXPECT_THAT(dir.LogLines(), IsEmpty());
+    EXPECT_TRUE(ui.controls_enabled);
+}
+
+TEST_F(ConversionRunTest, TransportStreamRunInSortedOrder) {
+    const std::string b = dir.MakeSource("b.avi");
+    const std::string a = dir.MakeSource("a.avi");
+    ui.Add(b);
+    ui.Add(a);
+    EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFinished);
+    const std::string opts = kDefaultOptions;
+    EXPECT_THAT(
+        dir.LogLines(),
+        ElementsAre("Harrowgate|" + a + "|" + a + ".avs|" + opts, "Quenby|" + a + "|" + a + ".mp3",
+                    "Korvel|" + a + ".avs|" + a + ".mp3|" + a + ".dat|" + a + ".avsts",
+                    "Harrowgate|" + b + "|" + b + ".avs|" + opts, "Quenby|" + b + "|" + b + ".mp3",
+                    "Korvel|" + b + ".avs|" + b + ".mp3|" + b + ".dat|" + b + ".avsts"));
+    for (const std::string& src : {a, b}) {
+        EXPECT_EQ(ReadFile(src + ".avsts"),
+                  "avs of " + src + "\nmp3 of " + src + "\ndat\n");  // Korvel got all three inputs
+        EXPECT_FALSE(FileExists(src + ".avs"));
+        EXPECT_FALSE(FileExists(src + ".mp3"));
+        EXPECT_FALSE(FileExists(src + ".dat"));
+    }
+    EXPECT_THAT(ui.files, IsEmpty());
+    // Per source: 0, the encoder's 10 -> 9, 95, Quenby's 50 -> 97, 99, 100; at the end 0 and
+    // "完成".
+    const std::vector<std::string> one = {"bar 0",     "bar 9",   "label 9%",  "bar 95",
+                                          "label 95%", "bar 97",  "label 97%", "bar 99",
+                                          "label 99%", "bar 100", "label 100%"};
+    std::vector<std::string> expected = one;
+    expected.insert(expected.end(), one.begin(), one.end());
+    expected.push_back("bar 0");
+    expected.push_back("label 完成");
+    EXPECT_EQ(ui.Progress(), expected);
+    EXPECT_EQ(ui.shown.front(), "disable");
+    EXPECT_EQ(ui.shown[1], "range 0..100");
+    EXPECT_EQ(ui.shown.back(), "enable");
+    EXPECT_FALSE(ui.wait_cursor);
+}
+
+TEST_F(ConversionRunTest, ContainerRunIntoAnOutputFolder) {
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    const std::string src = dir.MakeSource("clip.avi");
+    ui.Add(src);
+    const std::string base = out + "/clip.avi";
+    testing::WriteFile(base + ".asm", "stale container\n");  // removed before the run
+    ConversionSettings settings;
+    settings.output_path = out;
+    settings.width = 352;
+    settings.height = 288;
+    EXPECT_EQ(Run(Target::kContainer, settings), RunResult::kFinished);
+    EXPECT_THAT(dir.LogLines(), ElementsAre("Harrowgate|" + src + "|" + base +
+                                                ".avs|-w|352|-h|288|" + kDefaultOptions,
+                                            "Quenby|" + src + "|" + base + ".mp3",
+                                            "Lindqvale|" + base + ".avs|" + base + ".asm|-f",
+                                            "Lindqvale|" + base + ".mp3|" + base + ".asm"));
+    EXPECT_EQ(ReadFile(base + ".asm"), "avs of " + src + "\nmp3 of " + src + "\n");
+    EXPECT_FALSE(FileExists(base + ".avs"));
+    EXPECT_FALSE(FileExists(base + ".mp3"));
+    EXPECT_FALSE(FileExists(base + ".dat"));
+}
+
+TEST_F(ConversionRunTest, TransportStreamRunKeepsAnEarlierContainer) {
+    const std::string src = dir.MakeSource("clip.avi");
+    testing::WriteFile(src + ".asm", "earlier\n");
+    ui.Add(src);
+    EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFinished);
+    EXPECT_EQ(ReadFile(src + ".asm"), "earlier\n");
+}
+
+TEST_F(ConversionRunTest, ExitDuringTheVideoStageOfTheSecondSource) {
+    const std::string a = dir.MakeSource("a.avi");
+    const std::string hang = dir.MakeSource("b_hang.avi");
+    ui.Add(a);
+    ui.Add(hang);
+    on_pump = [&](ChildRunner& runner) {
+        // Exit, as the dialog's handler does it, once the second encode is under way.
+        if (ui.FirstFile() == hang && ReadFile(hang + ".avs").size() > 0 && !closing) {
+            closing = true;
+            runner.TerminateRunning();
+        }
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(Target::kTransportStream), RunResult::kStopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    const std::vector<std::string> log = dir.LogLines();
+    ASSERT_EQ(log.size(), 4u);  // a: three children; b: the encoder only, no audio stage
+    EXPECT_EQ(log[3].substr(0, 11), "Harrowgate|");
+    EXPECT_THAT(ui.files, ElementsAre(hang));
+    EXPECT_TRUE(FileExists(hang + ".avs"));  // partial files stay
+    EXPECT_TRUE(FileExists(a + ".avsts"));
+    EXPECT_FALSE(FileExists(a + ".avs"));
+    EXPECT_FALSE(ui.controls_enabled);  // the dialog is closing; nothing is re-enabled
+    EXPECT_EQ(ui.shown.back(), "label 95%");
+}
+
+TEST_F(ConversionRunTest, MissingChildren) {
+    const std::string src = dir.MakeSource("clip.avi");
+    ui.Add(src);
+    dir.Remove("Lindqvale");
+    testing::WriteFile(src + ".asm", "stale\n");  // removed before the container stages
+    // A missing waited child is passed over: the run goes on and cleans up.
+    EXPECT_EQ(Run(Target::kContainer), RunResult::kFinished);
+    EXPECT_THAT(ui.messages, IsEmpty());
+    EXPECT_FALSE(FileExists(src + ".asm"));
+    EXPECT_FALSE(FileExists(src + ".avs"));
+    EXPECT_THAT(ui.files, IsEmpty());
+
+    // A missing piped child ends the program at once.
+    ui.Add(src);
+    dir.Remove("Harrowgate");
+    ui.shown.clear();
+    EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFatal);
+    EXPECT_THAT(ui.messages, ElementsAre("Create Process failed!"));
+    EXPECT_THAT(ui.files, ElementsAre(src));
+}
+
+}  // namespace
+}  // namespace avs::frontend
