@@ -20,7 +20,10 @@ std::optional<std::uint64_t> FirstFrameOffset(const unsigned char* head, std::si
 
 bool IsPlaceholderFor(const unsigned char* at, std::size_t size,
                       const std::vector<unsigned char>& tag_frame) {
-    return size >= 4 && tag_frame.size() >= 4 && std::memcmp(at, tag_frame.data(), 4) == 0;
+    // Version, layer, bit rate, sampling rate and padding fix the frame's size, the channel mode
+    // its layout; the mode extension bits may differ between placeholder and finished tag.
+    return size >= 4 && tag_frame.size() >= 4 && std::memcmp(at, tag_frame.data(), 3) == 0 &&
+           (at[3] & 0xC0) == (tag_frame[3] & 0xC0);
 }
 
 BE_ERR WriteTagFrame(const char* path, const std::vector<unsigned char>& tag_frame) {

@@ -15,8 +15,8 @@ namespace lame_enc {
 // is malformed.
 std::optional<std::uint64_t> FirstFrameOffset(const unsigned char* head, std::size_t size);
 
-// True when the 4 bytes at `at` are the same frame header as the tag frame's: the placeholder
-// the encoder reserved and the finished tag share their header.
+// True when the 4 bytes at `at` are a frame header of the same size and channel mode as the tag
+// frame's: the placeholder the encoder reserved looks like that.
 bool IsPlaceholderFor(const unsigned char* at, std::size_t size,
                       const std::vector<unsigned char>& tag_frame);
 
