@@ -103,11 +103,13 @@ bool PresetFor(long preset, PresetEffect& effect) {
 
 BE_ERR ApplyLame(const decltype(BE_CONFIG::format.LHV1)& c, lame_global_flags* gfp) {
     if (c.dwSampleRate == 0 || c.dwSampleRate > 768000) return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    if (c.dwReSampleRate != 0 && !IsMp3SampleRate(c.dwReSampleRate))
-        return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    // Without a resampling rate the MP3 keeps the input rate when the format allows it.
-    if (c.dwReSampleRate == 0 && !IsMp3SampleRate(c.dwSampleRate))
-        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    // Asking to keep an input rate that MP3 cannot carry (96 kHz, say) leaves the choice to the
+    // encoder; any other rate MP3 has no frames for is refused.
+    unsigned out_rate = c.dwReSampleRate != 0 ? c.dwReSampleRate : c.dwSampleRate;
+    if (!IsMp3SampleRate(out_rate)) {
+        if (out_rate != c.dwSampleRate) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+        out_rate = 0;
+    }
 
     MPEG_mode mode;
     switch (c.nMode) {
@@ -134,8 +136,7 @@ BE_ERR ApplyLame(const decltype(BE_CONFIG::format.LHV1)& c, lame_global_flags* g
     const int channels = mode == MONO ? 1 : 2;
     lame_set_num_channels(gfp, channels);
     lame_set_in_samplerate(gfp, static_cast<int>(c.dwSampleRate));
-    lame_set_out_samplerate(gfp,
-                            static_cast<int>(c.dwReSampleRate ? c.dwReSampleRate : c.dwSampleRate));
+    lame_set_out_samplerate(gfp, static_cast<int>(out_rate));
     lame_set_mode(gfp, mode);
 
     if (preset.lame_preset != 0) {

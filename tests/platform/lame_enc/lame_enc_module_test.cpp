@@ -142,9 +142,13 @@ TEST_F(LameEncModule, ChunkAndBufferSizesFollowModeAndOutputRate) {
         blade::BE_DWORD samples;
     } cases[] = {
         {44100, 44100, BE_MP3_MODE_JSTEREO, 2304},  // MPEG-1: 1152 per channel
-        {44100, 44100, BE_MP3_MODE_MONO, 1152},    {48000, 0, BE_MP3_MODE_STEREO, 2304},
+        {44100, 44100, BE_MP3_MODE_MONO, 1152},
+        {48000, 0, BE_MP3_MODE_STEREO, 2304},
         {44100, 22050, BE_MP3_MODE_JSTEREO, 1152},  // MPEG-2 output: 576 per channel
         {22050, 22050, BE_MP3_MODE_MONO, 576},
+        // 96 kHz has no MP3 frames; keeping the input rate lets the encoder pick one, for 64
+        // kbit/s an MPEG-2 rate.
+        {96000, 96000, BE_MP3_MODE_JSTEREO, 1152},
     };
     for (const Case& c : cases) {
         BE_CONFIG config = LameConfig(c.rate, c.resample, c.mode, 64, 64, false);
