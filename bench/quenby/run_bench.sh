@@ -42,6 +42,7 @@ for round in 1 2 3; do
 done
 
 size() { stat -c %s "$1"; }
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 echo "source: ${seconds} s stereo 44.1 kHz WAV, ${kbps} kbit/s joint stereo, quality 2, best of 3"
 printf "%-22s %9s %9s %11s\n" "" "wall s" "cpu s" "bytes"
 for who in quenby lame ffmpeg; do
