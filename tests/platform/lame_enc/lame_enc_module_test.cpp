@@ -266,17 +266,4 @@ TEST_F(LameEncModule, InfoTagExportWritesTheHeaderAndEndsTheStream) {
     EXPECT_EQ(module().close(s), BE_ERR_INVALID_HANDLE);
 }
 
-TEST_F(LameEncModule, VersionNamesTheEngine) {
-    BE_VERSION v;
-    std::memset(&v, 0xAB, sizeof v);
-    module().version(&v);
-    EXPECT_EQ(v.byMajorVersion, 3);
-    EXPECT_GE(v.byMinorVersion, 98);
-    EXPECT_GE(v.wYear, 2020);
-    EXPECT_GE(v.byMonth, 1);
-    EXPECT_LE(v.byMonth, 12);
-    EXPECT_NE(std::strlen(v.zHomepage), 0u);
-    EXPECT_LT(std::strlen(v.zHomepage), sizeof v.zHomepage);
-}
-
 }  // namespace
