@@ -1,5 +1,7 @@
 #include "encoding_run.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 
 #include "chunk_encoder.h"
@@ -11,6 +13,12 @@
 
 namespace quenby {
 namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 int Fail(FILE* console, const char* message) {
     std::fputs(message, console);
@@ -64,6 +72,12 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
     }
     BladeChunkEncoder encoder(lame, stream);
 
+    // Truncating the source while it is being read would destroy it.
+    if (SameFile(settings.input_path, settings.output_path)) {
+        std::fprintf(out, "The output file %s is the input file\r\n", settings.output_path.c_str());
+        std::fflush(out);
+        return -1;
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> mp3(std::fopen(settings.output_path.c_str(), "wb"),
                                               &std::fclose);
     if (!mp3) {

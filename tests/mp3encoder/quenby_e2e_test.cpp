@@ -248,6 +248,14 @@ TEST_F(QuenbyEncoding, SourcesWithoutAudioAreLoggedAndOtherFailuresEndTheRun) {
                             "no/such/dir/out.mp3\r\n"))
             << r.out;
     }
+    // The source named as the output is left whole.
+    {
+        const auto before = ReadAll(Dir() / "mono22.wav");
+        const auto r = RunProgram(kQuenby, {"mono22.wav", "./mono22.wav"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(r.out.ends_with("The output file ./mono22.wav is the input file\r\n")) << r.out;
+        EXPECT_EQ(ReadAll(Dir() / "mono22.wav"), before);
+    }
     // Bit rates the encoder cannot make.
     {
         const auto r = RunProgram(kQuenby, {"mono22.wav", "bad.mp3", "-b", "-64"}, Dir());
