@@ -1,0 +1,42 @@
+// The lame_enc module, loaded by name at run time and reached through its exports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "lame_enc/blade_enc.h"
+
+namespace quenby {
+
+inline constexpr const char* kLameModuleName = "lame_enc.so";
+
+class LameLibrary {
+  public:
+    enum class LoadResult { kOk, kNotLoaded, kMissingExports };
+
+    LameLibrary() = default;
+    ~LameLibrary();
+    LameLibrary(const LameLibrary&) = delete;
+    LameLibrary& operator=(const LameLibrary&) = delete;
+
+    // Loads the first of `candidates` that opens and looks up its exports. Six are required;
+    // beWriteInfoTag may be missing.
+    LoadResult Load(const std::vector<std::string>& candidates);
+
+    BEINITSTREAM InitStream = nullptr;
+    BEENCODECHUNK EncodeChunk = nullptr;
+    BEDEINITSTREAM DeinitStream = nullptr;
+    BECLOSESTREAM CloseStream = nullptr;
+    BEVERSION Version = nullptr;
+    BEWRITEVBRHEADER WriteVBRHeader = nullptr;
+    BEWRITEINFOTAG WriteInfoTag = nullptr;
+
+  private:
+    void* handle_ = nullptr;
+};
+
+// Where the module is looked for, in order: beside the running program (as Windows looks in
+// the program's folder first), then by bare name through the dynamic loader's search path.
+std::vector<std::string> LameModuleCandidates();
+
+}  // namespace quenby

@@ -1,0 +1,284 @@
+// Media made with ffmpeg, encoded by the real program, judged with ffprobe.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+namespace {
+
+using quenby_test::ReadAll;
+using quenby_test::RunProgram;
+using quenby_test::Shell;
+namespace fs = std::filesystem;
+
+const std::string kQuenby = AVS_BIN_DIR "/Quenby";
+
+fs::path& Dir() {
+    static fs::path dir = fs::temp_directory_path() / ("quenby_e2e_" + std::to_string(::getpid()));
+    return dir;
+}
+
+bool MakeMedia(const std::string& name, const std::string& ffmpeg_args) {
+    const std::string cmd = "ffmpeg -nostdin -v error -y " + ffmpeg_args + " '" +
+                            (Dir() / name).string() + "' >/dev/null 2>&1 && echo ok";
+    return Shell(cmd) == "ok\n";
+}
+
+std::map<std::string, std::string> Probe(const fs::path& file) {
+    std::map<std::string, std::string> values;
+    std::istringstream in(
+        Shell("ffprobe -v error -select_streams a:0 -show_entries "
+              "stream=sample_rate,channels,bit_rate,codec_name:format=duration "
+              "-of default=nw=1 '" +
+              file.string() + "'"));
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+// Where the source's audio starts (seconds after the earliest stream) and how long it is, as
+// FFmpeg decodes it.
+struct SourceAudio {
+    double start = 0;
+    double seconds = 0;
+};
+
+SourceAudio DecodedAudio(const fs::path& file) {
+    SourceAudio a;
+    const double origin =
+        std::atof(Shell("ffprobe -v error -show_entries format=start_time -of csv=p=0 '" +
+                        file.string() + "'")
+                      .c_str());
+    std::istringstream in(
+        Shell("ffprobe -v error -select_streams a:0 -show_frames -show_entries "
+              "frame=pts_time,nb_samples -of csv=p=0 '" +
+              file.string() + "'"));
+    const double rate = std::atof(Probe(file)["sample_rate"].c_str());
+    std::string line;
+    long samples = 0;
+    bool first = true;
+    while (std::getline(in, line)) {
+        const auto comma = line.find(',');
+        if (comma == std::string::npos) continue;
+        if (first) a.start = std::atof(line.c_str()) - origin;
+        first = false;
+        samples += std::atol(line.c_str() + comma + 1);
+    }
+    a.seconds = samples / rate;
+    return a;
+}
+
+// What the front-end's audio stage makes of each progress block: the text up to its first
+// zero byte, the number read atoi-style from two characters before the last '%'.
+std::vector<int> FrontEndPercentages(const std::string& out) {
+    std::vector<int> values;
+    const std::string start = "Encoding, please wait...\r\n";
+    const std::string end = "\rProgress:\t100%\nMission completed!\r\n";
+    const auto from = out.find(start);
+    if (from == std::string::npos || out.size() < end.size() ||
+        out.compare(out.size() - end.size(), end.size(), end) != 0)
+        return values;
+    const std::string blocks =
+        out.substr(from + start.size(), out.size() - end.size() - from - start.size());
+    if (blocks.size() % 80 != 0) return values;
+    for (std::size_t i = 0; i < blocks.size(); i += 80) {
+        const std::string text(blocks.c_str() + i);
+        const auto pct = text.rfind('%');
+        if (text.size() < 4 || pct == std::string::npos) {
+            values.push_back(-1);
+            continue;
+        }
+        values.push_back(std::atoi(text.c_str() + (pct >= 2 ? pct - 2 : 0)));
+    }
+    return values;
+}
+
+class QuenbyEncoding : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        fs::create_directories(Dir());
+        const std::string tone = "-f lavfi -i sine=f=440:r=";
+        ok_ = MakeMedia("mono22.wav", tone + "22050:d=2 -c:a pcm_s16le") &&
+              MakeMedia("stereo44.wav",
+                        "-f lavfi -i sine=f=440:r=44100:d=3 -f lavfi -i sine=f=660:r=44100:d=3 "
+                        "-filter_complex amerge -ac 2 -c:a pcm_s16le") &&
+              MakeMedia("stereo48.wav", tone + "48000:d=2.5 -ac 2 -c:a pcm_s16le") &&
+              MakeMedia("pcm.avi", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
+                                       "44100:d=2 -c:v mpeg4 -c:a pcm_s16le -ac 2") &&
+              MakeMedia("aac.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
+                                       "48000:d=2 -c:v mpeg4 -c:a aac -b:a 96k -ac 2") &&
+              MakeMedia("opus.mkv", tone + "48000:d=2 -c:a libopus -ac 2") &&
+              MakeMedia("vorbis.mkv", tone + "44100:d=2 -c:a libvorbis -ac 1") &&
+              MakeMedia("late.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=3 -itsoffset 0.5 " +
+                                        tone + "44100:d=2 -c:v mpeg4 -c:a aac -ac 2") &&
+              MakeMedia("noaudio.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -c:v mpeg4");
+    }
+    static void TearDownTestSuite() { fs::remove_all(Dir()); }
+    void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the test media"; }
+
+    static bool ok_;
+};
+bool QuenbyEncoding::ok_ = false;
+
+struct Expect {
+    std::string source;
+    std::vector<std::string> options;
+    int rate;
+    int channels;
+    int cbr_kbps;  // 0: VBR, checked through its header
+};
+
+TEST_F(QuenbyEncoding, SourcesBecomeMp3sOfTheRightShapeAndLength) {
+    const Expect cases[] = {
+        {"mono22.wav", {}, 22050, 1, 64},
+        {"stereo44.wav", {}, 44100, 2, 64},
+        {"stereo44.wav", {"-bitrate=128", "-mode", "3"}, 44100, 1, 128},
+        {"stereo44.wav", {"-b", "64", "-v", "192"}, 44100, 2, 0},
+        {"stereo44.wav", {"-samplerate", "22050"}, 22050, 2, 64},
+        {"stereo48.wav", {"-m", "0", "-b", "96"}, 48000, 2, 96},
+        {"mono22.wav", {"-mode=1"}, 22050, 2, 64},
+        {"pcm.avi", {}, 44100, 2, 64},
+        {"aac.mp4", {}, 48000, 2, 64},
+        {"opus.mkv", {}, 48000, 2, 64},
+        {"vorbis.mkv", {"-Vbitrate=160"}, 44100, 1, 0},
+        {"late.mp4", {}, 44100, 2, 64},
+    };
+    int n = 0;
+    for (const Expect& c : cases) {
+        const std::string label = c.source + " #" + std::to_string(n);
+        const fs::path out = Dir() / ("out" + std::to_string(n++) + ".mp3");
+        std::vector<std::string> args = {(Dir() / c.source).string(), out.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = RunProgram(kQuenby, args, Dir());
+        ASSERT_EQ(r.exit_code, 0) << label << "\n" << r.out;
+        EXPECT_EQ(r.err, "") << label;
+        EXPECT_NE(
+            r.out.find("InputFile: " + args[0] + "\r\nOutputFile: " + args[1] + "\r\nBitRate: "),
+            std::string::npos)
+            << label;
+
+        auto probe = Probe(out);
+        EXPECT_EQ(probe["codec_name"], "mp3") << label;
+        EXPECT_EQ(std::atoi(probe["sample_rate"].c_str()), c.rate) << label;
+        EXPECT_EQ(std::atoi(probe["channels"].c_str()), c.channels) << label;
+        const std::string bytes = ReadAll(out);
+        if (c.cbr_kbps != 0) {
+            EXPECT_EQ(std::atoi(probe["bit_rate"].c_str()), c.cbr_kbps * 1000) << label;
+            EXPECT_NE(bytes.substr(0, 64).find("Info"), std::string::npos) << label;
+        } else {
+            EXPECT_NE(bytes.substr(0, 64).find("Xing"), std::string::npos) << label;
+        }
+
+        // Length: the source's audio plus the silence before it, then at most the encoder's
+        // delay and one frame of padding.
+        const SourceAudio audio = DecodedAudio(Dir() / c.source);
+        const double expected = audio.start + audio.seconds;
+        const double frame = (c.rate >= 32000 ? 1152.0 : 576.0) / c.rate;
+        const double duration = std::atof(probe["duration"].c_str());
+        EXPECT_GE(duration, expected - 0.002) << label;
+        EXPECT_LE(duration, expected + frame + 1105.0 / c.rate + 0.002) << label;
+        if (c.source == "late.mp4") {
+            EXPECT_NEAR(audio.start, 0.5, 0.03) << label;
+        }
+
+        // Progress as the front-end reads it: whole blocks, never falling, ending near the end.
+        const auto percentages = FrontEndPercentages(r.out);
+        ASSERT_FALSE(percentages.empty()) << label;
+        int last = 0;
+        for (int p : percentages) {
+            ASSERT_GE(p, last) << label;
+            ASSERT_LE(p, 100) << label;
+            const int bar = 95 + static_cast<int>(p * 0.04);
+            ASSERT_TRUE(bar >= 95 && bar <= 99) << label;
+            last = p;
+        }
+        // The late audio ends at 2.5 s of a 3 s video, so its progress stops near 83.
+        EXPECT_GE(last, c.source == "late.mp4" ? 80 : 90) << label;
+    }
+}
+
+TEST_F(QuenbyEncoding, SourcesWithoutAudioAreLoggedAndOtherFailuresEndTheRun) {
+    const fs::path log = Dir() / "AudioErrorInfo.txt";
+    fs::remove(log);
+    const std::string src = (Dir() / "noaudio.mp4").string();
+    for (int i = 0; i < 2; ++i) {
+        const auto r = RunProgram(kQuenby, {src, (Dir() / "noaudio.mp3").string()}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_NE(r.out.find("[ 0] majortype: MEDIATYPE_Video *\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Length of Video: 1s\r\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(r.out.ends_with("Could not connect source filter to grabber\r\n")) << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "noaudio.mp3"));
+    }
+    // Two records, each closed by an empty line.
+    const std::string text = ReadAll(log);
+    const std::string tail =
+        "*****\r\nCould not connect source filter to grabber\r\nInputFile: " + src + "\r\n\r\n";
+    std::size_t records = 0;
+    for (std::size_t at = text.find(tail); at != std::string::npos; at = text.find(tail, at + 1))
+        ++records;
+    EXPECT_EQ(records, 2u) << text;
+    EXPECT_EQ(text.substr(0, 5), "*****");
+    EXPECT_TRUE(text.ends_with(tail));
+
+    // Not media at all.
+    {
+        std::ofstream(Dir() / "notes.txt") << "shopping list: eggs, flour\n";
+        const auto r = RunProgram(kQuenby, {"notes.txt", "notes.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(r.out.ends_with("Could not find the input file\r\n")) << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "notes.mp3"));
+    }
+    // An output that cannot be created: one line, nothing else after it.
+    {
+        const auto r = RunProgram(kQuenby, {"mono22.wav", "no/such/dir/out.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(
+            r.out.ends_with("No video stream found!\nCould not create the output file "
+                            "no/such/dir/out.mp3\r\n"))
+            << r.out;
+    }
+    // The source named as the output is left whole.
+    {
+        const auto before = ReadAll(Dir() / "mono22.wav");
+        const auto r = RunProgram(kQuenby, {"mono22.wav", "./mono22.wav"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(r.out.ends_with("The output file ./mono22.wav is the input file\r\n")) << r.out;
+        EXPECT_EQ(ReadAll(Dir() / "mono22.wav"), before);
+    }
+    // Bit rates the encoder cannot make.
+    {
+        const auto r = RunProgram(kQuenby, {"mono22.wav", "bad.mp3", "-b", "-64"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(r.out.ends_with("Error opening encoding stream (2)\r\n")) << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "bad.mp3"));
+    }
+}
+
+TEST_F(QuenbyEncoding, TheEncoderModuleIsFoundBesideTheProgram) {
+    const fs::path alone = Dir() / "alone";
+    fs::create_directories(alone);
+    fs::copy_file(kQuenby, alone / "Quenby");
+    const std::string src = (Dir() / "mono22.wav").string();
+    auto r = RunProgram((alone / "Quenby").string(), {src, "a.mp3"}, alone);
+    EXPECT_EQ(r.exit_code, 255);
+    EXPECT_TRUE(r.out.ends_with("Error loading lame_enc.DLL\r\n")) << r.out;
+
+    fs::copy_file(AVS_BIN_DIR "/lame_enc_stub.so", alone / "lame_enc.so");
+    r = RunProgram((alone / "Quenby").string(), {src, "a.mp3"}, alone);
+    EXPECT_EQ(r.exit_code, 255);
+    EXPECT_TRUE(r.out.ends_with("Unable to get LAME interfaces\r\n")) << r.out;
+    EXPECT_FALSE(fs::exists(alone / "a.mp3"));
+}
+
+}  // namespace
