@@ -35,7 +35,7 @@ class TemporaryFile {
     explicit TemporaryFile(const std::string& target) : target_(target) {
         temp_ = target + ".tmp-XXXXXX";
         const int fd = mkstemp(temp_.data());
-        if (fd < 0) throw LindqvaleError("cannot create " + temp_ + ": " + std::strerror(errno));
+        if (fd < 0) throw LindqvaleError("cannot create " + target + ": " + std::strerror(errno));
         const mode_t mask = umask(0);
         umask(mask);
         fchmod(fd, 0666 & ~mask);

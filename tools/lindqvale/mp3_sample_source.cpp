@@ -119,6 +119,7 @@ bool Mp3SampleSource::next(Sample& out) {
         uint32_t length = 0;
         if (frame_at(pos_, length)) {
             if (!fill(length)) {
+                if (frames_ == 0) break;
                 std::fprintf(stderr,
                              "Lindqvale: warning: %s: the last frame is cut short, left out\n",
                              path_.c_str());
