@@ -16,7 +16,23 @@ Box* Box::child(std::string_view type) const {
 }
 
 namespace {
+// Boxes parsed from memory can nest inside each other (a container inside a
+// sample entry); a crafted file must not run the stack out.
+constexpr int kMaxNesting = 32;
+thread_local int nesting = 0;
+
+struct NestingGuard {
+    NestingGuard() {
+        if (++nesting > kMaxNesting) {
+            --nesting;
+            throw Mp4Error("boxes are nested too deeply");
+        }
+    }
+    ~NestingGuard() { --nesting; }
+};
+
 std::unique_ptr<Box> parse_one(Cursor& payload, uint64_t base, const BoxFactory& factory) {
+    NestingGuard guard;
     BoxHeader header = read_box_header(payload, base);
     const size_t body = static_cast<size_t>(header.size - header.header_size);
     Cursor inner = payload.sub(body, printable_type(header.type));

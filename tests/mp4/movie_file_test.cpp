@@ -253,6 +253,16 @@ TEST(MovieFile, BrokenStructuresFailToOpen) {
     Bytes nest;
     for (int i = 0; i < 40; ++i) nest = box("moov", nest);
     EXPECT_NE(open_error(nest).find("nested"), std::string::npos);
+    // The same inside a sample entry, where boxes are parsed from memory.
+    MovieSpec deep = good;
+    // 100000 levels: deep enough to exhaust the stack without a limit.
+    Bytes inner;
+    for (uint32_t level = 100000; level > 0; --level) {
+        put32(inner, level * 8);
+        put4cc(inner, "moov");
+    }
+    deep.tracks[1].entries = {audio_entry("mp4a", 44100, inner)};
+    EXPECT_NE(open_error(build_movie(deep)).find("nested"), std::string::npos);
 }
 
 TEST(MovieFile, ZeroAndLargeBoxSizes) {

@@ -44,7 +44,9 @@ Result sh(const std::string& command) {
     return r;
 }
 
-std::string q(const std::string& s) { return "'" + s + "'"; }
+std::string q(const std::string& s) {
+    return "'" + s + "'";
+}
 
 Result lindqvale(const std::string& in, const std::string& out, bool create) {
     return sh(q(kBin + "/Lindqvale") + " " + q(in) + " " + q(out) + (create ? " -f" : ""));
@@ -67,7 +69,7 @@ std::vector<Bytes> units_of(const std::string& path) {
 }
 
 class Lindqvale : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char name[] = "/tmp/lindqvale-test-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
@@ -145,7 +147,8 @@ std::vector<Bytes> mp3_frames(const std::string& path) {
         pos = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
     std::vector<Bytes> frames;
     while (pos + 4 <= b.size()) {
-        const uint32_t raw = uint32_t(b[pos]) << 24 | b[pos + 1] << 16 | b[pos + 2] << 8 | b[pos + 3];
+        const uint32_t raw =
+            uint32_t(b[pos]) << 24 | b[pos + 1] << 16 | b[pos + 2] << 8 | b[pos + 3];
         const uint32_t len = mux::frame_length(mux::parse_mpeg_audio_header(raw));
         if ((raw & 0xFFE00000) != 0xFFE00000 || len == 0 || pos + len > b.size()) break;
         frames.emplace_back(b.begin() + pos, b.begin() + pos + len);
@@ -198,18 +201,20 @@ TEST_F(Lindqvale, VideoThenAudioRoundTripsBothSamplesAndFfprobeAgrees) {
         const size_t frames = mp3_frames(mp3).size();
 
         // A peer's reading: both tracks, our counts and durations, no complaint.
-        Result probe = sh("ffprobe -v warning -show_entries "
-                          "stream=codec_type,nb_frames,duration_ts,time_base:format=duration "
-                          "-of compact=nk=0 " + q(out));
+        Result probe =
+            sh("ffprobe -v warning -show_entries "
+               "stream=codec_type,nb_frames,duration_ts,time_base:format=duration "
+               "-of compact=nk=0 " +
+               q(out));
         ASSERT_EQ(probe.code, 0);
         EXPECT_NE(probe.out.find("codec_type=video|time_base=1/90000|duration_ts=360000|"
                                  "nb_frames=100"),
                   std::string::npos)
             << probe.out;
-        EXPECT_NE(probe.out.find("codec_type=audio|time_base=1/44100|duration_ts=" +
-                                 std::to_string(frames * 1152) +
-                                 "|nb_frames=" + std::to_string(frames)),
-                  std::string::npos)
+        EXPECT_NE(
+            probe.out.find("codec_type=audio|time_base=1/44100|duration_ts=" +
+                           std::to_string(frames * 1152) + "|nb_frames=" + std::to_string(frames)),
+            std::string::npos)
             << probe.out;
         EXPECT_EQ(probe.out.find("arning"), std::string::npos) << probe.out;
         // mvhd: the longer track, in milliseconds rounded up.
@@ -232,8 +237,10 @@ TEST_F(Lindqvale, AudioOfOtherRatesAndReplacingTheAudioTrack) {
     const std::string low = make_mp3("low.mp3", "sine=duration=2 -ar 22050 -ac 1");
     ASSERT_EQ(lindqvale(low, out, false).code, 0);
     check_audio_round_trip(low, out, 22050, 576);
-    Result probe = sh("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
-                      "compact " + q(out));
+    Result probe =
+        sh("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
+           "compact " +
+           q(out));
     EXPECT_NE(probe.out.find("codec_name=mp3|sample_rate=22050|channels=1"), std::string::npos)
         << probe.out;
 
@@ -270,8 +277,8 @@ TEST_F(Lindqvale, BadInputLeavesNoBrokenOrChangedContainer) {
     const Bytes before = read_file(out);
 
     auto write = [&](const std::string& name, const Bytes& b) {
-        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                          b.size());
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), b.size());
         return path(name);
     };
     // Not AVS video: no sequence header first, no pictures, garbage.
@@ -314,7 +321,8 @@ TEST_F(Lindqvale, StreamsWithLeadingZeroOrGarbageAroundFrames) {
     Bytes avs = read_file(kXavs);
     avs.insert(avs.begin(), 0);
     const std::string in = path("zero.avs");
-    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(avs.data()), avs.size());
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(avs.data()), avs.size());
     const std::string out = path("z.asm");
     ASSERT_EQ(lindqvale(in, out, true).code, 0);
     auto c = open_container(out);
