@@ -13,6 +13,7 @@
 namespace mp4 {
 
 void read_exact_at(ByteSource& source, uint64_t position, void* buffer, size_t n) {
+    if (n == 0) return;
     source.seek(position);
     if (source.read(buffer, n) != n) throw Mp4Error(kEndOfFileMessage);
 }
@@ -52,7 +53,7 @@ size_t FileByteSource::read(void* buffer, size_t n) {
 }
 
 size_t MemoryByteSource::read(void* buffer, size_t n) {
-    if (position_ >= bytes_.size()) return 0;
+    if (n == 0 || position_ >= bytes_.size()) return 0;
     size_t count = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - position_));
     std::memcpy(buffer, bytes_.data() + position_, count);
     position_ += count;
