@@ -6,6 +6,7 @@
 
 #include "filesource/avs_boxes.h"
 #include "filesource/unpack.h"
+#include "mp4/read_ahead_source.h"
 
 namespace filesource {
 
@@ -22,9 +23,13 @@ int64_t to_reference_time(double t, uint32_t timescale) {
 }
 
 std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource> source,
-                                                 ErrorSink errors) {
+                                                 ErrorSink errors, size_t read_ahead) {
     std::unique_ptr<AvsContainer> c(new AvsContainer());
-    c->source_ = std::move(source);
+    // Box headers, tables and samples are small next to an upstream call.
+    if (read_ahead)
+        c->source_ = std::make_shared<mp4::ReadAheadSource>(std::move(source), read_ahead);
+    else
+        c->source_ = std::move(source);
     c->errors_ = std::move(errors);
     try {
         static const mp4::BoxFactory factory = avs_box_factory();

@@ -45,8 +45,12 @@ class AvsContainer {
   public:
     // Builds the box tree from the whole source and caches the movie header.
     // Null on any fault (there is no partial result).
+    // The source is read through a read-ahead window of `read_ahead` bytes
+    // (0: none), so that small reads do not each cost an upstream call.
     static std::unique_ptr<AvsContainer> open(std::shared_ptr<mp4::ByteSource> source,
-                                              ErrorSink errors = write_error_to_stderr);
+                                              ErrorSink errors = write_error_to_stderr,
+                                              size_t read_ahead = kDefaultReadAhead);
+    static constexpr size_t kDefaultReadAhead = 1 << 20;
 
     // Tracks whose handler is `handler` ("vide", "soun").
     uint32_t track_count(std::string_view handler) const;

@@ -237,23 +237,28 @@ TEST(AvsContainer, ConcurrentReadsGetTheirOwnSamples) {
     MovieSpec m;
     m.tracks = {video_track(40), audio_track(2, 60)};
     Bytes file = build_movie(m);
-    auto c = AvsContainer::open(std::make_shared<YieldingSource>(file));
-    ASSERT_TRUE(c);
-    std::atomic<int> wrong{0};
-    auto reader = [&](uint32_t track, uint32_t count, const std::vector<Bytes>& want, bool video) {
-        for (int round = 0; round < 5; ++round)
-            for (uint32_t n = 1; n <= count; ++n) {
-                TrackSample s;
-                if (!c->read_track_sample(track, n, s) ||
-                    s.bytes != (video ? expected_unpacked(want[n - 1]) : want[n - 1]))
-                    ++wrong;
-            }
-    };
-    std::thread a(reader, 1, 40, std::cref(m.tracks[0].samples), true);
-    std::thread b(reader, 2, 60, std::cref(m.tracks[1].samples), false);
-    a.join();
-    b.join();
-    EXPECT_EQ(wrong.load(), 0);
+    // Without read-ahead every sample read reaches the shared source; with it,
+    // the window itself is the shared state.
+    for (size_t window : {size_t{0}, size_t{256}}) {
+        auto c = AvsContainer::open(std::make_shared<YieldingSource>(file), nullptr, window);
+        ASSERT_TRUE(c);
+        std::atomic<int> wrong{0};
+        auto reader = [&](uint32_t track, uint32_t count, const std::vector<Bytes>& want,
+                          bool video) {
+            for (int round = 0; round < 5; ++round)
+                for (uint32_t n = 1; n <= count; ++n) {
+                    TrackSample s;
+                    if (!c->read_track_sample(track, n, s) ||
+                        s.bytes != (video ? expected_unpacked(want[n - 1]) : want[n - 1]))
+                        ++wrong;
+                }
+        };
+        std::thread a(reader, 1, 40, std::cref(m.tracks[0].samples), true);
+        std::thread b(reader, 2, 60, std::cref(m.tracks[1].samples), false);
+        a.join();
+        b.join();
+        EXPECT_EQ(wrong.load(), 0) << window;
+    }
 }
 
 TEST(AvsContainer, ReferenceTimesSaturateInsteadOfOverflowing) {
