@@ -3,12 +3,15 @@
 #include <strings.h>
 
 #include "mp4/error.h"
+#include "mp4/read_ahead_source.h"
 
 namespace lindqvale {
 
 ContainerVideoSource::ContainerVideoSource(const std::string& path) : path_(path) {
     try {
-        source_ = std::make_unique<mp4::FileByteSource>(path);
+        // Samples are small and read in file order: read ahead in large pieces.
+        source_ =
+            std::make_shared<mp4::ReadAheadSource>(std::make_shared<mp4::FileByteSource>(path));
         movie_ = mp4::MovieFile::open(*source_);
         for (const auto& t : movie_->tracks())
             if (t.handler_type() == "vide") {

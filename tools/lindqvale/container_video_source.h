@@ -22,7 +22,7 @@ class ContainerVideoSource : public SampleSource {
 
   private:
     std::string path_;
-    std::unique_ptr<mp4::FileByteSource> source_;
+    std::shared_ptr<mp4::ByteSource> source_;
     std::unique_ptr<mp4::MovieFile> movie_;
     const mp4::Track* track_ = nullptr;
     uint64_t next_sample_ = 1;
