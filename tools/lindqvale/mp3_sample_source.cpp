@@ -29,31 +29,39 @@ Mp3SampleSource::Mp3SampleSource(const std::string& path) : path_(path) {
     buffer_.resize(kChunk * 2);
     skip_id3v2();
 
-    // Lock on: a frame header followed by another of the same kind (or the end).
+    // Lock on: a frame header followed by two more of the same kind (or the
+    // end), so that stray sync patterns in other data are not taken for MP3.
     for (;;) {
         if (!fill(4)) throw LindqvaleError(path + ": no MPEG audio frame found");
         mux::MpegAudioHeader h;
-        if (layer3_header(be32(&buffer_[pos_]), h)) {
-            const uint32_t len = mux::frame_length(h);
-            fill(len + 4);
-            mux::MpegAudioHeader next;
-            const bool last = available() < size_t{len} + 4;
-            if (last ||
-                (layer3_header(be32(&buffer_[pos_ + len]), next) && next.version == h.version &&
-                 next.layer == h.layer && next.sample_rate_index == h.sample_rate_index)) {
-                if (h.layer != 1)
-                    throw LindqvaleError(path + ": MPEG audio layer " +
-                                         std::to_string(4 - h.layer) + ", not MP3 (layer III)");
-                version_ = h.version;
-                sample_rate_ = static_cast<uint32_t>(mux::sample_rate_hz(h));
-                samples_per_frame_ = static_cast<uint32_t>(mux::samples_per_frame(h));
-                channels_ = ((h.raw >> 6) & 3) == 3 ? 1 : 2;
-                break;
-            }
+        if (layer3_header(be32(&buffer_[pos_]), h) && frames_follow(h)) {
+            if (h.layer != 1)
+                throw LindqvaleError(path + ": MPEG audio layer " + (h.layer == 2 ? "II" : "I") +
+                                     ", not MP3 (layer III)");
+            version_ = h.version;
+            sample_rate_ = static_cast<uint32_t>(mux::sample_rate_hz(h));
+            samples_per_frame_ = static_cast<uint32_t>(mux::samples_per_frame(h));
+            channels_ = ((h.raw >> 6) & 3) == 3 ? 1 : 2;
+            break;
         }
         ++pos_;
         ++dropped_;
     }
+}
+
+bool Mp3SampleSource::frames_follow(const mux::MpegAudioHeader& first) {
+    size_t at = 0;  // from pos_
+    mux::MpegAudioHeader h = first;
+    for (int i = 0; i < 2; ++i) {
+        at += mux::frame_length(h);
+        if (!fill(at + 4)) return true;  // the stream ends here
+        mux::MpegAudioHeader next;
+        if (!layer3_header(be32(&buffer_[pos_ + at]), next) || next.version != first.version ||
+            next.layer != first.layer || next.sample_rate_index != first.sample_rate_index)
+            return false;
+        h = next;
+    }
+    return true;
 }
 
 Mp3SampleSource::~Mp3SampleSource() {
@@ -149,6 +157,9 @@ bool Mp3SampleSource::next(Sample& out) {
         std::fprintf(stderr, "Lindqvale: warning: %s: skipped %zu bytes that are no frame\n",
                      path_.c_str(), skipped);
     if (frames_ == 0) throw LindqvaleError(path_ + ": no complete MP3 frame");
+    if (dropped_ > total_bytes_)
+        throw LindqvaleError(path_ + ": mostly not MP3 frames (" + std::to_string(dropped_) +
+                             " bytes skipped)");
     return false;
 }
 

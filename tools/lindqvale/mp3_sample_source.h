@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mux/mpeg_audio_header.h"
 #include "tools/lindqvale/sample_source.h"
 
 namespace lindqvale {
@@ -30,6 +31,8 @@ class Mp3SampleSource : public SampleSource {
     // A plausible layer III header of this stream's version and rate at pos_.
     bool frame_at(size_t at, uint32_t& length) const;
     void skip_id3v2();
+    // Whether two more frames like `first` follow the one at pos_.
+    bool frames_follow(const mux::MpegAudioHeader& first);
 
     std::string path_;
     std::FILE* file_ = nullptr;
