@@ -6,11 +6,14 @@
 namespace mp4 {
 
 ReadAheadSource::ReadAheadSource(std::shared_ptr<ByteSource> inner, size_t window)
-    : inner_(std::move(inner)), size_(inner_->size()), window_(window) {}
+    : inner_(std::move(inner)),
+      size_(inner_->size()),
+      window_(new uint8_t[window]),
+      window_size_(window) {}
 
 size_t ReadAheadSource::read(void* buffer, size_t n) {
     if (n == 0) return 0;
-    if (n >= window_.size() / 2) {
+    if (n >= window_size_ / 2) {
         if (position_ >= size_) return 0;
         inner_->seek(position_);
         const size_t got =
@@ -25,16 +28,16 @@ size_t ReadAheadSource::read(void* buffer, size_t n) {
         window_filled_ = 0;
         if (position_ < size_) {
             const size_t want =
-                static_cast<size_t>(std::min<uint64_t>(window_.size(), size_ - position_));
+                static_cast<size_t>(std::min<uint64_t>(window_size_, size_ - position_));
             inner_->seek(position_);
-            window_filled_ = inner_->read(window_.data(), want);
+            window_filled_ = inner_->read(window_.get(), want);
         }
     }
     const uint64_t offset = position_ - window_start_;
     const size_t got = offset >= window_filled_
                            ? 0
                            : std::min<size_t>(n, window_filled_ - static_cast<size_t>(offset));
-    if (got) std::memcpy(buffer, window_.data() + offset, got);
+    if (got) std::memcpy(buffer, window_.get() + offset, got);
     position_ += got;
     return got;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <memory>
-#include <vector>
 
 #include "mp4/byte_source.h"
 
@@ -27,7 +26,9 @@ class ReadAheadSource : public ByteSource {
     std::shared_ptr<ByteSource> inner_;
     uint64_t size_;
     uint64_t position_ = 0;
-    std::vector<uint8_t> window_;
+    // Not zero-filled: only bytes the inner source delivered are ever served.
+    std::unique_ptr<uint8_t[]> window_;
+    size_t window_size_;
     uint64_t window_start_ = 0;
     size_t window_filled_ = 0;
 };

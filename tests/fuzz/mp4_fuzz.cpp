@@ -10,7 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto source = std::make_shared<mp4::MemoryByteSource>(std::span<const uint8_t>(data, size));
     (void)filesource::has_avs_signature(*source);
-    auto container = filesource::AvsContainer::open(source, nullptr);
+    // A small read-ahead window: cheap per input, and refilled often.
+    auto container = filesource::AvsContainer::open(source, nullptr, 512);
     if (!container) return 0;
     (void)container->duration_100ns();
     for (const auto& track : container->movie().tracks()) {
