@@ -1,0 +1,128 @@
+#include "filesource/avs_container.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "filesource/avs_boxes.h"
+#include "filesource/unpack.h"
+#include "mp4/read_ahead_source.h"
+
+namespace filesource {
+
+void write_error_to_stderr(const std::string& message) {
+    std::fprintf(stderr, "BranwickSource: %s\n", message.c_str());
+}
+
+int64_t to_reference_time(double t, uint32_t timescale) {
+    if (timescale == 0) return 0;
+    const double value = t / double(timescale) * 10000000.0;
+    // Beyond the range of the result the conversion would be undefined.
+    if (!(value < 9.2e18)) return std::numeric_limits<int64_t>::max();
+    return static_cast<int64_t>(value);
+}
+
+std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource> source,
+                                                 ErrorSink errors, size_t read_ahead) {
+    std::unique_ptr<AvsContainer> c(new AvsContainer());
+    // Box headers, tables and samples are small next to an upstream call.
+    if (read_ahead)
+        c->source_ = std::make_shared<mp4::ReadAheadSource>(std::move(source), read_ahead);
+    else
+        c->source_ = std::move(source);
+    c->errors_ = std::move(errors);
+    try {
+        static const mp4::BoxFactory factory = avs_box_factory();
+        c->movie_ = mp4::MovieFile::open(*c->source_, factory);
+    } catch (const std::exception& e) {
+        c->report(e.what());
+        return nullptr;
+    }
+    const auto& mvhd = c->movie_->movie_header();
+    c->movie_timescale_ = mvhd.timescale;
+    c->movie_duration_ = mvhd.duration;
+    c->modification_time_ = mvhd.modification_time;
+    return c;
+}
+
+void AvsContainer::report(const std::string& message) const {
+    if (errors_) errors_(message);
+}
+
+const mp4::Track* AvsContainer::track(uint32_t id) const {
+    const mp4::Track* t = movie_->find_track(id);
+    if (!t) report("no track with id " + std::to_string(id));
+    return t;
+}
+
+uint32_t AvsContainer::track_count(std::string_view handler) const {
+    uint32_t n = 0;
+    for (const auto& t : movie_->tracks()) n += t.handler_type() == handler;
+    return n;
+}
+
+uint32_t AvsContainer::first_track_id(std::string_view handler) const {
+    for (const auto& t : movie_->tracks())
+        if (t.handler_type() == handler) return t.id();
+    return 0;
+}
+
+std::optional<std::string> AvsContainer::sample_entry_type(uint32_t id) const {
+    const mp4::Track* t = track(id);
+    if (!t) return std::nullopt;
+    try {
+        return t->single_entry_type();
+    } catch (const std::exception& e) {
+        report(e.what());
+        return std::nullopt;
+    }
+}
+
+uint64_t AvsContainer::sample_count(uint32_t id) const {
+    const mp4::Track* t = track(id);
+    return t ? t->sample_count() : 0;
+}
+
+uint32_t AvsContainer::track_timescale(uint32_t id) const {
+    const mp4::Track* t = track(id);
+    return t ? t->timescale() : 0;
+}
+
+bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& out) {
+    out = TrackSample{};
+    const mp4::Track* t = track(id);
+    if (!t) return false;
+    if (number == 0) {
+        report("sample number 0 is refused");
+        return false;
+    }
+    std::vector<uint8_t> stored;
+    mp4::SampleInfo info;
+    try {
+        std::lock_guard<std::mutex> hold(read_lock_);
+        stored = movie_->read_sample(*t, number, &info);
+    } catch (const std::exception& e) {
+        report(e.what());
+        return false;
+    }
+    if (stored.empty()) return false;
+
+    if (t->handler_type() == kVideoHandler) {
+        if (!unpack_video_sample(stored, out.bytes)) {
+            report("video sample " + std::to_string(number) + " holds a unit that does not fit it");
+            out.length = kInvalidSampleLength;
+            return false;
+        }
+    } else {
+        out.bytes = std::move(stored);
+    }
+    out.length = static_cast<uint32_t>(out.bytes.size());
+    out.start = to_reference_time(double(info.start), t->timescale());
+    const double stop =
+        double(info.duration) / double(t->timescale()) * 10000000.0 + double(out.start);
+    out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
+    out.sync = info.sync;
+    return out.length != 0;
+}
+
+}  // namespace filesource

@@ -1,0 +1,98 @@
+// The AVS media container as the filter sees it: open through a byte source,
+// track queries and sample reads. Nothing here throws: faults of the box reader
+// are caught at this boundary, reported to the error sink, and turned into
+// "nothing", 0 or a failed read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mp4/byte_source.h"
+#include "mp4/movie_file.h"
+
+namespace filesource {
+
+// Handler types of the two tracks the filter plays.
+inline constexpr std::string_view kVideoHandler = "vide";
+inline constexpr std::string_view kAudioHandler = "soun";
+
+// Receives the box reader's error text; by default it goes to standard error.
+using ErrorSink = std::function<void(const std::string&)>;
+void write_error_to_stderr(const std::string& message);
+
+// A container time in 100 ns units: trunc((t / timescale) * 10,000,000) in
+// double precision, in that order. Saturates instead of overflowing.
+int64_t to_reference_time(double t, uint32_t timescale);
+
+// One sample as read_track_sample hands it over. The caller owns the bytes.
+struct TrackSample {
+    std::vector<uint8_t> bytes;
+    // bytes.size(), or kInvalidSampleLength when a video sample's units do not
+    // fit it.
+    uint32_t length = 0;
+    int64_t start = 0;  // 100 ns
+    int64_t stop = 0;   // 100 ns
+    bool sync = false;
+};
+
+class AvsContainer {
+  public:
+    // Builds the box tree from the whole source and caches the movie header.
+    // Null on any fault (there is no partial result).
+    // The source is read through a read-ahead window of `read_ahead` bytes
+    // (0: none), so that small reads do not each cost an upstream call.
+    static std::unique_ptr<AvsContainer> open(std::shared_ptr<mp4::ByteSource> source,
+                                              ErrorSink errors = write_error_to_stderr,
+                                              size_t read_ahead = kDefaultReadAhead);
+    static constexpr size_t kDefaultReadAhead = 1 << 20;
+
+    // Tracks whose handler is `handler` ("vide", "soun").
+    uint32_t track_count(std::string_view handler) const;
+    // Id of the first such track, or 0 when there is none.
+    uint32_t first_track_id(std::string_view handler) const;
+    // Type of the track's only sample entry; nothing when the track is unknown
+    // or its stsd does not hold exactly one entry.
+    std::optional<std::string> sample_entry_type(uint32_t track) const;
+    // 0 for an unknown track.
+    uint64_t sample_count(uint32_t track) const;
+    uint32_t track_timescale(uint32_t track) const;
+
+    uint32_t movie_timescale() const { return movie_timescale_; }
+    uint64_t movie_duration() const { return movie_duration_; }
+    uint64_t modification_time() const { return modification_time_; }
+    // The presentation duration in 100 ns, as both output streams report it.
+    int64_t duration_100ns() const {
+        return to_reference_time(double(movie_duration_), movie_timescale_);
+    }
+
+    // Reads sample `number` (counted from 1; 0 is refused) of a track, with its
+    // times in 100 ns and its sync flag. Samples of the video ("vide") track
+    // are unpacked into the elementary-stream form. Returns false on any fault
+    // and for a sample of zero bytes; a video sample whose units do not fit it
+    // comes back with length kInvalidSampleLength. Reads of one container are
+    // serialised, so worker threads may share it.
+    bool read_track_sample(uint32_t track, uint64_t number, TrackSample& out);
+
+    const mp4::MovieFile& movie() const { return *movie_; }
+
+  private:
+    AvsContainer() = default;
+    const mp4::Track* track(uint32_t id) const;
+    void report(const std::string& message) const;
+
+    std::shared_ptr<mp4::ByteSource> source_;
+    std::unique_ptr<mp4::MovieFile> movie_;
+    ErrorSink errors_;
+    std::mutex read_lock_;
+    uint32_t movie_timescale_ = 0;
+    uint64_t movie_duration_ = 0;
+    uint64_t modification_time_ = 0;
+};
+
+}  // namespace filesource

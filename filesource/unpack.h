@@ -1,0 +1,20 @@
+// Turns a stored video sample (units with 32-bit lengths) into the
+// elementary-stream form (units after 00 00 01 prefixes).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace filesource {
+
+// The length reported for a sample whose units do not fit it.
+inline constexpr uint32_t kInvalidSampleLength = 0xFFFFFFFF;
+
+// Each stored unit is a 32-bit big-endian length L, one unit-header byte and
+// L - 1 body bytes; it becomes 00 00 01 and the body. Returns false and leaves
+// `out` empty when a unit has L = 0, or a length field or body runs past the
+// stored bytes. Nothing beyond `stored` is read.
+bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out);
+
+}  // namespace filesource

@@ -1,0 +1,62 @@
+// The byte source under every reader: a file, memory, or a filter's upstream pin.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mp4 {
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Total length in bytes.
+    virtual uint64_t size() = 0;
+    // Reads up to n bytes at the current position and advances it by what was
+    // delivered. Fewer than n bytes means the end of the data was reached.
+    virtual size_t read(void* buffer, size_t n) = 0;
+    // Sets the 64-bit read position.
+    virtual void seek(uint64_t position) = 0;
+};
+
+// Reads exactly n bytes at the given position or throws Mp4Error with
+// kEndOfFileMessage.
+void read_exact_at(ByteSource& source, uint64_t position, void* buffer, size_t n);
+std::vector<uint8_t> read_exact_at(ByteSource& source, uint64_t position, size_t n);
+
+// A read-only file, read with pread so the position is our own.
+class FileByteSource : public ByteSource {
+  public:
+    // Throws Mp4Error when the file cannot be opened.
+    explicit FileByteSource(const std::string& path);
+    ~FileByteSource() override;
+    FileByteSource(const FileByteSource&) = delete;
+    FileByteSource& operator=(const FileByteSource&) = delete;
+
+    uint64_t size() override { return size_; }
+    size_t read(void* buffer, size_t n) override;
+    void seek(uint64_t position) override { position_ = position; }
+
+  private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t position_ = 0;
+};
+
+// Bytes held in memory (tests, fuzzing). The bytes are not copied.
+class MemoryByteSource : public ByteSource {
+  public:
+    explicit MemoryByteSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+    uint64_t size() override { return bytes_.size(); }
+    size_t read(void* buffer, size_t n) override;
+    void seek(uint64_t position) override { position_ = position; }
+
+  private:
+    std::span<const uint8_t> bytes_;
+    uint64_t position_ = 0;
+};
+
+}  // namespace mp4

@@ -1,0 +1,48 @@
+// An ISO base media file opened through a byte source: the box tree of its
+// headers and tables (media data is left in place) and sample reading.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "mp4/box.h"
+#include "mp4/byte_source.h"
+#include "mp4/header_boxes.h"
+#include "mp4/track.h"
+
+namespace mp4 {
+
+class MovieFile {
+  public:
+    // Builds the box tree from the whole file. Throws Mp4Error on any fault;
+    // there is no partial result. The source must outlive the MovieFile.
+    static std::unique_ptr<MovieFile> open(ByteSource& source,
+                                           const BoxFactory& factory = standard_box_factory());
+
+    const Box& root() const { return *root_; }
+    const MovieHeaderBox& movie_header() const { return *mvhd_; }
+    const std::vector<Track>& tracks() const { return tracks_; }
+    // The track with this id, or null.
+    const Track* find_track(uint32_t id) const;
+    uint64_t file_size() const { return file_size_; }
+
+    // Looks a sample up and checks that it is readable: a known sample entry,
+    // data in this file, bytes inside the file. Throws otherwise.
+    SampleInfo sample_info(const Track& track, uint64_t number) const;
+    // The sample's bytes. Not thread-safe: callers sharing a MovieFile
+    // serialise their reads, since they share the source's position.
+    std::vector<uint8_t> read_sample(const Track& track, uint64_t number,
+                                     SampleInfo* info = nullptr) const;
+
+  private:
+    explicit MovieFile(ByteSource& source) : source_(source) {}
+
+    ByteSource& source_;
+    uint64_t file_size_ = 0;
+    std::unique_ptr<Box> root_;
+    const MovieHeaderBox* mvhd_ = nullptr;
+    std::vector<Track> tracks_;
+};
+
+}  // namespace mp4

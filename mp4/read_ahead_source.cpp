@@ -1,0 +1,45 @@
+#include "mp4/read_ahead_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mp4 {
+
+ReadAheadSource::ReadAheadSource(std::shared_ptr<ByteSource> inner, size_t window)
+    : inner_(std::move(inner)),
+      size_(inner_->size()),
+      window_(new uint8_t[window]),
+      window_size_(window) {}
+
+size_t ReadAheadSource::read(void* buffer, size_t n) {
+    if (n == 0) return 0;
+    if (n >= window_size_ / 2) {
+        if (position_ >= size_) return 0;
+        inner_->seek(position_);
+        const size_t got =
+            inner_->read(buffer, static_cast<size_t>(std::min<uint64_t>(n, size_ - position_)));
+        position_ += got;
+        return got;
+    }
+    const bool inside =
+        position_ >= window_start_ && position_ + n <= window_start_ + window_filled_;
+    if (!inside) {
+        window_start_ = position_;
+        window_filled_ = 0;
+        if (position_ < size_) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(window_size_, size_ - position_));
+            inner_->seek(position_);
+            window_filled_ = inner_->read(window_.get(), want);
+        }
+    }
+    const uint64_t offset = position_ - window_start_;
+    const size_t got = offset >= window_filled_
+                           ? 0
+                           : std::min<size_t>(n, window_filled_ - static_cast<size_t>(offset));
+    if (got) std::memcpy(buffer, window_.get() + offset, got);
+    position_ += got;
+    return got;
+}
+
+}  // namespace mp4

@@ -1,0 +1,268 @@
+#include "filesource/avs_container.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "filesource/avs_boxes.h"
+#include "filesource/unpack.h"
+#include "tests/mp4/movie_builder.h"
+
+using namespace testing_mp4;
+using filesource::AvsContainer;
+using filesource::TrackSample;
+
+namespace {
+
+Bytes unit(uint8_t code, size_t body_size, uint8_t fill) {
+    Bytes b;
+    put32(b, static_cast<uint32_t>(body_size + 2));
+    put8(b, 0);
+    put8(b, code);
+    b.insert(b.end(), body_size, fill);
+    return b;
+}
+
+// Video samples: header + I picture, then P pictures with slices.
+TrackSpec video_track(uint32_t samples = 5) {
+    TrackSpec v;
+    v.id = 1;
+    v.handler = "vide";
+    v.timescale = 240000;
+    const Bytes header{0xB0, 0x20, 0x40, 0x12, 0x34};
+    v.entries = {visual_entry("avs2", avss(header))};
+    for (uint32_t i = 0; i < samples; ++i) {
+        Bytes s;
+        if (i == 0) append(s, unit(0xB0, 14, 0x11));
+        append(s, unit(i == 0 ? 0xB3 : 0xB6, 4, uint8_t(i)));
+        append(s, unit(0x00, 20 + i, uint8_t(0x80 + i)));
+        v.samples.push_back(s);
+        v.durations.push_back(9600);
+    }
+    return v;
+}
+
+TrackSpec audio_track(uint32_t id, uint32_t samples = 6) {
+    TrackSpec a;
+    a.id = id;
+    a.handler = "soun";
+    a.timescale = 44100;
+    a.entries = {audio_entry("mp4a", 48000, {})};
+    for (uint32_t i = 0; i < samples; ++i) {
+        a.samples.push_back(Bytes(417 + i, uint8_t(i)));
+        a.durations.push_back(1152);
+    }
+    a.sync = std::vector<uint32_t>{1, 3, 5};
+    return a;
+}
+
+std::unique_ptr<AvsContainer> open_bytes(const Bytes& file, std::string* errors = nullptr) {
+    auto src = std::make_shared<mp4::MemoryByteSource>(file);
+    return AvsContainer::open(src, [errors](const std::string& m) {
+        if (errors) *errors += m + "\n";
+    });
+}
+
+Bytes expected_unpacked(const Bytes& stored) {
+    Bytes out;
+    EXPECT_TRUE(filesource::unpack_video_sample(stored, out));
+    return out;
+}
+
+}  // namespace
+
+TEST(AvsContainer, ReadsVideoUnpackedAndAudioAsStored) {
+    MovieSpec m;
+    m.timescale = 1000;
+    m.duration = 200;
+    m.tracks = {video_track(), audio_track(2)};
+    Bytes file = build_movie(m);
+    // Keep the backing bytes alive for the container's lifetime.
+    auto c = open_bytes(file);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->track_count("vide"), 1u);
+    EXPECT_EQ(c->track_count("soun"), 1u);
+    EXPECT_EQ(c->first_track_id("vide"), 1u);
+    EXPECT_EQ(c->first_track_id("soun"), 2u);
+    EXPECT_EQ(c->first_track_id("hint"), 0u);
+    EXPECT_EQ(c->sample_entry_type(1), "avs2");
+    EXPECT_EQ(c->sample_entry_type(2), "mp4a");
+    EXPECT_EQ(c->sample_count(1), 5u);
+    EXPECT_EQ(c->track_timescale(2), 44100u);  // the table's unit, not the entry's rate
+    EXPECT_EQ(c->movie_timescale(), 1000u);
+    EXPECT_EQ(c->duration_100ns(), 2000000);
+    EXPECT_EQ(c->modification_time(), 1234u);
+
+    const auto* entry = dynamic_cast<const filesource::AvsSampleEntry*>(
+        c->movie().find_track(1)->descriptions().entry(1));
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(entry->avs_config(), nullptr);
+    EXPECT_EQ(entry->avs_config()->sequence_headers.size(), 1u);
+    EXPECT_EQ(entry->compressor_name, "AVS1-P2 Coding");
+
+    for (uint64_t n = 1; n <= 5; ++n) {
+        TrackSample s;
+        ASSERT_TRUE(c->read_track_sample(1, n, s)) << n;
+        EXPECT_EQ(s.bytes, expected_unpacked(m.tracks[0].samples[n - 1]));
+        EXPECT_EQ(s.length, s.bytes.size());
+        // 9600 / 240000 s per picture, converted in double and truncated.
+        EXPECT_EQ(s.start, int64_t(double((n - 1) * 9600) / 240000.0 * 1e7));
+        EXPECT_EQ(s.stop, int64_t(9600.0 / 240000.0 * 1e7 + double(s.start)));
+        EXPECT_TRUE(s.sync);
+        EXPECT_EQ(s.bytes[3], n == 1 ? 0xB0 : 0xB6);
+    }
+    for (uint64_t n = 1; n <= 6; ++n) {
+        TrackSample s;
+        ASSERT_TRUE(c->read_track_sample(2, n, s));
+        EXPECT_EQ(s.bytes, m.tracks[1].samples[n - 1]);
+        EXPECT_EQ(s.sync, n % 2 == 1);
+        EXPECT_EQ(s.start, int64_t(double((n - 1) * 1152) / 44100.0 * 1e7));
+    }
+}
+
+TEST(AvsContainer, FailedReadsReportAndNeverThrow) {
+    MovieSpec m;
+    m.duration = 200;
+    TrackSpec v = video_track(4);
+    v.samples[1] = unit(0xB6, 4, 1);
+    v.samples[1].resize(v.samples[1].size() - 1);  // last unit runs past the end
+    v.samples[2] = {};                             // zero bytes
+    v.samples[3] = unit(0xB6, 4, 1);
+    append(v.samples[3], Bytes{0, 0, 0, 0, 0});  // a unit with L = 0
+    m.tracks = {v};
+    Bytes file = build_movie(m);
+    std::string errors;
+    auto c = open_bytes(file, &errors);
+    ASSERT_TRUE(c);
+    TrackSample s;
+    EXPECT_TRUE(c->read_track_sample(1, 1, s));
+    EXPECT_FALSE(c->read_track_sample(1, 2, s));
+    EXPECT_EQ(s.length, filesource::kInvalidSampleLength);
+    EXPECT_TRUE(s.bytes.empty());
+    EXPECT_FALSE(c->read_track_sample(1, 3, s));
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_FALSE(c->read_track_sample(1, 4, s));
+    EXPECT_EQ(s.length, filesource::kInvalidSampleLength);
+    EXPECT_FALSE(c->read_track_sample(1, 0, s));
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_FALSE(c->read_track_sample(1, 5, s));
+    EXPECT_FALSE(c->read_track_sample(7, 1, s));
+    EXPECT_EQ(c->sample_count(7), 0u);
+    EXPECT_EQ(c->track_timescale(7), 0u);
+    EXPECT_FALSE(c->sample_entry_type(7));
+    EXPECT_NE(errors.find("out of range"), std::string::npos);
+}
+
+TEST(AvsContainer, SampleEntriesTheFilterMustRefuse) {
+    // Two sample entries: no single entry type.
+    MovieSpec m;
+    m.tracks = {video_track(2)};
+    m.tracks[0].entries.push_back(m.tracks[0].entries[0]);
+    Bytes file = build_movie(m);
+    auto c = open_bytes(file);
+    ASSERT_TRUE(c);
+    EXPECT_FALSE(c->sample_entry_type(1));
+
+    // "avs2" without its avss box is a broken entry: the file does not open.
+    m.tracks[0].entries = {visual_entry("avs2", {})};
+    Bytes no_config = build_movie(m);
+    std::string errors;
+    EXPECT_FALSE(open_bytes(no_config, &errors));
+    EXPECT_NE(errors.find("'avss'"), std::string::npos);
+
+    // AVS-M entries with avsc and btrt are read.
+    Bytes avsc;
+    for (uint8_t b : {1, 2, 3, 0xFF, 0xE1, 0, 2, 0xAA, 0xBB, 1, 0, 1, 0xCC}) put8(avsc, b);
+    Bytes btrt;
+    put32(btrt, 1000);
+    put32(btrt, 2000);
+    put32(btrt, 1500);
+    Bytes children = box("avsc", avsc);
+    append(children, box("btrt", btrt));
+    m.tracks[0].entries = {visual_entry("avs1", children)};
+    Bytes avsm = build_movie(m);
+    c = open_bytes(avsm);
+    ASSERT_TRUE(c);
+    const auto* entry = dynamic_cast<const filesource::AvsSampleEntry*>(
+        c->movie().find_track(1)->descriptions().entry(1));
+    ASSERT_TRUE(entry && entry->avsm_config() && entry->bit_rate());
+    EXPECT_EQ(entry->avsm_config()->sequence_parameter_sets[0], (Bytes{0xAA, 0xBB}));
+    EXPECT_EQ(entry->avsm_config()->picture_parameter_sets[0], (Bytes{0xCC}));
+    EXPECT_EQ(entry->bit_rate()->avg_bitrate, 1500u);
+    TrackSample s;
+    EXPECT_TRUE(c->read_track_sample(1, 1, s));
+
+    // An avsc whose entries run past the box.
+    Bytes bad = box("avsc", Bytes{1, 2, 3, 0xFF, 0xE1, 0, 9, 0xAA});
+    m.tracks[0].entries = {visual_entry("avsp", bad)};
+    Bytes broken = build_movie(m);
+    EXPECT_FALSE(open_bytes(broken));
+}
+
+TEST(AvsContainer, AudioOnlyAndEmptyContainersOpen) {
+    MovieSpec m;
+    m.tracks = {audio_track(5)};
+    Bytes file = build_movie(m);
+    auto c = open_bytes(file);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->track_count("vide"), 0u);
+    EXPECT_EQ(c->first_track_id("vide"), 0u);
+    EXPECT_EQ(c->first_track_id("soun"), 5u);
+
+    m.tracks.clear();
+    Bytes empty = build_movie(m);
+    c = open_bytes(empty);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->track_count("vide") + c->track_count("soun"), 0u);
+}
+
+namespace {
+// Gives other threads a chance between setting the position and reading, as
+// a slow upstream reader would.
+class YieldingSource : public mp4::MemoryByteSource {
+  public:
+    using mp4::MemoryByteSource::MemoryByteSource;
+    void seek(uint64_t p) override {
+        mp4::MemoryByteSource::seek(p);
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+};
+}  // namespace
+
+// Worker threads of both streams share the container and its byte position:
+// every read must still get its own sample's bytes.
+TEST(AvsContainer, ConcurrentReadsGetTheirOwnSamples) {
+    MovieSpec m;
+    m.tracks = {video_track(40), audio_track(2, 60)};
+    Bytes file = build_movie(m);
+    // Without read-ahead every sample read reaches the shared source; with it,
+    // the window itself is the shared state.
+    for (size_t window : {size_t{0}, size_t{256}}) {
+        auto c = AvsContainer::open(std::make_shared<YieldingSource>(file), nullptr, window);
+        ASSERT_TRUE(c);
+        std::atomic<int> wrong{0};
+        auto reader = [&](uint32_t track, uint32_t count, const std::vector<Bytes>& want,
+                          bool video) {
+            for (int round = 0; round < 5; ++round)
+                for (uint32_t n = 1; n <= count; ++n) {
+                    TrackSample s;
+                    if (!c->read_track_sample(track, n, s) ||
+                        s.bytes != (video ? expected_unpacked(want[n - 1]) : want[n - 1]))
+                        ++wrong;
+                }
+        };
+        std::thread a(reader, 1, 40, std::cref(m.tracks[0].samples), true);
+        std::thread b(reader, 2, 60, std::cref(m.tracks[1].samples), false);
+        a.join();
+        b.join();
+        EXPECT_EQ(wrong.load(), 0) << window;
+    }
+}
+
+TEST(AvsContainer, ReferenceTimesSaturateInsteadOfOverflowing) {
+    EXPECT_EQ(filesource::to_reference_time(3600, 90000), 400000);
+    EXPECT_EQ(filesource::to_reference_time(1e30, 1), INT64_MAX);
+    EXPECT_EQ(filesource::to_reference_time(5, 0), 0);
+}

@@ -1,0 +1,283 @@
+#include "mp4/movie_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "mp4/error.h"
+#include "mp4/sample_entry.h"
+#include "tests/mp4/movie_builder.h"
+
+using namespace testing_mp4;
+
+namespace {
+
+// Counts what the reader pulls from the source, and can deliver short reads
+// over one unreadable byte (as an upstream reader may).
+class CountingSource : public mp4::ByteSource {
+  public:
+    explicit CountingSource(Bytes b, uint64_t bad_byte = UINT64_MAX)
+        : bytes_(std::move(b)), bad_byte_(bad_byte) {}
+    uint64_t size() override { return bytes_.size(); }
+    size_t read(void* buf, size_t n) override {
+        ++reads;
+        uint64_t end = std::min<uint64_t>(pos_ + n, bytes_.size());
+        if (pos_ <= bad_byte_ && bad_byte_ < end) end = bad_byte_;
+        size_t got = pos_ >= end ? 0 : end - pos_;
+        std::copy_n(bytes_.begin() + pos_, got, static_cast<uint8_t*>(buf));
+        pos_ += got;
+        bytes_read += got;
+        return got;
+    }
+    void seek(uint64_t p) override { pos_ = p; }
+    uint64_t bytes_read = 0;
+    int reads = 0;
+
+  private:
+    Bytes bytes_;
+    uint64_t bad_byte_;
+    uint64_t pos_ = 0;
+};
+
+// The plain reader does not know "avc1"; tests use it as any visual entry.
+const mp4::BoxFactory& factory() {
+    static const mp4::BoxFactory f = [] {
+        mp4::BoxFactory f = mp4::standard_box_factory();
+        f.add("avc1", [] { return std::make_unique<mp4::VisualSampleEntry>(); });
+        return f;
+    }();
+    return f;
+}
+
+Bytes sample_of(size_t n, uint8_t fill) {
+    return Bytes(n, fill);
+}
+
+MovieSpec two_track_movie() {
+    MovieSpec m;
+    m.duration = 4000;
+    TrackSpec v;
+    v.id = 1;
+    v.handler = "vide";
+    v.timescale = 90000;
+    v.entries = {visual_entry("avc1", {})};
+    for (int i = 0; i < 7; ++i) v.samples.push_back(sample_of(100 + i, uint8_t(i)));
+    v.durations = {3600, 3600, 3600, 3600, 1800, 1800, 3600};
+    v.sync = std::vector<uint32_t>{5, 1};
+    v.samples_per_chunk = 3;
+    v.co64 = true;
+    v.mdhd_v1 = true;
+    TrackSpec a;
+    a.id = 2;
+    a.handler = "soun";
+    a.timescale = 44100;
+    a.entries = {audio_entry("mp4a", 44100, {})};
+    for (int i = 0; i < 4; ++i) a.samples.push_back(sample_of(417, uint8_t(0xA0 + i)));
+    a.durations = {1152, 1152, 1152, 1152};
+    m.tracks = {v, a};
+    m.mvhd_v1 = true;
+    m.large_mdat = true;
+    return m;
+}
+
+std::string open_error(const Bytes& file) {
+    mp4::MemoryByteSource src(file);
+    try {
+        mp4::MovieFile::open(src, factory());
+    } catch (const mp4::Mp4Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(MovieFile, ReadsTracksTablesAndSamples) {
+    MovieSpec spec = two_track_movie();
+    Bytes file = build_movie(spec);
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+
+    EXPECT_EQ(movie->movie_header().timescale, 1000u);
+    EXPECT_EQ(movie->movie_header().duration, 4000u);
+    EXPECT_EQ(movie->movie_header().modification_time, 1234u);
+    ASSERT_EQ(movie->tracks().size(), 2u);
+
+    const mp4::Track& v = movie->tracks()[0];
+    EXPECT_EQ(v.id(), 1u);
+    EXPECT_EQ(v.handler_type(), "vide");
+    EXPECT_EQ(v.timescale(), 90000u);
+    EXPECT_EQ(v.sample_count(), 7u);
+    EXPECT_EQ(v.single_entry_type(), "avc1");
+
+    uint64_t expected_start = 0;
+    for (uint32_t n = 1; n <= 7; ++n) {
+        mp4::SampleInfo info;
+        Bytes got = movie->read_sample(v, n, &info);
+        EXPECT_EQ(got, spec.tracks[0].samples[n - 1]) << n;
+        EXPECT_EQ(info.start, expected_start) << n;
+        EXPECT_EQ(info.duration, spec.tracks[0].durations[n - 1]);
+        EXPECT_EQ(info.sync, n == 1 || n == 5) << n;
+        EXPECT_EQ(info.description_index, 1u);
+        expected_start += info.duration;
+    }
+
+    const mp4::Track& a = *movie->find_track(2);
+    EXPECT_EQ(a.handler_type(), "soun");
+    const auto* entry = dynamic_cast<const mp4::AudioSampleEntry*>(a.descriptions().entry(1));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->sample_rate, 44100u);
+    EXPECT_EQ(entry->data_reference_index, 1u);
+    for (uint32_t n = 1; n <= 4; ++n) {
+        mp4::SampleInfo info;
+        EXPECT_EQ(movie->read_sample(a, n, &info), spec.tracks[1].samples[n - 1]);
+        EXPECT_TRUE(info.sync);  // no stss: every sample is a sync sample
+        EXPECT_EQ(info.start, (n - 1) * 1152u);
+    }
+    EXPECT_EQ(movie->find_track(3), nullptr);
+}
+
+TEST(MovieFile, OpenReadsHeadersOnlyNotMediaData) {
+    MovieSpec spec = two_track_movie();
+    spec.tracks[0].samples[3] = Bytes(4 << 20, 0x55);
+    Bytes file = build_movie(spec);
+    CountingSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    EXPECT_LT(src.bytes_read, 4096u);
+    EXPECT_LT(src.reads, 80);  // a few per box, never per byte
+    // A sample is one read.
+    const int before = src.reads;
+    EXPECT_EQ(movie->read_sample(movie->tracks()[0], 4).size(), size_t(4 << 20));
+    EXPECT_EQ(src.reads - before, 1);
+}
+
+TEST(MovieFile, RefusesSampleNumbersAndDataItCannotRead) {
+    MovieSpec spec = two_track_movie();
+    Bytes file = build_movie(spec);
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    const mp4::Track& v = movie->tracks()[0];
+    EXPECT_THROW(movie->read_sample(v, 0), mp4::Mp4Error);
+    EXPECT_THROW(movie->read_sample(v, 8), mp4::Mp4Error);
+
+    // A source that is shorter than it says: the read hits its end.
+    const uint64_t last_audio_end = movie->sample_info(movie->tracks()[1], 4).offset + 417;
+    CountingSource lying(file, last_audio_end - 1);
+    auto m2 = mp4::MovieFile::open(lying, factory());
+    try {
+        m2->read_sample(m2->tracks()[1], 4);
+        FAIL() << "short read not noticed";
+    } catch (const mp4::Mp4Error& e) {
+        EXPECT_STREQ(e.what(), mp4::kEndOfFileMessage);
+    }
+}
+
+TEST(MovieFile, SamplesOfUnknownEntriesOrOtherFilesAreNotRead) {
+    MovieSpec spec = two_track_movie();
+    spec.tracks[0].entries = {box("avs2", Bytes(78, 0))};  // not known to the plain reader
+    spec.tracks[1].dref_flags = 0;                         // data in another file
+    Bytes file = build_movie(spec);
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    EXPECT_EQ(movie->tracks()[0].single_entry_type(), "avs2");
+    EXPECT_THROW(movie->read_sample(movie->tracks()[0], 1), mp4::Mp4Error);
+    EXPECT_THROW(movie->read_sample(movie->tracks()[1], 1), mp4::Mp4Error);
+
+    spec = two_track_movie();
+    spec.tracks[0].entries.push_back(visual_entry("avc1", {}));
+    file = build_movie(spec);
+    mp4::MemoryByteSource src2(file);
+    movie = mp4::MovieFile::open(src2, factory());
+    EXPECT_THROW(movie->tracks()[0].single_entry_type(), mp4::Mp4Error);
+    EXPECT_EQ(movie->read_sample(movie->tracks()[0], 1), spec.tracks[0].samples[0]);
+}
+
+TEST(MovieFile, SampleDataPastTheFileEndIsRefused) {
+    MovieSpec spec = two_track_movie();
+    Bytes file = build_movie(spec);
+    // Move the audio chunk offset so the last sample ends one byte past the file.
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    auto info = movie->sample_info(movie->tracks()[1], 1);
+    Bytes needle;
+    put32(needle, static_cast<uint32_t>(info.offset));
+    auto it =
+        std::search(file.begin() + info.offset + 4 * 417, file.end(), needle.begin(), needle.end());
+    ASSERT_NE(it, file.end());
+    Bytes moved;
+    put32(moved, static_cast<uint32_t>(file.size() - 4 * 417 + 1));
+    std::copy(moved.begin(), moved.end(), it);
+    mp4::MemoryByteSource src2(file);
+    movie = mp4::MovieFile::open(src2, factory());
+    EXPECT_NO_THROW(movie->read_sample(movie->tracks()[1], 3));
+    EXPECT_THROW(movie->read_sample(movie->tracks()[1], 4), mp4::Mp4Error);
+}
+
+TEST(MovieFile, BrokenStructuresFailToOpen) {
+    const MovieSpec good = two_track_movie();
+    Bytes file = build_movie(good);
+    EXPECT_EQ(open_error(file), "");
+
+    // Truncated file: the moov box now runs past the end.
+    EXPECT_NE(open_error(Bytes(file.begin(), file.end() - 10)).find("runs past its parent"),
+              std::string::npos);
+    // Only the signature bytes, no boxes.
+    EXPECT_NE(open_error(Bytes{'x', 'x', 'a', 'v', 's', '2'}), "");
+    EXPECT_NE(open_error(ftyp("avs2", {"avs2"})).find("'moov'"), std::string::npos);
+    // A box smaller than its own header.
+    Bytes tiny = ftyp("avs2", {});
+    put32(tiny, 4);
+    put4cc(tiny, "moov");
+    EXPECT_NE(open_error(tiny), "");
+
+    MovieSpec m = good;
+    m.tracks[1].drop_stts = true;
+    EXPECT_NE(open_error(build_movie(m)).find("'stts'"), std::string::npos);
+
+    m = good;
+    m.tracks[0].timescale = 0;
+    EXPECT_NE(open_error(build_movie(m)), "");
+
+    // A table that claims more entries than its box holds.
+    m = good;
+    Bytes f = build_movie(m);
+    auto pos = std::search(f.begin(), f.end(), std::begin("stsz"), std::end("stsz") - 1);
+    ASSERT_NE(pos, f.end());
+    // version/flags, sample_size 0, then the count: make it huge.
+    Bytes huge;
+    put32(huge, 0x7FFFFFFF);
+    std::copy(huge.begin(), huge.end(), pos + 12);
+    EXPECT_NE(open_error(f).find("fewer entries"), std::string::npos);
+
+    // Containers nested without end.
+    Bytes nest;
+    for (int i = 0; i < 40; ++i) nest = box("moov", nest);
+    EXPECT_NE(open_error(nest).find("nested"), std::string::npos);
+    // The same inside a sample entry, where boxes are parsed from memory.
+    MovieSpec deep = good;
+    // 100000 levels: deep enough to exhaust the stack without a limit.
+    Bytes inner;
+    for (uint32_t level = 100000; level > 0; --level) {
+        put32(inner, level * 8);
+        put4cc(inner, "moov");
+    }
+    deep.tracks[1].entries = {audio_entry("mp4a", 44100, inner)};
+    EXPECT_NE(open_error(build_movie(deep)).find("nested"), std::string::npos);
+}
+
+TEST(MovieFile, ZeroAndLargeBoxSizes) {
+    // size 0 on the last box: it runs to the end of the file.
+    MovieSpec spec = two_track_movie();
+    Bytes file = build_movie(spec);
+    auto moov = std::search(file.begin(), file.end(), std::begin("moov"), std::end("moov") - 1);
+    ASSERT_NE(moov, file.end());
+    std::fill(moov - 4, moov, 0);
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    EXPECT_EQ(movie->tracks().size(), 2u);
+    // mdat was written with a 64-bit size; check it is in the tree with its size.
+    const mp4::Box* mdat = movie->root().child("mdat");
+    ASSERT_NE(mdat, nullptr);
+    EXPECT_EQ(mdat->header_size(), 16u);
+    EXPECT_EQ(mdat->size(), 16u + 7 * 100 + 21 + 4 * 417);
+}

@@ -1,0 +1,357 @@
+// Lindqvale run as a program on the real AVS samples and generated MP3s, its
+// output read back through the container reader and checked with ffprobe.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "avs/byte_source.h"
+#include "avs/unit_reader.h"
+#include "filesource/avs_container.h"
+#include "mux/mpeg_audio_header.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const std::string kBin = AVS_BIN_DIR;
+const std::string kData = AVS_TEST_DATA_DIR;
+const std::string kXavs = kData + "/xavs_cif352x288_25fps_IBP_100f.avs";
+const std::string kRm52j = kData + "/rm52j_cif352x288_25fps_IBBP_gop12_100f.avs";
+
+struct Result {
+    int code;
+    std::string out;
+};
+
+Result sh(const std::string& command) {
+    Result r{-1, ""};
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string q(const std::string& s) {
+    return "'" + s + "'";
+}
+
+Result lindqvale(const std::string& in, const std::string& out, bool create) {
+    return sh(q(kBin + "/Lindqvale") + " " + q(in) + " " + q(out) + (create ? " -f" : ""));
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+// The units of an elementary stream, as the shared reader cuts them.
+std::vector<Bytes> units_of(const std::string& path) {
+    std::vector<Bytes> units;
+    FILE* f = fopen(path.c_str(), "rb");
+    avs::FileByteSource src(f);
+    avs::AvsUnitReader reader(src);
+    while (reader.next()) units.emplace_back(reader.data(), reader.data() + reader.unit_length());
+    fclose(f);
+    return units;
+}
+
+class Lindqvale : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/lindqvale-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string make_mp3(const std::string& name, const std::string& args) {
+        const std::string out = path(name);
+        Result r = sh("ffmpeg -v error -y -f lavfi -i " + args + " -c:a libmp3lame " + q(out));
+        EXPECT_EQ(r.code, 0) << r.out;
+        return out;
+    }
+    // Files in the folder other than these: left-over temporaries.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string dir_;
+};
+
+std::unique_ptr<filesource::AvsContainer> open_container(const std::string& path) {
+    auto src = std::make_shared<mp4::FileByteSource>(path);
+    return filesource::AvsContainer::open(src);
+}
+
+// Every picture back as its units, in order, with times and seek points.
+void check_video_round_trip(const std::string& avs, const std::string& asm_path) {
+    auto c = open_container(asm_path);
+    ASSERT_TRUE(c);
+    const uint32_t track = c->first_track_id("vide");
+    ASSERT_NE(track, 0u);
+    EXPECT_EQ(c->sample_entry_type(track), "avs2");
+    EXPECT_EQ(c->track_timescale(track), 90000u);  // 25 frames per second
+
+    const std::vector<Bytes> units = units_of(avs);
+    Bytes expected;
+    size_t pictures = 0;
+    for (const auto& u : units) {
+        expected.insert(expected.end(), u.begin(), u.end());
+        pictures += u[3] == 0xB3 || u[3] == 0xB6;
+    }
+    EXPECT_EQ(pictures, 100u);
+    ASSERT_EQ(c->sample_count(track), pictures);
+
+    Bytes got;
+    for (uint64_t n = 1; n <= pictures; ++n) {
+        filesource::TrackSample s;
+        ASSERT_TRUE(c->read_track_sample(track, n, s)) << n;
+        if (n == 1) {
+            EXPECT_EQ(s.bytes[3], 0xB0);
+        }
+        // One picture header per sample.
+        size_t headers = 0;
+        for (size_t i = 0; i + 3 < s.bytes.size(); ++i)
+            if (s.bytes[i] == 0 && s.bytes[i + 1] == 0 && s.bytes[i + 2] == 1 &&
+                (s.bytes[i + 3] == 0xB3 || s.bytes[i + 3] == 0xB6))
+                ++headers;
+        EXPECT_EQ(headers, 1u) << n;
+        EXPECT_EQ(s.sync, s.bytes[3] != 0xB6) << n;
+        EXPECT_EQ(s.start, int64_t(double((n - 1) * 3600) / 90000.0 * 1e7)) << n;
+        EXPECT_EQ(s.stop - s.start, 400000) << n;
+        got.insert(got.end(), s.bytes.begin(), s.bytes.end());
+    }
+    EXPECT_TRUE(got == expected) << "the unpacked samples are not the stream's units";
+}
+
+// The MP3's frames: everything after the ID3v2 tag, cut at frame lengths.
+std::vector<Bytes> mp3_frames(const std::string& path) {
+    Bytes b = read_file(path);
+    size_t pos = 0;
+    if (b.size() >= 10 && b[0] == 'I' && b[1] == 'D' && b[2] == '3')
+        pos = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    std::vector<Bytes> frames;
+    while (pos + 4 <= b.size()) {
+        const uint32_t raw =
+            uint32_t(b[pos]) << 24 | b[pos + 1] << 16 | b[pos + 2] << 8 | b[pos + 3];
+        const uint32_t len = mux::frame_length(mux::parse_mpeg_audio_header(raw));
+        if ((raw & 0xFFE00000) != 0xFFE00000 || len == 0 || pos + len > b.size()) break;
+        frames.emplace_back(b.begin() + pos, b.begin() + pos + len);
+        pos += len;
+    }
+    EXPECT_EQ(pos, b.size()) << "the generated MP3 has bytes that are no frame";
+    return frames;
+}
+
+void check_audio_round_trip(const std::string& mp3, const std::string& asm_path, uint32_t rate,
+                            uint32_t frame_samples) {
+    auto c = open_container(asm_path);
+    ASSERT_TRUE(c);
+    const uint32_t track = c->first_track_id("soun");
+    ASSERT_NE(track, 0u);
+    EXPECT_EQ(c->sample_entry_type(track), "mp4a");
+    EXPECT_EQ(c->track_timescale(track), rate);
+    const auto frames = mp3_frames(mp3);
+    ASSERT_EQ(c->sample_count(track), frames.size());
+    for (uint64_t n = 1; n <= frames.size(); ++n) {
+        filesource::TrackSample s;
+        ASSERT_TRUE(c->read_track_sample(track, n, s));
+        EXPECT_TRUE(s.bytes == frames[n - 1]) << n;
+        EXPECT_TRUE(s.sync);
+        EXPECT_EQ(s.start, int64_t(double((n - 1) * frame_samples) / rate * 1e7));
+    }
+}
+
+}  // namespace
+
+TEST_F(Lindqvale, VideoThenAudioRoundTripsBothSamplesAndFfprobeAgrees) {
+    const std::string mp3 = make_mp3("a.mp3", "sine=frequency=440:duration=4.2");
+    for (const std::string& avs : {kXavs, kRm52j}) {
+        SCOPED_TRACE(avs);
+        const std::string out = path("clip.asm");
+        Result r = lindqvale(avs, out, true);
+        ASSERT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.out, "video: 100 samples, 4.000 s\n");
+        // The signature sits where the filter looks for it.
+        Bytes head = read_file(out);
+        ASSERT_GE(head.size(), 24u);
+        EXPECT_EQ(std::string(head.begin() + 4, head.begin() + 24),
+                  std::string("ftypavs2\0\0\0\0avs2isom", 20));
+        check_video_round_trip(avs, out);
+
+        r = lindqvale(mp3, out, false);
+        ASSERT_EQ(r.code, 0) << r.out;
+        check_video_round_trip(avs, out);
+        check_audio_round_trip(mp3, out, 44100, 1152);
+        const size_t frames = mp3_frames(mp3).size();
+
+        // A peer's reading: both tracks, our counts and durations, no complaint.
+        Result probe =
+            sh("ffprobe -v warning -show_entries "
+               "stream=codec_type,nb_frames,duration_ts,time_base:format=duration "
+               "-of compact=nk=0 " +
+               q(out));
+        ASSERT_EQ(probe.code, 0);
+        EXPECT_NE(probe.out.find("codec_type=video|time_base=1/90000|duration_ts=360000|"
+                                 "nb_frames=100"),
+                  std::string::npos)
+            << probe.out;
+        EXPECT_NE(
+            probe.out.find("codec_type=audio|time_base=1/44100|duration_ts=" +
+                           std::to_string(frames * 1152) + "|nb_frames=" + std::to_string(frames)),
+            std::string::npos)
+            << probe.out;
+        EXPECT_EQ(probe.out.find("arning"), std::string::npos) << probe.out;
+        // mvhd: the longer track, in milliseconds rounded up.
+        const double longest = std::max(4.0, frames * 1152 / 44100.0);
+        EXPECT_NE(probe.out.find("format|duration=" +
+                                 std::to_string(std::ceil(longest * 1000) / 1000).substr(0, 5)),
+                  std::string::npos)
+            << probe.out;
+        // FFmpeg's own demuxing and copying reads every packet.
+        Result copy = sh("ffmpeg -v warning -i " + q(out) + " -map 0 -c copy -f null -");
+        EXPECT_EQ(copy.code, 0) << copy.out;
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.mp3", "clip.asm"}));
+}
+
+TEST_F(Lindqvale, AudioOfOtherRatesAndReplacingTheAudioTrack) {
+    const std::string out = path("c.asm");
+    ASSERT_EQ(lindqvale(kXavs, out, true).code, 0);
+    // MPEG-2 layer III: 576 samples per frame, mono.
+    const std::string low = make_mp3("low.mp3", "sine=duration=2 -ar 22050 -ac 1");
+    ASSERT_EQ(lindqvale(low, out, false).code, 0);
+    check_audio_round_trip(low, out, 22050, 576);
+    Result probe =
+        sh("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
+           "compact " +
+           q(out));
+    EXPECT_NE(probe.out.find("codec_name=mp3|sample_rate=22050|channels=1"), std::string::npos)
+        << probe.out;
+
+    // Adding audio again replaces the track instead of adding a second one.
+    const std::string high = make_mp3("high.mp3", "sine=duration=1 -ar 48000");
+    ASSERT_EQ(lindqvale(high, out, false).code, 0);
+    auto c = open_container(out);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->track_count("soun"), 1u);
+    EXPECT_EQ(c->track_count("vide"), 1u);
+    c.reset();
+    check_audio_round_trip(high, out, 48000, 1152);
+    check_video_round_trip(kXavs, out);
+}
+
+TEST_F(Lindqvale, BadInputLeavesNoBrokenOrChangedContainer) {
+    const std::string out = path("keep.asm");
+    // Wrong command lines.
+    EXPECT_EQ(sh(q(kBin + "/Lindqvale")).code, 2);
+    EXPECT_EQ(sh(q(kBin + "/Lindqvale") + " a b c").code, 2);
+    EXPECT_EQ(sh(q(kBin + "/Lindqvale") + " --help").code, 0);
+
+    // Missing input: one line, no output.
+    Result r = lindqvale(path("none.avs"), out, true);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_FALSE(fs::exists(out));
+    // Audio for a container that is not there.
+    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
+    EXPECT_EQ(lindqvale(mp3, out, false).code, 1);
+    EXPECT_FALSE(fs::exists(out));
+
+    ASSERT_EQ(lindqvale(kRm52j, out, true).code, 0);
+    const Bytes before = read_file(out);
+
+    auto write = [&](const std::string& name, const Bytes& b) {
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), b.size());
+        return path(name);
+    };
+    // Not AVS video: no sequence header first, no pictures, garbage.
+    Bytes avs = read_file(kXavs);
+    const std::vector<Bytes> units = units_of(kXavs);
+    ASSERT_EQ(units[1][3], 0xB3);
+    const std::vector<std::pair<std::string, Bytes>> bad_video = {
+        {"nohdr.avs", Bytes(avs.begin() + 200, avs.end())},
+        {"headeronly.avs", units[0]},
+        {"empty.avs", {}},
+        {"text.avs", Bytes(5000, 'x')},
+    };
+    for (const auto& [name, bytes] : bad_video) {
+        r = lindqvale(write(name, bytes), out, true);
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << name << ": " << r.out;
+        EXPECT_TRUE(read_file(out) == before) << name;
+    }
+    // Not MP3: layer II, a WAV file, nothing.
+    Result mp2 = sh("ffmpeg -v error -y -f lavfi -i sine=duration=1 -c:a mp2 " + q(path("a.mp2")));
+    ASSERT_EQ(mp2.code, 0);
+    Result wav = sh("ffmpeg -v error -y -f lavfi -i sine=duration=1 " + q(path("a.wav")));
+    ASSERT_EQ(wav.code, 0);
+    std::filesystem::copy_file(kXavs, path("video.avs"));
+    for (const char* name : {"a.mp2", "a.wav", "empty.avs", "video.avs"}) {
+        r = lindqvale(path(name), out, false);
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << name << ": " << r.out;
+        EXPECT_TRUE(read_file(out) == before) << name;
+    }
+    EXPECT_NE(lindqvale(path("a.mp2"), out, false).out.find("layer II,"), std::string::npos);
+    // A container without AVS video cannot take audio.
+    r = lindqvale(mp3, write("not.asm", Bytes(100, 0)), false);
+    EXPECT_EQ(r.code, 1);
+    // No temporary file is left behind by any of this.
+    for (const auto& name : entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+TEST_F(Lindqvale, StreamsWithLeadingZeroOrGarbageAroundFrames) {
+    // 00 00 00 01 at the start: the first sample still begins with 00 00 01 B0.
+    Bytes avs = read_file(kXavs);
+    avs.insert(avs.begin(), 0);
+    const std::string in = path("zero.avs");
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(avs.data()), avs.size());
+    const std::string out = path("z.asm");
+    ASSERT_EQ(lindqvale(in, out, true).code, 0);
+    auto c = open_container(out);
+    ASSERT_TRUE(c);
+    filesource::TrackSample s;
+    ASSERT_TRUE(c->read_track_sample(1, 1, s));
+    EXPECT_EQ(Bytes(s.bytes.begin(), s.bytes.begin() + 4), (Bytes{0, 0, 1, 0xB0}));
+    c.reset();
+
+    // Garbage between MP3 frames is skipped with a warning; every frame stays.
+    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
+    const auto frames = mp3_frames(mp3);
+    Bytes dirty;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        dirty.insert(dirty.end(), frames[i].begin(), frames[i].end());
+        if (i == 5) dirty.insert(dirty.end(), {0x12, 0xFF, 0x34, 0x56});
+    }
+    dirty.resize(dirty.size() - 10);  // last frame cut short: left out
+    const std::string dirty_path = path("dirty.mp3");
+    std::ofstream(dirty_path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(dirty.data()), dirty.size());
+    Result r = lindqvale(dirty_path, out, false);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("skipped 4 bytes"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cut short"), std::string::npos) << r.out;
+    c = open_container(out);
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->sample_count(2), frames.size() - 1);
+    ASSERT_TRUE(c->read_track_sample(2, 7, s));
+    EXPECT_TRUE(s.bytes == frames[6]);
+}

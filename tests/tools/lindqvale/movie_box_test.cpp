@@ -1,0 +1,85 @@
+// The moov box the writer builds, read back with the box reader: tables,
+// chunk runs and 64-bit chunk offsets of files past 4 GiB.
+#include "tools/lindqvale/movie_box.h"
+
+#include <gtest/gtest.h>
+
+#include "mp4/movie_file.h"
+#include "tools/lindqvale/container_writer.h"
+
+using namespace lindqvale;
+
+namespace {
+Bytes audio_entry() {
+    BoxWriter w;
+    const size_t e = w.open("mp4a");
+    w.zeros(6);
+    w.u16(1);
+    w.zeros(8);
+    w.u16(2);
+    w.u16(16);
+    w.u32(0);
+    w.u32(44100u << 16);
+    w.close(e);
+    return w.take();
+}
+
+TrackTables track(const char* handler, uint32_t timescale, std::vector<uint64_t> chunk_offsets,
+                  std::vector<uint32_t> chunk_sizes, uint32_t duration) {
+    TrackTables t;
+    t.description.handler = handler;
+    t.description.handler_name = "x";
+    t.description.timescale = timescale;
+    t.description.sample_entry = audio_entry();
+    t.description.write_stss = std::string(handler) == "vide";
+    t.chunk_offsets = std::move(chunk_offsets);
+    t.chunk_sizes = std::move(chunk_sizes);
+    uint32_t n = 0;
+    for (uint32_t c : t.chunk_sizes) n += c;
+    for (uint32_t i = 0; i < n; ++i) t.sizes.push_back(1000 + i);
+    t.duration_runs = {{n, duration}};
+    t.duration = uint64_t{n} * duration;
+    return t;
+}
+}  // namespace
+
+TEST(MovieBox, TablesReadBackIncludingOffsetsPastFourGiB) {
+    TrackTables video =
+        track("vide", 90000, {100, 5'000'000'000ull, 9'000'000'000ull}, {2, 2, 1}, 3600);
+    video.sync_samples = {1, 4};
+    TrackTables audio = track("soun", 44100, {3000, 7000}, {3, 3}, 1152);
+
+    Bytes file = file_type_box();
+    const Bytes moov = movie_box({video, audio});
+    file.insert(file.end(), moov.begin(), moov.end());
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src);
+
+    // 5 pictures of 3600/90000 s: 200 ms; 6 frames of 1152/44100 s: 156.7 ms.
+    EXPECT_EQ(movie->movie_header().timescale, 1000u);
+    EXPECT_EQ(movie->movie_header().duration, 200u);
+    ASSERT_EQ(movie->tracks().size(), 2u);
+
+    const mp4::Track& v = movie->tracks()[0];
+    EXPECT_EQ(v.id(), 1u);
+    EXPECT_EQ(v.handler_type(), "vide");
+    EXPECT_NE(v.box().child("mdia")->child("minf")->child("stbl")->child("co64"), nullptr);
+    const uint64_t expected_offsets[] = {100, 1100, 5'000'000'000ull, 5'000'001'002ull,
+                                         9'000'000'000ull};
+    for (uint32_t n = 1; n <= 5; ++n) {
+        const auto info = v.samples().lookup(n);
+        EXPECT_EQ(info.offset, expected_offsets[n - 1]) << n;
+        EXPECT_EQ(info.size, 1000 + n - 1);
+        EXPECT_EQ(info.start, (n - 1) * 3600u);
+        EXPECT_EQ(info.sync, n == 1 || n == 4) << n;
+    }
+
+    const mp4::Track& a = movie->tracks()[1];
+    EXPECT_EQ(a.id(), 2u);
+    EXPECT_EQ(a.timescale(), 44100u);
+    EXPECT_EQ(a.duration(), 6u * 1152);
+    EXPECT_NE(a.box().child("mdia")->child("minf")->child("stbl")->child("stco"), nullptr);
+    EXPECT_EQ(a.samples().lookup(4).offset, 7000u);
+    EXPECT_EQ(a.samples().lookup(6).offset, 7000u + 1003 + 1004);
+    EXPECT_TRUE(a.samples().lookup(5).sync);  // no stss
+}

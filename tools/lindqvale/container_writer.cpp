@@ -1,0 +1,170 @@
+#include "tools/lindqvale/container_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "tools/lindqvale/movie_box.h"
+
+namespace lindqvale {
+
+namespace {
+
+// The output file under its temporary name; removed unless committed.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const std::string& target) : target_(target) {
+        temp_ = target + ".tmp-XXXXXX";
+        const int fd = mkstemp(temp_.data());
+        if (fd < 0) throw LindqvaleError("cannot create " + target + ": " + std::strerror(errno));
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        file_ = fdopen(fd, "wb");
+        if (!file_) {
+            ::close(fd);
+            ::unlink(temp_.c_str());
+            throw LindqvaleError("cannot write " + temp_);
+        }
+        std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    }
+    ~TemporaryFile() {
+        if (file_) std::fclose(file_);
+        if (!committed_) ::unlink(temp_.c_str());
+    }
+    std::FILE* file() { return file_; }
+    void write(const void* p, size_t n) {
+        if (n && std::fwrite(p, 1, n, file_) != n)
+            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
+    }
+    uint64_t position() { return static_cast<uint64_t>(ftello(file_)); }
+    void write_at(uint64_t at, const Bytes& b) {
+        const off_t back = ftello(file_);
+        if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0)
+            throw LindqvaleError("cannot seek");
+        write(b.data(), b.size());
+        if (fseeko(file_, back, SEEK_SET) != 0) throw LindqvaleError("cannot seek");
+    }
+    void commit() {
+        const bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!ok || !closed)
+            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
+        if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+            throw LindqvaleError("cannot rename " + temp_ + " to " + target_ + ": " +
+                                 std::strerror(errno));
+        committed_ = true;
+    }
+
+  private:
+    std::string target_, temp_;
+    std::FILE* file_ = nullptr;
+    bool committed_ = false;
+};
+
+// One source being drained into the mdat.
+struct TrackState {
+    SampleSource* source = nullptr;
+    Sample pending;
+    bool has_pending = false;
+    uint64_t start = 0;  // of the pending sample
+    uint32_t timescale_hint = 0;
+    TrackTables tables;
+};
+
+}  // namespace
+
+Bytes file_type_box() {
+    BoxWriter w;
+    const size_t ftyp = w.open("ftyp");
+    w.fourcc("avs2");
+    w.u32(0);
+    w.fourcc("avs2");
+    w.fourcc("isom");
+    w.close(ftyp);
+    return w.take();
+}
+
+std::vector<WrittenTrack> write_container(const std::string& path,
+                                          const std::vector<SampleSource*>& sources) {
+    TemporaryFile out(path);
+    out.write(file_type_box().data(), 24);
+    const uint64_t mdat_at = out.position();
+    BoxWriter mdat_header;
+    mdat_header.u32(1);  // the size follows as 64 bits
+    mdat_header.fourcc("mdat");
+    mdat_header.u64(0);
+    out.write(mdat_header.data().data(), 16);
+
+    std::vector<TrackState> tracks;
+    for (SampleSource* s : sources) {
+        TrackState t;
+        t.source = s;
+        t.has_pending = s->next(t.pending);
+        // The time scale is only final once every sample is pulled, but it is
+        // fixed from the first sample on for both kinds of source.
+        t.timescale_hint = s->description().timescale;
+        if (t.timescale_hint == 0) throw LindqvaleError("a track has no time scale");
+        tracks.push_back(std::move(t));
+    }
+
+    uint64_t position = out.position();
+    for (;;) {
+        // The next chunk boundary: the end of the second in which the earliest
+        // pending sample starts, so every round writes at least one sample.
+        uint64_t second = std::numeric_limits<uint64_t>::max();
+        for (const auto& t : tracks)
+            if (t.has_pending) second = std::min(second, t.start / t.timescale_hint);
+        if (second == std::numeric_limits<uint64_t>::max()) break;
+        for (auto& t : tracks) {
+            uint32_t in_chunk = 0;
+            while (t.has_pending && t.start < (second + 1) * t.timescale_hint) {
+                if (in_chunk == 0) t.tables.chunk_offsets.push_back(position);
+                Sample& s = t.pending;
+                if (s.bytes.size() > std::numeric_limits<uint32_t>::max())
+                    throw LindqvaleError("a sample is larger than 4 GiB");
+                out.write(s.bytes.data(), s.bytes.size());
+                position += s.bytes.size();
+                auto& tb = t.tables;
+                tb.sizes.push_back(static_cast<uint32_t>(s.bytes.size()));
+                if (tb.sizes.size() > std::numeric_limits<uint32_t>::max())
+                    throw LindqvaleError("too many samples");
+                if (s.sync) tb.sync_samples.push_back(static_cast<uint32_t>(tb.sizes.size()));
+                if (!tb.duration_runs.empty() && tb.duration_runs.back().second == s.duration)
+                    ++tb.duration_runs.back().first;
+                else
+                    tb.duration_runs.push_back({1, s.duration});
+                tb.duration += s.duration;
+                t.start += s.duration;
+                ++in_chunk;
+                t.has_pending = t.source->next(t.pending);
+            }
+            if (in_chunk) t.tables.chunk_sizes.push_back(in_chunk);
+        }
+    }
+
+    BoxWriter size;
+    size.u64(position - mdat_at);
+    out.write_at(mdat_at + 8, size.data());
+
+    std::vector<TrackTables> tables;
+    std::vector<WrittenTrack> written;
+    for (auto& t : tracks) {
+        t.tables.description = t.source->description();
+        written.push_back(
+            {t.tables.sizes.size(), t.tables.duration, t.tables.description.timescale});
+        tables.push_back(std::move(t.tables));
+    }
+    const Bytes moov = movie_box(tables);
+    out.write(moov.data(), moov.size());
+    out.commit();
+    return written;
+}
+
+}  // namespace lindqvale

@@ -1,0 +1,29 @@
+// Writes an AVS media container: ftyp, one mdat with the tracks' samples
+// interleaved in chunks of about a second, then moov. The file is written
+// under a temporary name beside the target and renamed over it only when
+// complete, so a failure never leaves a broken container behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/lindqvale/sample_source.h"
+
+namespace lindqvale {
+
+struct WrittenTrack {
+    uint64_t samples = 0;
+    uint64_t duration = 0;  // in the track's time scale
+    uint32_t timescale = 0;
+};
+
+// Pulls every sample of every source (video first) and writes the container.
+// Throws LindqvaleError; the target is then left as it was.
+std::vector<WrittenTrack> write_container(const std::string& path,
+                                          const std::vector<SampleSource*>& sources);
+
+// The 24-byte ftyp every container starts with: major brand "avs2", minor 0,
+// compatible "avs2" and "isom".
+Bytes file_type_box();
+
+}  // namespace lindqvale

@@ -1,0 +1,67 @@
+#include "tools/lindqvale/lindqvale.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/lindqvale/avs_sample_source.h"
+#include "tools/lindqvale/container_video_source.h"
+#include "tools/lindqvale/container_writer.h"
+#include "tools/lindqvale/mp3_sample_source.h"
+
+namespace lindqvale {
+
+namespace {
+
+const char* kUsage =
+    "usage: Lindqvale IN.avs OUT.asm -f   create OUT.asm with the AVS video track\n"
+    "       Lindqvale IN.mp3 OUT.asm      add the MP3 audio track to OUT.asm\n";
+
+void print_track(std::FILE* out, const char* what, const WrittenTrack& t) {
+    std::fprintf(out, "%s: %llu samples, %.3f s\n", what,
+                 static_cast<unsigned long long>(t.samples), double(t.duration) / t.timescale);
+}
+
+}  // namespace
+
+int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    std::vector<std::string> paths;
+    bool create = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, out);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "-f") == 0)
+            create = true;
+        else
+            paths.push_back(argv[i]);
+    }
+    if (paths.size() != 2) {
+        std::fputs(kUsage, err);
+        return 2;
+    }
+    const std::string& input = paths[0];
+    const std::string& output = paths[1];
+    try {
+        if (create) {
+            AvsSampleSource video(input);
+            auto written = write_container(output, {&video});
+            print_track(out, "video", written[0]);
+        } else {
+            // Everything is read from the old container before it is replaced.
+            auto video = std::make_unique<ContainerVideoSource>(output);
+            Mp3SampleSource audio(input);
+            auto written = write_container(output, {video.get(), &audio});
+            print_track(out, "video", written[0]);
+            print_track(out, "audio", written[1]);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(err, "Lindqvale: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace lindqvale
