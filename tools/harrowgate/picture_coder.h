@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bit_writer.h"
+#include "frame.h"
+#include "transform.h"
+
+namespace harrowgate {
+
+enum class PictureType { Intra, Predicted };
+
+// Codes pictures of one size into picture units (picture header and one slice). Every coded
+// macroblock is intra-coded in the low-pass mode with its 8x8 transform coefficients; in
+// predicted pictures a macroblock that barely changed since the previous picture is skipped,
+// so the decoder repeats it. Keeps the decoder's reconstruction as the next reference.
+class PictureCoder {
+  public:
+    PictureCoder(int width, int height, int qp);
+
+    // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
+    std::vector<uint8_t> encode(const Frame& source, PictureType type, int picture_distance);
+
+    const Frame& reconstruction() const { return reference_; }
+    int last_qp() const { return last_qp_; }
+    int skipped_macroblocks() const { return skipped_; }
+
+  private:
+    struct IntraMacroblock {
+        Block luma[4];
+        Block chroma[2];
+        int chroma_mode = 0;
+        int cbp = 0;
+    };
+
+    std::vector<uint8_t> encode_with_qp(const Frame& source, PictureType type, int picture_distance,
+                                        int qp, bool skip_all);
+    std::vector<uint8_t> finish(std::vector<uint8_t> unit, int qp);
+    void write_picture_header(BitWriter& out, PictureType type, int picture_distance, int qp);
+    IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
+    void write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
+    bool can_skip(const Frame& source, int mb_x, int mb_y, int qp) const;
+    void copy_macroblock_from_reference(int mb_x, int mb_y);
+
+    int mb_width_;
+    int mb_height_;
+    int qp_;
+    int last_qp_;
+    int skipped_ = 0;
+    Frame reference_;  // decoder's picture before this one
+    Frame current_;    // decoder's picture being built
+    bool have_reference_ = false;
+};
+
+}  // namespace harrowgate
