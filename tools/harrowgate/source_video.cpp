@@ -149,7 +149,16 @@ bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
     if (pts == AV_NOPTS_VALUE) {
         ms = s.last_time_ms < 0 ? 0 : s.last_time_ms + std::llround(1000.0 / s.fps);
     } else {
-        if (s.first_pts == AV_NOPTS_VALUE) s.first_pts = pts;
+        // Times count from the start of the whole file, not of the video, so a video that
+        // starts after the sound keeps its place against it.
+        if (s.first_pts == AV_NOPTS_VALUE) {
+            s.first_pts = pts;
+            if (s.format->start_time != AV_NOPTS_VALUE) {
+                const int64_t start =
+                    av_rescale_q(s.format->start_time, AV_TIME_BASE_Q, stream->time_base);
+                if (start <= pts) s.first_pts = start;
+            }
+        }
         ms = av_rescale_q(pts - s.first_pts, stream->time_base, AVRational{1, 1000});
     }
     // Coding order is display order here, so time stamps must not go backwards.
