@@ -232,3 +232,22 @@ TEST(HarrowgateProgram, FailuresAreOneLineAndLeaveNothingBehind) {
     EXPECT_NE(r.err.find("-q"), std::string::npos) << r.err;
     EXPECT_FALSE(exists(dir.file("o.avs")));
 }
+
+TEST(HarrowgateProgram, TimeStampsKeepTheVideoOffsetAgainstTheSound) {
+    TempDir dir;
+    // The video starts half a second after the sound.
+    const CommandResult made =
+        run("ffmpeg -nostdin -v error -f lavfi -i sine=d=2 -itsoffset 0.5 -f lavfi -i "
+            "testsrc2=size=64x48:rate=25 -map 1:v -map 0:a -frames:v 10 -c:v ffv1 "
+            "-c:a pcm_s16le " +
+                quote(dir.file("late.mkv")),
+            dir);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const CommandResult r = encode(dir, dir.file("late.mkv"), dir.file("late.avs"), "-n 25");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<int32_t> stamps = time_stamps(dir.file("late.dat"));
+    ASSERT_EQ(stamps.size(), 10u);
+    EXPECT_GE(stamps[0], 480);
+    EXPECT_LE(stamps[0], 560);
+    for (size_t i = 1; i < stamps.size(); ++i) EXPECT_EQ(stamps[i] - stamps[i - 1], 40);
+}
