@@ -18,6 +18,8 @@ constexpr uint8_t kFirstSliceStartCode = 0x00;
 // Fraction added before truncating |coefficient| / step: a little below one half, which
 // drops coefficients that would cost more bits than the error they remove.
 constexpr double kRounding = 0.42;
+// Differences from the previous picture are mostly noise: quantise them towards zero harder.
+constexpr double kInterRounding = 0.3;
 
 Neighbours neighbours_of(int mb_x, int mb_y, int mb_width) {
     return {mb_x > 0, mb_y > 0, mb_y > 0 && mb_x + 1 < mb_width};
@@ -29,12 +31,12 @@ bool is_zero(const Block& block) {
 
 // Predicts, transforms, quantises and reconstructs one 8x8 block in place.
 Block code_block(const Plane& source, Plane& picture, int x0, int y0, const uint8_t prediction[64],
-                 int qp) {
+                 int qp, double rounding = kRounding) {
     std::array<int, 64> residual{};
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             residual[y * 8 + x] = source.at(x0 + x, y0 + y) - prediction[y * 8 + x];
-    Block levels = quantise_residual(residual, qp, kRounding);
+    Block levels = quantise_residual_safely(residual, qp, rounding);
     uint8_t* out = picture.row(y0) + x0;
     for (int y = 0; y < 8; ++y) std::memcpy(out + y * picture.width, prediction + y * 8, 8);
     if (!is_zero(levels)) add_dequantised_block(levels, qp, out, picture.width);
@@ -94,6 +96,16 @@ std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureTy
                 copy_macroblock_from_reference(mb_x, mb_y);
                 slice.put_ue(0);  // mb_type: skipped
                 ++skipped_;
+                continue;
+            }
+            if (type == PictureType::Predicted && prefer_inter(source, mb_x, mb_y)) {
+                const InterMacroblock mb = code_inter_macroblock(source, mb_x, mb_y, qp);
+                if (mb.cbp == 0) {
+                    slice.put_ue(0);  // nothing left to code: the same as a skipped macroblock
+                    ++skipped_;
+                } else {
+                    write_inter_macroblock(slice, mb);
+                }
                 continue;
             }
             write_intra_macroblock(slice, code_intra_macroblock(source, mb_x, mb_y, qp), type);
@@ -200,6 +212,67 @@ void PictureCoder::write_intra_macroblock(BitWriter& out, const IntraMacroblock&
     for (int block = 0; block < 4; ++block)
         if (mb.cbp & (1 << block))
             write_block_coefficients(out, mb.luma[block], intra_luma_tables());
+    for (int c = 0; c < 2; ++c)
+        if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
+}
+
+bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y) const {
+    // The usual test: code the difference unless the macroblock on its own (its deviation
+    // from its mean) is clearly cheaper than its difference from the previous picture.
+    int difference = 0;
+    int sum = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* r = reference_.luma.row(mb_y * 16 + y) + mb_x * 16;
+        for (int x = 0; x < 16; ++x) {
+            difference += std::abs(s[x] - r[x]);
+            sum += s[x];
+        }
+    }
+    const int mean = (sum + 128) / 256;
+    int deviation = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
+        for (int x = 0; x < 16; ++x) deviation += std::abs(s[x] - mean);
+    }
+    return difference < deviation + 512;
+}
+
+PictureCoder::InterMacroblock PictureCoder::code_inter_macroblock(const Frame& source, int mb_x,
+                                                                  int mb_y, int qp) {
+    InterMacroblock mb;
+    uint8_t prediction[64];
+    for (int block = 0; block < 4; ++block) {
+        const int x0 = mb_x * 16 + (block & 1) * 8;
+        const int y0 = mb_y * 16 + (block >> 1) * 8;
+        for (int y = 0; y < 8; ++y)
+            std::memcpy(prediction + y * 8, reference_.luma.row(y0 + y) + x0, 8);
+        mb.luma[block] =
+            code_block(source.luma, current_.luma, x0, y0, prediction, qp, kInterRounding);
+        if (!is_zero(mb.luma[block])) mb.cbp |= 1 << block;
+    }
+    const Plane* sources[2] = {&source.cb, &source.cr};
+    const Plane* references[2] = {&reference_.cb, &reference_.cr};
+    Plane* pictures[2] = {&current_.cb, &current_.cr};
+    for (int c = 0; c < 2; ++c) {
+        for (int y = 0; y < 8; ++y)
+            std::memcpy(prediction + y * 8, references[c]->row(mb_y * 8 + y) + mb_x * 8, 8);
+        mb.chroma[c] = code_block(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, prediction,
+                                  chroma_qp(qp), kInterRounding);
+        if (!is_zero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
+    }
+    return mb;
+}
+
+void PictureCoder::write_inter_macroblock(BitWriter& out, const InterMacroblock& mb) {
+    out.put_ue(1);  // mb_type: one 16x16 partition
+    // Every motion vector in these pictures is zero, so every prediction of one is zero too.
+    out.put_se(0);
+    out.put_se(0);
+    out.put_ue(static_cast<uint32_t>(inter_cbp_code(mb.cbp)));
+    for (int block = 0; block < 4; ++block)
+        if (mb.cbp & (1 << block))
+            write_block_coefficients(out, mb.luma[block], inter_luma_tables());
     for (int c = 0; c < 2; ++c)
         if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
 }

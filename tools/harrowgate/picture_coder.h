@@ -11,10 +11,12 @@ namespace harrowgate {
 
 enum class PictureType { Intra, Predicted };
 
-// Codes pictures of one size into picture units (picture header and one slice). Every coded
-// macroblock is intra-coded in the low-pass mode with its 8x8 transform coefficients; in
-// predicted pictures a macroblock that barely changed since the previous picture is skipped,
-// so the decoder repeats it. Keeps the decoder's reconstruction as the next reference.
+// Codes pictures of one size into picture units (picture header and one slice). Intra
+// pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
+// In predicted pictures a macroblock that barely changed since the previous picture is
+// skipped (the decoder repeats it), one that changed a little codes its difference from the
+// previous picture (zero motion), and one that changed a lot is intra-coded. Keeps the
+// decoder's reconstruction as the next reference.
 class PictureCoder {
   public:
     PictureCoder(int width, int height, int qp);
@@ -38,7 +40,16 @@ class PictureCoder {
                                         int qp, bool skip_all);
     std::vector<uint8_t> finish(std::vector<uint8_t> unit, int qp);
     void write_picture_header(BitWriter& out, PictureType type, int picture_distance, int qp);
+    struct InterMacroblock {
+        Block luma[4];
+        Block chroma[2];
+        int cbp = 0;
+    };
+
     IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
+    InterMacroblock code_inter_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
+    void write_inter_macroblock(BitWriter& out, const InterMacroblock& mb);
+    bool prefer_inter(const Frame& source, int mb_x, int mb_y) const;
     void write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
     bool can_skip(const Frame& source, int mb_x, int mb_y, int qp) const;
     void copy_macroblock_from_reference(int mb_x, int mb_y);

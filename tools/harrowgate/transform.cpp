@@ -81,6 +81,86 @@ Block quantise_residual(const std::array<int, 64>& residual, int qp, double roun
     return levels;
 }
 
+namespace {
+
+bool in_16_bits(int v) {
+    return v >= -32768 && v <= 32767;
+}
+
+// One butterfly pass of the inverse transform over 8 values, as the decoder computes it;
+// false when any intermediate leaves 16 bits. `rounding` is added to the even part.
+bool butterfly_fits(const int in[8], int rounding, int out[8]) {
+    const int a0 = 3 * in[1] - 2 * in[7];
+    const int a1 = 3 * in[3] + 2 * in[5];
+    const int a2 = 2 * in[3] - 3 * in[5];
+    const int a3 = 2 * in[1] + 3 * in[7];
+    const int b4 = 2 * (a0 + a1 + a3) + a1;
+    const int b5 = 2 * (a0 - a1 + a2) + a0;
+    const int b6 = 2 * (a3 - a2 - a1) + a3;
+    const int b7 = 2 * (a0 - a2 - a3) - a2;
+    const int a7 = 4 * in[2] - 10 * in[6];
+    const int a6 = 4 * in[6] + 10 * in[2];
+    const int a5 = 8 * (in[0] - in[4]) + rounding;
+    const int a4 = 8 * (in[0] + in[4]) + rounding;
+    const int b0 = a4 + a6;
+    const int b1 = a5 + a7;
+    const int b2 = a5 - a7;
+    const int b3 = a4 - a6;
+    const int all[] = {a0, a1, a2, a3, a4, a5, a6, a7, b0, b1, b2, b3, b4, b5, b6, b7};
+    out[0] = b0 + b4;
+    out[1] = b1 + b5;
+    out[2] = b2 + b6;
+    out[3] = b3 + b7;
+    out[4] = b3 - b7;
+    out[5] = b2 - b6;
+    out[6] = b1 - b5;
+    out[7] = b0 - b4;
+    for (int v : all)
+        if (!in_16_bits(v)) return false;
+    for (int i = 0; i < 8; ++i)
+        if (!in_16_bits(out[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool fits_16_bit_inverse_transform(const Block& levels, int qp) {
+    const int multiplier = kDequantMultiplier[qp];
+    const int shift = kDequantShift[qp];
+    const int round = 1 << (shift - 1);
+    int block[8][8];
+    for (int i = 0; i < 64; ++i) {
+        block[i / 8][i % 8] = levels[i] == 0 ? 0 : (levels[i] * multiplier + round) >> shift;
+        if (!in_16_bits(block[i / 8][i % 8])) return false;
+    }
+    block[0][0] += 8;
+    if (!in_16_bits(block[0][0])) return false;
+    int rows[8][8];
+    for (int i = 0; i < 8; ++i) {
+        int out[8];
+        if (!butterfly_fits(block[i], 4, out)) return false;
+        for (int n = 0; n < 8; ++n) rows[i][n] = out[n] >> 3;
+    }
+    for (int n = 0; n < 8; ++n) {
+        int column[8];
+        for (int i = 0; i < 8; ++i) column[i] = rows[i][n];
+        int out[8];
+        if (!butterfly_fits(column, 0, out)) return false;
+    }
+    return true;
+}
+
+Block quantise_residual_safely(const std::array<int, 64>& residual, int qp, double rounding) {
+    Block levels = quantise_residual(residual, qp, rounding);
+    std::array<int, 64> scaled = residual;
+    for (int attempt = 0; attempt < 16 && !fits_16_bit_inverse_transform(levels, qp); ++attempt) {
+        for (int& v : scaled) v = v * 7 / 8;
+        levels = quantise_residual(scaled, qp, rounding);
+    }
+    if (!fits_16_bit_inverse_transform(levels, qp)) levels.fill(0);
+    return levels;
+}
+
 void add_dequantised_block(const Block& levels, int qp, uint8_t* samples, int stride) {
     const int multiplier = kDequantMultiplier[qp];
     const int shift = kDequantShift[qp];

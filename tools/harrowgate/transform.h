@@ -16,6 +16,15 @@ int chroma_qp(int luma_qp);
 // fraction added before truncation (0.5 rounds to nearest, smaller values favour zero).
 Block quantise_residual(const std::array<int, 64>& residual, int qp, double rounding);
 
+// True when every intermediate value of the decoder's inverse transform of these levels fits
+// in 16 bits. Decoders may (and FFmpeg's SIMD code does) compute in 16-bit lanes, so levels
+// that overflow would decode differently from place to place.
+bool fits_16_bit_inverse_transform(const Block& levels, int qp);
+
+// Quantises like quantise_residual, then shrinks the levels until the inverse transform fits
+// in 16 bits (large residuals of full-range edges can otherwise overflow).
+Block quantise_residual_safely(const std::array<int, 64>& residual, int qp, double rounding);
+
 // What the decoder does with a block's levels: scale them, run the inverse integer transform
 // and add the result to the 8x8 samples at `samples` (clipped to 0..255). Must be bit-exact
 // with the decoder, since later intra predictions start from these samples.

@@ -26,9 +26,12 @@ struct RunLevelTableSet {
 };
 
 const RunLevelTableSet& intra_luma_tables();
+const RunLevelTableSet& inter_luma_tables();
 const RunLevelTableSet& chroma_tables();
 
 // Code number of an intra macroblock's coded-block pattern (bits 0-3 luma blocks, 4 Cb, 5 Cr).
 int intra_cbp_code(int cbp);
+// The same for an inter macroblock.
+int inter_cbp_code(int cbp);
 
 }  // namespace harrowgate

@@ -73,7 +73,8 @@ TEST(CoefficientCoding, DcOnlyBlockHasKnownCode) {
 
 TEST(CoefficientCoding, TableEntriesAreConsistent) {
     // Every pair must be decodable back to itself, and no pair may appear twice in a table.
-    for (const RunLevelTableSet* set : {&intra_luma_tables(), &chroma_tables()}) {
+    for (const RunLevelTableSet* set :
+         {&intra_luma_tables(), &inter_luma_tables(), &chroma_tables()}) {
         for (int t = 0; t < set->count; ++t) {
             const RunLevelTable& table = set->tables[t];
             for (int a = 0; a < 29; ++a) {
@@ -94,7 +95,8 @@ TEST(CoefficientCoding, TableEntriesAreConsistent) {
 
 TEST(CoefficientCoding, RandomBlocksRoundTrip) {
     std::mt19937 random(7);
-    for (const RunLevelTableSet* set : {&intra_luma_tables(), &chroma_tables()}) {
+    for (const RunLevelTableSet* set :
+         {&intra_luma_tables(), &inter_luma_tables(), &chroma_tables()}) {
         for (int trial = 0; trial < 3000; ++trial) {
             Block block{};
             const int density = 1 + static_cast<int>(random() % 64);

@@ -70,3 +70,18 @@ TEST(Transform, QuantiserTablesFollowTheStepDoubling) {
     EXPECT_EQ(chroma_qp(24), 24);
     EXPECT_EQ(chroma_qp(63), 51);
 }
+
+TEST(Transform, LevelsAreKeptWithin16BitInverseTransform) {
+    // A full-range checkerboard needs intermediates beyond 16 bits.
+    std::array<int, 64> residual;
+    for (int i = 0; i < 64; ++i) residual[i] = (i % 8 + i / 8) % 2 ? 255 : -255;
+    const Block plain = quantise_residual(residual, 24, 0.5);
+    EXPECT_FALSE(fits_16_bit_inverse_transform(plain, 24));
+    const Block safe = quantise_residual_safely(residual, 24, 0.5);
+    EXPECT_TRUE(fits_16_bit_inverse_transform(safe, 24));
+    EXPECT_NE(safe[63], 0);  // still carries the pattern
+    // Ordinary blocks are left alone.
+    std::array<int, 64> small;
+    small.fill(20);
+    EXPECT_EQ(quantise_residual_safely(small, 24, 0.5), quantise_residual(small, 24, 0.5));
+}
