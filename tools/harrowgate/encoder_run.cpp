@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,12 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
     sequence.bit_rate_400 =
         static_cast<uint32_t>(std::ceil(static_cast<double>(width) * height * coded_fps / 400.0));
 
+    // Creating an output truncates it: never let that be the source being read.
+    for (const std::string& path : {options.output, timestamp_path_for(options.output)}) {
+        std::error_code error;
+        if (std::filesystem::equivalent(options.source, path, error))
+            return report("output \"" + path + "\" is the source itself");
+    }
     OutputFile stream(options.output);
     OutputFile stamps(timestamp_path_for(options.output));
     if (!stream.open()) return report(stream.error());

@@ -251,3 +251,20 @@ TEST(HarrowgateProgram, TimeStampsKeepTheVideoOffsetAgainstTheSound) {
     EXPECT_LE(stamps[0], 560);
     for (size_t i = 1; i < stamps.size(); ++i) EXPECT_EQ(stamps[i] - stamps[i - 1], 40);
 }
+
+TEST(HarrowgateProgram, NeverOverwritesItsSource) {
+    TempDir dir;
+    make_clip(dir, "clip.avs", "testsrc2=size=64x48:rate=25", 3, "-f matroska");
+    const std::string before = read_file(dir.file("clip.avs"));
+    CommandResult r = encode(dir, dir.file("clip.avs"), dir.file("clip.avs"), "");
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find("is the source itself"), std::string::npos) << r.err;
+    // The time-stamp file named from the output would be the source too.
+    make_clip(dir, "other.dat", "testsrc2=size=64x48:rate=25", 3, "-f matroska");
+    const std::string dat_before = read_file(dir.file("other.dat"));
+    r = encode(dir, dir.file("other.dat"), dir.file("other.avs"), "");
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_EQ(read_file(dir.file("clip.avs")), before);
+    EXPECT_EQ(read_file(dir.file("other.dat")), dat_before);
+    EXPECT_FALSE(exists(dir.file("other.avs")));
+}
