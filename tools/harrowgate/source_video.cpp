@@ -103,11 +103,17 @@ void SourceVideo::set_output_size(int width, int height) {
 
 bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
     State& s = *state_;
+    int failures = 0;
     for (;;) {
         int rc = avcodec_receive_frame(s.decoder, s.decoded);
         if (rc == 0) break;
         if (rc == AVERROR_EOF) return false;
-        if (rc != AVERROR(EAGAIN)) return false;
+        if (rc != AVERROR(EAGAIN)) {
+            // A picture that failed to decode is passed over; only a decoder that fails
+            // without end ends the stream.
+            if (++failures > 1000) return false;
+            continue;
+        }
         if (s.input_done) {
             // EAGAIN after draining started should not happen; stop rather than spin.
             if (s.decoder_drained) return false;
