@@ -13,11 +13,18 @@ struct Neighbours {
     bool top_right;  // macroblock above and to the right
 };
 
-// Prediction of luma block `block` (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right) of
-// the macroblock at (mb_x, mb_y) in the low-pass ("DC") mode, with the substitutions the
-// decoder makes when neighbours are missing; reads the reconstructed samples in `picture`.
+// Luma prediction modes as signalled (intra_luma_pred_mode).
+enum class LumaMode { Vertical = 0, Horizontal = 1, LowPass = 2, DownLeft = 3, DownRight = 4 };
+
+// Whether the decoder accepts `mode` for luma block `block` (0 top-left, 1 top-right,
+// 2 bottom-left, 3 bottom-right) with these neighbours. The low-pass mode always is: the
+// decoder narrows it to the sides that exist.
+bool luma_mode_allowed(int block, const Neighbours& available, LumaMode mode);
+
+// Prediction of one luma block of the macroblock at (mb_x, mb_y) from the reconstructed
+// samples in `picture`, with the decoder's substitutions for missing neighbours.
 void predict_luma_block(const Plane& picture, int mb_x, int mb_y, int block,
-                        const Neighbours& available, uint8_t prediction[64]);
+                        const Neighbours& available, LumaMode mode, uint8_t prediction[64]);
 
 // Chroma prediction modes as signalled (intra_chroma_pred_mode).
 enum class ChromaMode { LowPass = 0, Horizontal = 1, Vertical = 2, Plane = 3 };

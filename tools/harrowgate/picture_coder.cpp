@@ -90,8 +90,10 @@ std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureTy
     if (type == PictureType::Predicted) slice.put_bit(false);
 
     skipped_ = 0;
+    modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y)
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
+            if (mb_x == 0) modes_left_[0] = modes_left_[1] = -1;
             if (type == PictureType::Predicted && (skip_all || can_skip(source, mb_x, mb_y, qp))) {
                 copy_macroblock_from_reference(mb_x, mb_y);
                 slice.put_ue(0);  // mb_type: skipped
@@ -108,7 +110,16 @@ std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureTy
                 }
                 continue;
             }
-            write_intra_macroblock(slice, code_intra_macroblock(source, mb_x, mb_y, qp), type);
+            const IntraMacroblock mb =
+                code_intra_macroblock(source, mb_x, mb_y, qp, type == PictureType::Intra);
+            if (type == PictureType::Predicted) {
+                write_intra_macroblock(slice, mb, type);
+                continue;
+            }
+            // Intra pictures: modes are written against the neighbours' modes.
+            const int cbp_code = intra_cbp_code(mb.cbp);
+            write_luma_modes(slice, mb, mb_x, type);
+            write_intra_macroblock_tail(slice, mb, cbp_code, type);
         }
     slice.stuff_to_byte();
 
@@ -154,14 +165,35 @@ void PictureCoder::write_picture_header(BitWriter& out, PictureType type, int pi
 }
 
 PictureCoder::IntraMacroblock PictureCoder::code_intra_macroblock(const Frame& source, int mb_x,
-                                                                  int mb_y, int qp) {
+                                                                  int mb_y, int qp,
+                                                                  bool choose_luma_modes) {
     IntraMacroblock mb;
     const Neighbours available = neighbours_of(mb_x, mb_y, mb_width_);
     uint8_t prediction[64];
     for (int block = 0; block < 4; ++block) {
-        predict_luma_block(current_.luma, mb_x, mb_y, block, available, prediction);
         const int x0 = mb_x * 16 + (block & 1) * 8;
         const int y0 = mb_y * 16 + (block >> 1) * 8;
+        LumaMode chosen = LumaMode::LowPass;
+        if (choose_luma_modes) {
+            // Smallest absolute prediction error, with a small bias for the low-pass mode,
+            // which costs the fewest bits most of the time.
+            long best = -1;
+            for (int m = 0; m <= 4; ++m) {
+                const LumaMode mode = static_cast<LumaMode>(m);
+                if (!luma_mode_allowed(block, available, mode)) continue;
+                predict_luma_block(current_.luma, mb_x, mb_y, block, available, mode, prediction);
+                long cost = mode == LumaMode::LowPass ? 0 : 24;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        cost += std::abs(source.luma.at(x0 + x, y0 + y) - prediction[y * 8 + x]);
+                if (best < 0 || cost < best) {
+                    best = cost;
+                    chosen = mode;
+                }
+            }
+        }
+        mb.luma_modes[block] = static_cast<int>(chosen);
+        predict_luma_block(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
         mb.luma[block] = code_block(source.luma, current_.luma, x0, y0, prediction, qp);
         if (!is_zero(mb.luma[block])) mb.cbp |= 1 << block;
     }
@@ -205,8 +237,41 @@ void PictureCoder::write_intra_macroblock(BitWriter& out, const IntraMacroblock&
     // In predicted pictures (one mb_type per macroblock, 0 = skipped) mb_type 5 + n is an
     // intra macroblock with cbp code n.
     if (type == PictureType::Predicted) out.put_ue(static_cast<uint32_t>(5 + cbp_code));
-    // Every luma block uses the low-pass mode, which is always the predicted mode here.
-    out.put_bits(0xF, 4);
+    write_luma_modes(out, mb, -1, type);
+    write_intra_macroblock_tail(out, mb, cbp_code, type);
+}
+
+void PictureCoder::write_luma_modes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
+                                    PictureType type) {
+    if (type == PictureType::Predicted) {
+        // Only the low-pass mode is used here, and it is always the predicted one: whatever
+        // a neighbour holds (low-pass, or nothing for inter and skipped macroblocks), the
+        // prediction falls back to low-pass.
+        out.put_bits(0xF, 4);
+        return;
+    }
+    for (int block = 0; block < 4; ++block) {
+        const int from_left = (block & 1) ? mb.luma_modes[block - 1] : modes_left_[block >> 1];
+        const int from_above =
+            (block & 2) ? mb.luma_modes[block - 2] : modes_above_[mb_x * 2 + (block & 1)];
+        int predicted = std::min(from_left, from_above);
+        if (predicted < 0) predicted = static_cast<int>(LumaMode::LowPass);
+        const int mode = mb.luma_modes[block];
+        if (mode == predicted) {
+            out.put_bit(true);
+        } else {
+            out.put_bit(false);
+            out.put_bits(static_cast<uint32_t>(mode < predicted ? mode : mode - 1), 2);
+        }
+    }
+    modes_left_[0] = mb.luma_modes[1];
+    modes_left_[1] = mb.luma_modes[3];
+    modes_above_[mb_x * 2] = mb.luma_modes[2];
+    modes_above_[mb_x * 2 + 1] = mb.luma_modes[3];
+}
+
+void PictureCoder::write_intra_macroblock_tail(BitWriter& out, const IntraMacroblock& mb,
+                                               int cbp_code, PictureType type) {
     out.put_ue(static_cast<uint32_t>(mb.chroma_mode));
     if (type == PictureType::Intra) out.put_ue(static_cast<uint32_t>(cbp_code));
     for (int block = 0; block < 4; ++block)

@@ -30,6 +30,7 @@ class PictureCoder {
 
   private:
     struct IntraMacroblock {
+        int luma_modes[4] = {2, 2, 2, 2};  // LumaMode values
         Block luma[4];
         Block chroma[2];
         int chroma_mode = 0;
@@ -46,11 +47,15 @@ class PictureCoder {
         int cbp = 0;
     };
 
-    IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
+    IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp,
+                                          bool choose_luma_modes);
+    void write_luma_modes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
     InterMacroblock code_inter_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
     void write_inter_macroblock(BitWriter& out, const InterMacroblock& mb);
     bool prefer_inter(const Frame& source, int mb_x, int mb_y) const;
     void write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
+    void write_intra_macroblock_tail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
+                                     PictureType type);
     bool can_skip(const Frame& source, int mb_x, int mb_y, int qp) const;
     void copy_macroblock_from_reference(int mb_x, int mb_y);
 
@@ -62,6 +67,11 @@ class PictureCoder {
     Frame reference_;  // decoder's picture before this one
     Frame current_;    // decoder's picture being built
     bool have_reference_ = false;
+    // Signalled luma modes of the neighbours, for predicting the next modes (intra pictures):
+    // the bottom blocks of the row above, the right blocks of the macroblock to the left;
+    // -1 where there is no neighbour.
+    std::vector<int> modes_above_;
+    int modes_left_[2] = {-1, -1};
 };
 
 }  // namespace harrowgate
