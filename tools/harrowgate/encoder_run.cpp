@@ -100,6 +100,12 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
     const double fps = options.frame_rate ? *options.frame_rate : source->frame_rate();
     sequence.frame_rate_code = nearest_frame_rate_code(fps);
     const double coded_fps = frame_rate_of_code(sequence.frame_rate_code);
+    // Pictures are never dropped or repeated; say so when the header's rate differs.
+    if (std::fabs(coded_fps - source->frame_rate()) > 0.01 * coded_fps)
+        std::fprintf(messages,
+                     "Harrowgate: note: the source runs at %.3f pictures/s; the stream header "
+                     "announces %.3f, the time-stamp file keeps the source's times\n",
+                     source->frame_rate(), coded_fps);
     // Nominal rate until one is measured: about one bit per luma sample per second.
     sequence.bit_rate_400 =
         static_cast<uint32_t>(std::ceil(static_cast<double>(width) * height * coded_fps / 400.0));
