@@ -91,24 +91,41 @@ std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureTy
 
     skipped_ = 0;
     modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
+    motion_.assign(static_cast<size_t>(mb_width_) * mb_height_, MotionInfo{});
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y)
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
             if (mb_x == 0) modes_left_[0] = modes_left_[1] = -1;
-            if (type == PictureType::Predicted && (skip_all || can_skip(source, mb_x, mb_y, qp))) {
-                copy_macroblock_from_reference(mb_x, mb_y);
-                slice.put_ue(0);  // mb_type: skipped
-                ++skipped_;
-                continue;
-            }
-            if (type == PictureType::Predicted && prefer_inter(source, mb_x, mb_y)) {
-                const InterMacroblock mb = code_inter_macroblock(source, mb_x, mb_y, qp);
-                if (mb.cbp == 0) {
-                    slice.put_ue(0);  // nothing left to code: the same as a skipped macroblock
+            if (type == PictureType::Predicted) {
+                const MotionInfo a = neighbour(mb_x - 1, mb_y), b = neighbour(mb_x, mb_y - 1),
+                                 c = neighbour(mb_x + 1, mb_y - 1),
+                                 d = neighbour(mb_x - 1, mb_y - 1);
+                const MotionInfo skipped = predict_motion(a, b, c, d, true);
+                const MotionPrediction skip_prediction = motion_compensate(mb_x, mb_y, skipped);
+                MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
+                if (skip_all || can_skip(source, mb_x, mb_y, qp, skip_prediction)) {
+                    store_prediction(mb_x, mb_y, skip_prediction);
+                    slice.put_ue(0);  // mb_type: skipped
+                    record = skipped;
                     ++skipped_;
-                } else {
-                    write_inter_macroblock(slice, mb);
+                    continue;
                 }
-                continue;
+                const MotionInfo predicted = predict_motion(a, b, c, d, false);
+                const MotionInfo motion = search_motion(source, mb_x, mb_y, predicted, skipped);
+                const MotionPrediction prediction = motion_compensate(mb_x, mb_y, motion);
+                if (prefer_inter(source, mb_x, mb_y, prediction)) {
+                    const InterMacroblock mb =
+                        code_inter_macroblock(source, mb_x, mb_y, qp, prediction);
+                    record = motion;
+                    if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
+                        slice.put_ue(0);  // nothing left to code: the same as skipping
+                        ++skipped_;
+                    } else {
+                        write_inter_macroblock(slice, mb, motion.x - predicted.x,
+                                               motion.y - predicted.y);
+                    }
+                    continue;
+                }
+                record = MotionInfo{0, 0, kIntraRef};
             }
             const IntraMacroblock mb =
                 code_intra_macroblock(source, mb_x, mb_y, qp, type == PictureType::Intra);
@@ -281,16 +298,108 @@ void PictureCoder::write_intra_macroblock_tail(BitWriter& out, const IntraMacrob
         if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
 }
 
-bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y) const {
+MotionInfo PictureCoder::neighbour(int mb_x, int mb_y) const {
+    if (mb_x < 0 || mb_y < 0 || mb_x >= mb_width_) return MotionInfo{0, 0, kNoNeighbour};
+    return motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
+}
+
+PictureCoder::MotionPrediction PictureCoder::motion_compensate(int mb_x, int mb_y,
+                                                               const MotionInfo& motion) const {
+    // Whole-sample vectors that are even in luma, so chroma moves by whole samples too.
+    // Samples outside the picture repeat its edge, as in the decoder.
+    MotionPrediction p;
+    const int dx = motion.x / 4, dy = motion.y / 4;
+    const Plane& luma = reference_.luma;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            p.luma[y * 16 + x] = luma.at(std::clamp(mb_x * 16 + x + dx, 0, luma.width - 1),
+                                         std::clamp(mb_y * 16 + y + dy, 0, luma.height - 1));
+    const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
+    for (int c = 0; c < 2; ++c)
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                p.chroma[c][y * 8 + x] =
+                    chroma[c]->at(std::clamp(mb_x * 8 + x + dx / 2, 0, chroma[c]->width - 1),
+                                  std::clamp(mb_y * 8 + y + dy / 2, 0, chroma[c]->height - 1));
+    return p;
+}
+
+int PictureCoder::luma_difference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const {
+    int total = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* r = reference_.luma.row(mb_y * 16 + y + dy) + mb_x * 16 + dx;
+        for (int x = 0; x < 16; ++x) total += std::abs(s[x] - r[x]);
+    }
+    return total;
+}
+
+namespace {
+
+int signed_code_length(int value) {
+    const unsigned code = value > 0 ? 2u * value - 1 : 2u * static_cast<unsigned>(-value);
+    int length = 1;
+    while ((code + 1) >> ((length + 1) / 2) > 1) length += 2;
+    return length;
+}
+
+}  // namespace
+
+MotionInfo PictureCoder::search_motion(const Frame& source, int mb_x, int mb_y,
+                                       const MotionInfo& predicted,
+                                       const MotionInfo& skipped) const {
+    constexpr int kRange = 32;  // samples each way
+    const int x0 = mb_x * 16, y0 = mb_y * 16;
+    const auto inside = [&](int dx, int dy) {
+        return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&
+               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= kRange &&
+               std::abs(dy) <= kRange;
+    };
+    // Sum of absolute differences plus a rough price of the vector's difference code.
+    const auto cost = [&](int dx, int dy) {
+        return luma_difference(source, mb_x, mb_y, dx, dy) +
+               4 * (signed_code_length(dx * 4 - predicted.x) +
+                    signed_code_length(dy * 4 - predicted.y));
+    };
+    int best_x = 0, best_y = 0;
+    int best = cost(0, 0);
+    const auto consider = [&](int dx, int dy) {
+        dx &= ~1;  // even whole samples only
+        dy &= ~1;
+        if (!inside(dx, dy)) return;
+        const int c = cost(dx, dy);
+        if (c < best) {
+            best = c;
+            best_x = dx;
+            best_y = dy;
+        }
+    };
+    consider(predicted.x / 4, predicted.y / 4);
+    consider(skipped.x / 4, skipped.y / 4);
+    for (int step = 16; step >= 2; step /= 2) {
+        bool moved = true;
+        for (int rounds = 0; moved && rounds < 8; ++rounds) {
+            moved = false;
+            const int cx = best_x, cy = best_y;
+            for (int oy = -step; oy <= step; oy += step)
+                for (int ox = -step; ox <= step; ox += step)
+                    if (ox != 0 || oy != 0) consider(cx + ox, cy + oy);
+            moved = best_x != cx || best_y != cy;
+        }
+    }
+    return MotionInfo{best_x * 4, best_y * 4, 0};
+}
+
+bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y,
+                                const MotionPrediction& prediction) const {
     // The usual test: code the difference unless the macroblock on its own (its deviation
-    // from its mean) is clearly cheaper than its difference from the previous picture.
+    // from its mean) is clearly cheaper than its difference from the prediction.
     int difference = 0;
     int sum = 0;
     for (int y = 0; y < 16; ++y) {
         const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* r = reference_.luma.row(mb_y * 16 + y) + mb_x * 16;
         for (int x = 0; x < 16; ++x) {
-            difference += std::abs(s[x] - r[x]);
+            difference += std::abs(s[x] - prediction.luma[y * 16 + x]);
             sum += s[x];
         }
     }
@@ -303,37 +412,33 @@ bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y) const {
     return difference < deviation + 512;
 }
 
-PictureCoder::InterMacroblock PictureCoder::code_inter_macroblock(const Frame& source, int mb_x,
-                                                                  int mb_y, int qp) {
+PictureCoder::InterMacroblock PictureCoder::code_inter_macroblock(
+    const Frame& source, int mb_x, int mb_y, int qp, const MotionPrediction& prediction) {
     InterMacroblock mb;
-    uint8_t prediction[64];
+    uint8_t block_prediction[64];
     for (int block = 0; block < 4; ++block) {
-        const int x0 = mb_x * 16 + (block & 1) * 8;
-        const int y0 = mb_y * 16 + (block >> 1) * 8;
+        const int bx = (block & 1) * 8, by = (block >> 1) * 8;
         for (int y = 0; y < 8; ++y)
-            std::memcpy(prediction + y * 8, reference_.luma.row(y0 + y) + x0, 8);
-        mb.luma[block] =
-            code_block(source.luma, current_.luma, x0, y0, prediction, qp, kInterRounding);
+            std::memcpy(block_prediction + y * 8, prediction.luma + (by + y) * 16 + bx, 8);
+        mb.luma[block] = code_block(source.luma, current_.luma, mb_x * 16 + bx, mb_y * 16 + by,
+                                    block_prediction, qp, kInterRounding);
         if (!is_zero(mb.luma[block])) mb.cbp |= 1 << block;
     }
     const Plane* sources[2] = {&source.cb, &source.cr};
-    const Plane* references[2] = {&reference_.cb, &reference_.cr};
     Plane* pictures[2] = {&current_.cb, &current_.cr};
     for (int c = 0; c < 2; ++c) {
-        for (int y = 0; y < 8; ++y)
-            std::memcpy(prediction + y * 8, references[c]->row(mb_y * 8 + y) + mb_x * 8, 8);
-        mb.chroma[c] = code_block(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, prediction,
-                                  chroma_qp(qp), kInterRounding);
+        mb.chroma[c] = code_block(*sources[c], *pictures[c], mb_x * 8, mb_y * 8,
+                                  prediction.chroma[c], chroma_qp(qp), kInterRounding);
         if (!is_zero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;
 }
 
-void PictureCoder::write_inter_macroblock(BitWriter& out, const InterMacroblock& mb) {
-    out.put_ue(1);  // mb_type: one 16x16 partition
-    // Every motion vector in these pictures is zero, so every prediction of one is zero too.
-    out.put_se(0);
-    out.put_se(0);
+void PictureCoder::write_inter_macroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x,
+                                          int mvd_y) {
+    out.put_ue(1);  // mb_type: one 16x16 partition (the only reference needs no index)
+    out.put_se(mvd_x);
+    out.put_se(mvd_y);
     out.put_ue(static_cast<uint32_t>(inter_cbp_code(mb.cbp)));
     for (int block = 0; block < 4; ++block)
         if (mb.cbp & (1 << block))
@@ -342,44 +447,36 @@ void PictureCoder::write_inter_macroblock(BitWriter& out, const InterMacroblock&
         if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
 }
 
-bool PictureCoder::can_skip(const Frame& source, int mb_x, int mb_y, int qp) const {
-    // Skip when repeating the previous picture's macroblock costs no more error than the
-    // quantiser would leave: squared error per sample below step^2 / 12 (luma, step in
-    // sample units is about half the coefficient step) and no sample far off.
+bool PictureCoder::can_skip(const Frame& source, int mb_x, int mb_y, int qp,
+                            const MotionPrediction& prediction) const {
+    // Skip when the prediction costs no more error than the quantiser would leave: squared
+    // error per sample below step^2 / 12 (luma step in sample units is about half the
+    // coefficient step) and no sample far off.
     const double step = dequant_multiplier(qp) / static_cast<double>(1 << dequant_shift(qp)) / 2;
     const double limit = std::max(1.0, step * step / 12.0);
     long long squared = 0;
     int worst = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* r = reference_.luma.row(mb_y * 16 + y) + mb_x * 16;
-        for (int x = 0; x < 16; ++x) {
-            const int d = s[x] - r[x];
-            squared += d * d;
-            worst = std::max(worst, d < 0 ? -d : d);
-        }
-    }
-    for (const auto& [src, ref] :
-         {std::pair{&source.cb, &reference_.cb}, std::pair{&source.cr, &reference_.cr}})
+    const auto add = [&](int d) {
+        squared += d * d;
+        worst = std::max(worst, std::abs(d));
+    };
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            add(source.luma.at(mb_x * 16 + x, mb_y * 16 + y) - prediction.luma[y * 16 + x]);
+    const Plane* chroma[2] = {&source.cb, &source.cr};
+    for (int c = 0; c < 2; ++c)
         for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                const int d =
-                    src->at(mb_x * 8 + x, mb_y * 8 + y) - ref->at(mb_x * 8 + x, mb_y * 8 + y);
-                squared += d * d;
-                worst = std::max(worst, d < 0 ? -d : d);
-            }
+            for (int x = 0; x < 8; ++x)
+                add(chroma[c]->at(mb_x * 8 + x, mb_y * 8 + y) - prediction.chroma[c][y * 8 + x]);
     return static_cast<double>(squared) / 384.0 <= limit && worst <= std::max(4.0, 3 * step);
 }
 
-void PictureCoder::copy_macroblock_from_reference(int mb_x, int mb_y) {
+void PictureCoder::store_prediction(int mb_x, int mb_y, const MotionPrediction& prediction) {
     for (int y = 0; y < 16; ++y)
-        std::memcpy(current_.luma.row(mb_y * 16 + y) + mb_x * 16,
-                    reference_.luma.row(mb_y * 16 + y) + mb_x * 16, 16);
+        std::memcpy(current_.luma.row(mb_y * 16 + y) + mb_x * 16, prediction.luma + y * 16, 16);
     for (int y = 0; y < 8; ++y) {
-        std::memcpy(current_.cb.row(mb_y * 8 + y) + mb_x * 8,
-                    reference_.cb.row(mb_y * 8 + y) + mb_x * 8, 8);
-        std::memcpy(current_.cr.row(mb_y * 8 + y) + mb_x * 8,
-                    reference_.cr.row(mb_y * 8 + y) + mb_x * 8, 8);
+        std::memcpy(current_.cb.row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[0] + y * 8, 8);
+        std::memcpy(current_.cr.row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[1] + y * 8, 8);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "bit_writer.h"
 #include "frame.h"
+#include "motion.h"
 #include "transform.h"
 
 namespace harrowgate {
@@ -13,9 +14,9 @@ enum class PictureType { Intra, Predicted };
 
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
-// In predicted pictures a macroblock that barely changed since the previous picture is
-// skipped (the decoder repeats it), one that changed a little codes its difference from the
-// previous picture (zero motion), and one that changed a lot is intra-coded. Keeps the
+// In predicted pictures a macroblock that the decoder's predicted motion already shows well
+// is skipped, one that a searched whole-sample motion vector predicts well codes its
+// difference from that prediction, and the rest are intra-coded. Keeps the
 // decoder's reconstruction as the next reference.
 class PictureCoder {
   public:
@@ -50,14 +51,28 @@ class PictureCoder {
     IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp,
                                           bool choose_luma_modes);
     void write_luma_modes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
-    InterMacroblock code_inter_macroblock(const Frame& source, int mb_x, int mb_y, int qp);
-    void write_inter_macroblock(BitWriter& out, const InterMacroblock& mb);
-    bool prefer_inter(const Frame& source, int mb_x, int mb_y) const;
+    // The samples a macroblock gets from the previous picture moved by a vector.
+    struct MotionPrediction {
+        uint8_t luma[256];
+        uint8_t chroma[2][64];
+    };
+
+    MotionPrediction motion_compensate(int mb_x, int mb_y, const MotionInfo& motion) const;
+    MotionInfo neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
+    MotionInfo search_motion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
+                             const MotionInfo& skipped) const;
+    int luma_difference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const;
+    InterMacroblock code_inter_macroblock(const Frame& source, int mb_x, int mb_y, int qp,
+                                          const MotionPrediction& prediction);
+    void write_inter_macroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x, int mvd_y);
+    bool prefer_inter(const Frame& source, int mb_x, int mb_y,
+                      const MotionPrediction& prediction) const;
+    bool can_skip(const Frame& source, int mb_x, int mb_y, int qp,
+                  const MotionPrediction& prediction) const;
+    void store_prediction(int mb_x, int mb_y, const MotionPrediction& prediction);
     void write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
     void write_intra_macroblock_tail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
                                      PictureType type);
-    bool can_skip(const Frame& source, int mb_x, int mb_y, int qp) const;
-    void copy_macroblock_from_reference(int mb_x, int mb_y);
 
     int mb_width_;
     int mb_height_;
@@ -71,6 +86,7 @@ class PictureCoder {
     // the bottom blocks of the row above, the right blocks of the macroblock to the left;
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
+    std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
     int modes_left_[2] = {-1, -1};
 };
 

@@ -35,6 +35,32 @@ Frame synthetic_frame(int width, int height, int index, std::mt19937& random) {
     return f;
 }
 
+// A textured background panning right and down, and a block moving the other way: motion
+// vectors that differ between neighbours, vectors reaching past the picture's edge, and
+// skipped macroblocks that move.
+Frame panning_frame(int width, int height, int index) {
+    const auto texture = [](int x, int y) {
+        return static_cast<int>(128 + 60 * std::sin(x * 0.31) * std::cos(y * 0.23) +
+                                40 * std::sin((x + 2 * y) * 0.07));
+    };
+    Frame f;
+    f.resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            int v = texture(x - 4 * index, y - 2 * index);
+            if (x + 6 * index > width / 2 && x + 6 * index < width / 2 + 24 && y > 8 && y < 40)
+                v = texture(x + 6 * index + 300, y) / 2 + 100;
+            f.luma.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+        }
+    for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+            const int t = texture(2 * x - 4 * index, 2 * y - 2 * index);
+            f.cb.row(y)[x] = static_cast<uint8_t>(t / 2 + 64);
+            f.cr.row(y)[x] = static_cast<uint8_t>(200 - t / 2);
+        }
+    return f;
+}
+
 void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
@@ -44,7 +70,7 @@ void append(std::string& out, const Frame& f) {
         out.append(reinterpret_cast<const char*>(p->samples.data()), p->samples.size());
 }
 
-void check_matches_decoder(int width, int height, int qp) {
+void check_matches_decoder(int width, int height, int qp, bool panning = false) {
     TempDir dir;
     std::mt19937 random(static_cast<unsigned>(width * 7 + qp));
     PictureCoder coder(width, height, qp);
@@ -54,7 +80,8 @@ void check_matches_decoder(int width, int height, int qp) {
     const int pictures = 8;
     for (int i = 0; i < pictures; ++i) {
         // The third picture repeats the second, so predicted pictures also skip.
-        const Frame frame = synthetic_frame(width, height, i == 2 ? 1 : i, random);
+        const Frame frame = panning ? panning_frame(width, height, i)
+                                    : synthetic_frame(width, height, i == 2 ? 1 : i, random);
         const PictureType type = i % 4 == 0 ? PictureType::Intra : PictureType::Predicted;
         if (type == PictureType::Intra && i > 0) append(stream, sequence_header_unit(sequence));
         append(stream, coder.encode(frame, type, i));
@@ -88,4 +115,9 @@ TEST(Reconstruction, MatchesDecoderAtSeveralSizesAndQuantisers) {
     check_matches_decoder(48, 32, 0);
     check_matches_decoder(64, 16, 50);
     check_matches_decoder(16, 48, 10);
+}
+
+TEST(Reconstruction, MatchesDecoderWithMotion) {
+    check_matches_decoder(176, 144, 24, true);
+    check_matches_decoder(96, 64, 36, true);
 }
