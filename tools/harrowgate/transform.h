@@ -17,8 +17,9 @@ int chroma_qp(int luma_qp);
 Block quantise_residual(const std::array<int, 64>& residual, int qp, double rounding);
 
 // True when every intermediate value of the decoder's inverse transform of these levels fits
-// in 16 bits. Decoders may (and FFmpeg's SIMD code does) compute in 16-bit lanes, so levels
-// that overflow would decode differently from place to place.
+// in 16 bits. Decoders may compute in 16-bit lanes (FFmpeg here disagreed with a wider
+// computation on such levels), so levels that overflow would decode differently from place
+// to place.
 bool fits_16_bit_inverse_transform(const Block& levels, int qp);
 
 // Quantises like quantise_residual, then shrinks the levels until the inverse transform fits
