@@ -39,16 +39,22 @@ class OutputFile {
     }
     bool write(const std::vector<uint8_t>& bytes) { return write(bytes.data(), bytes.size()); }
     // Rewrites bytes at the start of the file; a file that cannot seek keeps what it has.
-    void overwrite_start(const std::vector<uint8_t>& bytes) {
+    bool overwrite_start(const std::vector<uint8_t>& bytes) {
+        if (std::fflush(file_) != 0) return fail("cannot write");
         const long end = std::ftell(file_);
-        if (end < 0 || std::fseek(file_, 0, SEEK_SET) != 0) return;
-        std::fwrite(bytes.data(), 1, bytes.size(), file_);
-        std::fseek(file_, end, SEEK_SET);
+        if (end < 0 || std::fseek(file_, 0, SEEK_SET) != 0) return true;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
+            std::fseek(file_, end, SEEK_SET) != 0)
+            return fail("cannot write");
+        return true;
     }
     bool close() {
+        if (file_ == nullptr) return true;
         std::FILE* f = file_;
         file_ = nullptr;
-        if (std::fclose(f) != 0) return fail("cannot write");
+        // A failed flush inside an earlier seek leaves only the error flag behind.
+        const bool failed_before = std::ferror(f) != 0;
+        if (std::fclose(f) != 0 || failed_before) return fail("cannot write");
         return true;
     }
     void remove() {
@@ -131,17 +137,22 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
     int64_t pictures = 0;
     int64_t intra_pictures = 0;
     uint64_t stream_bytes = 0;
+    int64_t first_time_ms = 0;
     int64_t last_time_ms = 0;
     std::vector<uint8_t> stamp_bytes;
+    // Duration covered so far, for the bit rate in the sequence headers.
+    const auto seconds_so_far = [&] {
+        return (last_time_ms - first_time_ms) / 1000.0 + 1.0 / coded_fps;
+    };
     try {
         while (source->next(frame, time_ms)) {
             const bool intra = pictures % options.gop_length == 0;
             if (intra) {
                 // Every intra picture starts a sequence anew, so a reader can start there; the
                 // bit rate is the average so far.
-                if (pictures > 0 && last_time_ms > 0)
-                    sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(
-                        stream_bytes * 8.0 / (last_time_ms / 1000.0 + 1.0 / coded_fps) / 400.0));
+                if (pictures > 0)
+                    sequence.bit_rate_400 = static_cast<uint32_t>(
+                        std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
                 const std::vector<uint8_t> header = sequence_header_unit(sequence);
                 if (!stream.write(header)) throw std::runtime_error(stream.error());
                 stream_bytes += header.size();
@@ -155,6 +166,7 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
             stamp_bytes.clear();
             put_le32(stamp_bytes, time_ms);
             if (!stamps.write(stamp_bytes)) throw std::runtime_error(stamps.error());
+            if (pictures == 0) first_time_ms = time_ms;
             last_time_ms = time_ms;
             ++pictures;
             printer.update(pictures);
@@ -169,12 +181,23 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
         stamps.remove();
         return report("no picture could be decoded from \"" + options.source + "\"");
     }
-    if (!stream.write(sequence_end_unit())) return report(stream.error());
-    const double seconds = last_time_ms / 1000.0 + 1.0 / coded_fps;
+    const double seconds = seconds_so_far();
     sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
-    stream.overwrite_start(sequence_header_unit(sequence));
-    if (!stream.close()) return report(stream.error());
-    if (!stamps.close()) return report(stamps.error());
+    // A stream cut short by a failing disk is no use to anyone: remove both files then.
+    if (!stream.write(sequence_end_unit())) {
+        const std::string error = stream.error();
+        stream.remove();
+        stamps.remove();
+        return report(error);
+    }
+    const bool rewritten = stream.overwrite_start(sequence_header_unit(sequence));
+    for (OutputFile* file : {&stream, &stamps})
+        if (!rewritten || !file->close()) {
+            const std::string error = file->error();
+            stream.remove();
+            stamps.remove();
+            return report(error);
+        }
     printer.finish();
 
     const double elapsed =

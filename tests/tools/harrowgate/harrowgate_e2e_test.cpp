@@ -2,6 +2,7 @@
 // AVS decoder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <sstream>
@@ -226,6 +227,13 @@ TEST(HarrowgateProgram, FailuresAreOneLineAndLeaveNothingBehind) {
     r = encode(dir, dir.file("ok.mkv"), dir.file("no-such-dir/o.avs"), "");
     EXPECT_NE(r.exit_code, 0);
     EXPECT_NE(r.err.find("cannot create output"), std::string::npos) << r.err;
+
+    // A disk that fills up: everything is written to a device that refuses it.
+    ASSERT_EQ(symlink("/dev/full", dir.file("full.avs").c_str()), 0);
+    r = encode(dir, dir.file("ok.mkv"), dir.file("full.avs"), "");
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find("cannot write output"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(dir.file("full.dat")));
 
     r = encode(dir, dir.file("ok.mkv"), dir.file("o.avs"), "-q 99");
     EXPECT_NE(r.exit_code, 0);
