@@ -1,0 +1,64 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace harrowgate;
+
+namespace {
+
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+}  // namespace
+
+TEST(Options, FrontEndDefaultOptionText) {
+    const ParseResult r =
+        parse_options(words("in.avi out.avi.avs -c 1 -p 1 -g 18 -q 24 -b 2 -a 0 -f 3 -o 0 -m 32 -t "
+                            "1 -l 1 -n 24.000000"));
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->source, "in.avi");
+    EXPECT_EQ(r.options->output, "out.avi.avs");
+    EXPECT_EQ(r.options->gop_length, 18);
+    EXPECT_EQ(r.options->qp, 24);
+    ASSERT_TRUE(r.options->frame_rate);
+    EXPECT_DOUBLE_EQ(*r.options->frame_rate, 24.0);
+    EXPECT_FALSE(r.options->width);
+}
+
+TEST(Options, SizeNeedsBothWidthAndHeight) {
+    ParseResult r = parse_options(words("a b -w 320 -h 240 -s 800 -n 29.969999"));
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(*r.options->width, 320);
+    EXPECT_EQ(*r.options->height, 240);
+    r = parse_options(words("a b -w 320"));
+    ASSERT_TRUE(r.options);
+    EXPECT_FALSE(r.options->width);
+    r = parse_options(words("a b -w 320 -h 0"));
+    ASSERT_TRUE(r.options);
+    EXPECT_FALSE(r.options->height);
+}
+
+TEST(Options, BadInputIsOneLineError) {
+    const char* bad[] = {"only-one",   "a b -q 64", "a b -q x", "a b -g 0",          "a b -n -5",
+                         "a b -n abc", "a b -z 1",  "a b -w",   "a b -w 99999 -h 10"};
+    for (const char* line : bad) {
+        const ParseResult r = parse_options(words(line));
+        EXPECT_FALSE(r.options) << line;
+        EXPECT_FALSE(r.error.empty()) << line;
+        EXPECT_EQ(r.error.find('\n'), std::string::npos) << line;
+    }
+    EXPECT_TRUE(parse_options(words("--help")).help);
+}
+
+TEST(Options, TimestampFileIsNamedFromTheOutputBase) {
+    EXPECT_EQ(timestamp_path_for("D:/out/clip.avi.avs"), "D:/out/clip.avi.dat");
+    EXPECT_EQ(timestamp_path_for("/tmp/x.AVS"), "/tmp/x.dat");
+    EXPECT_EQ(timestamp_path_for("/tmp/stream.bin"), "/tmp/stream.bin.dat");
+    EXPECT_EQ(timestamp_path_for(".avs"), ".avs.dat");
+}

@@ -1,0 +1,123 @@
+// The encoder predicts from its own reconstruction, so it must equal FFmpeg's decoded
+// pictures sample for sample, or errors would pile up from block to block.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "picture_coder.h"
+#include "process_for_tests.h"
+#include "sequence_header.h"
+
+using namespace harrowgate;
+using harrowgate_test::run;
+using harrowgate_test::TempDir;
+
+namespace {
+
+// Smooth gradients, a moving sharp-edged square, and noise: every prediction mode and
+// coefficient range gets used.
+Frame synthetic_frame(int width, int height, int index, std::mt19937& random) {
+    Frame f;
+    f.resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            int v = (x * 3 + y * 2 + index * 5) % 256;
+            if (std::abs(x - (index * 7) % width) < 12 && std::abs(y - height / 2) < 10) v = 240;
+            v += static_cast<int>(random() % 9) - 4;
+            f.luma.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+        }
+    for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+            f.cb.row(y)[x] = static_cast<uint8_t>(128 + 100 * std::sin((x + index) * 0.2));
+            f.cr.row(y)[x] = static_cast<uint8_t>((x * y + index * 3) % 256);
+        }
+    return f;
+}
+
+// A textured background panning right and down, and a block moving the other way: motion
+// vectors that differ between neighbours, vectors reaching past the picture's edge, and
+// skipped macroblocks that move.
+Frame panning_frame(int width, int height, int index) {
+    const auto texture = [](int x, int y) {
+        return static_cast<int>(128 + 60 * std::sin(x * 0.31) * std::cos(y * 0.23) +
+                                40 * std::sin((x + 2 * y) * 0.07));
+    };
+    Frame f;
+    f.resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            int v = texture(x - 4 * index, y - 2 * index);
+            if (x + 6 * index > width / 2 && x + 6 * index < width / 2 + 24 && y > 8 && y < 40)
+                v = texture(x + 6 * index + 300, y) / 2 + 100;
+            f.luma.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+        }
+    for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+            const int t = texture(2 * x - 4 * index, 2 * y - 2 * index);
+            f.cb.row(y)[x] = static_cast<uint8_t>(t / 2 + 64);
+            f.cr.row(y)[x] = static_cast<uint8_t>(200 - t / 2);
+        }
+    return f;
+}
+
+void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+void append(std::string& out, const Frame& f) {
+    for (const Plane* p : {&f.luma, &f.cb, &f.cr})
+        out.append(reinterpret_cast<const char*>(p->samples.data()), p->samples.size());
+}
+
+void check_matches_decoder(int width, int height, int qp, bool panning = false) {
+    TempDir dir;
+    std::mt19937 random(static_cast<unsigned>(width * 7 + qp));
+    PictureCoder coder(width, height, qp);
+    SequenceParameters sequence{width, height, 3, 1000};
+    std::vector<uint8_t> stream = sequence_header_unit(sequence);
+    std::string expected;
+    const int pictures = 8;
+    for (int i = 0; i < pictures; ++i) {
+        // The third picture repeats the second, so predicted pictures also skip.
+        const Frame frame = panning ? panning_frame(width, height, i)
+                                    : synthetic_frame(width, height, i == 2 ? 1 : i, random);
+        const PictureType type = i % 4 == 0 ? PictureType::Intra : PictureType::Predicted;
+        if (type == PictureType::Intra && i > 0) append(stream, sequence_header_unit(sequence));
+        append(stream, coder.encode(frame, type, i));
+        append(expected, coder.reconstruction());
+    }
+    append(stream, sequence_end_unit());
+    {
+        std::FILE* f = std::fopen(dir.file("s.avs").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(stream.data(), 1, stream.size(), f);
+        std::fclose(f);
+    }
+    const auto result = run("ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.file("s.avs") +
+                                "' -f rawvideo -pix_fmt yuv420p '" + dir.file("d.yuv") + "'",
+                            dir);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string decoded = harrowgate_test::read_file(dir.file("d.yuv"));
+    ASSERT_EQ(decoded.size(), expected.size()) << "picture count differs";
+    const size_t picture_size = expected.size() / pictures;
+    for (int i = 0; i < pictures; ++i)
+        EXPECT_TRUE(decoded.compare(i * picture_size, picture_size, expected, i * picture_size,
+                                    picture_size) == 0)
+            << "picture " << i << " differs from the encoder's reconstruction at " << width << "x"
+            << height << " qp " << qp;
+}
+
+}  // namespace
+
+TEST(Reconstruction, MatchesDecoderAtSeveralSizesAndQuantisers) {
+    check_matches_decoder(176, 144, 24);
+    check_matches_decoder(48, 32, 0);
+    check_matches_decoder(64, 16, 50);
+    check_matches_decoder(16, 48, 10);
+}
+
+TEST(Reconstruction, MatchesDecoderWithMotion) {
+    check_matches_decoder(176, 144, 24, true);
+    check_matches_decoder(96, 64, 36, true);
+}

@@ -1,0 +1,72 @@
+#include "block_coder.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace harrowgate {
+
+const std::array<uint8_t, 64> kZigZag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+namespace {
+
+// Code number of +level for (level, run) in one table, or -1 when the pair must be escaped.
+int table_code(const RunLevelTable& table, int level, int run) {
+    for (int pair = 0; pair < 29; ++pair) {
+        if (table.pairs[pair][0] == level && table.pairs[pair][1] == run)
+            return 2 * pair < table.end_of_block_code ? 2 * pair : 2 * pair + 1;
+    }
+    return -1;
+}
+
+struct Pair {
+    int level;
+    int run;
+};
+
+}  // namespace
+
+void write_block_coefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
+                              const RunLevelTableSet& tables) {
+    // Collect pairs in scan order; run counts the zeros before a coefficient plus one.
+    Pair pairs[64];
+    int count = 0;
+    int zeros = 0;
+    for (int i = 0; i < 64; ++i) {
+        const int level = levels[kZigZag[i]];
+        if (level == 0) {
+            ++zeros;
+            continue;
+        }
+        pairs[count++] = {level, zeros + 1};
+        zeros = 0;
+    }
+
+    int current = 0;
+    for (int i = count - 1; i >= 0; --i) {
+        const RunLevelTable& table = tables.tables[current];
+        const int magnitude = std::abs(pairs[i].level);
+        const int run = pairs[i].run;
+        const int code = table_code(table, magnitude, run);
+        if (code >= 0) {
+            out.put_ue_k(static_cast<uint32_t>(code + (pairs[i].level < 0 ? 1 : 0)),
+                         table.golomb_order);
+        } else {
+            const int escape = kEscapeCode + 2 * (run - 1) + (pairs[i].level > 0 ? 1 : 0);
+            const int offset = run > table.max_run ? 1 : table.escape_offset[run];
+            if (offset < 0 || magnitude < offset)
+                throw std::logic_error("coefficient cannot be escaped in this table");
+            out.put_ue_k(static_cast<uint32_t>(escape), table.golomb_order);
+            out.put_ue_k(static_cast<uint32_t>(magnitude - offset), tables.escape_golomb_order);
+        }
+        while (current + 1 < tables.count && magnitude > tables.tables[current].switch_limit)
+            ++current;
+    }
+    const RunLevelTable& table = tables.tables[current];
+    out.put_ue_k(table.end_of_block_code, table.golomb_order);
+}
+
+}  // namespace harrowgate

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdio>
+
+#include "options.h"
+
+namespace harrowgate {
+
+// Encodes options.source into options.output and its time-stamp file. Progress goes to
+// `progress`, the summary and one-line errors to `messages`. Returns the exit code.
+int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages);
+
+}  // namespace harrowgate

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace harrowgate {
+
+struct SequenceParameters {
+    int width = 0;   // whole macroblocks
+    int height = 0;  // whole macroblocks
+    int frame_rate_code = 3;
+    uint32_t bit_rate_400 = 1;  // bit rate in units of 400 bit/s (30 bits)
+};
+
+// frame_rate_code (1..8) whose rate is nearest to `fps`.
+int nearest_frame_rate_code(double fps);
+double frame_rate_of_code(int code);
+
+// The sequence header unit (start code 00 00 01 B0 through its stuffing byte): Jizhun
+// profile, progressive, 4:2:0, 8 bit, square samples.
+std::vector<uint8_t> sequence_header_unit(const SequenceParameters& parameters);
+
+// The sequence end unit 00 00 01 B1.
+std::vector<uint8_t> sequence_end_unit();
+
+}  // namespace harrowgate

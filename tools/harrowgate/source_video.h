@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "frame.h"
+
+namespace harrowgate {
+
+class SourceError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The video of a media file, decoded with FFmpeg and scaled to one 4:2:0 size.
+class SourceVideo {
+  public:
+    // Throws SourceError with a one-line reason when the file cannot be opened or has no video.
+    explicit SourceVideo(const std::string& path);
+    ~SourceVideo();
+    SourceVideo(const SourceVideo&) = delete;
+    SourceVideo& operator=(const SourceVideo&) = delete;
+
+    int width() const;
+    int height() const;
+    double frame_rate() const;        // the stream's rate, or 25 when it declares none
+    int64_t expected_frames() const;  // from the container's count or duration; 0 if unknown
+
+    // Pictures are delivered at this size (call before the first next()).
+    void set_output_size(int width, int height);
+
+    // The next picture and its presentation time in milliseconds from the first picture;
+    // false at the end of the stream. Undecodable packets are passed over.
+    bool next(Frame& frame, int64_t& time_ms);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace harrowgate
