@@ -19,18 +19,28 @@ constexpr uint32_t kAudioBufferSize = 8192;
 constexpr size_t kInputBuffer = 1 << 20;
 constexpr size_t kOutputBuffer = 1 << 20;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
+// A C stream with a buffer of our own size (glibc ignores the size when it allocates the
+// buffer itself), closed before the buffer is freed.
+class File {
+public:
+    File(const char* path, const char* mode, size_t buffer_size) : f_(std::fopen(path, mode)) {
+        if (f_) {
+            buffer_ = std::make_unique<char[]>(buffer_size);
+            std::setvbuf(f_, buffer_.get(), _IOFBF, buffer_size);
+        }
     }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    explicit operator bool() const { return f_ != nullptr; }
+    std::FILE* get() const { return f_; }
 
-File open_buffered(const char* path, const char* mode, size_t buffer) {
-    File f(std::fopen(path, mode));
-    if (f) std::setvbuf(f.get(), nullptr, _IOFBF, buffer);
-    return f;
-}
+private:
+    std::FILE* f_;
+    std::unique_ptr<char[]> buffer_;
+};
 
 // The four open files and what the run has learnt so far.
 class Multiplexer {
@@ -202,22 +212,22 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         std::fflush(out);
         if (argc < 5) return 1;
     }
-    File video = open_buffered(argv[1], "rb", kInputBuffer);
+    File video(argv[1], "rb", kInputBuffer);
     if (!video) {
         std::fputs("Open video file failed\n", err);
         return 1;
     }
-    File audio = open_buffered(argv[2], "rb", kInputBuffer);
+    File audio(argv[2], "rb", kInputBuffer);
     if (!audio) {
         std::fputs("Open audio file failed\n", err);
         return 1;
     }
-    File stamps = open_buffered(argv[3], "rb", 1 << 16);
+    File stamps(argv[3], "rb", 1 << 16);
     if (!stamps) {
         std::fputs("Open TimeStamp file failed\n", err);
         return 1;
     }
-    File ts = open_buffered(argv[4], "wb", kOutputBuffer);
+    File ts(argv[4], "wb", kOutputBuffer);
     if (!ts) {
         std::fputs("Create TS file failed\n", err);
         return 1;
