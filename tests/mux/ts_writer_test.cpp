@@ -134,7 +134,8 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     muxtest::MemStream edge;
     TsWriter we(edge.file());
     we.write_pes(p65527.data(), p65527.size(), StreamKind::Video, 0);
-    we.write_pes(p65527.data(), p65527.size() + 1, StreamKind::Video, 0);
+    Bytes p65528(65528, 2);
+    we.write_pes(p65528.data(), p65528.size(), StreamKind::Video, 0);
     ts = muxtest::parse_ts(packets_of(edge.str()));
     ASSERT_EQ(ts.pes.size(), 2u);
     EXPECT_EQ(ts.pes[0].declared_length, 65535u);
