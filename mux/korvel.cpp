@@ -15,14 +15,17 @@ namespace {
 constexpr const char* kUsage =
     "Usage: Korvel.exe VideoFile.avs AudioFile.mp3 TimeStamp.dat TSFile.ts\n";
 constexpr uint32_t kAudioBufferSize = 8192;
-// Stream buffers: large enough that reading and writing cost few system calls.
-constexpr size_t kInputBuffer = 1 << 20;
-constexpr size_t kOutputBuffer = 1 << 20;
+// Few system calls: the audio is read through a large stream buffer; the video reader
+// reads 256 KB pieces and the TS writer writes 1 MB pieces, which bypass the small
+// stream buffers of those two files.
+constexpr size_t kAudioStreamBuffer = 1 << 20;
+constexpr size_t kSmallStreamBuffer = 1 << 16;
+constexpr size_t kTsWriteSize = 1 << 20;
 
 // A C stream with a buffer of our own size (glibc ignores the size when it allocates the
 // buffer itself), closed before the buffer is freed.
 class File {
-public:
+  public:
     File(const char* path, const char* mode, size_t buffer_size) : f_(std::fopen(path, mode)) {
         if (f_) {
             buffer_ = std::make_unique<char[]>(buffer_size);
@@ -37,7 +40,7 @@ public:
     explicit operator bool() const { return f_ != nullptr; }
     std::FILE* get() const { return f_; }
 
-private:
+  private:
     std::FILE* f_;
     std::unique_ptr<char[]> buffer_;
 };
@@ -54,7 +57,7 @@ class Multiplexer {
           video_source_(video),
           reader_(video_source_),
           audio_(audio, err),
-          ts_(ts) {}
+          ts_(ts, kTsWriteSize) {}
 
     // Finds and decodes the first sequence header; false ends the run (exit code 0).
     bool find_sequence_header();
@@ -190,7 +193,8 @@ void Multiplexer::run() {
     if (!access_unit_.empty() && !write_access_unit(state.type)) return;
 
     // Buffered packets reach the file only now; a failure here lost the last frame.
-    if (std::fflush(ts_file_) != 0 && last_kind_ != nullptr)
+    bool written = ts_.flush();
+    if ((std::fflush(ts_file_) != 0 || !written) && last_kind_ != nullptr)
         std::fprintf(err_, "can't write %s frame %u\n", last_kind_, last_frame_number_);
 }
 
@@ -212,22 +216,22 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         std::fflush(out);
         if (argc < 5) return 1;
     }
-    File video(argv[1], "rb", kInputBuffer);
+    File video(argv[1], "rb", kSmallStreamBuffer);
     if (!video) {
         std::fputs("Open video file failed\n", err);
         return 1;
     }
-    File audio(argv[2], "rb", kInputBuffer);
+    File audio(argv[2], "rb", kAudioStreamBuffer);
     if (!audio) {
         std::fputs("Open audio file failed\n", err);
         return 1;
     }
-    File stamps(argv[3], "rb", 1 << 16);
+    File stamps(argv[3], "rb", kSmallStreamBuffer);
     if (!stamps) {
         std::fputs("Open TimeStamp file failed\n", err);
         return 1;
     }
-    File ts(argv[4], "wb", kOutputBuffer);
+    File ts(argv[4], "wb", kSmallStreamBuffer);
     if (!ts) {
         std::fputs("Create TS file failed\n", err);
         return 1;
