@@ -175,3 +175,40 @@ TEST(TsWriter, FailedPacketWriteIsReported) {
     EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Video, 0));
     std::fclose(full);
 }
+
+TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
+    auto write_all = [](TsWriter& w) {
+        w.set_psi_period(7);
+        w.write_pat();
+        w.write_pmt();
+        Bytes frame(1000, 0x33);
+        for (int i = 0; i < 30; ++i)
+            if (!w.write_pes(frame.data(), frame.size() - i * 13,
+                             i % 3 ? StreamKind::Audio : StreamKind::Video, i * 3600))
+                return false;
+        return true;
+    };
+    muxtest::MemStream direct, buffered;
+    {
+        TsWriter a(direct.file());
+        ASSERT_TRUE(write_all(a));
+        TsWriter b(buffered.file(), 10 * 188 + 50);  // rounds down to 10 packets
+        ASSERT_TRUE(write_all(b));
+        // Not everything has reached the stream before the flush.
+        EXPECT_LT(buffered.str().size(), direct.str().size());
+        EXPECT_TRUE(b.flush());
+    }
+    EXPECT_EQ(buffered.str(), direct.str());
+
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    {
+        TsWriter w(full, 4 * 188);
+        EXPECT_FALSE(write_all(w));  // the packet that fills the buffer fails
+        Bytes small(10, 1);
+        w.write_pes(small.data(), small.size(), StreamKind::Audio, 0);
+        EXPECT_FALSE(w.flush());
+    }
+    std::fclose(full);
+}
