@@ -1,7 +1,8 @@
-// Unit reader and access-unit examination over arbitrary bytes, with a small buffer cap
+// Unit reader, access-unit examination and picture grouping over arbitrary bytes, with a small buffer cap
 // so that cut units are exercised too.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "avs/avs.h"
 
@@ -20,5 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int r = avs::examine_unit(reader.data(), reader.unit_length(), state);
         if (r < -2 || r > 1) __builtin_trap();
     }
+    // The same bytes grouped into pictures: nothing is repeated.
+    avs::MemoryByteSource again(data, size);
+    avs::AvsUnitReader reader2(again, cap);
+    avs::AvsPictureSplitter pictures(reader2);
+    std::vector<uint8_t> picture;
+    size_t grouped = 0;
+    while (pictures.next(picture)) {
+        if (picture.empty()) __builtin_trap();
+        grouped += picture.size();
+    }
+    if (grouped != total) __builtin_trap();
     return 0;
 }
