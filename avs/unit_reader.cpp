@@ -23,20 +23,35 @@ void AvsUnitReader::reset() {
     filled_ = 0;
     capacity_ = 0;
     continues_cut_unit_ = false;
+    retaining_ = false;
+    retain_pos_ = 0;
+}
+
+void AvsUnitReader::retain() {
+    retaining_ = true;
+    retain_pos_ = head_;
+}
+
+void AvsUnitReader::release() {
+    retaining_ = false;
+    retain_pos_ = 0;
 }
 
 void AvsUnitReader::ensure_space(size_t more) {
-    size_t used = size_t{filled_} + ahead_;
-    if (head_ + used + more <= storage_.size()) return;
+    // Bytes from `base` on are kept: the retained units, the window and the read-ahead.
+    const size_t base = retaining_ ? retain_pos_ : head_;
+    const size_t used = (head_ - base) + filled_ + ahead_;
+    if (base + used + more <= storage_.size()) return;
     size_t needed = used + more;
     if (storage_.size() < needed + needed / 2) {
         std::vector<uint8_t> bigger(std::max(needed * 2, kMinStorage));
-        if (used > 0) std::memcpy(bigger.data(), storage_.data() + head_, used);
+        if (used > 0) std::memcpy(bigger.data(), storage_.data() + base, used);
         storage_.swap(bigger);
     } else if (used > 0) {
-        std::memmove(storage_.data(), storage_.data() + head_, used);
+        std::memmove(storage_.data(), storage_.data() + base, used);
     }
-    head_ = 0;
+    head_ -= base;
+    retain_pos_ = 0;
 }
 
 // Moves up to `want` bytes from the source (through the read-ahead) into the window.

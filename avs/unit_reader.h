@@ -38,6 +38,17 @@ class AvsUnitReader {
     uint32_t filled() const { return filled_; }
     uint32_t capacity() const { return capacity_; }
 
+    // Keeps the bytes from the current unit on readable through the following units until
+    // release(), so that a caller can gather consecutive units without copying them:
+    // retained() then holds retained_length() bytes, from the unit current at retain() up
+    // to the start of the current unit (or to the end of the data after next() returned
+    // false). Units are consecutive in the source, except that bytes in front of the first
+    // prefix are dropped.
+    void retain();
+    void release();
+    const uint8_t* retained() const { return storage_.data() + retain_pos_; }
+    size_t retained_length() const { return retaining_ ? head_ - retain_pos_ : 0; }
+
     // Back to the initial state (lengths 0, buffer freed); the caller rewinds the source.
     void reset();
     // Binds another source and resets.
@@ -62,6 +73,8 @@ class AvsUnitReader {
     uint32_t filled_ = 0;
     uint32_t capacity_ = 0;
     bool continues_cut_unit_ = false;
+    bool retaining_ = false;
+    size_t retain_pos_ = 0;  // storage offset of the first retained byte
 };
 
 inline bool read_next_unit(AvsUnitReader& reader) {

@@ -1,5 +1,6 @@
 #include "mux/korvel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -82,7 +83,9 @@ class Multiplexer {
     MpegAudioProbe probe_;
     int32_t audio_frame_duration_ = 0;
 
-    std::vector<uint8_t> access_unit_;
+    // The access unit being collected stays in the reader's buffer (retained there) rather
+    // than being copied out; this counts its bytes.
+    size_t access_unit_length_ = 0;
     int64_t video_pts_ = 0;
     uint32_t video_frame_number_ = 1;
     // For a failure found only when the last buffered bytes reach the file.
@@ -141,14 +144,17 @@ int64_t Multiplexer::read_time_stamp_or(int64_t current) {
 
 bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
     if (avs::is_picture_or_slice(last_collected)) video_pts_ = read_time_stamp_or(video_pts_);
-    if (!ts_.write_pes(access_unit_.data(), access_unit_.size(), StreamKind::Video, video_pts_)) {
+    // Units follow each other in the stream, so the retained bytes are the units collected.
+    size_t length = std::min(access_unit_length_, reader_.retained_length());
+    if (!ts_.write_pes(reader_.retained(), length, StreamKind::Video, video_pts_)) {
         std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
         return false;
     }
     last_kind_ = "video";
     last_frame_number_ = video_frame_number_;
     ++video_frame_number_;
-    access_unit_.clear();
+    access_unit_length_ = 0;
+    reader_.release();
     return true;
 }
 
@@ -182,15 +188,15 @@ void Multiplexer::run() {
         state.previous_type = state.type;
         int r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
         if (r == avs::kUnitBadFrameRate) return;  // ends silently
-        if (r != avs::kUnitContinues && !first_unit && !access_unit_.empty()) {
+        if (r != avs::kUnitContinues && !first_unit && access_unit_length_ > 0) {
             if (!write_access_unit(state.previous_type)) return;
         }
         first_unit = false;
-        access_unit_.insert(access_unit_.end(), reader_.data(),
-                            reader_.data() + reader_.unit_length());
+        if (access_unit_length_ == 0) reader_.retain();
+        access_unit_length_ += reader_.unit_length();
         have_video = avs::read_next_unit(reader_);
     }
-    if (!access_unit_.empty() && !write_access_unit(state.type)) return;
+    if (access_unit_length_ > 0 && !write_access_unit(state.type)) return;
 
     // Buffered packets reach the file only now; a failure here lost the last frame.
     bool written = ts_.flush();

@@ -299,3 +299,35 @@ TEST(PictureSplitter, PicturesCarryTheUnitsBeforeThemAndLoseNothing) {
         EXPECT_GE(joined.size() + 1, whole.size()) << name;
     }
 }
+
+TEST(UnitReader, RetainedUnitsStayReadableAcrossBufferMoves) {
+    // Groups of units, some several MB, gathered without copying: the retained bytes must
+    // equal the units as read one by one, however the buffer moved or grew meanwhile.
+    std::mt19937 rng(31);
+    Bytes s;
+    for (int i = 0; i < 400; ++i) {
+        size_t body = i % 97 == 5 ? 3 * 1024 * 1024 : rng() % 5000;
+        Bytes u = synthetic::slice(static_cast<uint8_t>(i % 0xB0), body, rng);
+        s.insert(s.end(), u.begin(), u.end());
+    }
+    MemoryByteSource src(s.data(), s.size());
+    AvsUnitReader reader(src);
+    Bytes group, gathered;
+    int in_group = 0;
+    bool more = read_next_unit(reader);
+    while (more) {
+        if (in_group == 0) reader.retain();
+        group.insert(group.end(), reader.data(), reader.data() + reader.unit_length());
+        more = read_next_unit(reader);
+        if (++in_group == 7 || !more) {
+            ASSERT_EQ(reader.retained_length(), group.size());
+            ASSERT_TRUE(std::equal(group.begin(), group.end(), reader.retained()));
+            gathered.insert(gathered.end(), group.begin(), group.end());
+            group.clear();
+            in_group = 0;
+            reader.release();
+            EXPECT_EQ(reader.retained_length(), 0u);
+        }
+    }
+    EXPECT_EQ(gathered, s);
+}
