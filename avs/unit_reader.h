@@ -8,8 +8,11 @@
 // A unit runs from one 00 00 01 prefix up to the next one (prefix and start-code value
 // byte included). Bytes before the first prefix found in the first buffer load are
 // dropped. The last three bytes of the data are never searched, so a prefix whose 01
-// byte lies among them stays in the last unit. The buffer grows in 16384-byte steps
-// until one unit fits and never shrinks (until reset()).
+// byte lies among them stays in the last unit; a prefix right at a unit's byte 4 (an empty
+// unit, such as 00 00 01 B1 00 00 01 B0) is not split off, so the two form one unit; a
+// 00 00 00 01 prefix leaves its first zero at the end of the unit before. The logical
+// buffer grows in 16384-byte steps until one unit fits and never shrinks (until reset()).
+// data() is valid until the next call of next(), reset() or set_source().
 #pragma once
 
 #include <cstddef>
@@ -23,7 +26,8 @@ namespace avs {
 class AvsUnitReader {
   public:
     static constexpr uint32_t kGrowStep = 0x4000;
-    // Larger units are cut at this size rather than growing the buffer without end.
+    // Larger units are cut at this size rather than growing the buffer without end (the
+    // rest follows as the next unit). At least kGrowStep.
     static constexpr uint32_t kDefaultMaxCapacity = 1u << 30;
 
     explicit AvsUnitReader(ByteSource& source, uint32_t max_capacity = kDefaultMaxCapacity)
