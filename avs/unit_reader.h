@@ -1,4 +1,5 @@
-// Cuts an AVS1-P2 elementary stream into start-code units, reading its source in pieces.
+// Cuts an AVS1-P2 elementary stream into start-code units, reading its source in pieces
+// of 256 KB or more (so a FILE* source needs no large buffer of its own).
 //
 //   avs::FileByteSource src(file);            // or MemoryByteSource(bytes, size)
 //   avs::AvsUnitReader reader(src);
@@ -7,8 +8,11 @@
 // A unit runs from one 00 00 01 prefix up to the next one (prefix and start-code value
 // byte included). Bytes before the first prefix found in the first buffer load are
 // dropped. The last three bytes of the data are never searched, so a prefix whose 01
-// byte lies among them stays in the last unit. The buffer grows in 16384-byte steps
-// until one unit fits and never shrinks (until reset()).
+// byte lies among them stays in the last unit; a prefix right at a unit's byte 4 (an empty
+// unit, such as 00 00 01 B1 00 00 01 B0) is not split off, so the two form one unit; a
+// 00 00 00 01 prefix leaves its first zero at the end of the unit before. The logical
+// buffer grows in 16384-byte steps until one unit fits and never shrinks (until reset()).
+// data() is valid until the next call of next(), reset() or set_source().
 #pragma once
 
 #include <cstddef>
@@ -22,7 +26,8 @@ namespace avs {
 class AvsUnitReader {
   public:
     static constexpr uint32_t kGrowStep = 0x4000;
-    // Larger units are cut at this size rather than growing the buffer without end.
+    // Larger units are cut at this size rather than growing the buffer without end (the
+    // rest follows as the next unit). At least kGrowStep.
     static constexpr uint32_t kDefaultMaxCapacity = 1u << 30;
 
     explicit AvsUnitReader(ByteSource& source, uint32_t max_capacity = kDefaultMaxCapacity)
@@ -37,6 +42,17 @@ class AvsUnitReader {
     uint32_t filled() const { return filled_; }
     uint32_t capacity() const { return capacity_; }
 
+    // Keeps the bytes from the current unit on readable through the following units until
+    // release(), so that a caller can gather consecutive units without copying them:
+    // retained() then holds retained_length() bytes, from the unit current at retain() up
+    // to the start of the current unit (or to the end of the data after next() returned
+    // false). Units are consecutive in the source, except that bytes in front of the first
+    // prefix are dropped.
+    void retain();
+    void release();
+    const uint8_t* retained() const { return storage_.data() + retain_pos_; }
+    size_t retained_length() const { return retaining_ ? head_ - retain_pos_ : 0; }
+
     // Back to the initial state (lengths 0, buffer freed); the caller rewinds the source.
     void reset();
     // Binds another source and resets.
@@ -47,16 +63,22 @@ class AvsUnitReader {
 
   private:
     bool refill(uint32_t n);
-    void make_room();
+    size_t take(size_t want);
+    void ensure_space(size_t more);
 
     ByteSource* source_;
     uint32_t max_capacity_;
-    std::vector<uint8_t> storage_;  // the window data()[0, filled) lives at head_
+    // storage_[head_, head_ + filled_) is the window data()[0, filled); the ahead_ bytes
+    // after it are read from the source but not yet part of the window.
+    std::vector<uint8_t> storage_;
     size_t head_ = 0;
+    size_t ahead_ = 0;
     uint32_t unit_length_ = 0;
     uint32_t filled_ = 0;
     uint32_t capacity_ = 0;
     bool continues_cut_unit_ = false;
+    bool retaining_ = false;
+    size_t retain_pos_ = 0;  // storage offset of the first retained byte
 };
 
 inline bool read_next_unit(AvsUnitReader& reader) {

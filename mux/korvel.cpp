@@ -1,5 +1,6 @@
 #include "mux/korvel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -15,22 +16,35 @@ namespace {
 constexpr const char* kUsage =
     "Usage: Korvel.exe VideoFile.avs AudioFile.mp3 TimeStamp.dat TSFile.ts\n";
 constexpr uint32_t kAudioBufferSize = 8192;
-// Stream buffers: large enough that reading and writing cost few system calls.
-constexpr size_t kInputBuffer = 1 << 20;
-constexpr size_t kOutputBuffer = 1 << 20;
+// Few system calls: the audio is read through a large stream buffer; the video reader
+// reads 256 KB pieces and the TS writer writes 1 MB pieces, which bypass the small
+// stream buffers of those two files.
+constexpr size_t kAudioStreamBuffer = 1 << 20;
+constexpr size_t kSmallStreamBuffer = 1 << 16;
+constexpr size_t kTsWriteSize = 1 << 20;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
+// A C stream with a buffer of our own size (glibc ignores the size when it allocates the
+// buffer itself), closed before the buffer is freed.
+class File {
+  public:
+    File(const char* path, const char* mode, size_t buffer_size) : f_(std::fopen(path, mode)) {
+        if (f_) {
+            buffer_ = std::make_unique<char[]>(buffer_size);
+            std::setvbuf(f_, buffer_.get(), _IOFBF, buffer_size);
+        }
     }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    explicit operator bool() const { return f_ != nullptr; }
+    std::FILE* get() const { return f_; }
 
-File open_buffered(const char* path, const char* mode, size_t buffer) {
-    File f(std::fopen(path, mode));
-    if (f) std::setvbuf(f.get(), nullptr, _IOFBF, buffer);
-    return f;
-}
+  private:
+    std::FILE* f_;
+    std::unique_ptr<char[]> buffer_;
+};
 
 // The four open files and what the run has learnt so far.
 class Multiplexer {
@@ -44,7 +58,7 @@ class Multiplexer {
           video_source_(video),
           reader_(video_source_),
           audio_(audio, err),
-          ts_(ts) {}
+          ts_(ts, kTsWriteSize) {}
 
     // Finds and decodes the first sequence header; false ends the run (exit code 0).
     bool find_sequence_header();
@@ -69,7 +83,9 @@ class Multiplexer {
     MpegAudioProbe probe_;
     int32_t audio_frame_duration_ = 0;
 
-    std::vector<uint8_t> access_unit_;
+    // The access unit being collected stays in the reader's buffer (retained there) rather
+    // than being copied out; this counts its bytes.
+    size_t access_unit_length_ = 0;
     int64_t video_pts_ = 0;
     uint32_t video_frame_number_ = 1;
     // For a failure found only when the last buffered bytes reach the file.
@@ -128,14 +144,17 @@ int64_t Multiplexer::read_time_stamp_or(int64_t current) {
 
 bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
     if (avs::is_picture_or_slice(last_collected)) video_pts_ = read_time_stamp_or(video_pts_);
-    if (!ts_.write_pes(access_unit_.data(), access_unit_.size(), StreamKind::Video, video_pts_)) {
+    // Units follow each other in the stream, so the retained bytes are the units collected.
+    size_t length = std::min(access_unit_length_, reader_.retained_length());
+    if (!ts_.write_pes(reader_.retained(), length, StreamKind::Video, video_pts_)) {
         std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
         return false;
     }
     last_kind_ = "video";
     last_frame_number_ = video_frame_number_;
     ++video_frame_number_;
-    access_unit_.clear();
+    access_unit_length_ = 0;
+    reader_.release();
     return true;
 }
 
@@ -169,18 +188,19 @@ void Multiplexer::run() {
         state.previous_type = state.type;
         int r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
         if (r == avs::kUnitBadFrameRate) return;  // ends silently
-        if (r != avs::kUnitContinues && !first_unit && !access_unit_.empty()) {
+        if (r != avs::kUnitContinues && !first_unit && access_unit_length_ > 0) {
             if (!write_access_unit(state.previous_type)) return;
         }
         first_unit = false;
-        access_unit_.insert(access_unit_.end(), reader_.data(),
-                            reader_.data() + reader_.unit_length());
+        if (access_unit_length_ == 0) reader_.retain();
+        access_unit_length_ += reader_.unit_length();
         have_video = avs::read_next_unit(reader_);
     }
-    if (!access_unit_.empty() && !write_access_unit(state.type)) return;
+    if (access_unit_length_ > 0 && !write_access_unit(state.type)) return;
 
     // Buffered packets reach the file only now; a failure here lost the last frame.
-    if (std::fflush(ts_file_) != 0 && last_kind_ != nullptr)
+    bool written = ts_.flush();
+    if ((std::fflush(ts_file_) != 0 || !written) && last_kind_ != nullptr)
         std::fprintf(err_, "can't write %s frame %u\n", last_kind_, last_frame_number_);
 }
 
@@ -202,22 +222,22 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         std::fflush(out);
         if (argc < 5) return 1;
     }
-    File video = open_buffered(argv[1], "rb", kInputBuffer);
+    File video(argv[1], "rb", kSmallStreamBuffer);
     if (!video) {
         std::fputs("Open video file failed\n", err);
         return 1;
     }
-    File audio = open_buffered(argv[2], "rb", kInputBuffer);
+    File audio(argv[2], "rb", kAudioStreamBuffer);
     if (!audio) {
         std::fputs("Open audio file failed\n", err);
         return 1;
     }
-    File stamps = open_buffered(argv[3], "rb", 1 << 16);
+    File stamps(argv[3], "rb", kSmallStreamBuffer);
     if (!stamps) {
         std::fputs("Open TimeStamp file failed\n", err);
         return 1;
     }
-    File ts = open_buffered(argv[4], "wb", kOutputBuffer);
+    File ts(argv[4], "wb", kSmallStreamBuffer);
     if (!ts) {
         std::fputs("Create TS file failed\n", err);
         return 1;

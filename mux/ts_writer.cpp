@@ -18,8 +18,26 @@ void encode_pts(int64_t pts, uint8_t out[5]) {
     out[4] = static_cast<uint8_t>(low);
 }
 
+TsWriter::TsWriter(std::FILE* out, size_t buffer_bytes)
+    : out_(out), capacity_(std::max(buffer_bytes / kTsPacketSize, size_t{1}) * kTsPacketSize) {
+    buffer_ = std::make_unique<uint8_t[]>(capacity_);
+}
+
+bool TsWriter::flush() {
+    if (fill_ == 0) return true;
+    bool ok = std::fwrite(buffer_.get(), 1, fill_, out_) == fill_;
+    fill_ = 0;
+    return ok;
+}
+
+bool TsWriter::commit() {
+    fill_ += kTsPacketSize;
+    return fill_ < capacity_ || flush();
+}
+
 bool TsWriter::put_ts_packet(const uint8_t* packet) {
-    return std::fwrite(packet, 1, kTsPacketSize, out_) == kTsPacketSize;
+    std::memcpy(slot(), packet, kTsPacketSize);
+    return commit();
 }
 
 int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
@@ -48,7 +66,7 @@ int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8
     size_t done = 0;
     bool first = true;
     while (done < total) {
-        uint8_t pkt[kTsPacketSize];
+        uint8_t* pkt = slot();
         pkt[0] = 0x47;
         pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
         pkt[2] = static_cast<uint8_t>(pid);
@@ -60,7 +78,7 @@ int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8
         std::memset(pkt + h + take, 0xFF, kTsPacketSize - h - take);
         done += take;
         first = false;
-        put_ts_packet(pkt);  // failures of PSI packets are not reported
+        commit();  // failures of PSI packets are not reported
     }
     return 0;
 }
@@ -104,7 +122,7 @@ bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind,
     bool first = true;
     while (done < length) {
         retransmit_psi();
-        uint8_t pkt[kTsPacketSize];
+        uint8_t* pkt = slot();
         pkt[0] = 0x47;
         pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
         pkt[2] = static_cast<uint8_t>(pid);
@@ -144,7 +162,7 @@ bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind,
         std::memcpy(pkt + at, payload + done, d);
         done += d;
         first = false;
-        if (!put_ts_packet(pkt)) return false;
+        if (!commit()) return false;
     }
     return true;
 }

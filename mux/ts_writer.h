@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace mux {
 
@@ -29,9 +30,17 @@ void encode_pts(int64_t pts, uint8_t out[5]);
 
 class TsWriter {
   public:
-    // `out` is not owned; give it a large buffer (setvbuf) so packets reach the file in
-    // big writes.
-    explicit TsWriter(std::FILE* out) : out_(out) {}
+    // `out` is not owned. With buffer_bytes > 0 packets are collected (built in place) and
+    // handed to `out` in writes of that size, rounded down to whole packets; a failed
+    // write is then reported by the packet that filled the buffer, or by flush(). With 0
+    // every packet goes to `out` at once.
+    explicit TsWriter(std::FILE* out, size_t buffer_bytes = 0);
+    ~TsWriter() { flush(); }
+    TsWriter(const TsWriter&) = delete;
+    TsWriter& operator=(const TsWriter&) = delete;
+
+    // Hands collected packets to the stream; false when they could not all be written.
+    bool flush();
 
     void set_psi_period(int32_t period) { psi_period_ = period; }
     int32_t psi_period() const { return psi_period_; }
@@ -50,8 +59,14 @@ class TsWriter {
 
   private:
     uint8_t next_continuity(uint16_t pid) { return cc_[pid] = (cc_[pid] + 1) & 0x0F; }
+    // Where the next packet is built, and its hand-over once complete.
+    uint8_t* slot() { return buffer_.get() + fill_; }
+    bool commit();
 
     std::FILE* out_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t capacity_ = 0;
+    size_t fill_ = 0;
     uint8_t cc_[0x2000] = {};
     int32_t psi_counter_ = 0;
     int32_t psi_period_ = 0x7FFFFFFF;

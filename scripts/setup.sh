@@ -6,7 +6,7 @@ PKGS=(
   cmake ninja-build g++ clang llvm libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
-  libmp3lame-dev lame
+  libmp3lame-dev lame time
   qt6-base-dev fonts-wqy-zenhei xvfb xauth
 )
 missing=()
