@@ -1,0 +1,49 @@
+// MSB-first bit reader over a caller-owned byte array.
+//
+//   Bitstream bs(bytes, length_in_bits);
+//   uint32_t v = bs.get_bits(5);     // throws BitstreamErr_t on overrun / n > 32
+//   uint32_t code = bs.read_ue();    // unsigned Exp-Golomb
+//
+// Every read is bounds-checked against the bit count given to init(); a read
+// past the end throws BitstreamErr_t::PastEnd and leaves the position unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace avs {
+
+// Thrown (by value) from get_bits and everything built on it.
+enum BitstreamErr_t : int {
+    kBitstreamTooManyBits = 0,  // more than 32 bits requested in one read
+    kBitstreamPastEnd = 1,      // the read runs past the last bit of the buffer
+};
+
+class Bitstream {
+  public:
+    Bitstream() = default;
+    Bitstream(const uint8_t* buffer, uint32_t length_bits) { init(buffer, length_bits); }
+
+    void init(const uint8_t* buffer, uint32_t length_bits);
+
+    // 0 <= n <= 32; n == 0 returns 0.
+    uint32_t get_bits(uint32_t n);
+    // As get_bits, but the position is restored afterwards.
+    uint32_t peek_bits(uint32_t n);
+    // set = true saves the position, false restores the saved one.
+    void bookmark(bool set);
+    uint32_t bits_remain() const { return remain_; }
+    // Unsigned Exp-Golomb code.
+    uint32_t read_ue();
+
+  private:
+    const uint8_t* ptr_ = nullptr;  // byte holding the next bit
+    uint32_t bit_offset_ = 0;       // 0..7, bits already used of *ptr_
+    uint32_t remain_ = 0;
+
+    const uint8_t* saved_ptr_ = nullptr;
+    uint32_t saved_bit_offset_ = 0;
+    uint32_t saved_remain_ = 0;
+};
+
+}  // namespace avs

@@ -1,0 +1,66 @@
+// Cuts an AVS1-P2 elementary stream into start-code units, reading its source in pieces.
+//
+//   avs::FileByteSource src(file);            // or MemoryByteSource(bytes, size)
+//   avs::AvsUnitReader reader(src);
+//   while (avs::read_next_unit(reader)) use(reader.data(), reader.unit_length());
+//
+// A unit runs from one 00 00 01 prefix up to the next one (prefix and start-code value
+// byte included). Bytes before the first prefix found in the first buffer load are
+// dropped. The last three bytes of the data are never searched, so a prefix whose 01
+// byte lies among them stays in the last unit. The buffer grows in 16384-byte steps
+// until one unit fits and never shrinks (until reset()).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "avs/byte_source.h"
+
+namespace avs {
+
+class AvsUnitReader {
+  public:
+    static constexpr uint32_t kGrowStep = 0x4000;
+    // Larger units are cut at this size rather than growing the buffer without end.
+    static constexpr uint32_t kDefaultMaxCapacity = 1u << 30;
+
+    explicit AvsUnitReader(ByteSource& source, uint32_t max_capacity = kDefaultMaxCapacity)
+        : source_(&source), max_capacity_(max_capacity) {}
+
+    // Reads the next unit; true when one is available at data() with unit_length()
+    // bytes, false when the source holds no further bytes.
+    bool next();
+
+    const uint8_t* data() const { return storage_.data() + head_; }
+    uint32_t unit_length() const { return unit_length_; }
+    uint32_t filled() const { return filled_; }
+    uint32_t capacity() const { return capacity_; }
+
+    // Back to the initial state (lengths 0, buffer freed); the caller rewinds the source.
+    void reset();
+    // Binds another source and resets.
+    void set_source(ByteSource& source) {
+        source_ = &source;
+        reset();
+    }
+
+  private:
+    bool refill(uint32_t n);
+    void make_room();
+
+    ByteSource* source_;
+    uint32_t max_capacity_;
+    std::vector<uint8_t> storage_;  // the window data()[0, filled) lives at head_
+    size_t head_ = 0;
+    uint32_t unit_length_ = 0;
+    uint32_t filled_ = 0;
+    uint32_t capacity_ = 0;
+    bool continues_cut_unit_ = false;
+};
+
+inline bool read_next_unit(AvsUnitReader& reader) {
+    return reader.next();
+}
+
+}  // namespace avs

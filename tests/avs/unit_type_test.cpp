@@ -1,0 +1,68 @@
+#include "avs/unit_type.h"
+
+#include <gtest/gtest.h>
+
+#include "avs/picture_state.h"
+#include "synthetic_avs.h"
+
+using namespace avs;
+
+namespace {
+AvsUnitType classify(uint8_t code, uint8_t byte6) {
+    const uint8_t u[] = {0, 0, 1, code, 0xFF, 0xFF, byte6};
+    return classify_unit(u, sizeof u);
+}
+}  // namespace
+
+TEST(UnitType, ClassesFromStartCodeAndPictureCodingType) {
+    EXPECT_EQ(classify(0xB0, 0), AvsUnitType::SequenceHeader);
+    EXPECT_EQ(classify(0xB5, 0), AvsUnitType::Extension);
+    EXPECT_EQ(classify(0xB2, 0), AvsUnitType::UserData);
+    EXPECT_EQ(classify(0xB7, 0), AvsUnitType::VideoEdit);
+    EXPECT_EQ(classify(0xB3, 0), AvsUnitType::IPicture);
+    EXPECT_EQ(classify(0xB6, 0x40), AvsUnitType::PPicture);
+    EXPECT_EQ(classify(0xB6, 0x7F), AvsUnitType::PPicture);
+    EXPECT_EQ(classify(0xB6, 0x80), AvsUnitType::BPicture);
+    EXPECT_EQ(static_cast<int>(classify(0xB6, 0x00)), 0xB6);
+    EXPECT_EQ(static_cast<int>(classify(0xB6, 0xC0)), 0xB6);
+    EXPECT_EQ(classify(0x00, 0), AvsUnitType::Slice);
+    EXPECT_EQ(classify(0xAF, 0), AvsUnitType::Slice);
+    EXPECT_EQ(static_cast<int>(classify(0xB1, 0)), 0xB1);
+    EXPECT_EQ(static_cast<int>(classify(0xB4, 0)), 0xB4);
+    EXPECT_EQ(static_cast<int>(classify(0xFF, 0)), 0xFF);
+    // Short units: missing bytes count as zero instead of being read.
+    const uint8_t pb[] = {0, 0, 1, 0xB6, 0xFF};
+    EXPECT_EQ(static_cast<int>(classify_unit(pb, sizeof pb)), 0xB6);
+    EXPECT_EQ(classify_unit(pb, 3), AvsUnitType::Slice);
+    EXPECT_TRUE(is_picture_or_slice(AvsUnitType::IPicture));
+    EXPECT_TRUE(is_picture_or_slice(AvsUnitType::Slice));
+    EXPECT_FALSE(is_picture_or_slice(AvsUnitType::SequenceHeader));
+    EXPECT_FALSE(is_picture_or_slice(static_cast<AvsUnitType>(0xB6)));
+}
+
+TEST(UnitType, ExamineUnitMarksAccessUnitStarts) {
+    AvsPictureState st;
+    std::mt19937 rng(1);
+    std::vector<uint8_t> seq = synthetic::sequence_header({});
+    EXPECT_EQ(examine_unit(seq.data(), seq.size(), st), kUnitStartsNew);
+    EXPECT_EQ(st.type, AvsUnitType::SequenceHeader);
+    EXPECT_EQ(st.header.horizontal_size, 352);
+    std::vector<uint8_t> pic = synthetic::pb_picture_header(2);
+    EXPECT_EQ(examine_unit(pic.data(), pic.size(), st), kUnitStartsNew);
+    EXPECT_EQ(st.type, AvsUnitType::BPicture);
+    std::vector<uint8_t> sl = synthetic::slice(3, 40, rng);
+    EXPECT_EQ(examine_unit(sl.data(), sl.size(), st), kUnitContinues);
+    EXPECT_EQ(st.type, AvsUnitType::Slice);
+    // A slice without a 1 bit, or with no body at all, fails to parse.
+    const uint8_t zero_slice[] = {0, 0, 1, 0x05, 0x00, 0x00};
+    EXPECT_EQ(examine_unit(zero_slice, sizeof zero_slice, st), kUnitParseFailed);
+    EXPECT_EQ(examine_unit(zero_slice, 4, st), kUnitParseFailed);
+    // Truncated sequence header fails; a bad frame rate is reported as such.
+    EXPECT_EQ(examine_unit(seq.data(), 10, st), kUnitParseFailed);
+    synthetic::SequenceFields f;
+    f.frame_rate_code = 0;
+    std::vector<uint8_t> bad = synthetic::sequence_header(f);
+    EXPECT_EQ(examine_unit(bad.data(), bad.size(), st), kUnitBadFrameRate);
+    const uint8_t other[] = {0, 0, 1, 0xB6, 0, 0, 0xC0};
+    EXPECT_EQ(examine_unit(other, sizeof other, st), kUnitStartsNew);
+}
