@@ -265,7 +265,8 @@ void Client::HandleMessage(Message&& message) {
             size_t t = text.find("timeout=", semi);
             if (t != std::string_view::npos) {
                 long seconds = std::strtol(std::string(text.substr(t + 8)).c_str(), nullptr, 10);
-                if (seconds > 0 && seconds < 86400) session_timeout_ = std::chrono::seconds(seconds);
+                if (seconds > 0 && seconds < 86400)
+                    session_timeout_ = std::chrono::seconds(seconds);
             }
         }
     }
@@ -331,7 +332,8 @@ void Client::ReceiveLoop() {
                     route = routes_[r.channel / 2];
                 }
                 // Channels nobody asked for are dropped here.
-                if (route.callback) route.callback(route.user, r.channel, r.packet, r.packet_length);
+                if (route.callback)
+                    route.callback(route.user, r.channel, r.packet, r.packet_length);
             } else if (r.kind == ParseKind::Message) {
                 HandleMessage(std::move(r.message));
             }

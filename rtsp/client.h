@@ -16,11 +16,11 @@ namespace rtsp {
 // Result codes of the requests. 0 is success; everything else is a failure.
 enum ClientError : int {
     kOk = 0,
-    kErrorStatus = 1,       // the server answered with a status outside 2xx
-    kErrorTimeout = 2,      // no reply within the reply time-out
-    kErrorClosed = 3,       // the connection is closed (by the server or a failure)
-    kErrorSend = 4,         // the request could not be written
-    kErrorArgument = 5,     // a request the client cannot form
+    kErrorStatus = 1,    // the server answered with a status outside 2xx
+    kErrorTimeout = 2,   // no reply within the reply time-out
+    kErrorClosed = 3,    // the connection is closed (by the server or a failure)
+    kErrorSend = 4,      // the request could not be written
+    kErrorArgument = 5,  // a request the client cannot form
 };
 
 // Per-request options. Empty texts are not sent.
@@ -66,7 +66,7 @@ struct ClientConfig {
 // closes the connection and joins the receive thread (after any callback in
 // progress returns).
 class Client {
-public:
+  public:
     // Opens the TCP connection and starts the receive thread. Returns nothing
     // when the address is not an rtsp:// address or the connection fails; the
     // reason goes to *error when given.
@@ -96,7 +96,7 @@ public:
     std::string session_id() const;
     bool is_open() const { return !closed_.load(); }
 
-private:
+  private:
     Client(std::string url, const ClientConfig& config, int fd);
     int Request(const char* method, const std::string& target, const RequestOptions& options,
                 bool with_session, std::unique_ptr<Reply>* reply);

@@ -72,6 +72,8 @@ bool ParseStartLine(std::string_view line, Message& m) {
     }
     m.is_reply = false;
     m.method = std::string(line.substr(0, sp));
+    std::string_view rest = line.substr(sp + 1);
+    m.uri = std::string(rest.substr(0, rest.find(' ')));
     return true;
 }
 
@@ -124,7 +126,8 @@ ParseResult ParseNext(const uint8_t* data, size_t length) {
             Message probe;
             std::string_view line(text, static_cast<const char*>(nl) - text);
             if (!ParseStartLine(Trim(line), probe)) r.kind = ParseKind::Error;
-        } else if (n >= 5 && std::memcmp(text, "RTSP/", 5) != 0 && !(text[0] >= 'A' && text[0] <= 'Z')) {
+        } else if (n >= 5 && std::memcmp(text, "RTSP/", 5) != 0 &&
+                   !(text[0] >= 'A' && text[0] <= 'Z')) {
             r.kind = ParseKind::Error;
         }
         if (n >= kMaxHeaderBytes) r.kind = ParseKind::Error;

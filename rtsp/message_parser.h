@@ -14,13 +14,14 @@ namespace rtsp {
 inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
 inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
 
-// One RTSP message as read from the connection: a reply from the server, or a
-// request the server sent to us (some servers do).
+// One RTSP message as read from a connection: a reply, or a request (a server
+// may send requests to its client too).
 struct Message {
     bool is_reply = true;
     int status_code = 0;  // replies: the three status digits as a number
     std::string reason;   // replies: the reason phrase
-    std::string method;   // server requests: the method
+    std::string method;   // requests: the method
+    std::string uri;      // requests: the address
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
 

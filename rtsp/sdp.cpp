@@ -50,7 +50,8 @@ bool ParseMediaLine(std::string_view value, SdpMedia& media) {
     if (ec != std::errc() || end != port.data() + port.size() || p > 65535) return false;
     media.port = p;
     media.protocol = std::string(parts[2]);
-    for (size_t i = 3; i < parts.size(); ++i) media.formats.push_back({std::string(parts[i]), {}, {}});
+    for (size_t i = 3; i < parts.size(); ++i)
+        media.formats.push_back({std::string(parts[i]), {}, {}});
     return true;
 }
 
@@ -82,7 +83,8 @@ bool ParseFmtp(std::string_view value, SdpMedia& media) {
     if (name.empty()) return false;
     SdpFormat* format = FindFormat(media, name);
     if (format)
-        format->fmtp = sp == std::string_view::npos ? std::string() : std::string(Trim(value.substr(sp + 1)));
+        format->fmtp =
+            sp == std::string_view::npos ? std::string() : std::string(Trim(value.substr(sp + 1)));
     return true;
 }
 
@@ -164,7 +166,9 @@ SdpDecodeResult DecodeSdp(std::string_view text) {
                         session->range_end = ParseNptRangeEnd(attr);
                     session->attributes.emplace_back(std::string(name), std::string(attr));
                 }
-                if (!ok) Fail(r, "line " + std::to_string(line_number) + ": malformed a=" + std::string(name));
+                if (!ok)
+                    Fail(r, "line " + std::to_string(line_number) +
+                                ": malformed a=" + std::string(name));
                 break;
             }
             default:

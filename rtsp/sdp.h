@@ -46,7 +46,7 @@ struct SessionDescription {
 // line it cannot read sets error but does not stop the decoding.
 struct SdpDecodeResult {
     bool error = false;
-    std::string error_text;  // the first problem met
+    std::string error_text;                        // the first problem met
     std::vector<SessionDescription> descriptions;  // one per v= line
 };
 

@@ -45,7 +45,8 @@ std::optional<RtspUrl> ParseRtspUrl(std::string_view url) {
     if (out.host.empty()) return std::nullopt;
     if (!port_text.empty()) {
         unsigned value = 0;
-        auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), value);
+        auto [end, ec] =
+            std::from_chars(port_text.data(), port_text.data() + port_text.size(), value);
         if (ec != std::errc() || end != port_text.data() + port_text.size() || value == 0 ||
             value > 65535)
             return std::nullopt;
