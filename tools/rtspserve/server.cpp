@@ -401,11 +401,33 @@ class Connection {
         out_.insert(out_.end(), sr, sr + 32);
     }
 
+    void SendBye() {
+        // RTCP BYE on each track's odd channel tells the client the stream ended.
+        for (int track = kVideo; track <= kAudio; ++track) {
+            const Track& t = tracks_[track];
+            if (!t.setup) continue;
+            uint8_t bye[12] = {'$',
+                               static_cast<uint8_t>(t.channel + 1),
+                               0,
+                               8,
+                               0x81,
+                               203,
+                               0,
+                               1,
+                               static_cast<uint8_t>(t.ssrc >> 24),
+                               static_cast<uint8_t>(t.ssrc >> 16),
+                               static_cast<uint8_t>(t.ssrc >> 8),
+                               static_cast<uint8_t>(t.ssrc)};
+            out_.insert(out_.end(), bye, bye + 12);
+        }
+    }
+
     void Produce() {
         while (playing_ && Pending() < kHighWater) {
             double next = NextTime();
             if (next < 0) {
                 Log("end of stream");
+                SendBye();
                 playing_ = false;
                 return;
             }
