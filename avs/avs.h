@@ -3,6 +3,7 @@
 
 #include "avs/bitstream.h"
 #include "avs/byte_source.h"
+#include "avs/picture_splitter.h"
 #include "avs/picture_state.h"
 #include "avs/sequence_header.h"
 #include "avs/start_code.h"

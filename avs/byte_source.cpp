@@ -8,8 +8,9 @@ size_t FileByteSource::read(uint8_t* dst, size_t n) {
     return n == 0 ? 0 : std::fread(dst, 1, n, file_);
 }
 
+// A read error ends the data as the end of the file does.
 bool FileByteSource::at_end() const {
-    return feof(file_) != 0;
+    return std::feof(file_) != 0 || std::ferror(file_) != 0;
 }
 
 size_t MemoryByteSource::read(uint8_t* dst, size_t n) {

@@ -12,7 +12,8 @@ class ByteSource {
     virtual ~ByteSource() = default;
     // Reads up to n bytes into dst; returns how many were read (0 at the end).
     virtual size_t read(uint8_t* dst, size_t n) = 0;
-    // True once a read has met the end of the data (as feof after a short fread).
+    // True once a read has met the end of the data (as feof after a short fread) or, for a
+    // file, a read error.
     virtual bool at_end() const = 0;
 };
 

@@ -7,6 +7,29 @@
 
 namespace avs {
 
+namespace {
+
+// Whether one Exp-Golomb code can be read from the start of the bytes after emulation
+// removal. Tries the first `quick` output bytes; a prefix of the output is exact, so a
+// result found there is the result over all of it.
+bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
+    uint8_t scratch[kSliceScratch];
+    size_t limit = std::min(quick, sizeof scratch);
+    for (;;) {
+        size_t n = remove_emulation_bytes(src, length, scratch, limit);
+        Bitstream bs(scratch, static_cast<uint32_t>(n * 8));
+        try {
+            (void)bs.read_ue();
+            return true;
+        } catch (BitstreamErr_t e) {
+            if (e != kBitstreamPastEnd || n < limit || limit == sizeof scratch) return false;
+        }
+        limit = sizeof scratch;
+    }
+}
+
+}  // namespace
+
 int examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state) {
     state.type = classify_unit(unit, unit_length);
     switch (state.type) {
@@ -16,16 +39,10 @@ int examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state
             return r == kDecodeOk ? kUnitStartsNew : kUnitParseFailed;
         }
         case AvsUnitType::Slice: {
-            uint8_t scratch[kSliceScratch];
+            // Only the first code is read, so a few bytes usually settle it; the whole
+            // 512-byte scratch is used only when they do not.
             size_t body = unit_length > 4 ? std::min(unit_length - 4, kSliceScratch) : 0;
-            size_t n = remove_emulation_bytes(unit + 4, body, scratch, sizeof scratch);
-            Bitstream bs(scratch, static_cast<uint32_t>(n * 8));
-            try {
-                (void)bs.read_ue();
-            } catch (BitstreamErr_t) {
-                return kUnitParseFailed;
-            }
-            return kUnitContinues;
+            return first_code_readable(unit + 4, body, 16) ? kUnitContinues : kUnitParseFailed;
         }
         default:
             return kUnitStartsNew;

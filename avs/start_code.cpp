@@ -1,17 +1,22 @@
 #include "avs/start_code.h"
 
+#include <cstring>
+
 namespace avs {
 
 uint32_t find_start_code(const uint8_t* bytes, size_t length) {
     if (length < 4) return 0;
-    size_t offset = 0;
-    if (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1) offset = 3;
-    uint32_t window = 0xFFFFFF;
-    const size_t end = length - 3;
-    while (offset < end) {
-        window = ((window << 8) | bytes[offset]) & 0xFFFFFF;
-        ++offset;
-        if (window == 0x000001) return static_cast<uint32_t>(offset - 3);
+    // The window of the last three bytes starts empty, so only a prefix lying wholly at or
+    // after `start` can match; bytes from offset length - 3 on are never examined.
+    size_t start = (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1) ? 3 : 0;
+    const size_t last = length - 4;  // last byte examined
+    size_t j = start + 2;            // candidate position of the 01 byte
+    while (j <= last) {
+        const void* hit = std::memchr(bytes + j, 0x01, last - j + 1);
+        if (hit == nullptr) return 0;
+        j = static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes);
+        if (bytes[j - 1] == 0 && bytes[j - 2] == 0) return static_cast<uint32_t>(j - 2);
+        ++j;
     }
     return 0;
 }

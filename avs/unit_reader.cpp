@@ -1,5 +1,6 @@
 #include "avs/unit_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "avs/start_code.h"
@@ -7,51 +8,67 @@
 namespace avs {
 
 namespace {
-// Spare room behind the window so that dropping a unit is a pointer move; the window is
-// moved to the front only when it reaches the end of the storage.
-constexpr size_t kSlack = 256 * 1024;
+// The source is read in big pieces ahead of the window; the window is moved to the front
+// of the storage only when it reaches the end, so dropping a unit is a pointer move.
+constexpr size_t kReadChunk = 256 * 1024;
+constexpr size_t kMinStorage = 4 * 1024 * 1024;
 }  // namespace
 
 void AvsUnitReader::reset() {
     storage_.clear();
     storage_.shrink_to_fit();
     head_ = 0;
+    ahead_ = 0;
     unit_length_ = 0;
     filled_ = 0;
     capacity_ = 0;
     continues_cut_unit_ = false;
 }
 
-void AvsUnitReader::make_room() {
-    if (head_ + capacity_ <= storage_.size()) return;
-    if (storage_.size() < size_t{capacity_} + kSlack) {
-        std::vector<uint8_t> bigger(size_t{capacity_} * 2 + kSlack);
-        if (filled_ > 0) std::memcpy(bigger.data(), storage_.data() + head_, filled_);
+void AvsUnitReader::ensure_space(size_t more) {
+    size_t used = size_t{filled_} + ahead_;
+    if (head_ + used + more <= storage_.size()) return;
+    size_t needed = used + more;
+    if (storage_.size() < needed + needed / 2) {
+        std::vector<uint8_t> bigger(std::max(needed * 2, kMinStorage));
+        if (used > 0) std::memcpy(bigger.data(), storage_.data() + head_, used);
         storage_.swap(bigger);
-    } else if (filled_ > 0) {
-        std::memmove(storage_.data(), storage_.data() + head_, filled_);
+    } else if (used > 0) {
+        std::memmove(storage_.data(), storage_.data() + head_, used);
     }
     head_ = 0;
 }
 
-// n > 0 drops the first n bytes; n == 0 grows the buffer by one step (false at the end
-// of the source). Then reads as many bytes as fit; true when any byte was read.
+// Moves up to `want` bytes from the source (through the read-ahead) into the window.
+size_t AvsUnitReader::take(size_t want) {
+    while (ahead_ < want && !source_->at_end()) {
+        size_t chunk = std::max(want - ahead_, kReadChunk);
+        ensure_space(chunk);
+        size_t got = source_->read(storage_.data() + head_ + filled_ + ahead_, chunk);
+        ahead_ += got;
+        if (got == 0) break;
+    }
+    size_t got = std::min(want, ahead_);
+    filled_ += static_cast<uint32_t>(got);
+    ahead_ -= got;
+    return got;
+}
+
+// n > 0 drops the first n bytes; n == 0 grows the buffer by one step (false when every
+// byte of the source is already in the window). Then fills the window up to the
+// capacity; true when any byte was added.
 bool AvsUnitReader::refill(uint32_t n) {
     if (n > 0) {
         if (n > filled_) n = filled_;
         head_ += n;
         filled_ -= n;
         unit_length_ = 0;
-        if (filled_ == 0) head_ = 0;
     } else {
-        if (source_->at_end()) return false;
+        if (ahead_ == 0 && source_->at_end()) return false;
         if (capacity_ > max_capacity_ - kGrowStep) return false;
         capacity_ += kGrowStep;
     }
-    make_room();
-    size_t got = source_->read(storage_.data() + head_ + filled_, capacity_ - filled_);
-    filled_ += static_cast<uint32_t>(got);
-    return got > 0;
+    return take(capacity_ - filled_) > 0;
 }
 
 bool AvsUnitReader::next() {
@@ -79,7 +96,7 @@ bool AvsUnitReader::next() {
         }
         uint32_t old = filled_;
         if (!refill(0)) {
-            continues_cut_unit_ = !source_->at_end();
+            continues_cut_unit_ = ahead_ > 0 || !source_->at_end();
             break;
         }
         from = old >= 10 ? old - 6 : 4;

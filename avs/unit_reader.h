@@ -1,4 +1,5 @@
-// Cuts an AVS1-P2 elementary stream into start-code units, reading its source in pieces.
+// Cuts an AVS1-P2 elementary stream into start-code units, reading its source in pieces
+// of 256 KB or more (so a FILE* source needs no large buffer of its own).
 //
 //   avs::FileByteSource src(file);            // or MemoryByteSource(bytes, size)
 //   avs::AvsUnitReader reader(src);
@@ -47,12 +48,16 @@ class AvsUnitReader {
 
   private:
     bool refill(uint32_t n);
-    void make_room();
+    size_t take(size_t want);
+    void ensure_space(size_t more);
 
     ByteSource* source_;
     uint32_t max_capacity_;
-    std::vector<uint8_t> storage_;  // the window data()[0, filled) lives at head_
+    // storage_[head_, head_ + filled_) is the window data()[0, filled); the ahead_ bytes
+    // after it are read from the source but not yet part of the window.
+    std::vector<uint8_t> storage_;
     size_t head_ = 0;
+    size_t ahead_ = 0;
     uint32_t unit_length_ = 0;
     uint32_t filled_ = 0;
     uint32_t capacity_ = 0;

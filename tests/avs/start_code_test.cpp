@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 using avs::find_start_code;
@@ -40,4 +41,28 @@ TEST(StartCode, EmulationBytesDroppedExceptNearTheEnd) {
     std::vector<uint8_t> zo(z.size());
     zo.resize(remove_emulation_bytes(z.data(), z.size(), zo.data(), zo.size()));
     EXPECT_EQ(zo, (std::vector<uint8_t>{0, 0, 0, 0x7F}));
+}
+
+TEST(StartCode, FastSearchMatchesTheByteWindowOnRandomData) {
+    // The search written as the 24-bit window it is defined by.
+    auto window_search = [](const uint8_t* b, size_t length) -> uint32_t {
+        size_t offset = 0;
+        if (length >= 3 && b[0] == 0 && b[1] == 0 && b[2] == 1) offset = 3;
+        uint32_t window = 0xFFFFFF;
+        while (length >= 3 && offset < length - 3) {
+            window = ((window << 8) | b[offset++]) & 0xFFFFFF;
+            if (window == 1) return static_cast<uint32_t>(offset - 3);
+        }
+        return 0;
+    };
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> v(rng() % 40);
+        for (uint8_t& b : v) {
+            uint32_t r = rng() % 8;
+            b = r < 4 ? 0 : r < 6 ? 1 : static_cast<uint8_t>(rng());
+        }
+        ASSERT_EQ(find_start_code(v.data(), v.size()), window_search(v.data(), v.size()))
+            << "round " << round;
+    }
 }

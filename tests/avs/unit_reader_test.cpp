@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "avs/picture_splitter.h"
 #include "avs/picture_state.h"
 #include "avs/start_code.h"
 #include "synthetic_avs.h"
@@ -230,5 +231,71 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
         EXPECT_GT(starts, pictures);
         // rm52j starts with one stray byte, which is the only byte dropped.
         EXPECT_EQ(total + (whole[0] == 0x80 ? 1 : 0), whole.size()) << smp.name;
+    }
+}
+
+TEST(PictureSplitter, PicturesCarryTheUnitsBeforeThemAndLoseNothing) {
+    std::mt19937 rng(21);
+    Bytes seq = synthetic::sequence_header({});
+    const Bytes ext = {0, 0, 1, 0xB5, 0x20, 0x11};
+    const Bytes user = {0, 0, 1, 0xB2, 'u', 's', 'r'};
+    Bytes s = seq;
+    s.insert(s.end(), user.begin(), user.end());
+    Bytes p1;
+    synthetic::append_picture(p1, synthetic::PictureKind::I, 2, 20, rng);
+    // An extension between a picture header and its slices stays with that picture.
+    Bytes p2 = synthetic::pb_picture_header(1);
+    p2.insert(p2.end(), ext.begin(), ext.end());
+    Bytes sl = synthetic::slice(0, 20, rng);
+    p2.insert(p2.end(), sl.begin(), sl.end());
+    Bytes p3;
+    synthetic::append_picture(p3, synthetic::PictureKind::B, 1, 20, rng);
+    const Bytes end = {0, 0, 1, 0xB1, 0x00, 0x00};
+    Bytes stream = s;
+    for (const Bytes* part : std::initializer_list<const Bytes*>{&p1, &seq, &p2, &p3, &end})
+        stream.insert(stream.end(), part->begin(), part->end());
+
+    MemoryByteSource src(stream.data(), stream.size());
+    AvsUnitReader reader(src);
+    AvsPictureSplitter splitter(reader);
+    std::vector<Bytes> pictures;
+    std::vector<AvsUnitType> types;
+    Bytes picture;
+    AvsUnitType type;
+    while (splitter.next(picture, &type)) {
+        pictures.push_back(picture);
+        types.push_back(type);
+    }
+    ASSERT_EQ(pictures.size(), 3u);
+    Bytes first = s;
+    first.insert(first.end(), p1.begin(), p1.end());
+    EXPECT_EQ(pictures[0], first);
+    Bytes second = seq;
+    second.insert(second.end(), p2.begin(), p2.end());
+    EXPECT_EQ(pictures[1], second);
+    Bytes third = p3;
+    third.insert(third.end(), end.begin(), end.end());
+    EXPECT_EQ(pictures[2], third);
+    EXPECT_EQ(types, (std::vector<AvsUnitType>{AvsUnitType::IPicture, AvsUnitType::PPicture,
+                                               AvsUnitType::BPicture}));
+    EXPECT_FALSE(splitter.next(picture));
+
+    // The real streams: 100 pictures each, every byte after the stray leading one kept.
+    for (const char* name :
+         {"xavs_cif352x288_25fps_IBP_100f.avs", "rm52j_cif352x288_25fps_IBBP_gop12_100f.avs"}) {
+        Bytes whole = read_file(std::string(AVS_TEST_DATA_DIR) + "/" + name);
+        MemoryByteSource real(whole.data(), whole.size());
+        AvsUnitReader r(real);
+        AvsPictureSplitter sp(r);
+        int count = 0;
+        Bytes joined;
+        while (sp.next(picture, &type)) {
+            ++count;
+            EXPECT_NE(type, AvsUnitType::None);
+            joined.insert(joined.end(), picture.begin(), picture.end());
+        }
+        EXPECT_EQ(count, 100) << name;
+        EXPECT_TRUE(std::equal(joined.rbegin(), joined.rend(), whole.rbegin())) << name;
+        EXPECT_GE(joined.size() + 1, whole.size()) << name;
     }
 }

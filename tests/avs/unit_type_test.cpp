@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
+#include "avs/bitstream.h"
 #include "avs/picture_state.h"
+#include "avs/start_code.h"
 #include "synthetic_avs.h"
 
 using namespace avs;
@@ -65,4 +70,37 @@ TEST(UnitType, ExamineUnitMarksAccessUnitStarts) {
     EXPECT_EQ(examine_unit(bad.data(), bad.size(), st), kUnitBadFrameRate);
     const uint8_t other[] = {0, 0, 1, 0xB6, 0, 0, 0xC0};
     EXPECT_EQ(examine_unit(other, sizeof other, st), kUnitStartsNew);
+}
+
+TEST(UnitType, SliceParseResultMatchesFullScratchDecode) {
+    // examine_unit settles most slices from their first bytes; it must agree with reading
+    // the code from the whole emulation-free scratch of up to 512 bytes.
+    auto full = [](const std::vector<uint8_t>& unit) {
+        uint8_t scratch[kSliceScratch];
+        size_t body = unit.size() > 4 ? std::min(unit.size() - 4, kSliceScratch) : 0;
+        size_t n = remove_emulation_bytes(unit.data() + 4, body, scratch, sizeof scratch);
+        Bitstream bs(scratch, static_cast<uint32_t>(n * 8));
+        try {
+            bs.read_ue();
+            return kUnitContinues;
+        } catch (BitstreamErr_t) {
+            return kUnitParseFailed;
+        }
+    };
+    std::mt19937 rng(12);
+    int failures = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> unit{0, 0, 1, static_cast<uint8_t>(rng() % 0xB0)};
+        size_t zeros = rng() % 12;
+        size_t len = rng() % 40;
+        for (size_t i = 0; i < zeros + len; ++i) {
+            uint32_t r = rng() % 10;
+            unit.push_back(i < zeros || r < 5 ? 0 : r < 7 ? 3 : static_cast<uint8_t>(rng()));
+        }
+        AvsPictureState st;
+        int got = examine_unit(unit.data(), unit.size(), st);
+        ASSERT_EQ(got, full(unit)) << "round " << round;
+        failures += got == kUnitParseFailed;
+    }
+    EXPECT_GT(failures, 100);  // both outcomes were exercised
 }

@@ -1,0 +1,244 @@
+#include "mux/korvel.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "avs/avs.h"
+#include "mux/mpeg_audio_reader.h"
+#include "mux/ts_writer.h"
+
+namespace mux {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: Korvel.exe VideoFile.avs AudioFile.mp3 TimeStamp.dat TSFile.ts\n";
+constexpr uint32_t kAudioBufferSize = 8192;
+// Few system calls: the audio is read through a large stream buffer; the video reader
+// reads 256 KB pieces and the TS writer writes 1 MB pieces, which bypass the small
+// stream buffers of those two files.
+constexpr size_t kAudioStreamBuffer = 1 << 20;
+constexpr size_t kSmallStreamBuffer = 1 << 16;
+constexpr size_t kTsWriteSize = 1 << 20;
+
+// A C stream with a buffer of our own size (glibc ignores the size when it allocates the
+// buffer itself), closed before the buffer is freed.
+class File {
+  public:
+    File(const char* path, const char* mode, size_t buffer_size) : f_(std::fopen(path, mode)) {
+        if (f_) {
+            buffer_ = std::make_unique<char[]>(buffer_size);
+            std::setvbuf(f_, buffer_.get(), _IOFBF, buffer_size);
+        }
+    }
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    explicit operator bool() const { return f_ != nullptr; }
+    std::FILE* get() const { return f_; }
+
+  private:
+    std::FILE* f_;
+    std::unique_ptr<char[]> buffer_;
+};
+
+// The four open files and what the run has learnt so far.
+class Multiplexer {
+  public:
+    Multiplexer(std::FILE* video, std::FILE* audio, std::FILE* stamps, std::FILE* ts,
+                std::FILE* err)
+        : video_file_(video),
+          stamps_(stamps),
+          ts_file_(ts),
+          err_(err),
+          video_source_(video),
+          reader_(video_source_),
+          audio_(audio, err),
+          ts_(ts, kTsWriteSize) {}
+
+    // Finds and decodes the first sequence header; false ends the run (exit code 0).
+    bool find_sequence_header();
+    // Checks the audio input; false ends the run (exit code 0).
+    bool validate_audio();
+    // Writes PAT and PMT and interleaves both inputs to the end.
+    void run();
+
+  private:
+    bool write_access_unit(avs::AvsUnitType last_collected);
+    int64_t read_time_stamp_or(int64_t current);
+
+    std::FILE* video_file_;
+    std::FILE* stamps_;
+    std::FILE* ts_file_;
+    std::FILE* err_;
+    avs::FileByteSource video_source_;
+    avs::AvsUnitReader reader_;
+    MpegAudioReader audio_;
+    TsWriter ts_;
+    avs::AvsSequenceHeader header_;
+    MpegAudioProbe probe_;
+    int32_t audio_frame_duration_ = 0;
+
+    std::vector<uint8_t> access_unit_;
+    int64_t video_pts_ = 0;
+    uint32_t video_frame_number_ = 1;
+    // For a failure found only when the last buffered bytes reach the file.
+    const char* last_kind_ = nullptr;
+    uint32_t last_frame_number_ = 0;
+};
+
+bool Multiplexer::find_sequence_header() {
+    for (;;) {
+        if (!avs::read_next_unit(reader_)) {
+            std::fputs("Could not find avs parameter header\n", err_);
+            return false;
+        }
+        if (avs::classify_unit(reader_.data(), reader_.unit_length()) ==
+            avs::AvsUnitType::SequenceHeader)
+            break;
+    }
+    int r = avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
+    if (r == avs::kDecodeBadFrameRate) return false;  // ends silently
+    if (r != avs::kDecodeOk) {
+        std::fputs("Could not decode avs Sequence header\n", err_);
+        return false;
+    }
+    std::rewind(video_file_);
+    reader_.reset();
+    return true;
+}
+
+bool Multiplexer::validate_audio() {
+    int layer = 0;
+    if (!audio_.probe_layer(layer)) {
+        std::fputs("data in file doesn't appear to be MPEG audio\n", err_);
+        return false;
+    }
+    if (layer == 0) {
+        std::fputs("data in file appears to be AAC audio, use .aac extension\n", err_);
+        return false;
+    }
+    if (!audio_.probe_header(probe_) || audio_object_type(probe_.version) == 0 ||
+        probe_.sample_rate == 0) {
+        std::fputs("data in file doesn't appear to be valid audio\n", err_);
+        return false;
+    }
+    audio_frame_duration_ = audio_frame_duration_for(probe_.samples_per_frame, probe_.sample_rate);
+    ts_.set_psi_period(psi_period_for(header_.bit_rate, probe_.bit_rate_kbps));
+    return true;
+}
+
+int64_t Multiplexer::read_time_stamp_or(int64_t current) {
+    uint8_t b[4];
+    if (std::fread(b, 1, 4, stamps_) != 4) return current;  // a short file keeps the last
+    int32_t ms = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (uint32_t{b[1]} << 8) |
+                                      (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24));
+    return int64_t{ms} * 90;  // 64 bits: no overflow after 6.6 hours
+}
+
+bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
+    if (avs::is_picture_or_slice(last_collected)) video_pts_ = read_time_stamp_or(video_pts_);
+    if (!ts_.write_pes(access_unit_.data(), access_unit_.size(), StreamKind::Video, video_pts_)) {
+        std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
+        return false;
+    }
+    last_kind_ = "video";
+    last_frame_number_ = video_frame_number_;
+    ++video_frame_number_;
+    access_unit_.clear();
+    return true;
+}
+
+void Multiplexer::run() {
+    ts_.write_pat();
+    ts_.write_pmt();
+
+    avs::AvsPictureState state;
+    bool first_unit = true;
+    int64_t next_audio_pts = 0;
+    uint32_t audio_frame_number = 1;
+    uint8_t audio_frame[kAudioBufferSize];
+    uint32_t audio_length = kAudioBufferSize;
+
+    bool have_video = avs::read_next_unit(reader_);
+    bool have_audio = audio_.read_frame(audio_frame, audio_length);
+    while (have_video || have_audio) {
+        if (have_audio && (!have_video || next_audio_pts <= video_pts_)) {
+            if (!ts_.write_pes(audio_frame, audio_length, StreamKind::Audio, next_audio_pts)) {
+                std::fprintf(err_, "can't write audio frame %u\n", audio_frame_number);
+                return;
+            }
+            last_kind_ = "audio";
+            last_frame_number_ = audio_frame_number;
+            ++audio_frame_number;
+            audio_length = kAudioBufferSize;
+            have_audio = audio_.read_frame(audio_frame, audio_length);
+            next_audio_pts += audio_frame_duration_;
+            continue;
+        }
+        state.previous_type = state.type;
+        int r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
+        if (r == avs::kUnitBadFrameRate) return;  // ends silently
+        if (r != avs::kUnitContinues && !first_unit && !access_unit_.empty()) {
+            if (!write_access_unit(state.previous_type)) return;
+        }
+        first_unit = false;
+        access_unit_.insert(access_unit_.end(), reader_.data(),
+                            reader_.data() + reader_.unit_length());
+        have_video = avs::read_next_unit(reader_);
+    }
+    if (!access_unit_.empty() && !write_access_unit(state.type)) return;
+
+    // Buffered packets reach the file only now; a failure here lost the last frame.
+    bool written = ts_.flush();
+    if ((std::fflush(ts_file_) != 0 || !written) && last_kind_ != nullptr)
+        std::fprintf(err_, "can't write %s frame %u\n", last_kind_, last_frame_number_);
+}
+
+}  // namespace
+
+int32_t psi_period_for(int32_t video_bit_rate, int audio_kbps) {
+    int64_t r = int64_t{video_bit_rate} + audio_kbps;
+    if (r <= 8192) r = 8192;
+    return static_cast<int32_t>(r * 500 / 1504);
+}
+
+int32_t audio_frame_duration_for(int samples_per_frame, int sample_rate) {
+    return sample_rate > 0 ? samples_per_frame * 90000 / sample_rate : 0;
+}
+
+int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    if (argc != 5) {
+        std::fputs(kUsage, out);
+        std::fflush(out);
+        if (argc < 5) return 1;
+    }
+    File video(argv[1], "rb", kSmallStreamBuffer);
+    if (!video) {
+        std::fputs("Open video file failed\n", err);
+        return 1;
+    }
+    File audio(argv[2], "rb", kAudioStreamBuffer);
+    if (!audio) {
+        std::fputs("Open audio file failed\n", err);
+        return 1;
+    }
+    File stamps(argv[3], "rb", kSmallStreamBuffer);
+    if (!stamps) {
+        std::fputs("Open TimeStamp file failed\n", err);
+        return 1;
+    }
+    File ts(argv[4], "wb", kSmallStreamBuffer);
+    if (!ts) {
+        std::fputs("Create TS file failed\n", err);
+        return 1;
+    }
+    auto mux = std::make_unique<Multiplexer>(video.get(), audio.get(), stamps.get(), ts.get(), err);
+    if (mux->find_sequence_header() && mux->validate_audio()) mux->run();
+    return 0;
+}
+
+}  // namespace mux

@@ -1,0 +1,170 @@
+#include "mux/ts_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mux/crc32.h"
+
+namespace mux {
+
+void encode_pts(int64_t pts, uint8_t out[5]) {
+    uint64_t p = static_cast<uint64_t>(pts) & 0x1FFFFFFFFull;
+    out[0] = static_cast<uint8_t>(0x20 | ((p >> 29) & 0x0E) | 1);
+    uint32_t mid = static_cast<uint32_t>((((p >> 15) & 0x7FFF) << 1) | 1);
+    uint32_t low = static_cast<uint32_t>(((p & 0x7FFF) << 1) | 1);
+    out[1] = static_cast<uint8_t>(mid >> 8);
+    out[2] = static_cast<uint8_t>(mid);
+    out[3] = static_cast<uint8_t>(low >> 8);
+    out[4] = static_cast<uint8_t>(low);
+}
+
+TsWriter::TsWriter(std::FILE* out, size_t buffer_bytes)
+    : out_(out), capacity_(std::max(buffer_bytes / kTsPacketSize, size_t{1}) * kTsPacketSize) {
+    buffer_ = std::make_unique<uint8_t[]>(capacity_);
+}
+
+bool TsWriter::flush() {
+    if (fill_ == 0) return true;
+    bool ok = std::fwrite(buffer_.get(), 1, fill_, out_) == fill_;
+    fill_ = 0;
+    return ok;
+}
+
+bool TsWriter::commit() {
+    fill_ += kTsPacketSize;
+    return fill_ < capacity_ || flush();
+}
+
+bool TsWriter::put_ts_packet(const uint8_t* packet) {
+    std::memcpy(slot(), packet, kTsPacketSize);
+    return commit();
+}
+
+int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
+                            uint8_t section_number, uint8_t last_section_number,
+                            const uint8_t* payload, size_t length) {
+    if (12 + length > kMaxSection) return -1;
+    uint8_t section[kMaxSection];
+    size_t section_length = length + 9;
+    section[0] = table_id;
+    section[1] = static_cast<uint8_t>(0xB0 | (section_length >> 8));
+    section[2] = static_cast<uint8_t>(section_length);
+    section[3] = static_cast<uint8_t>(table_id_extension >> 8);
+    section[4] = static_cast<uint8_t>(table_id_extension);
+    section[5] = static_cast<uint8_t>(0xC1 | ((version & 0x1F) << 1));
+    section[6] = section_number;
+    section[7] = last_section_number;
+    if (length > 0) std::memcpy(section + 8, payload, length);
+    size_t total = 12 + length;
+    uint32_t crc = crc32_mpeg(section, total - 4);
+    section[total - 4] = static_cast<uint8_t>(crc >> 24);
+    section[total - 3] = static_cast<uint8_t>(crc >> 16);
+    section[total - 2] = static_cast<uint8_t>(crc >> 8);
+    section[total - 1] = static_cast<uint8_t>(crc);
+
+    const uint16_t pid = table_id == 0 ? kPatPid : kPmtPid;
+    size_t done = 0;
+    bool first = true;
+    while (done < total) {
+        uint8_t* pkt = slot();
+        pkt[0] = 0x47;
+        pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
+        pkt[2] = static_cast<uint8_t>(pid);
+        pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
+        size_t h = 4;
+        if (first) pkt[h++] = 0x00;  // pointer_field
+        size_t take = std::min(kTsPacketSize - h, total - done);
+        std::memcpy(pkt + h, section + done, take);
+        std::memset(pkt + h + take, 0xFF, kTsPacketSize - h - take);
+        done += take;
+        first = false;
+        commit();  // failures of PSI packets are not reported
+    }
+    return 0;
+}
+
+void TsWriter::write_pat() {
+    const uint8_t payload[] = {kProgramNumber >> 8, kProgramNumber & 0xFF,
+                               static_cast<uint8_t>(0xE0 | (kPmtPid >> 8)), kPmtPid & 0xFF};
+    write_section(0x00, kTransportStreamId, 0, 0, 0, payload, sizeof payload);
+}
+
+void TsWriter::write_pmt() {
+    const uint8_t payload[] = {0xFF,
+                               0xFF,  // reserved, PCR_PID 0x1FFF: no PCR
+                               0xF0,
+                               0x00,  // program_info_length 0
+                               kVideoStreamType,
+                               static_cast<uint8_t>(0xE0 | (kVideoPid >> 8)),
+                               kVideoPid & 0xFF,
+                               0xF0,
+                               0x00,
+                               kAudioStreamType,
+                               static_cast<uint8_t>(0xE0 | (kAudioPid >> 8)),
+                               kAudioPid & 0xFF,
+                               0xF0,
+                               0x00};
+    write_section(0x02, kProgramNumber, 0, 0, 0, payload, sizeof payload);
+}
+
+void TsWriter::retransmit_psi() {
+    if (++psi_counter_ == psi_period_) {
+        psi_counter_ = 0;
+        write_pat();
+        write_pmt();
+    }
+}
+
+bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts) {
+    const uint16_t pid = kind == StreamKind::Video ? kVideoPid : kAudioPid;
+    const uint8_t stream_id = kind == StreamKind::Video ? kVideoStreamId : kAudioStreamId;
+    size_t done = 0;
+    bool first = true;
+    while (done < length) {
+        retransmit_psi();
+        uint8_t* pkt = slot();
+        pkt[0] = 0x47;
+        pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
+        pkt[2] = static_cast<uint8_t>(pid);
+        pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
+        uint8_t pes_header[14];
+        size_t pes_header_size = 0;
+        if (first) {
+            size_t pes_length = length + 8;
+            if (pes_length > 0xFFFF) pes_length = 0;
+            pes_header[0] = 0x00;
+            pes_header[1] = 0x00;
+            pes_header[2] = 0x01;
+            pes_header[3] = stream_id;
+            pes_header[4] = static_cast<uint8_t>(pes_length >> 8);
+            pes_header[5] = static_cast<uint8_t>(pes_length);
+            pes_header[6] = 0x80;
+            pes_header[7] = 0x80;  // PTS only
+            pes_header[8] = 5;
+            encode_pts(pts, pes_header + 9);
+            pes_header_size = sizeof pes_header;
+        }
+        size_t h = 4 + pes_header_size;
+        size_t d = std::min(kTsPacketSize - h, length - done);
+        size_t s = kTsPacketSize - h - d;
+        size_t at = 4;
+        if (s > 0) {
+            pkt[3] |= 0x20;
+            pkt[4] = static_cast<uint8_t>(s - 1);
+            if (s >= 2) {
+                pkt[5] = 0x00;
+                std::memset(pkt + 6, 0xFF, s - 2);
+            }
+            at += s;
+        }
+        if (pes_header_size > 0) std::memcpy(pkt + at, pes_header, pes_header_size);
+        at += pes_header_size;
+        std::memcpy(pkt + at, payload + done, d);
+        done += d;
+        first = false;
+        if (!commit()) return false;
+    }
+    return true;
+}
+
+}  // namespace mux

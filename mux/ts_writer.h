@@ -1,0 +1,75 @@
+// Writes one program (AVS video + MPEG audio) as 188-byte MPEG-2 transport packets:
+// PAT/PMT sections with CRC_32 repeated every psi_period PES packets, PES packets with
+// a PTS, stuffing in an adaptation field, per-PID continuity counters. No PCR.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace mux {
+
+constexpr size_t kTsPacketSize = 188;
+constexpr uint16_t kPatPid = 0x0000;
+constexpr uint16_t kPmtPid = 0x0111;
+constexpr uint16_t kTransportStreamId = 0x0111;
+constexpr uint16_t kProgramNumber = 0x0111;
+constexpr uint16_t kVideoPid = 0x0101;
+constexpr uint16_t kAudioPid = 0x0102;
+constexpr uint8_t kVideoStreamType = 0x42;
+constexpr uint8_t kAudioStreamType = 0x03;
+constexpr uint8_t kVideoStreamId = 0xE0;
+constexpr uint8_t kAudioStreamId = 0xC0;
+constexpr size_t kMaxSection = 1024;
+
+enum class StreamKind { Video = 0, Audio = 1 };
+
+// The five PTS bytes of the low 33 bits of pts.
+void encode_pts(int64_t pts, uint8_t out[5]);
+
+class TsWriter {
+  public:
+    // `out` is not owned. With buffer_bytes > 0 packets are collected (built in place) and
+    // handed to `out` in writes of that size, rounded down to whole packets; a failed
+    // write is then reported by the packet that filled the buffer, or by flush(). With 0
+    // every packet goes to `out` at once.
+    explicit TsWriter(std::FILE* out, size_t buffer_bytes = 0);
+    ~TsWriter() { flush(); }
+    TsWriter(const TsWriter&) = delete;
+    TsWriter& operator=(const TsWriter&) = delete;
+
+    // Hands collected packets to the stream; false when they could not all be written.
+    bool flush();
+
+    void set_psi_period(int32_t period) { psi_period_ = period; }
+    int32_t psi_period() const { return psi_period_; }
+
+    void write_pat();
+    void write_pmt();
+    // 0, or -1 without writing when the section would exceed 1024 bytes.
+    int write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
+                      uint8_t section_number, uint8_t last_section_number, const uint8_t* payload,
+                      size_t length);
+    // True when every packet was written; false at the first packet that was not.
+    bool write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts);
+    // Counts one PES packet and writes PAT and PMT when the period is reached.
+    void retransmit_psi();
+    bool put_ts_packet(const uint8_t* packet);
+
+  private:
+    uint8_t next_continuity(uint16_t pid) { return cc_[pid] = (cc_[pid] + 1) & 0x0F; }
+    // Where the next packet is built, and its hand-over once complete.
+    uint8_t* slot() { return buffer_.get() + fill_; }
+    bool commit();
+
+    std::FILE* out_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t capacity_ = 0;
+    size_t fill_ = 0;
+    uint8_t cc_[0x2000] = {};
+    int32_t psi_counter_ = 0;
+    int32_t psi_period_ = 0x7FFFFFFF;
+};
+
+}  // namespace mux

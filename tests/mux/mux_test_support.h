@@ -1,0 +1,71 @@
+// Helpers for the multiplexer tests: a small transport-stream reader that checks packet
+// structure and continuity counters, synthetic MP3 frames and temporary files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace muxtest {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Pes {
+    uint16_t pid = 0;
+    uint8_t stream_id = 0;
+    uint32_t declared_length = 0;  // PES_packet_length
+    int64_t pts = -1;
+    Bytes payload;            // after the PES header
+    size_t packet_index = 0;  // transport packet that started it
+};
+
+struct TsContents {
+    std::vector<Pes> pes;             // in stream order, both PIDs
+    std::vector<size_t> pat_packets;  // packet indices of PAT starts
+    std::vector<size_t> pmt_packets;
+    size_t packets = 0;
+    std::vector<std::string> problems;  // sync, CC or layout faults
+};
+
+// Parses a whole transport stream as the multiplexer writes it.
+TsContents parse_ts(const Bytes& ts);
+
+// An MPEG-1 layer III frame (44100 Hz) of the given kbit/s with a zero body.
+Bytes mp3_frame(int kbps_index = 9, bool padding = false);
+// An MPEG-2 layer III frame, 22050 Hz, 64 kbit/s (208 bytes).
+Bytes mpeg2_frame();
+
+Bytes read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, const Bytes& b);
+Bytes le32_list(const std::vector<int32_t>& values);
+
+// A fresh directory under the system temporary directory, removed on destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+    const std::filesystem::path& path() const { return dir_; }
+
+  private:
+    std::filesystem::path dir_;
+};
+
+// Contents of a FILE* opened with open_memstream, closed by the destructor.
+class MemStream {
+  public:
+    MemStream();
+    ~MemStream();
+    std::FILE* file() const { return f_; }
+    std::string str();
+
+  private:
+    char* buf_ = nullptr;
+    size_t size_ = 0;
+    std::FILE* f_;
+};
+
+}  // namespace muxtest

@@ -1,0 +1,214 @@
+#include "mux/ts_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "mux/crc32.h"
+#include "mux_test_support.h"
+
+using namespace mux;
+using muxtest::Bytes;
+
+namespace {
+
+Bytes packets_of(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes hex(std::initializer_list<int> v) {
+    return Bytes(v.begin(), v.end());
+}
+
+}  // namespace
+
+TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
+    const uint8_t abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(crc32_mpeg(abc, 3), 0x9B73448Cu);
+
+    muxtest::MemStream mem;
+    TsWriter w(mem.file());
+    w.write_pat();
+    w.write_pmt();
+    Bytes out = packets_of(mem.str());
+    ASSERT_EQ(out.size(), 2 * 188u);
+
+    Bytes pat(out.begin(), out.begin() + 188);
+    Bytes pat_expected = hex({0x47, 0x40, 0x00, 0x11, 0x00, 0x00, 0xB0, 0x0D, 0x01, 0x11, 0xC1,
+                              0x00, 0x00, 0x01, 0x11, 0xE1, 0x11, 0x3E, 0x16, 0xC7, 0xD0});
+    pat_expected.resize(188, 0xFF);
+    EXPECT_EQ(pat, pat_expected);
+
+    Bytes pmt(out.begin() + 188, out.end());
+    Bytes pmt_expected = hex({0x47, 0x41, 0x11, 0x11, 0x00, 0x02, 0xB0, 0x17, 0x01, 0x11, 0xC1,
+                              0x00, 0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x42, 0xE1, 0x01, 0xF0, 0x00,
+                              0x03, 0xE1, 0x02, 0xF0, 0x00, 0x82, 0x63, 0x9C, 0xA0});
+    pmt_expected.resize(188, 0xFF);
+    EXPECT_EQ(pmt, pmt_expected);
+
+    // A section longer than 1024 bytes is refused without writing; a long one that fits
+    // spans several packets with the counter running on.
+    Bytes big(1013, 0xAB);
+    EXPECT_EQ(w.write_section(2, 1, 0, 0, 0, big.data(), big.size()), -1);
+    EXPECT_EQ(mem.str().size(), 2 * 188u);
+    EXPECT_EQ(w.write_section(2, 1, 0, 0, 0, big.data(), 1012), 0);
+    out = packets_of(mem.str());
+    ASSERT_EQ(out.size(), (2 + 6) * 188u);  // 1024 + pointer byte over 184-byte payloads
+    EXPECT_EQ(out[2 * 188 + 1], 0x41);
+    EXPECT_EQ(out[3 * 188 + 1], 0x01);
+    EXPECT_EQ(out[3 * 188 + 3], 0x13);
+}
+
+TEST(TsWriter, PtsEncodingsKeepLow33Bits) {
+    uint8_t b[5];
+    encode_pts(0, b);
+    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x01, 0x00, 0x01}));
+    encode_pts(90000, b);
+    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
+    encode_pts((int64_t{1} << 33) - 1, b);
+    EXPECT_EQ(Bytes(b, b + 5), hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
+    encode_pts((int64_t{1} << 33) + 90000, b);  // wraps like 90000
+    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
+    encode_pts(-1, b);
+    EXPECT_EQ(Bytes(b, b + 5), hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(TsWriter, StuffingCasesAndLongPesPackets) {
+    struct Case {
+        size_t payload;
+        size_t packets;
+        int af_length;  // -1: no adaptation field in the last packet
+    };
+    for (Case c : {Case{170, 1, -1}, Case{169, 1, 0}, Case{168, 1, 1}, Case{1, 1, 168},
+                   Case{170 + 184, 2, -1}, Case{171, 2, 182}}) {
+        muxtest::MemStream mem;
+        TsWriter w(mem.file());
+        Bytes payload(c.payload);
+        for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
+        ASSERT_TRUE(w.write_pes(payload.data(), payload.size(), StreamKind::Audio, 90000));
+        Bytes out = packets_of(mem.str());
+        ASSERT_EQ(out.size(), c.packets * 188) << c.payload;
+        const uint8_t* first = out.data();
+        EXPECT_EQ(first[1], 0x41);
+        EXPECT_EQ(first[2], 0x02);
+        const uint8_t* last = out.data() + out.size() - 188;
+        if (c.af_length < 0) {
+            EXPECT_EQ(last[3] & 0x30, 0x10) << c.payload;
+        } else {
+            EXPECT_EQ(last[3] & 0x30, 0x30) << c.payload;
+            EXPECT_EQ(last[4], c.af_length) << c.payload;
+            if (c.af_length >= 1) {
+                EXPECT_EQ(last[5], 0x00);
+            }
+            for (int k = 6; k < 5 + c.af_length; ++k) ASSERT_EQ(last[k], 0xFF) << c.payload;
+        }
+        muxtest::TsContents ts = muxtest::parse_ts(out);
+        EXPECT_TRUE(ts.problems.empty()) << ts.problems.front();
+        ASSERT_EQ(ts.pes.size(), 1u);
+        EXPECT_EQ(ts.pes[0].payload, payload);
+        EXPECT_EQ(ts.pes[0].stream_id, 0xC0);
+        EXPECT_EQ(ts.pes[0].pts, 90000);
+        EXPECT_EQ(ts.pes[0].declared_length, c.payload + 8);
+    }
+    // The 14-byte PES header of a 169-byte payload sits after the one-byte field.
+    muxtest::MemStream mem;
+    TsWriter w(mem.file());
+    Bytes p169(169, 0x5A);
+    w.write_pes(p169.data(), p169.size(), StreamKind::Video, 0);
+    Bytes out = packets_of(mem.str());
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 19),
+              hex({0x47, 0x41, 0x01, 0x31, 0x00, 0x00, 0x00, 0x01, 0xE0, 0x00, 0xB1, 0x80, 0x80,
+                   0x05, 0x21, 0x00, 0x01, 0x00, 0x01}));
+
+    // Above 65535 - 8 bytes the length field is 0; a zero-length payload writes nothing.
+    muxtest::MemStream big;
+    TsWriter wb(big.file());
+    Bytes p70k(70000, 0x11);
+    ASSERT_TRUE(wb.write_pes(p70k.data(), p70k.size(), StreamKind::Video, 0));
+    ASSERT_TRUE(wb.write_pes(p70k.data(), 0, StreamKind::Video, 0));
+    muxtest::TsContents ts = muxtest::parse_ts(packets_of(big.str()));
+    EXPECT_TRUE(ts.problems.empty());
+    ASSERT_EQ(ts.pes.size(), 1u);
+    EXPECT_EQ(ts.pes[0].declared_length, 0u);
+    EXPECT_EQ(ts.pes[0].payload, p70k);
+    EXPECT_EQ(ts.packets, 1 + (70000 - 170 + 183) / 184);
+    Bytes p65527(65527, 1);
+    muxtest::MemStream edge;
+    TsWriter we(edge.file());
+    we.write_pes(p65527.data(), p65527.size(), StreamKind::Video, 0);
+    Bytes p65528(65528, 2);
+    we.write_pes(p65528.data(), p65528.size(), StreamKind::Video, 0);
+    ts = muxtest::parse_ts(packets_of(edge.str()));
+    ASSERT_EQ(ts.pes.size(), 2u);
+    EXPECT_EQ(ts.pes[0].declared_length, 65535u);
+    EXPECT_EQ(ts.pes[1].declared_length, 0u);
+}
+
+TEST(TsWriter, PsiRepeatsEveryPeriodAndCountersRunPerPid) {
+    muxtest::MemStream mem;
+    TsWriter w(mem.file());
+    w.set_psi_period(3);
+    w.write_pat();
+    w.write_pmt();
+    Bytes frame(400, 0x22);  // 3 packets
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(w.write_pes(frame.data(), frame.size(),
+                                i % 2 ? StreamKind::Audio : StreamKind::Video, i * 100));
+    muxtest::TsContents ts = muxtest::parse_ts(packets_of(mem.str()));
+    EXPECT_TRUE(ts.problems.empty()) << ts.problems.front();  // counters wrap past 15
+    ASSERT_EQ(ts.pes.size(), 12u);
+    // 36 PES packets: a PAT/PMT pair before PES packets 3, 6, ..., 36.
+    ASSERT_EQ(ts.pat_packets.size(), 1u + 12);
+    EXPECT_EQ(ts.packets, 36u + 2 * 13);
+    EXPECT_EQ(ts.pat_packets[0], 0u);
+    EXPECT_EQ(ts.pmt_packets[0], 1u);
+    // Before the 3rd PES packet there are 2 PES packets and the first pair.
+    EXPECT_EQ(ts.pat_packets[1], 4u);
+    EXPECT_EQ(ts.pmt_packets[1], 5u);
+    EXPECT_EQ(ts.pat_packets[2], 4u + 2 + 3);
+}
+
+TEST(TsWriter, FailedPacketWriteIsReported) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    TsWriter w(full);
+    Bytes frame(400, 1);
+    EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Video, 0));
+    std::fclose(full);
+}
+
+TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
+    auto write_all = [](TsWriter& w) {
+        w.set_psi_period(7);
+        w.write_pat();
+        w.write_pmt();
+        Bytes frame(1000, 0x33);
+        for (int i = 0; i < 30; ++i)
+            if (!w.write_pes(frame.data(), frame.size() - i * 13,
+                             i % 3 ? StreamKind::Audio : StreamKind::Video, i * 3600))
+                return false;
+        return true;
+    };
+    muxtest::MemStream direct, buffered;
+    {
+        TsWriter a(direct.file());
+        ASSERT_TRUE(write_all(a));
+        TsWriter b(buffered.file(), 10 * 188 + 50);  // rounds down to 10 packets
+        ASSERT_TRUE(write_all(b));
+        // Not everything has reached the stream before the flush.
+        EXPECT_LT(buffered.str().size(), direct.str().size());
+        EXPECT_TRUE(b.flush());
+    }
+    EXPECT_EQ(buffered.str(), direct.str());
+
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    {
+        TsWriter w(full, 4 * 188);
+        EXPECT_FALSE(write_all(w));  // the packet that fills the buffer fails
+        Bytes small(10, 1);
+        w.write_pes(small.data(), small.size(), StreamKind::Audio, 0);
+        EXPECT_FALSE(w.flush());
+    }
+    std::fclose(full);
+}
