@@ -1,6 +1,7 @@
 #include "tools/rtspserve/packetizer.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace rtspserve {
 
@@ -14,14 +15,17 @@ constexpr uint8_t kFragmentEnd = 0x40;
 
 std::vector<std::pair<size_t, size_t>> SplitUnits(const uint8_t* bytes, size_t length) {
     std::vector<size_t> starts;  // offsets of each prefix
-    for (size_t i = 0; i + 2 < length; ++i) {
-        if (bytes[i + 2] > 1) {
-            i += 2;  // no prefix can end before i + 3
-            continue;
-        }
-        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) {
-            starts.push_back(i);
-            i += 2;
+    // Look for the 01 byte of each prefix with memchr, then check the two zeros.
+    size_t i = 2;
+    while (i < length) {
+        const void* hit = std::memchr(bytes + i, 1, length - i);
+        if (!hit) break;
+        size_t at = static_cast<const uint8_t*>(hit) - bytes;
+        if (bytes[at - 1] == 0 && bytes[at - 2] == 0) {
+            starts.push_back(at - 2);
+            i = at + 3;  // the next prefix's 01 comes two bytes after its zeros at the earliest
+        } else {
+            i = at + 1;
         }
     }
     std::vector<std::pair<size_t, size_t>> units;

@@ -446,16 +446,20 @@ class Connection {
         }
     }
 
-    bool ReadAt(std::FILE* file, uint64_t offset, uint32_t length) {
+    bool ReadAt(std::FILE* file, uint64_t offset, uint32_t length, uint64_t& position) {
         buffer_.resize(length);
-        return file && fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-               std::fread(buffer_.data(), 1, length, file) == length;
+        if (!file) return false;
+        // Pictures and frames are mostly read in file order: seek only when not.
+        if (position != offset && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+        bool ok = std::fread(buffer_.data(), 1, length, file) == length;
+        position = ok ? offset + length : UINT64_MAX;
+        return ok;
     }
 
     void SendPicture(size_t i) {
         if (!tracks_[kVideo].setup) return;
         const PictureEntry& p = server_.video().pictures[i];
-        if (!ReadAt(video_file_, p.offset, p.length)) {
+        if (!ReadAt(video_file_, p.offset, p.length, video_position_)) {
             Log("cannot read picture %zu", i);
             return;
         }
@@ -471,7 +475,7 @@ class Connection {
     void SendAudioFrame(size_t j) {
         if (!tracks_[kAudio].setup) return;
         const AudioFrameEntry& f = server_.audio()->frames[j];
-        if (!ReadAt(audio_file_, f.offset, f.length)) {
+        if (!ReadAt(audio_file_, f.offset, f.length, audio_position_)) {
             Log("cannot read audio frame %zu", j);
             return;
         }
@@ -491,6 +495,9 @@ class Connection {
     Track tracks_[3];
     std::FILE* video_file_ = nullptr;
     std::FILE* audio_file_ = nullptr;
+    uint64_t video_position_ = UINT64_MAX;  // where the next read would start
+    uint64_t audio_position_ = UINT64_MAX;
+    std::vector<char> video_stdio_, audio_stdio_;
     std::vector<uint8_t> in_;
     std::vector<uint8_t> out_;
     size_t out_pos_ = 0;
