@@ -319,7 +319,7 @@ void Client::ReceiveLoop() {
 
         size_t start = 0;
         bool broken = false;
-        while (start < used) {
+        while (start < used && !stopping_) {  // a closing client stops between packets
             ParseResult r = ParseNext(buffer.data() + start, used - start);
             if (r.kind == ParseKind::Error) {
                 broken = true;

@@ -312,6 +312,35 @@ TEST(SessionWithServer, ServerFaultsEndCleanlyAndQuickly) {
     }
 }
 
+// A frame callback that holds the receive thread (a full pin queue) keeps the
+// TEARDOWN reply unread: the request gives up after the reply time-out, and
+// closing the session waits for one callback at most, not for every packet read.
+TEST(SessionWithServer, SlowFrameCallbackBoundsTeardownAndClose) {
+    rtspserve::ServerOptions o;
+    o.paced = false;
+    Served s = Serve(o);
+    FrameCollector frames;
+    frames.set_delay(100ms);
+    auto session = std::make_unique<RtspClientSession>();
+    rtsp::ClientConfig config = QuickConfig();
+    config.reply_timeout = 1s;
+    session->SetClientConfig(config);
+    frames.Attach(*session);
+    ASSERT_TRUE(session->Connect(s.url));
+    ASSERT_TRUE(session->Play());
+    ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return !f.empty(); }, 3s));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session->Teardown());
+    EXPECT_EQ(session->status(), rtspstream::kStatusTeardownFailed);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 2s);
+    start = std::chrono::steady_clock::now();
+    session.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_LT(frames.count(true), 50u);
+}
+
 TEST(SessionWithServer, RepeatedConnectPlayTeardownIsBounded) {
     rtspserve::ServerOptions o;
     o.audio_path = rtspstreamtest::WriteMp3("repeat_a.mp3", 50);
