@@ -159,13 +159,15 @@ TEST(RtspClient, ServerRequestIsAnswered501) {
         auto describe = s.ReadRequest(2000);
         ASSERT_TRUE(describe);
         EXPECT_EQ(describe->method, "DESCRIBE");
-        s.Write(FakeServer::Reply(*describe));
+        s.Write(FakeServer::Reply(*describe, "Content-Location: rtsp://h/loc/\r\n", "v=0\n"));
         s.WaitForClose(3000);
     });
     auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
     ASSERT_TRUE(client);
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(client->Describe({}, nullptr), rtsp::kOk);
+    std::unique_ptr<rtsp::Reply> reply;
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::kOk);
+    EXPECT_EQ(reply->content_base, "rtsp://h/loc/");  // without Content-Base, Content-Location
 }
 
 TEST(RtspClient, ServerThatClosesFailsPendingAndLaterRequestsAtOnce) {
