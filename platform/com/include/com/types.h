@@ -73,7 +73,8 @@ using REFERENCE_TIME = LONGLONG;
 #define CALLBACK
 #define STDMETHODCALLTYPE
 #define STDAPICALLTYPE
-#define STDAPI extern "C" HRESULT STDAPICALLTYPE
+// Exported functions of a module keep default visibility; a version script picks which.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT STDAPICALLTYPE
 #define STDAPI_(type) extern "C" type STDAPICALLTYPE
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
