@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace avs::com {
@@ -215,19 +217,22 @@ HRESULT RegistryStore::DeleteTree(const std::string& key) {
 
 std::vector<std::string> SubKeysOf(const RegistryTree& tree, const std::string& key) {
     std::vector<std::string> out;
+    std::set<std::string, CaseInsensitiveLess> seen;
     std::string prefix = key + "\\";
     CaseInsensitiveLess less;
     auto same = [&](const std::string& a, const std::string& b) {
         return !less(a, b) && !less(b, a);
     };
-    // Keys below `prefix` sort contiguously right after it.
+    // Keys below `prefix` sort contiguously right after it (in an order where "K1\\x"
+    // may follow "K10", hence the set).
     for (auto it = tree.lower_bound(prefix); it != tree.end(); ++it) {
         const std::string& k = it->first;
         if (k.size() <= prefix.size() || !same(k.substr(0, prefix.size()), prefix)) break;
         std::string rest = k.substr(prefix.size());
         std::string name = rest.substr(0, rest.find('\\'));
-        if (out.empty() || !same(out.back(), name)) out.push_back(name);
+        if (seen.insert(name).second) out.push_back(name);
     }
+    std::sort(out.begin(), out.end(), less);
     return out;
 }
 
