@@ -315,3 +315,22 @@ TEST(GraphTest, TwoHundredRandomStateChangesAndSeeksDoNotDeadlock) {
     run.get();
     for (int i = 0; i < 2; ++i) EXPECT_FALSE(g.source->stream(i)->reposition_raced.load());
 }
+
+TEST(GraphTest, WithTheDefaultClockSamplesArePacedByTheirTimes) {
+    StreamSpec a, b;
+    a.samples = 10;
+    a.duration = 200000;  // 20 ms each: 200 ms of media
+    b = a;
+    Graph g(a, b, /*clock=*/true);
+    DWORD t0 = timeGetTime();
+    ASSERT_EQ(S_OK, g.control->Run());
+    LONG code = 0;
+    ASSERT_EQ(S_OK, g.events->WaitForCompletion(5000, &code));
+    DWORD elapsed = timeGetTime() - t0;
+    EXPECT_GE(elapsed, 170u);  // the last sample starts at 180 ms
+    EXPECT_LT(elapsed, 3000u);
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(S_OK, g.builder.As<IMediaFilter>(IID_IMediaFilter)->GetSyncSource(clock.Put()));
+    EXPECT_TRUE(clock);
+    ExpectFullRun(g.rec[0].Events(), a, 0xA0);
+}
