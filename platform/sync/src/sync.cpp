@@ -375,3 +375,17 @@ void AvsSetMessageBoxSink(std::function<void(const std::string&, const std::stri
     std::lock_guard<std::mutex> lock(TraceMutex());
     BoxSink() = std::move(sink);
 }
+
+void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    cs->impl = new std::recursive_mutex;
+}
+void EnterCriticalSection(LPCRITICAL_SECTION cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->lock();
+}
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->unlock();
+}
+void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    delete static_cast<std::recursive_mutex*>(cs->impl);
+    cs->impl = nullptr;
+}
