@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 #include <random>
 
 #include "dshow/runtime.h"
 #include "support/recorder.h"
+#include "support/temp_registry.h"
 #include "support/test_filters.h"
 
 using avs::com::ComPtr;
@@ -18,6 +20,17 @@ using avs::test::StreamSpec;
 using Kind = CaptureEvent::Kind;
 
 namespace {
+
+// Intelligent connection looks at the registered filters: keep the user's store out.
+class IsolatedRegistry : public testing::Environment {
+public:
+    void SetUp() override { registry_ = std::make_unique<avs::test::TempRegistry>(); }
+    void TearDown() override { registry_.reset(); }
+
+private:
+    std::unique_ptr<avs::test::TempRegistry> registry_;
+};
+const auto* const kIsolated = testing::AddGlobalTestEnvironment(new IsolatedRegistry);
 
 struct Graph {
     ComPtr<IGraphBuilder> builder;
