@@ -13,6 +13,8 @@ struct AVFrame;
 
 namespace avsplay {
 
+struct Api;
+
 class VideoDecoder {
   public:
     // Throws std::runtime_error when the decoder is not available.
@@ -33,6 +35,7 @@ class VideoDecoder {
     void decode(AVPacket* packet);
     void release();
 
+    const Api* api_ = nullptr;
     AVCodecContext* context_ = nullptr;
     AVCodecParserContext* parser_ = nullptr;
     AVPacket* packet_ = nullptr;
