@@ -334,3 +334,36 @@ TEST(GraphTest, WithTheDefaultClockSamplesArePacedByTheirTimes) {
     EXPECT_TRUE(clock);
     ExpectFullRun(g.rec[0].Events(), a, 0xA0);
 }
+
+TEST(GraphTest, AddSourceFilterUsesTheReaderOrTheInstalledFactory) {
+    ComPtr<IGraphBuilder> gb;
+    ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));
+    ComPtr<IBaseFilter> f;
+    EXPECT_EQ(HRESULT_FILE_NOT_FOUND, gb->AddSourceFilter(L"/nonexistent/clip.avi", L"Source", f.Put()));
+    std::string self = AVS_SOURCE_DIR "/README.md";
+    ASSERT_EQ(S_OK, gb->AddSourceFilter(avs::com::Widen(self).c_str(), L"Source", f.Put()));
+    CLSID id{};
+    f->GetClassID(&id);
+    EXPECT_EQ(CLSID_AsyncReader, id);
+    ComPtr<IBaseFilter> found;
+    EXPECT_EQ(S_OK, gb->FindFilterByName(L"Source", found.Put()));
+    EXPECT_EQ(f.Get(), found.Get());
+
+    std::wstring asked;
+    avs::dshow::SetSourceFilterFactory([&](LPCWSTR file, IBaseFilter** out) {
+        asked = file;
+        HRESULT hr = S_OK;
+        auto* src = static_cast<CTestPushSource*>(CTestPushSource::CreateInstance(nullptr, &hr));
+        *out = static_cast<IBaseFilter*>(src);
+        (*out)->AddRef();
+        return hr;
+    });
+    ComPtr<IBaseFilter> g;
+    EXPECT_EQ(VFW_S_DUPLICATE_NAME, gb->AddSourceFilter(L"any.wmv", L"Source", g.Put()));
+    avs::dshow::SetSourceFilterFactory({});
+    EXPECT_EQ(L"any.wmv", asked);
+    ASSERT_TRUE(g);
+    g->GetClassID(&id);
+    EXPECT_EQ(avs::test::CLSID_TestPushSource, id);
+    EXPECT_EQ(2u, avs::dshow::FilterPins(g.Get()).size());
+}

@@ -73,6 +73,26 @@ TEST(ThreadTest, RunsWaitsReportsExitCodeAndPriority) {
     CloseHandle(t);
 }
 
+TEST(ThreadTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            EnterCriticalSection(&cs);
+            EnterCriticalSection(&cs);  // the owner may enter again
+            ++counter;
+            LeaveCriticalSection(&cs);
+            LeaveCriticalSection(&cs);
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(2000, counter);
+    DeleteCriticalSection(&cs);
+}
+
 TEST(TimingTest, MulDivRoundsAndRejectsOverflow) {
     EXPECT_EQ(78740, MulDiv(2000, 393700, 10000));
     EXPECT_EQ(53031, MulDiv(2000, 265156, 10000));

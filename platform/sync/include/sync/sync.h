@@ -58,6 +58,16 @@ HANDLE GetCurrentThread();
 DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
 
+// Critical sections (recursive, as on Windows).
+struct CRITICAL_SECTION {
+    void* impl;
+};
+using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+void EnterCriticalSection(LPCRITICAL_SECTION cs);
+void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+void DeleteCriticalSection(LPCRITICAL_SECTION cs);
+
 // Timing and arithmetic.
 DWORD timeGetTime();  // milliseconds since an arbitrary start, wrapping at 2^32
 DWORD GetTickCount();
