@@ -21,6 +21,7 @@
 namespace {
 
 thread_local DWORD t_last_error = 0;
+thread_local int t_current_priority = THREAD_PRIORITY_NORMAL;
 
 // The one condition every kernel object waits on; simple, and waits on several handles
 // at once come for free.
@@ -60,6 +61,14 @@ struct Thread : KernelObject {
     LPVOID parameter = nullptr;
     // Suspended creation: the thread waits for this flag.
     bool released = true;
+    // Joined by the last CloseHandle from another thread once the start routine has
+    // returned, so that nothing of the thread still runs when the caller goes on (a module
+    // unloaded right after closing its worker must not have code left executing).
+    std::thread runner;
+    std::mutex runner_mutex;
+    ~Thread() override {
+        if (runner.joinable()) runner.detach();
+    }
 };
 
 std::map<std::string, Event*>& NamedEvents() {  // guarded by KernelMutex()
@@ -205,6 +214,17 @@ BOOL CloseHandle(HANDLE h) {
         t_last_error = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    if (Obj(h)->kind == KernelObject::Kind::kThread) {
+        auto* t = static_cast<Thread*>(Obj(h));
+        bool finished;
+        {
+            std::lock_guard<std::mutex> lock(KernelMutex());
+            finished = t->signalled;
+        }
+        std::lock_guard<std::mutex> lock(t->runner_mutex);
+        if (finished && t->runner.joinable() && t->runner.get_id() != std::this_thread::get_id())
+            t->runner.join();
+    }
     Unref(Obj(h));
     return TRUE;
 }
@@ -225,7 +245,8 @@ HANDLE CreateThread(LPVOID, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID paramet
     t->released = (flags & CREATE_SUSPENDED) == 0;
     AddRef(t);  // the running thread's own reference
     try {
-        std::thread([t] {
+        std::lock_guard<std::mutex> runner_lock(t->runner_mutex);
+        t->runner = std::thread([t] {
             t->tid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
             {
                 std::unique_lock<std::mutex> lock(KernelMutex());
@@ -240,7 +261,7 @@ HANDLE CreateThread(LPVOID, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID paramet
             }
             KernelCond().notify_all();
             Unref(t);
-        }).detach();
+        });
     } catch (...) {
         delete t;
         return nullptr;
@@ -250,6 +271,15 @@ HANDLE CreateThread(LPVOID, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID paramet
 }
 
 BOOL SetThreadPriority(HANDLE h, int priority) {
+    if (h == GetCurrentThread()) {
+        // The pseudo-handle names the calling thread, which may not be one of ours.
+        t_current_priority = priority;
+        int nice = -priority;
+        if (nice < -20) nice = -20;
+        if (nice > 19) nice = 19;
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), nice);
+        return TRUE;
+    }
     if (h == nullptr || Obj(h)->kind != KernelObject::Kind::kThread) return FALSE;
     auto* t = static_cast<Thread*>(Obj(h));
     t->priority.store(priority);
@@ -258,6 +288,7 @@ BOOL SetThreadPriority(HANDLE h, int priority) {
 }
 
 int GetThreadPriority(HANDLE h) {
+    if (h == GetCurrentThread()) return t_current_priority;
     if (h == nullptr || Obj(h)->kind != KernelObject::Kind::kThread) return 0x7FFFFFFF;
     return static_cast<Thread*>(Obj(h))->priority.load();
 }

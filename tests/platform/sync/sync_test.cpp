@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 TEST(EventTest, NamedEventsAreSharedByNameWhileOpen) {
@@ -70,6 +71,45 @@ TEST(ThreadTest, RunsWaitsReportsExitCodeAndPriority) {
     EXPECT_TRUE(GetExitCodeThread(t, &code));
     EXPECT_EQ(42u, code);
     EXPECT_EQ(5, g_ran.load());
+    CloseHandle(t);
+}
+
+namespace {
+size_t TaskCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+DWORD WINAPI ReturnAtOnce(LPVOID) {
+    return 3;
+}
+DWORD WINAPI RaiseOwnPriority(LPVOID) {
+    // The pseudo-handle names the calling thread; it must not be taken for an object.
+    if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)) return 1;
+    return GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_TIME_CRITICAL ? 0 : 2;
+}
+}  // namespace
+
+TEST(ThreadTest, ClosingAFinishedThreadLeavesNothingOfItRunning) {
+    // A module may be unloaded right after it closed its worker: no part of the thread may
+    // still be executing then.
+    for (int i = 0; i < 50; ++i) {
+        size_t before = TaskCount();
+        HANDLE t = CreateThread(nullptr, 0, ReturnAtOnce, nullptr, 0, nullptr);
+        ASSERT_NE(nullptr, t);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, INFINITE));
+        CloseHandle(t);
+        ASSERT_EQ(before, TaskCount()) << "round " << i;
+    }
+}
+
+TEST(ThreadTest, CurrentThreadPseudoHandleSetsTheCallersPriority) {
+    HANDLE t = CreateThread(nullptr, 0, RaiseOwnPriority, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, t);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, INFINITE));
+    DWORD code = 99;
+    ASSERT_TRUE(GetExitCodeThread(t, &code));
+    EXPECT_EQ(0u, code);
     CloseHandle(t);
 }
 
