@@ -46,10 +46,13 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = true;
         filter_->buffering = true;
+        bool ending = false;
         while (queue_.total_bytes() <= kBufferHighBytes) {
-            CheckEndOfStream(0);
-            if (stop_) {
+            // Nothing more will come: what is queued goes out without a pause.
+            if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
+            if (stop_ || (ending_ && queue_.count() == 0)) {
                 buffering_here_ = false;
+                filter_->buffering = false;
                 return S_FALSE;
             }
             if (CommandPending()) {  // a seek: give the worker back empty-handed
@@ -62,7 +65,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
         AvsTrace("Audio End buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = false;
-        new_segment_pending_ = true;
+        if (!ending) new_segment_pending_ = true;
         filter_->buffering = false;
     } else {
         filter_->buffering = false;
@@ -88,7 +91,9 @@ HRESULT CRtspAudioStream::ChangeStart() {
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
     queue_.Flush();
-    filter_->base_time = seeking_start();
+    ResetEnd();
+    // Packet times count from where the connection's first PLAY started.
+    filter_->base_time = seeking_start() - filter_->time_origin;
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
                            static_cast<uint32_t>(seeking_stop() / 10000));

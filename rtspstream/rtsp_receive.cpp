@@ -80,7 +80,8 @@ void CRtspReceive::OnThreadCreate() {
             CloseHandle(reader_thread_);
         }
         not_playing_ = true;
-        reader_thread_ = CreateThread(nullptr, 0, &CRtspReceive::SocketThreadProc, this, 0, nullptr);
+        reader_thread_ =
+            CreateThread(nullptr, 0, &CRtspReceive::SocketThreadProc, this, 0, nullptr);
         if (reader_thread_ == nullptr) return;
         // The reader clears the flag as it starts; it may also have read the
         // whole file already, so its end counts as started too.

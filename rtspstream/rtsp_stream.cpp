@@ -8,8 +8,8 @@
 
 namespace rtspstream {
 
-CRtspStream::CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter,
-                         LPCWSTR pin_name, const char* event_name)
+CRtspStream::CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter, LPCWSTR pin_name,
+                         const char* event_name)
     : CSourceStream(object_name, phr, filter, pin_name),
       CSourceSeeking(TEXT("MediaSeeking"), static_cast<IPin*>(this), phr, filter->pStateLock()),
       filter_(filter) {
@@ -49,6 +49,7 @@ void CRtspStream::CopySegment() {
 
 void CRtspStream::PrepareForPlay() {
     stop_ = false;
+    ending_ = false;
     queue_.Flush();
     held_length_ = 0;
     held_start_ = 0;
@@ -97,19 +98,21 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
     newest_time_ = time;
 }
 
-void CRtspStream::CheckEndOfStream(int64_t lead) {
+bool CRtspStream::CheckEndOfStream(int64_t lead) {
+    if (ending_) return true;
     FILTER_STATE state = State_Stopped;
     filter_->GetState(0, &state);
     uint64_t threshold = end_threshold_;
-    if (static_cast<uint64_t>(newest_time_.load()) < threshold) return;
+    if (static_cast<uint64_t>(newest_time_.load()) < threshold) return false;
     if (state != State_Running &&
         static_cast<uint64_t>(seeking_start()) < threshold - static_cast<uint64_t>(lead))
-        return;
-    SetStop();
+        return false;
+    SetEnding();
     CRtspStream* other = this == static_cast<CRtspStream*>(filter_->video_pin())
                              ? static_cast<CRtspStream*>(filter_->audio_pin())
                              : static_cast<CRtspStream*>(filter_->video_pin());
-    if (other) other->SetStop();
+    if (other) other->SetEnding();
+    return true;
 }
 
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {
@@ -166,11 +169,15 @@ HRESULT CRtspStream::Inactive() {
     return CSourceStream::Inactive();
 }
 
-void CRtspStream::RestartWorker() {
-    if (!ThreadExists()) return;
+void CRtspStream::RestartWorker(const std::function<void()>& between) {
+    if (!ThreadExists()) {
+        if (between) between();
+        return;
+    }
     DeliverBeginFlush();
     CSourceStream::Stop();
     DeliverEndFlush();
+    if (between) between();
     CSourceStream::Run();
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "dshow/streams.h"
@@ -14,12 +15,12 @@ namespace rtspstream {
 
 class CTallowmere;
 
-inline constexpr uint32_t kMaxFrameBytes = 0x50000;          // 327680
-inline constexpr uint64_t kQueueLimitBytes = 0xA00001;       // the push waits from here on
-inline constexpr uint64_t kBufferLowBytes = 512;             // buffering starts at or below
-inline constexpr uint64_t kBufferHighBytes = 5120;           // and ends above
+inline constexpr uint32_t kMaxFrameBytes = 0x50000;     // 327680
+inline constexpr uint64_t kQueueLimitBytes = 0xA00001;  // the push waits from here on
+inline constexpr uint64_t kBufferLowBytes = 512;        // buffering starts at or below
+inline constexpr uint64_t kBufferHighBytes = 5120;      // and ends above
 inline constexpr REFERENCE_TIME kOpenSegmentStop = 0x7F00000000000000LL;
-inline constexpr int64_t kEndMargin = 20000000;              // 2 s before the end
+inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
 
 class CRtspStream : public CSourceStream, public CSourceSeeking {
   public:
@@ -51,6 +52,16 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     // The filter's Stop: stop set, event signalled, queue emptied.
     void StopDelivery();
     void MarkNewSegment() { new_segment_pending_ = true; }
+    void SetEnding() {
+        ending_ = true;
+        SetEvent(event_);
+    }
+    bool ending() const { return ending_; }
+    // A seek: the end is judged afresh from the frames of the new position.
+    void ResetEnd() {
+        ending_ = false;
+        newest_time_ = 0;
+    }
     void SetStop() {
         stop_ = true;
         SetEvent(event_);
@@ -87,25 +98,30 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     int QueueHeld(int64_t time, bool sync);
     void Hold(const uint8_t* data, uint32_t length, int64_t time);
     bool Push(std::unique_ptr<QueuedSample> sample);
-    // Ends both pins' streams once a stored stream has come within 2 s of its
-    // end and either plays or was sought to its last `lead` before that.
-    void CheckEndOfStream(int64_t lead);
+    // Once a stored stream has come within 2 s of its end and either plays or
+    // was sought to its last `lead` before that, both pins are ending: they
+    // stop waiting for more and end their streams when their queues run dry.
+    // True when this pin is ending.
+    bool CheckEndOfStream(int64_t lead);
     // Waits up to 100 ms for a push or a stop.
     void WaitForData() { WaitForSingleObject(event_, 100); }
     // A seek or stop wants the worker while it waits for data.
     bool CommandPending() { return CheckRequest(nullptr); }
     // Pops one sample into the media sample; false when none was queued.
     bool PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped);
-    void RestartWorker();
+    // Flush downstream, stop the worker, end the flush, run it again; `between`
+    // runs while the worker is stopped.
+    void RestartWorker(const std::function<void()>& between = {});
 
     CTallowmere* const filter_;
     SampleQueue queue_;
     HANDLE event_ = nullptr;
     std::atomic<bool> stop_{false};
     std::atomic<bool> accepting_{false};
+    std::atomic<bool> ending_{false};
     std::atomic<bool> buffering_here_{false};
     std::atomic<bool> new_segment_pending_{true};
-    std::vector<uint8_t> held_;  // receive thread only (and PrepareForPlay before PLAY)
+    std::vector<uint8_t> held_;             // receive thread only (and PrepareForPlay before PLAY)
     std::atomic<uint32_t> held_length_{0};  // a live stream's Pause drops the frame
     std::atomic<int64_t> held_start_{0};
     std::atomic<int64_t> newest_time_{0};

@@ -93,8 +93,9 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         AvsTrace("Video Start Buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = true;
+        bool ending = false;
         while (filter_->buffering) {
-            CheckEndOfStream(10000000);
+            if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come: drain
             if (stop_) {
                 buffering_here_ = false;
                 AvsTrace("CRtspVideoStream::FillBuffer() Stop");
@@ -112,10 +113,13 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         AvsTrace("Video End buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = false;
-        new_segment_pending_ = true;
+        if (!ending) new_segment_pending_ = true;
     }
     while (queue_.count() == 0 && !stop_) {
-        CheckEndOfStream(10000000);
+        if (CheckEndOfStream(10000000)) {
+            AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
+            return S_FALSE;
+        }
         if (CommandPending()) {
             sample->SetActualDataLength(0);
             return S_OK;
@@ -147,8 +151,8 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
 
 HRESULT CRtspVideoStream::ChangeStart() {
     CopySegment();
-    next_not_sync_ = true;
     if (filter_->state() == State_Stopped) {
+        next_not_sync_ = true;
         seek_pending_ = true;
         return S_OK;
     }
@@ -163,11 +167,16 @@ HRESULT CRtspVideoStream::ChangeStart() {
         audio->FlushQueue();
         if (audio->IsConnected()) audio->DeliverBeginFlush();
     }
-    filter_->base_time = seeking_start();
+    ResetEnd();
+    if (audio) audio->ResetEnd();
+    // Packet times count from where the connection's first PLAY started.
+    filter_->base_time = seeking_start() - filter_->time_origin;
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
                            static_cast<uint32_t>(seeking_stop() / 10000));
-    RestartWorker();
+    // The mark is set while the worker is stopped, so that no picture popped
+    // before the seek takes it.
+    RestartWorker([this] { next_not_sync_ = true; });
     if (audio) audio->RestartAfterSeek();
     filter_->seek_allowed = true;
     return S_OK;

@@ -12,8 +12,8 @@ namespace rtspstream {
 // One frame waiting in a pin's queue; owned by the queue until popped.
 struct QueuedSample {
     std::vector<uint8_t> bytes;
-    bool sync = false;   // video: holds an I picture start code; audio: always
-    int64_t start = 0;   // stream times in 100 ns, before the seek base is taken off
+    bool sync = false;  // video: holds an I picture start code; audio: always
+    int64_t start = 0;  // stream times in 100 ns, before the seek base is taken off
     int64_t stop = 0;
 };
 

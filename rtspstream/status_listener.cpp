@@ -62,8 +62,8 @@ void StatusListener::Run() {
         uint8_t query[2] = {0, 0};
         sockaddr_in from{};
         socklen_t from_length = sizeof from;
-        ssize_t n = recvfrom(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from),
-                             &from_length);
+        ssize_t n =
+            recvfrom(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             break;

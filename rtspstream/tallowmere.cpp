@@ -219,9 +219,15 @@ STDMETHODIMP CTallowmere::Pause() {
             prepared_ = true;
         }
     } else if (receive_) {
-        if (video_pin_.load() && video_pin_.load()->TakeSeekPending())
+        time_origin = 0;
+        if (video_pin_.load() && video_pin_.load()->TakeSeekPending()) {
+            // A fresh time line starts at the range's start.
+            RtspClientSession* session = receive_->session();
+            if (!receive_->connected() || (session && session->time_line().first_packet()))
+                time_origin = video_pin_.load()->seeking_start();
             receive_->SetRange(static_cast<uint32_t>(video_pin_.load()->seeking_start() / 10000),
                                static_cast<uint32_t>(video_pin_.load()->seeking_stop() / 10000));
+        }
         // The pins are ready for frames before the server starts sending them.
         if (video_pin_) video_pin_.load()->PrepareForPlay();
         if (audio_pin_) audio_pin_.load()->PrepareForPlay();
@@ -231,7 +237,8 @@ STDMETHODIMP CTallowmere::Pause() {
         prepared_ = true;
     }
     HRESULT hr = CSource::Pause();
-    if (FAILED(hr)) AvsTrace("CTallowmere::Pause() Return failed (0x%x)", static_cast<unsigned>(hr));
+    if (FAILED(hr))
+        AvsTrace("CTallowmere::Pause() Return failed (0x%x)", static_cast<unsigned>(hr));
     return hr;
 }
 

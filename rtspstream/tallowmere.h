@@ -75,6 +75,9 @@ class CTallowmere final : public CSource,
     // Shared with the pins.
     std::atomic<bool> buffering{true};
     std::atomic<int64_t> base_time{0};
+    // The stream position where the connection's time line starts: the
+    // range of the PLAY that started it (a seek made while stopped), else 0.
+    std::atomic<int64_t> time_origin{0};
     std::atomic<bool> seek_allowed{true};
     std::atomic<int64_t> duration{0};
     CCritSec seek_lock;
