@@ -138,3 +138,25 @@ LPWSTR CoTaskStrDup(LPCWSTR text) {
 }
 
 }  // namespace avs::com
+
+int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int cchWideChar, LPSTR out, int cbMultiByte,
+                        LPCSTR, BOOL* usedDefaultChar) {
+    if (wide == nullptr || cchWideChar < -1 || cbMultiByte < 0) return 0;
+    if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
+    size_t n = cchWideChar == -1 ? std::wcslen(wide) + 1 : static_cast<size_t>(cchWideChar);
+    std::string text = avs::com::Narrow(std::wstring_view(wide, n));
+    if (cbMultiByte == 0) return static_cast<int>(text.size());
+    if (out == nullptr || text.size() > static_cast<size_t>(cbMultiByte)) return 0;
+    std::memcpy(out, text.data(), text.size());
+    return static_cast<int>(text.size());
+}
+
+int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int cbMultiByte, LPWSTR out, int cchWideChar) {
+    if (text == nullptr || cbMultiByte < -1 || cchWideChar < 0) return 0;
+    size_t n = cbMultiByte == -1 ? std::strlen(text) + 1 : static_cast<size_t>(cbMultiByte);
+    std::wstring wide = avs::com::Widen(std::string_view(text, n));
+    if (cchWideChar == 0) return static_cast<int>(wide.size());
+    if (out == nullptr || wide.size() > static_cast<size_t>(cchWideChar)) return 0;
+    std::wmemcpy(out, wide.data(), wide.size());
+    return static_cast<int>(wide.size());
+}

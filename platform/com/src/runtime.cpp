@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "com/registry.h"
+#include "sync/forever.h"
 #include "sync/sync.h"
 
 namespace avs::com {
@@ -25,7 +26,7 @@ struct RuntimeState {
 };
 
 RuntimeState& State() {
-    static RuntimeState* state = new RuntimeState;  // outlives static destructors
+    static RuntimeState* state = avs::Forever(new RuntimeState);
     return *state;
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "dshow/runtime.h"
+#include "sync/forever.h"
 
 namespace avs::dshow {
 
@@ -19,11 +20,11 @@ namespace {
 using avs::com::ComPtr;
 
 std::mutex& HookMutex() {
-    static auto* m = new std::mutex;
+    static auto* m = avs::Forever(new std::mutex);
     return *m;
 }
 SourceFilterFactory& Hook() {
-    static auto* h = new SourceFilterFactory;
+    static auto* h = avs::Forever(new SourceFilterFactory);
     return *h;
 }
 

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "sync/forever.h"
+
 namespace {
 
 thread_local DWORD t_last_error = 0;
@@ -23,11 +25,11 @@ thread_local DWORD t_last_error = 0;
 // The one condition every kernel object waits on; simple, and waits on several handles
 // at once come for free.
 std::mutex& KernelMutex() {
-    static auto* m = new std::mutex;
+    static auto* m = avs::Forever(new std::mutex);
     return *m;
 }
 std::condition_variable& KernelCond() {
-    static auto* c = new std::condition_variable;
+    static auto* c = avs::Forever(new std::condition_variable);
     return *c;
 }
 
@@ -61,7 +63,7 @@ struct Thread : KernelObject {
 };
 
 std::map<std::string, Event*>& NamedEvents() {  // guarded by KernelMutex()
-    static auto* m = new std::map<std::string, Event*>;
+    static auto* m = avs::Forever(new std::map<std::string, Event*>);
     return *m;
 }
 
@@ -95,15 +97,15 @@ bool Consume(KernelObject* o) {
 }
 
 std::function<void(const std::string&)>& TraceSink() {
-    static auto* f = new std::function<void(const std::string&)>;
+    static auto* f = avs::Forever(new std::function<void(const std::string&)>);
     return *f;
 }
 std::mutex& TraceMutex() {
-    static auto* m = new std::mutex;
+    static auto* m = avs::Forever(new std::mutex);
     return *m;
 }
 std::function<void(const std::string&, const std::string&)>& BoxSink() {
-    static auto* f = new std::function<void(const std::string&, const std::string&)>;
+    static auto* f = avs::Forever(new std::function<void(const std::string&, const std::string&)>);
     return *f;
 }
 

@@ -68,6 +68,20 @@ TEST(StringTest, BstrAndUtf8Conversions) {
     EXPECT_EQ(L'\xFFFD', broken[2]);
 }
 
+TEST(StringTest, Win32ConversionsReportSizesAndRefuseSmallBuffers) {
+    const wchar_t* url = L"rtsp2://h\u00e9/a.asm";
+    int need = WideCharToMultiByte(CP_ACP, 0, url, -1, nullptr, 0, nullptr, nullptr);
+    EXPECT_EQ(18, need);  // 16 characters, one of them two bytes, and the terminator
+    char buf[32];
+    EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, url, -1, buf, need - 1, nullptr, nullptr));
+    ASSERT_EQ(need, WideCharToMultiByte(CP_ACP, 0, url, -1, buf, sizeof buf, nullptr, nullptr));
+    EXPECT_STREQ("rtsp2://h\xC3\xA9/a.asm", buf);
+    wchar_t back[32];
+    ASSERT_EQ(17, MultiByteToWideChar(CP_ACP, 0, buf, -1, back, 32));
+    EXPECT_STREQ(url, back);
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "rtsp", 4, back, 32));  // no terminator asked
+}
+
 TEST(RegistryTest, KeysValuesTreesAndTheTextForm) {
     avs::test::TempRegistry reg;
     RegistryStore store;
