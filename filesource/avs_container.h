@@ -39,6 +39,8 @@ struct TrackSample {
     int64_t start = 0;  // 100 ns
     int64_t stop = 0;   // 100 ns
     bool sync = false;
+    // The stored form as read; kept so that repeated reads reuse its memory.
+    std::vector<uint8_t> stored;
 };
 
 class AvsContainer {
@@ -78,6 +80,10 @@ class AvsContainer {
     // comes back with length kInvalidSampleLength. Reads of one container are
     // serialised, so worker threads may share it.
     bool read_track_sample(uint32_t track, uint64_t number, TrackSample& out);
+    // The same without the unpacking: out.stored holds the sample as stored,
+    // out.bytes is left alone, out.length is the stored size. For a caller that
+    // unpacks straight into its own buffer.
+    bool read_stored_sample(uint32_t track, uint64_t number, TrackSample& out);
 
     const mp4::MovieFile& movie() const { return *movie_; }
 
