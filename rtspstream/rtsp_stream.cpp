@@ -50,6 +50,7 @@ void CRtspStream::CopySegment() {
 void CRtspStream::PrepareForPlay() {
     stop_ = false;
     ending_ = false;
+    received_ = false;
     queue_.Flush();
     held_length_ = 0;
     held_start_ = 0;
@@ -96,10 +97,12 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
     held_length_ = length;
     held_start_ = time;
     newest_time_ = time;
+    received_ = true;
 }
 
 bool CRtspStream::CheckEndOfStream(int64_t lead) {
     if (ending_) return true;
+    if (!received_) return false;  // nothing yet: the newest time means nothing
     FILTER_STATE state = State_Stopped;
     filter_->GetState(0, &state);
     uint64_t threshold = end_threshold_;

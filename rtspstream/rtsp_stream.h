@@ -61,6 +61,7 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     void ResetEnd() {
         ending_ = false;
         newest_time_ = 0;
+        received_ = false;
     }
     void SetStop() {
         stop_ = true;
@@ -119,6 +120,7 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     std::atomic<bool> stop_{false};
     std::atomic<bool> accepting_{false};
     std::atomic<bool> ending_{false};
+    std::atomic<bool> received_{false};  // a frame came since the start or the seek
     std::atomic<bool> buffering_here_{false};
     std::atomic<bool> new_segment_pending_{true};
     std::vector<uint8_t> held_;             // receive thread only (and PrepareForPlay before PLAY)

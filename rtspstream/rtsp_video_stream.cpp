@@ -114,6 +114,8 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = false;
         if (!ending) new_segment_pending_ = true;
+        // Nothing more will come: no point in buffering again.
+        if (ending && !filter_->audio_drives_buffering()) filter_->buffering = false;
     }
     while (queue_.count() == 0 && !stop_) {
         if (CheckEndOfStream(10000000)) {
