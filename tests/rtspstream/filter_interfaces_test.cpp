@@ -88,8 +88,8 @@ TEST(TallowmereFilter, InterfacesStatusPortAndSecondLoad) {
     EXPECT_EQ(replies[1], (Bytes{9}));
     EXPECT_TRUE(AskStatus(1, 5, 1).empty());
 
-    // Paused with only the video rendered: the audio pin takes no frames and
-    // the video queue fills; both answers report it.
+    // Paused: the renderers hold the first samples, the video queue fills
+    // from the paced server, and both ways of asking report it.
     p.Render();
     ASSERT_EQ(p.Control()->Pause(), S_OK);
     auto deadline = std::chrono::steady_clock::now() + 5s;
