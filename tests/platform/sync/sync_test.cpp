@@ -1,0 +1,131 @@
+// Events, threads, timing, MulDiv, the trace hook and the message box.
+#include "sync/sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+TEST(EventTest, NamedEventsAreSharedByNameWhileOpen) {
+    HANDLE a = CreateEventA(nullptr, FALSE, FALSE, "RtspVideoStream");
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(0u, GetLastError());
+    HANDLE b = CreateEventW(nullptr, TRUE, FALSE, L"RtspVideoStream");
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    HANDLE other = CreateEventA(nullptr, FALSE, FALSE, "RtspAudioStream");
+    SetEvent(a);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(other, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));  // the same event
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(a, 0));   // auto-reset: taken
+    CloseHandle(a);
+    CloseHandle(b);
+    CloseHandle(other);
+    HANDLE fresh = CreateEventA(nullptr, FALSE, FALSE, "RtspVideoStream");
+    EXPECT_EQ(0u, GetLastError());
+    CloseHandle(fresh);
+}
+
+TEST(EventTest, ManualResetTimeoutsAndWaitingOnSeveral) {
+    HANDLE m = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));  // stays set
+    ResetEvent(m);
+    DWORD t0 = timeGetTime();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m, 30));
+    EXPECT_GE(timeGetTime() - t0, 29u);
+    HANDLE e = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE both[2] = {m, e};
+    std::thread setter([&] {
+        Sleep(10);
+        SetEvent(e);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(2, both, FALSE, 5000));
+    setter.join();
+    EXPECT_FALSE(SetEvent(nullptr));
+    CloseHandle(m);
+    CloseHandle(e);
+}
+
+namespace {
+std::atomic<int> g_ran{0};
+DWORD WINAPI Worker(LPVOID p) {
+    g_ran += *static_cast<int*>(p);
+    return 42;
+}
+}  // namespace
+
+TEST(ThreadTest, RunsWaitsReportsExitCodeAndPriority) {
+    int arg = 5;
+    HANDLE t = CreateThread(nullptr, 0, Worker, &arg, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(nullptr, t);
+    EXPECT_TRUE(SetThreadPriority(t, THREAD_PRIORITY_BELOW_NORMAL));
+    EXPECT_EQ(THREAD_PRIORITY_BELOW_NORMAL, GetThreadPriority(t));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t, 20));  // suspended
+    EXPECT_EQ(0, g_ran.load());
+    ResumeThread(t);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 5000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 0));  // an ended thread stays signalled
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(t, &code));
+    EXPECT_EQ(42u, code);
+    EXPECT_EQ(5, g_ran.load());
+    CloseHandle(t);
+}
+
+TEST(ThreadTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            EnterCriticalSection(&cs);
+            EnterCriticalSection(&cs);  // the owner may enter again
+            ++counter;
+            LeaveCriticalSection(&cs);
+            LeaveCriticalSection(&cs);
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(2000, counter);
+    DeleteCriticalSection(&cs);
+}
+
+TEST(TimingTest, MulDivRoundsAndRejectsOverflow) {
+    EXPECT_EQ(78740, MulDiv(2000, 393700, 10000));
+    EXPECT_EQ(53031, MulDiv(2000, 265156, 10000));
+    EXPECT_EQ(1, MulDiv(1, 1, 2));    // half rounds away from zero
+    EXPECT_EQ(-1, MulDiv(-1, 1, 2));  // likewise
+    EXPECT_EQ(-1, MulDiv(5, 5, 0));
+    EXPECT_EQ(-1, MulDiv(0x7FFFFFFF, 4, 1));
+    EXPECT_EQ(0x7FFFFFFF, MulDiv(0x7FFFFFFF, 3, 3));
+    DWORD a = timeGetTime();
+    Sleep(20);
+    EXPECT_GE(timeGetTime() - a, 19u);
+}
+
+TEST(DiagnosticsTest, TraceIsSilentUnlessAskedForAndMessageBoxIsOneLine) {
+    ::unsetenv("AVS_TRACE");
+    testing::internal::CaptureStderr();
+    AvsTrace("CBranwickSource::GetMiscFlags()");
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+    ::setenv("AVS_TRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    AvsTrace("CTallowmere::Load(%s)", "rtsp://x/a.asm");
+    EXPECT_EQ("trace: CTallowmere::Load(rtsp://x/a.asm)\n", testing::internal::GetCapturedStderr());
+    ::setenv("AVS_TRACE", "0", 1);
+    EXPECT_FALSE(AvsTraceEnabled());
+    std::string seen;
+    AvsSetTraceSink([&](const std::string& line) { seen = line; });
+    AvsTrace("Video Start Buffering (%d)...\n", 12);
+    EXPECT_EQ("Video Start Buffering (12)...", seen);
+    AvsSetTraceSink({});
+    ::unsetenv("AVS_TRACE");
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "Failed to connect\nrtsp://host/a", "Tallowmere", MB_OK));
+    EXPECT_EQ("Tallowmere: Failed to connect rtsp://host/a\n",
+              testing::internal::GetCapturedStderr());
+}
