@@ -107,6 +107,14 @@ bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& 
     }
     if (stored.empty()) return false;
 
+    // Times and sync flag first, so that a sample whose units do not fit still
+    // tells where it stands (the key-frame search needs its start).
+    out.start = to_reference_time(double(info.start), t->timescale());
+    const double stop =
+        double(info.duration) / double(t->timescale()) * 10000000.0 + double(out.start);
+    out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
+    out.sync = info.sync;
+
     if (t->handler_type() == kVideoHandler) {
         if (!unpack_video_sample(stored, out.bytes)) {
             report("video sample " + std::to_string(number) + " holds a unit that does not fit it");
@@ -117,11 +125,6 @@ bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& 
         out.bytes = std::move(stored);
     }
     out.length = static_cast<uint32_t>(out.bytes.size());
-    out.start = to_reference_time(double(info.start), t->timescale());
-    const double stop =
-        double(info.duration) / double(t->timescale()) * 10000000.0 + double(out.start);
-    out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
-    out.sync = info.sync;
     return out.length != 0;
 }
 

@@ -34,7 +34,7 @@ int64_t to_reference_time(double t, uint32_t timescale);
 struct TrackSample {
     std::vector<uint8_t> bytes;
     // bytes.size(), or kInvalidSampleLength when a video sample's units do not
-    // fit it.
+    // fit it (its times and sync flag are then still filled in).
     uint32_t length = 0;
     int64_t start = 0;  // 100 ns
     int64_t stop = 0;   // 100 ns

@@ -1,0 +1,155 @@
+#include "filesource/branwick_video_stream.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "filesource/branwick_audio_stream.h"
+#include "filesource/branwick_source.h"
+#include "filesource/media_types.h"
+#include "filesource/unpack.h"
+#include "filtermodule/module_ids.h"
+
+namespace filesource {
+
+namespace {
+// The start-code value of a P or B picture header: such a sample is no seek point.
+constexpr uint8_t kPbPicture = 0xB6;
+}  // namespace
+
+CBranwickVideoStream::CBranwickVideoStream(HRESULT* phr, CBranwickSource* filter)
+    : CBranwickStream(TEXT("CBranwickVideoStream"), phr, filter, L"Video") {}
+
+int CBranwickVideoStream::SetupTrack(AvsContainer* container) {
+    container_ = container;
+    header_ = avs::AvsSequenceHeader{};
+    track_ = container->first_track_id(kVideoHandler);
+    const std::optional<std::string> entry = container->sample_entry_type(track_);
+    if (!entry || entry->size() < 3 || ::strncasecmp(entry->c_str(), "avs", 3) != 0) return -1;
+
+    TrackSample first;
+    if (!container->read_track_sample(track_, 1, first)) return -1;
+    avs::decode_sequence_header_fixed(first.bytes.data(), first.bytes.size(), header_);
+
+    sample_limit_ = static_cast<int64_t>(container->sample_count(track_));
+    timescale_ = container->track_timescale(track_);
+    InitSeeking(container->duration_100ns());
+    return 0;
+}
+
+HRESULT CBranwickVideoStream::GetMediaType(CMediaType* type) {
+    return make_video_media_type(header_, type);
+}
+
+HRESULT CBranwickVideoStream::CheckMediaType(const CMediaType* type) {
+    CheckPointer(type, E_POINTER);
+    if (*type->Type() == MEDIATYPE_Video && *type->Subtype() == MEDIASUBTYPE_AVS2 &&
+        *type->FormatType() == FORMAT_AvsVideo)
+        return S_OK;
+    return E_INVALIDARG;
+}
+
+HRESULT CBranwickVideoStream::DecideBufferSize(IMemAllocator* allocator,
+                                               ALLOCATOR_PROPERTIES* request) {
+    CheckPointer(allocator, E_POINTER);
+    CheckPointer(request, E_POINTER);
+    // Four bytes per pixel of the coded size: more than any coded picture takes.
+    const LONG size = header_.horizontal_size * header_.vertical_size * 4;
+    request->cBuffers = 2;
+    request->cbBuffer = size;
+    ALLOCATOR_PROPERTIES actual{};
+    HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer < size ? E_FAIL : S_OK;
+}
+
+HRESULT CBranwickVideoStream::Active() {
+    filter_->video_new_segment_pending() = true;
+    send_header_first_ = true;
+    return CBranwickStream::Active();
+}
+
+HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
+    BYTE* buffer = nullptr;
+    if (sample == nullptr || FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+        AvsTrace("CBranwickVideoStream::FillBuffer() Failed to get sample pointer");
+        return S_FALSE;
+    }
+    int64_t next = next_sample_.load();
+    // Samples 1 to N are delivered; past N the stream ends.
+    if (next > sample_limit_.load()) return S_FALSE;
+    if (next < 1) next_sample_ = next = 1;
+    const size_t room = static_cast<size_t>(std::max<LONG>(0, sample->GetSize()));
+
+    if (send_header_first_.exchange(false)) {
+        const size_t n = std::min(
+            {static_cast<size_t>(std::max(0, header_.header_length)), avs::kHeaderBytesRoom, room});
+        std::memcpy(buffer, header_.header_bytes, n);
+        REFERENCE_TIME zero = 0, zero_stop = 0;
+        sample->SetTime(&zero, &zero_stop);
+        sample->SetActualDataLength(static_cast<LONG>(n));
+        return S_OK;
+    }
+
+    TrackSample s;
+    const bool ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
+    // An unreadable sample is passed on once as an empty sample and skipped, so
+    // the stream still reaches its end.
+    next_sample_ = next + 1;
+    if (!ok) {
+        MakeEmpty(sample);
+        return S_OK;
+    }
+    const size_t n = std::min(room, s.bytes.size());  // a longer sample is cut
+    std::memcpy(buffer, s.bytes.data(), n);
+    sample->SetActualDataLength(static_cast<LONG>(n));
+    if (filter_->video_new_segment_pending().exchange(false)) {
+        DeliverNewSegment(0, kOpenSegmentStop, 1.0);
+        sample->SetDiscontinuity(TRUE);
+    }
+    SetTimes(sample, s.start, s.stop);
+    sample->SetSyncPoint(TRUE);
+    return S_OK;
+}
+
+HRESULT CBranwickVideoStream::ChangeStart() {
+    UpdateSegment();
+    CBranwickAudioStream* audio = filter_->audio_stream();
+    int64_t k = 0, audio_target = 0;
+    std::optional<int64_t> offset;
+    {
+        CAutoLock lock(&stream_lock_);
+        REFERENCE_TIME start = 0, stop = 0;
+        SeekingPositions(start, stop);
+        const int64_t limit = sample_limit_.load();
+        k = proportional_sample(start, stop, limit);
+        // The nearest sample at or after k that does not begin with a P or B picture.
+        for (; k <= limit; ++k) {
+            TrackSample s;
+            if (!container_->read_track_sample(track_, static_cast<uint64_t>(k), s)) {
+                if (s.length != kInvalidSampleLength) return S_FALSE;  // nothing moves
+                offset = s.start;  // units that do not fit end the search there
+                break;
+            }
+            if (s.bytes.size() <= 3 || s.bytes[3] != kPbPicture) {
+                offset = s.start;
+                break;
+            }
+        }
+        if (k <= limit) {
+            if (audio != nullptr)
+                audio_target = proportional_sample(*offset, stop, audio->sample_limit());
+        } else {
+            // Only P and B pictures from here on: both streams end at once.
+            k = limit + 1;
+            offset.reset();
+            if (audio != nullptr) audio_target = audio->sample_limit() + 1;
+        }
+    }
+    Reposition(k, offset);
+    if (audio != nullptr) audio->Reposition(audio_target, offset);
+    return S_OK;
+}
+
+}  // namespace filesource

@@ -1,0 +1,286 @@
+// CBranwickSource playing through a graph: what each stream delivers, in which
+// order and with which times and marks; skipping unreadable samples; seeking;
+// and two filters in one process keeping their own state.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "filter_harness.h"
+
+namespace filesource::test {
+namespace {
+
+using avs::dshow::CaptureEvent;
+using Kind = CaptureEvent::Kind;
+using testing_mp4::Bytes;
+using testing_mp4::MovieSpec;
+
+constexpr int64_t kFrame = 400000;  // 25 frames per second
+
+std::vector<std::vector<Bytes>> clip(int pictures, int gop, uint32_t seed = 11) {
+    avs::synthetic::SequenceFields f;
+    return group_pictures(split_units(avs::synthetic::stream(f, pictures, 2, 30, gop, seed)));
+}
+
+MovieSpec movie(std::vector<testing_mp4::TrackSpec> tracks, uint64_t duration_ms) {
+    MovieSpec m;
+    m.duration = duration_ms;
+    m.tracks = std::move(tracks);
+    return m;
+}
+
+int64_t audio_time(int64_t n, uint32_t rate) {
+    return static_cast<int64_t>(double(n * 1152) / rate * 1e7);
+}
+
+int64_t trunc_ratio(int64_t a, int64_t b, int64_t limit) {
+    return static_cast<int64_t>(double(a) / double(b) * double(limit));
+}
+
+TEST(BranwickPlay, EverySampleInOrderWithHeaderFirstAndAgainAfterStop) {
+    const auto pics = clip(23, 6);
+    auto audio = audio_track(2, 30, 44100);  // no stss: every sample is a sync sample
+    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio}, 920)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        g.video().clear();
+        g.audio().clear();
+        ASSERT_TRUE(g.RunToEnd());
+        const auto v = g.video().samples();
+        ASSERT_EQ(v.size(), pics.size() + 1);
+        // The header sample: the sequence header unit, at 0, no marks.
+        EXPECT_EQ(v[0].data, pics[0][0]);
+        EXPECT_TRUE(v[0].has_time);
+        EXPECT_EQ(0, v[0].start);
+        EXPECT_EQ(0, v[0].stop);
+        EXPECT_FALSE(v[0].sync);
+        EXPECT_FALSE(v[0].discontinuity);
+        for (size_t i = 0; i < pics.size(); ++i) {
+            const Seen& s = v[i + 1];
+            EXPECT_EQ(s.data, es_sample(pics[i])) << i;
+            EXPECT_EQ(int64_t(i) * kFrame, s.start) << i;
+            EXPECT_EQ(int64_t(i + 1) * kFrame, s.stop) << i;
+            EXPECT_TRUE(s.sync) << i;
+            EXPECT_EQ(i == 0, s.discontinuity) << i;
+        }
+        // New segments: the seeking values first, then the open one before sample 1.
+        const auto ve = g.video().events();
+        ASSERT_GE(ve.size(), 3u);
+        EXPECT_EQ(Kind::kNewSegment, ve[0].kind);
+        EXPECT_EQ(0, ve[0].segment_start);
+        EXPECT_EQ(9200000, ve[0].segment_stop);
+        EXPECT_EQ(Kind::kSample, ve[1].kind);
+        EXPECT_EQ(Kind::kNewSegment, ve[2].kind);
+        EXPECT_EQ(0x7F00000000000000LL, ve[2].segment_stop);
+        EXPECT_EQ(Kind::kEndOfStream, ve.back().kind);
+        EXPECT_EQ(1, g.video().count(Kind::kEndOfStream));
+
+        const auto a = g.audio().samples();
+        ASSERT_EQ(a.size(), audio.samples.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].data, audio.samples[i]) << i;
+            EXPECT_EQ(audio_time(i, 44100), a[i].start) << i;
+            EXPECT_EQ(i == 0, a[i].discontinuity) << i;
+            EXPECT_TRUE(a[i].sync);
+        }
+        EXPECT_EQ(1, g.audio().count(Kind::kEndOfStream));
+        LONGLONG current = 0, total = 0;
+        g.filter()->GetSamplePosition(&current, &total);
+        EXPECT_EQ(24, current);
+        EXPECT_EQ(23, total);
+        g.Stop();  // rewinds both streams
+        g.filter()->GetSamplePosition(&current, &total);
+        EXPECT_EQ(1, current);
+    }
+}
+
+TEST(BranwickPlay, AudioStartsAtItsFirstSyncSampleAndShortTracksPlayWhole) {
+    // One picture and two audio frames: both still delivered in full.
+    const auto one = clip(1, 0);
+    auto audio = audio_track(2, 6, 32000, std::vector<uint32_t>{3, 5});
+    TempFile f(testing_mp4::build_movie(movie({video_track(one), audio}, 216)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    ASSERT_TRUE(g.RunToEnd());
+    const auto v = g.video().samples();
+    ASSERT_EQ(2u, v.size());
+    EXPECT_EQ(v[1].data, es_sample(one[0]));
+
+    // Samples before the first sync sample go out empty and without times.
+    const auto a = g.audio().samples();
+    ASSERT_EQ(6u, a.size());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(a[i].data.empty());
+        EXPECT_FALSE(a[i].has_time);
+        EXPECT_FALSE(a[i].discontinuity);
+    }
+    EXPECT_EQ(a[2].data, audio.samples[2]);
+    EXPECT_TRUE(a[2].discontinuity);
+    EXPECT_TRUE(a[2].sync);
+    EXPECT_EQ(audio_time(2, 32000), a[2].start);
+    EXPECT_FALSE(a[3].sync);
+    EXPECT_TRUE(a[4].sync);
+    EXPECT_EQ(a[5].data, audio.samples[5]);
+    // The open new segment comes right before the first sync sample.
+    const auto ae = g.audio().events();
+    int segments = 0;
+    for (auto& e : ae) segments += e.kind == Kind::kNewSegment;
+    EXPECT_EQ(2, segments);
+}
+
+TEST(BranwickPlay, UnreadableSamplesGoOutEmptyOnceAndTheStreamEnds) {
+    const auto pics = clip(8, 4);
+    auto video = video_track(pics);
+    // Sample 3: the last unit's length runs past the sample; sample 6: L = 0.
+    testing_mp4::put32(video.samples[2], 50);
+    video.samples[2].push_back(0);
+    video.samples[5].insert(video.samples[5].begin(), {0, 0, 0, 0});
+    TempFile f(testing_mp4::build_movie(movie({video}, 320)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    ASSERT_TRUE(g.RunToEnd());
+    const auto v = g.video().samples();
+    ASSERT_EQ(9u, v.size());
+    for (size_t i = 0; i < pics.size(); ++i) {
+        const Seen& s = v[i + 1];
+        if (i == 2 || i == 5) {
+            EXPECT_TRUE(s.data.empty()) << i;
+            EXPECT_EQ(0, s.start);
+            EXPECT_EQ(0, s.stop);
+        } else {
+            EXPECT_EQ(s.data, es_sample(pics[i])) << i;
+            EXPECT_EQ(int64_t(i) * kFrame, s.start);
+        }
+    }
+    EXPECT_EQ(1, g.video().count(Kind::kEndOfStream));
+}
+
+// 30 pictures with key frames at samples 1, 11 and 21; 40 audio frames.
+struct SeekClip {
+    std::vector<std::vector<Bytes>> pics = clip(30, 10);
+    testing_mp4::TrackSpec audio = audio_track(2, 40, 44100);
+    TempFile file{testing_mp4::build_movie(movie({video_track(pics), audio}, 1200))};
+};
+
+TEST(BranwickPlay, SeekLandsOnTheNextKeyFrameAndTheAudioFollows) {
+    SeekClip c;
+    FilterGraph g(c.file.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    const int64_t stop = 12000000;
+
+    // Stopped: 0.5 s is sample 12, a B picture; the next key frame is sample 21.
+    ASSERT_EQ(S_OK, g.Seek(5000000));
+    ASSERT_TRUE(g.RunToEnd());
+    auto v = g.video().samples();
+    ASSERT_EQ(11u, v.size());
+    EXPECT_EQ(v[0].data, c.pics[0][0]);  // the header sample again
+    const int64_t offset = 20 * kFrame;
+    for (size_t i = 1; i < v.size(); ++i) {
+        EXPECT_EQ(v[i].data, es_sample(c.pics[19 + i])) << i;
+        EXPECT_EQ(int64_t(19 + i) * kFrame - offset, v[i].start) << i;
+    }
+    EXPECT_TRUE(v[1].discontinuity);
+    const int64_t target = trunc_ratio(offset, stop, 40);
+    auto a = g.audio().samples();
+    ASSERT_EQ(size_t(40 - target + 1), a.size());
+    EXPECT_EQ(a[0].data, c.audio.samples[target - 1]);
+    EXPECT_EQ(audio_time(target - 1, 44100) - offset, a[0].start);
+    EXPECT_TRUE(a[0].discontinuity);
+    EXPECT_EQ(a.back().data, c.audio.samples.back());
+
+    // While running (the streams ended, the graph still runs): back to 0.
+    g.video().clear();
+    g.audio().clear();
+    ASSERT_EQ(S_OK, g.Seek(0));
+    LONG code = 0;
+    auto event = avs::com::ComPtr<IGraphBuilder>(g.graph()).As<IMediaEvent>(IID_IMediaEvent);
+    ASSERT_EQ(S_OK, event->WaitForCompletion(20000, &code));
+    v = g.video().samples();
+    ASSERT_EQ(31u, v.size());
+    EXPECT_EQ(0, v[1].start);
+    EXPECT_EQ(v[1].data, es_sample(c.pics[0]));
+    EXPECT_EQ(1, g.video().count(Kind::kBeginFlush));
+    EXPECT_EQ(1, g.video().count(Kind::kEndFlush));
+    a = g.audio().samples();
+    ASSERT_EQ(40u, a.size());  // target 0 is taken as sample 1
+    EXPECT_EQ(0, a[0].start);
+}
+
+TEST(BranwickPlay, SeekIntoTrailingPredictedPicturesEndsBothStreams) {
+    const auto pics = clip(30, 0);  // one I picture, then P and B to the end
+    auto audio = audio_track(2, 40, 44100);
+    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio}, 1200)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    ASSERT_EQ(S_OK, g.Seek(6000000));
+    ASSERT_TRUE(g.RunToEnd());
+    EXPECT_TRUE(g.video().samples().empty());
+    EXPECT_TRUE(g.audio().samples().empty());
+    EXPECT_EQ(1, g.video().count(Kind::kEndOfStream));
+    EXPECT_EQ(1, g.audio().count(Kind::kEndOfStream));
+}
+
+TEST(BranwickPlay, AudioOnlySeekPastTheStopStartsAgainFromTheStart) {
+    auto audio = audio_track(1, 20, 44100);
+    TempFile f(testing_mp4::build_movie(movie({audio}, 523)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    // Inside: sample trunc(0.2 / 0.523 * 20) = 7, times shifted by 0.2 s.
+    ASSERT_EQ(S_OK, g.Seek(2000000));
+    ASSERT_TRUE(g.RunToEnd());
+    auto a = g.audio().samples();
+    const int64_t k = trunc_ratio(2000000, 5230000, 20);
+    ASSERT_EQ(size_t(20 - k + 1), a.size());
+    EXPECT_EQ(a[0].data, audio.samples[k - 1]);
+    EXPECT_EQ(audio_time(k - 1, 44100) - 2000000, a[0].start);
+
+    // Past the stop: from sample 1 again, with the start as the offset.
+    g.Stop();
+    g.audio().clear();
+    ASSERT_EQ(S_OK, g.Seek(9000000));
+    ASSERT_TRUE(g.RunToEnd());
+    a = g.audio().samples();
+    ASSERT_EQ(20u, a.size());
+    EXPECT_EQ(a[0].data, audio.samples[0]);
+    EXPECT_EQ(-9000000, a[0].start);
+}
+
+TEST(BranwickPlay, TwoFiltersKeepTheirOwnNewSegmentState) {
+    const auto pics = clip(6, 3);
+    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio_track(2, 8, 44100)}, 240)));
+    FilterGraph a(f.path()), b(f.path());
+    for (FilterGraph* g : {&a, &b}) {
+        ASSERT_EQ(S_OK, g->ConnectInput());
+        ASSERT_TRUE(g->AttachRenderers());
+    }
+    auto control = [](FilterGraph& g) {
+        return avs::com::ComPtr<IGraphBuilder>(g.graph()).As<IMediaControl>(IID_IMediaControl);
+    };
+    // Both become active before either delivers its first picture (a paused
+    // renderer holds the header sample).
+    ASSERT_EQ(S_OK, control(a)->Pause());
+    ASSERT_EQ(S_OK, control(b)->Pause());
+    ASSERT_TRUE(a.RunToEnd());
+    ASSERT_TRUE(b.RunToEnd());
+    for (FilterGraph* g : {&a, &b}) {
+        for (Recorder* r : {&g->video(), &g->audio()}) {
+            int marks = 0, segments = 0;
+            for (auto& s : r->samples()) marks += s.discontinuity;
+            segments = r->count(Kind::kNewSegment);
+            EXPECT_EQ(1, marks);
+            EXPECT_EQ(2, segments);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace filesource::test
