@@ -1,0 +1,354 @@
+#include "rtsp/client.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "rtsp/url.h"
+
+namespace rtsp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kInitialBuffer = 256 * 1024;
+// Room for the largest message the parser accepts, plus one interleaved packet.
+constexpr size_t kMaxBuffer = kMaxHeaderBytes + kMaxBodyBytes + 4 + 65535;
+constexpr int kPollMs = 500;
+
+void SetError(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+}
+
+int ConnectWithTimeout(const RtspUrl& target, std::chrono::milliseconds timeout,
+                       std::string* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    std::string port = std::to_string(target.port);
+    int rc = getaddrinfo(target.host.c_str(), port.c_str(), &hints, &list);
+    if (rc != 0) {
+        SetError(error, "cannot resolve " + target.host + ": " + gai_strerror(rc));
+        return -1;
+    }
+    int fd = -1;
+    std::string last = "no address";
+    for (addrinfo* ai = list; ai && fd < 0; ai = ai->ai_next) {
+        int s = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (s < 0) continue;
+        int flags = fcntl(s, F_GETFL, 0);
+        fcntl(s, F_SETFL, flags | O_NONBLOCK);
+        int r = connect(s, ai->ai_addr, ai->ai_addrlen);
+        if (r != 0 && errno == EINPROGRESS) {
+            pollfd p{s, POLLOUT, 0};
+            r = poll(&p, 1, static_cast<int>(timeout.count()));
+            if (r == 1) {
+                int so_error = 0;
+                socklen_t len = sizeof so_error;
+                getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &len);
+                r = so_error == 0 ? 0 : -1;
+                errno = so_error;
+            } else {
+                if (r == 0) errno = ETIMEDOUT;
+                r = -1;
+            }
+        }
+        if (r == 0) {
+            fcntl(s, F_SETFL, flags);
+            fd = s;
+        } else {
+            last = std::strerror(errno);
+            close(s);
+        }
+    }
+    freeaddrinfo(list);
+    if (fd < 0) SetError(error, "cannot connect to " + target.host + ":" + port + ": " + last);
+    return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<Client> Client::Create(const std::string& url, const ClientConfig& config,
+                                       std::string* error) {
+    std::optional<RtspUrl> target = ParseRtspUrl(url);
+    if (!target) {
+        SetError(error, "not an rtsp:// address: " + url);
+        return nullptr;
+    }
+    int fd = ConnectWithTimeout(*target, config.connect_timeout, error);
+    if (fd < 0) return nullptr;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    timeval tv{};
+    tv.tv_sec = config.reply_timeout.count() / 1000;
+    tv.tv_usec = (config.reply_timeout.count() % 1000) * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return std::unique_ptr<Client>(new Client(url, config, fd));
+}
+
+Client::Client(std::string url, const ClientConfig& config, int fd)
+    : url_(std::move(url)), config_(config), fd_(fd), last_send_(Clock::now()) {
+    receiver_ = std::thread([this] { ReceiveLoop(); });
+}
+
+Client::~Client() {
+    stopping_ = true;
+    shutdown(fd_, SHUT_RDWR);
+    if (receiver_.joinable()) receiver_.join();
+    close(fd_);
+}
+
+std::string Client::session_id() const {
+    std::lock_guard lock(state_mutex_);
+    return session_id_;
+}
+
+bool Client::SendText(const std::string& text) {
+    size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int Client::Request(const char* method, const std::string& target, const RequestOptions& options,
+                    bool with_session, std::unique_ptr<Reply>* reply) {
+    if (reply) reply->reset();
+    if (target.empty() || target.find_first_of("\r\n") != std::string::npos ||
+        options.accept.find_first_of("\r\n") != std::string::npos ||
+        options.transport.find_first_of("\r\n") != std::string::npos ||
+        options.range.find_first_of("\r\n") != std::string::npos)
+        return kErrorArgument;
+
+    std::lock_guard one_at_a_time(request_mutex_);
+    if (closed_) return kErrorClosed;
+    {
+        std::lock_guard send_lock(send_mutex_);
+        std::string text;
+        {
+            std::lock_guard lock(state_mutex_);
+            uint32_t cseq = next_cseq_++;
+            pending_cseq_ = cseq;
+            pending_reply_.reset();
+            text.reserve(256 + target.size());
+            text.append(method).append(" ").append(target).append(" RTSP/1.0\r\n");
+            text.append("CSeq: ").append(std::to_string(cseq)).append("\r\n");
+            text.append("User-Agent: ").append(config_.user_agent).append("\r\n");
+            if (with_session && !session_id_.empty())
+                text.append("Session: ").append(session_id_).append("\r\n");
+            last_send_ = Clock::now();
+        }
+        if (!options.accept.empty()) text.append("Accept: ").append(options.accept).append("\r\n");
+        if (!options.transport.empty())
+            text.append("Transport: ").append(options.transport).append("\r\n");
+        if (!options.range.empty()) text.append("Range: ").append(options.range).append("\r\n");
+        text.append("\r\n");
+        if (!SendText(text)) {
+            std::lock_guard lock(state_mutex_);
+            pending_cseq_ = 0;
+            return kErrorSend;
+        }
+    }
+
+    std::unique_lock lock(state_mutex_);
+    reply_ready_.wait_for(lock, config_.reply_timeout,
+                          [this] { return pending_reply_ != nullptr || closed_.load(); });
+    std::unique_ptr<Message> message = std::move(pending_reply_);
+    pending_cseq_ = 0;
+    lock.unlock();
+    if (!message) return closed_ ? kErrorClosed : kErrorTimeout;
+
+    auto out = std::make_unique<Reply>();
+    out->status_code = message->status_code;
+    out->reason = message->reason;
+    out->body = message->body;
+    if (const std::string* base = message->Header("Content-Base"))
+        out->content_base = *base;
+    else if (const std::string* location = message->Header("Content-Location"))
+        out->content_base = *location;
+    bool ok = message->status_code >= 200 && message->status_code <= 299;
+    out->message = std::move(*message);
+    if (reply) *reply = std::move(out);
+    return ok ? kOk : kErrorStatus;
+}
+
+int Client::Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply) {
+    return Request("DESCRIBE", url_, options, false, reply);
+}
+
+int Client::Setup(const std::string& control_url, const RequestOptions& options, bool aggregate,
+                  std::unique_ptr<SetupHandle>* handle, std::unique_ptr<Reply>* reply) {
+    if (handle) handle->reset();
+    std::unique_ptr<Reply> local;
+    int rc = Request("SETUP", control_url, options, aggregate, &local);
+    if (rc == kOk && handle) {
+        auto h = std::make_unique<SetupHandle>();
+        h->control_url = control_url;
+        if (const std::string* t = local->message.Header("Transport")) h->transport = *t;
+        h->session_id = session_id();
+        *handle = std::move(h);
+    }
+    if (reply) *reply = std::move(local);
+    return rc;
+}
+
+int Client::RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic,
+                                int interleave_index, void* user) {
+    if (!callback || periodic || interleave_index < 0 || interleave_index >= kMaxInterleaveIndex)
+        return kErrorArgument;
+    std::lock_guard lock(state_mutex_);
+    routes_[interleave_index] = {callback, user};
+    return kOk;
+}
+
+int Client::Play(const std::string& control_url, const RequestOptions& options,
+                 std::unique_ptr<Reply>* reply) {
+    return Request("PLAY", control_url, options, true, reply);
+}
+
+int Client::Pause(const std::string& control_url, const RequestOptions& options,
+                  std::unique_ptr<Reply>* reply) {
+    return Request("PAUSE", control_url, options, true, reply);
+}
+
+int Client::Teardown(const std::string& control_url, const RequestOptions& options,
+                     std::unique_ptr<Reply>* reply) {
+    int rc = Request("TEARDOWN", control_url, options, true, reply);
+    if (rc == kOk) {
+        std::lock_guard lock(state_mutex_);
+        session_id_.clear();  // no more keep-alives for a session that is gone
+    }
+    return rc;
+}
+
+void Client::MarkClosed() {
+    std::lock_guard lock(state_mutex_);
+    closed_ = true;
+    reply_ready_.notify_all();
+}
+
+void Client::HandleMessage(Message&& message) {
+    if (!message.is_reply) {
+        // A request from the server (some send OPTIONS or GET_PARAMETER): say
+        // we do not implement it, so it does not wait on us.
+        std::optional<uint32_t> cseq = message.CSeq();
+        std::string text = "RTSP/1.0 501 Not Implemented\r\n";
+        if (cseq) text += "CSeq: " + std::to_string(*cseq) + "\r\n";
+        text += "\r\n";
+        std::lock_guard send_lock(send_mutex_);
+        SendText(text);
+        return;
+    }
+    std::lock_guard lock(state_mutex_);
+    if (const std::string* session = message.Header("Session")) {
+        // "id;timeout=60": the id is sent back as is, the time-out paces keep-alives.
+        std::string_view text = *session;
+        size_t semi = text.find(';');
+        std::string_view id = text.substr(0, semi);
+        while (!id.empty() && id.back() == ' ') id.remove_suffix(1);
+        if (!id.empty()) session_id_ = std::string(id);
+        session_timeout_ = std::chrono::seconds(0);
+        if (semi != std::string_view::npos) {
+            size_t t = text.find("timeout=", semi);
+            if (t != std::string_view::npos) {
+                long seconds = std::strtol(std::string(text.substr(t + 8)).c_str(), nullptr, 10);
+                if (seconds > 0 && seconds < 86400)
+                    session_timeout_ = std::chrono::seconds(seconds);
+            }
+        }
+    }
+    std::optional<uint32_t> cseq = message.CSeq();
+    if (pending_cseq_ != 0 && !pending_reply_ && (!cseq || *cseq == pending_cseq_)) {
+        pending_reply_ = std::make_unique<Message>(std::move(message));
+        reply_ready_.notify_all();
+    }
+    // Anything else is the answer to a keep-alive or to a request that timed out.
+}
+
+void Client::MaybeKeepAlive() {
+    std::string text;
+    {
+        std::unique_lock request_lock(request_mutex_, std::try_to_lock);
+        if (!request_lock.owns_lock()) return;  // a request is in flight: that keeps it alive
+        std::lock_guard send_lock(send_mutex_);
+        {
+            std::lock_guard lock(state_mutex_);
+            if (session_id_.empty() || session_timeout_.count() == 0) return;
+            if (Clock::now() - last_send_ < session_timeout_ / 2) return;
+            text = "OPTIONS " + url_ + " RTSP/1.0\r\nCSeq: " + std::to_string(next_cseq_++) +
+                   "\r\nUser-Agent: " + config_.user_agent + "\r\nSession: " + session_id_ +
+                   "\r\n\r\n";
+            last_send_ = Clock::now();
+        }
+        SendText(text);
+    }
+}
+
+void Client::ReceiveLoop() {
+    std::vector<uint8_t> buffer(kInitialBuffer);
+    size_t used = 0;
+    while (!stopping_) {
+        pollfd p{fd_, POLLIN, 0};
+        int ready = poll(&p, 1, kPollMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            MaybeKeepAlive();
+            continue;
+        }
+        if (used == buffer.size()) {
+            if (buffer.size() >= kMaxBuffer) break;  // a message beyond every limit
+            buffer.resize(std::min(buffer.size() * 2, kMaxBuffer));
+        }
+        ssize_t n = recv(fd_, buffer.data() + used, buffer.size() - used, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        used += static_cast<size_t>(n);
+
+        size_t start = 0;
+        bool broken = false;
+        while (start < used && !stopping_) {  // a closing client stops between packets
+            ParseResult r = ParseNext(buffer.data() + start, used - start);
+            if (r.kind == ParseKind::Error) {
+                broken = true;
+                break;
+            }
+            if (r.kind == ParseKind::Interleaved) {
+                Route route;
+                {
+                    std::lock_guard lock(state_mutex_);
+                    route = routes_[r.channel / 2];
+                }
+                // Channels nobody asked for are dropped here.
+                if (route.callback)
+                    route.callback(route.user, r.channel, r.packet, r.packet_length);
+            } else if (r.kind == ParseKind::Message) {
+                HandleMessage(std::move(r.message));
+            }
+            start += r.consumed;
+            if (r.kind == ParseKind::NeedMore) break;
+        }
+        if (broken) break;
+        if (start > 0) {
+            std::memmove(buffer.data(), buffer.data() + start, used - start);
+            used -= start;
+        }
+        MaybeKeepAlive();
+    }
+    MarkClosed();
+    shutdown(fd_, SHUT_RDWR);
+}
+
+}  // namespace rtsp

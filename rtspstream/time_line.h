@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+namespace rtspstream {
+
+enum class Medium { kVideo, kAudio };
+
+// Maps the RTP time stamps of both media onto one 100-ns time line that
+// starts at 0, carrying each medium across a time-stamp wrap.
+class TimeLine {
+  public:
+    struct State {
+        bool first = true;
+        uint32_t clock = 0;
+        uint64_t base = 0;
+        int64_t offset = 0;
+        uint64_t prev = 0;
+    };
+
+    // The time stamp in 100-ns units: timestamp / clock * 10^7 in double
+    // precision, truncated. 0 for a clock of 0.
+    static uint64_t Convert(uint32_t timestamp, uint32_t clock);
+
+    void Reset();
+    // The first accepted packet of the stream sets both bases to its time.
+    void StartIfFirst(uint32_t timestamp, uint32_t clock);
+    // The frame's time for one packet of that medium; clock is the rate of the
+    // first media of its kind, fixed at that medium's first packet.
+    int64_t Step(Medium medium, uint32_t timestamp, uint32_t clock);
+
+    bool first_packet() const { return first_packet_; }
+    const State& video() const { return video_; }
+    const State& audio() const { return audio_; }
+
+  private:
+    bool first_packet_ = true;
+    State video_;
+    State audio_;
+};
+
+}  // namespace rtspstream

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "rtspstream/rtsp_client_session.h"
+#include "tests/rtspstream/frame_collector.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using rtspstream::RtspClientSession;
+using rtspstreamtest::FrameCollector;
+
+const char kSdp[] =
+    "v=0\r\ns=t\r\na=control:*\r\na=range:npt=0-60\r\n"
+    "m=video 0 RTP/AVP 96\r\na=rtpmap:96 AVS1-P2/90000\r\na=fmtp:96 sprop-parameter-sets=sAAB\r\n"
+    "a=control:trackID=1\r\n"
+    "m=audio 0 RTP/AVP 14\r\na=rtpmap:14 MPA/90000\r\na=control:trackID=2\r\n";
+
+Bytes Rtp(uint8_t payload_type, bool marker, uint32_t timestamp, const Bytes& payload) {
+    Bytes p(12 + payload.size());
+    p[0] = 0x80;
+    p[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | payload_type);
+    p[3] = 1;
+    for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(timestamp >> (24 - 8 * i));
+    p[11] = 1;
+    std::copy(payload.begin(), payload.end(), p.begin() + 12);
+    return p;
+}
+
+class Depacketizer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.LoadDescription(kSdp, "rtsp://h/s"));
+        frames.Attach(session);
+    }
+    void Send(const Bytes& packet, uint8_t channel = 0) {
+        RtspClientSession::OnRtpPacket(&session, channel, packet.data(), packet.size());
+    }
+    void Video(bool marker, uint32_t ts, const Bytes& payload) {
+        Send(Rtp(96, marker, ts, payload));
+    }
+    void Audio(uint32_t ts, const Bytes& payload) { Send(Rtp(14, true, ts, payload), 2); }
+
+    RtspClientSession session;
+    FrameCollector frames;
+};
+
+TEST_F(Depacketizer, SingleAggregatedAndFragmentedUnits) {
+    Video(true, 1000, {0x01, 0xB3, 'a', 'b', 'c'});
+    Video(true, 1000, {24, 0x00, 0x03, 0x01, 0xB0, 'x', 0x00, 0x02, 0x01, 0xB3});
+    // Fragments: start, middle, end; then a fourth fragment opens a new unit.
+    Video(false, 1000, {28, 0x80, 0xB6, 1});
+    Video(false, 1000, {28, 0x00, 2});
+    Video(false, 1000, {28, 0x40, 3});
+    Video(true, 1000, {28, 0x80, 0x00, 9});
+    auto v = frames.of(true);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].bytes, (Bytes{0, 0, 1, 0xB3, 'a', 'b', 'c'}));
+    EXPECT_EQ(v[1].bytes, (Bytes{0, 0, 1, 0xB0, 'x', 0, 0, 1, 0xB3}));
+    EXPECT_EQ(v[2].bytes, (Bytes{0, 0, 1, 0xB6, 1, 2, 3, 0, 0, 1, 0x00, 9}));
+    // The upper bits of the type byte are ignored: 0x61 is type 1.
+    Video(true, 1000, {0x61, 0xB3});
+    EXPECT_EQ(frames.of(true).back().bytes, (Bytes{0, 0, 1, 0xB3}));
+}
+
+TEST_F(Depacketizer, AggregationThatOverrunsItsPayloadKeepsOnlyWholeUnits) {
+    // Second unit claims 9 bytes where 2 remain; a unit of size 0 is skipped.
+    Video(true, 0, {24, 0x00, 0x02, 0x01, 0xB0, 0x00, 0x00, 0x00, 0x09, 0x01, 0xB3});
+    // One lone byte after the last unit ends the walk too.
+    Video(true, 0, {24, 0x00, 0x02, 0x01, 0xB5, 0x07});
+    auto v = frames.of(true);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].bytes, (Bytes{0, 0, 1, 0xB0}));
+    EXPECT_EQ(v[1].bytes, (Bytes{0, 0, 1, 0xB5}));
+}
+
+TEST_F(Depacketizer, ReservedTypesDroppedMarkerUnlookedAt) {
+    Video(false, 0, {0x01, 0xB3, 1});
+    Video(true, 0, {30, 0xB6, 2});  // type 30 with the marker: dropped whole
+    EXPECT_EQ(frames.count(true), 0u);
+    Video(true, 0, {0x01, 0x00, 3});
+    ASSERT_EQ(frames.count(true), 1u);
+    EXPECT_EQ(frames.of(true)[0].bytes, (Bytes{0, 0, 1, 0xB3, 1, 0, 0, 1, 0x00, 3}));
+    // Empty payloads, short packets, RTCP and unknown payload types change nothing.
+    Video(true, 0, {});
+    Send({0x80});
+    Send({0x80, 200, 0, 6, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 1);
+    Send(Rtp(97, true, 0, {0x01, 0xB3}));
+    Video(true, 0, {28});  // fragmentation without its header byte
+    EXPECT_EQ(frames.count(true), 1u);
+    EXPECT_EQ(frames.count(false), 0u);
+}
+
+TEST_F(Depacketizer, AudioPayloadHeaderSkippedOnlyWhenZero) {
+    Audio(0, {0, 0, 0, 0, 0xFF, 0xFB, 0x90});
+    Audio(0, {0xFF, 0xFB, 0x90, 0x00, 0x11});
+    Audio(0, {0, 0, 0, 0});
+    auto a = frames.of(false);
+    ASSERT_EQ(a.size(), 3u);
+    EXPECT_EQ(a[0].bytes, (Bytes{0xFF, 0xFB, 0x90}));
+    EXPECT_EQ(a[1].bytes, (Bytes{0xFF, 0xFB, 0x90, 0x00, 0x11}));
+    EXPECT_TRUE(a[2].bytes.empty());
+}
+
+TEST_F(Depacketizer, TimesStartAtZeroOnACommonBase) {
+    Video(true, 90000, {0x01, 0xB3});
+    Video(true, 93600, {0x01, 0xB6});
+    Audio(99000, {0xFF});   // the medium's first packet: 0
+    Audio(101000, {0xFF});  // then on the common base: 101000/90000 s - 1 s
+    auto v = frames.of(true);
+    auto a = frames.of(false);
+    EXPECT_EQ(v[0].time, 0);
+    EXPECT_EQ(v[1].time, 400000);
+    EXPECT_EQ(a[0].time, 0);
+    EXPECT_EQ(a[1].time, 1222222);
+    // A small decrease is only traced; below the base the time is 0.
+    Video(true, 80000, {0x01, 0xB6});
+    EXPECT_EQ(frames.of(true).back().time, 0);
+    EXPECT_EQ(session.time_line().video().offset, 0);
+}
+
+TEST_F(Depacketizer, MediumFarFromTheBaseGetsItsOwn) {
+    Video(true, 0, {0x01, 0xB3});
+    Audio(90000u * 200, {0xFF});  // 200 s away
+    Audio(90000u * 200 + 9000, {0xFF});
+    EXPECT_EQ(frames.of(false)[1].time, 1000000);
+}
+
+TEST_F(Depacketizer, BothMediaContinueAcrossATimeStampWrap) {
+    const uint32_t near_end = 0xFFFFFFFFu - 3600;
+    Video(true, near_end - 3600, {0x01, 0xB3});
+    Audio(near_end - 3600, {0xFF});
+    Video(true, near_end, {0x01, 0xB6});
+    Audio(near_end, {0xFF});
+    Video(true, 3600 - 1, {0x01, 0xB6});  // wrapped
+    Audio(3600 - 1, {0xFF});
+    auto v = frames.of(true);
+    auto a = frames.of(false);
+    ASSERT_EQ(v.size(), 3u);
+    ASSERT_EQ(a.size(), 3u);
+    EXPECT_EQ(v[1].time, 400000);
+    EXPECT_EQ(a[1].time, 400000);
+    // The converted time before the wrap is added to the offset, so the time
+    // line goes on from there (by the new time stamp's own value).
+    using rtspstream::TimeLine;
+    int64_t expected =
+        static_cast<int64_t>(TimeLine::Convert(near_end, 90000) + TimeLine::Convert(3599, 90000) -
+                             TimeLine::Convert(near_end - 3600, 90000));
+    EXPECT_NEAR(static_cast<double>(v[2].time), static_cast<double>(expected), 2.0);
+    EXPECT_NEAR(static_cast<double>(a[2].time), static_cast<double>(expected), 2.0);
+    EXPECT_GT(v[2].time, v[1].time);
+    EXPECT_GT(session.time_line().video().offset, 0);
+    EXPECT_EQ(session.time_line().audio().offset, session.time_line().video().offset);
+}
+
+TEST(DepacketizerBase, VideoThatIsNotAvsSetsNoBase) {
+    RtspClientSession session;
+    ASSERT_TRUE(
+        session.LoadDescription("v=0\na=control:*\nm=video 0 RTP/AVP 97\na=rtpmap:97 H264/90000\n"
+                                "m=audio 0 RTP/AVP 14\n",
+                                "rtsp://h"));
+    FrameCollector frames;
+    frames.Attach(session);
+    Bytes h264 = Rtp(97, true, 5000000, {0x65, 1, 2});
+    RtspClientSession::OnRtpPacket(&session, 0, h264.data(), h264.size());
+    EXPECT_TRUE(session.time_line().first_packet());
+    EXPECT_EQ(frames.frames().size(), 0u);
+    Bytes mp3a = Rtp(14, true, 9000, {0xFF}), mp3b = Rtp(14, true, 18000, {0xFF});
+    RtspClientSession::OnRtpPacket(&session, 2, mp3a.data(), mp3a.size());
+    RtspClientSession::OnRtpPacket(&session, 2, mp3b.data(), mp3b.size());
+    ASSERT_EQ(frames.frames().size(), 2u);
+    EXPECT_EQ(frames.frames()[1].time, 1000000);
+}
+
+TEST(DepacketizerBase, AudioWithoutAClockGetsTimeZeroNotACrash) {
+    RtspClientSession session;
+    ASSERT_TRUE(session.LoadDescription("v=0\na=control:*\nm=audio 0 RTP/AVP 101\n", "rtsp://h"));
+    FrameCollector frames;
+    frames.Attach(session);
+    for (uint32_t ts : {0u, 90000u, 5u}) {
+        Bytes p = Rtp(101, true, ts, {0xFF, 0xF3});
+        RtspClientSession::OnRtpPacket(&session, 0, p.data(), p.size());
+    }
+    ASSERT_EQ(frames.frames().size(), 3u);
+    for (auto& f : frames.frames()) EXPECT_EQ(f.time, 0);
+}
+
+TEST_F(Depacketizer, OversizedPictureIsDroppedAndTheNextOneComesThrough) {
+    Bytes chunk(60000, 0x22);
+    chunk[0] = 28;
+    chunk[1] = 0x00;
+    size_t packets = rtspstream::FrameAssembler::kMaxFrameBytes / (chunk.size() - 2) + 2;
+    Video(false, 0, {28, 0x80, 0xB3});
+    for (size_t i = 0; i < packets; ++i) Video(false, 0, chunk);
+    Video(true, 0, {28, 0x40, 1});
+    EXPECT_EQ(frames.count(true), 0u);
+    EXPECT_LE(session.assembler().length(), rtspstream::FrameAssembler::kMaxFrameBytes);
+    Video(true, 3600, {0x01, 0xB6, 7});
+    ASSERT_EQ(frames.count(true), 1u);
+    EXPECT_EQ(frames.of(true)[0].bytes, (Bytes{0, 0, 1, 0xB6, 7}));
+}
+
+TEST(NptRange, Format) {
+    EXPECT_EQ(RtspClientSession::FormatNptRange(5050, 60000), "npt=5.050-60.000");
+    EXPECT_EQ(RtspClientSession::FormatNptRange(0, 999), "npt=0.000-0.999");
+    EXPECT_EQ(RtspClientSession::FormatNptRange(4294967295u, 1), "npt=4294967.295-0.001");
+}
+
+}  // namespace

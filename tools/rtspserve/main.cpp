@@ -1,0 +1,164 @@
+// rtspserve: serves an AVS elementary stream (and optionally an MP3 file) over
+// RTSP with RTP interleaved in the TCP connection.
+#include <getopt.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/rtspserve/server.h"
+
+namespace {
+
+void Usage(std::FILE* out) {
+    std::fputs(
+        "usage: rtspserve [options] VIDEO.avs [AUDIO.mp3]\n"
+        "Serves an AVS1-P2 elementary stream (and an MP3 file) at rtsp://HOST:PORT/NAME,\n"
+        "RTP interleaved in the RTSP connection. Any path is accepted; it prints the\n"
+        "address on standard output and logs requests on standard error. Ctrl-C ends it.\n"
+        "\n"
+        "  -p, --port N           port to listen on (default 8554; 0: any free port)\n"
+        "  -b, --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
+        "  -f, --fast             send as fast as the client reads (default: real time)\n"
+        "      --max-payload N    RTP payload bytes per packet (default 1400)\n"
+        "  -q, --quiet            no request log\n"
+        "  -h, --help             this text\n"
+        "Faults, for testing clients:\n"
+        "      --describe-404        answer DESCRIBE with 404 Not Found\n"
+        "      --application-media   add an \"application\" media to the description\n"
+        "      --no-session-control  leave out the session-level a=control\n"
+        "      --close-after N       close the connection after N RTP packets\n"
+        "      --garbage-every N     send an interleaved packet of random bytes every N packets\n"
+        "      --wrap-timestamps     start RTP time stamps 2 s before they wrap at 2^32\n",
+        out);
+}
+
+bool ParseCount(const char* text, uint64_t max, uint64_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno || !end || *end || end == text || v > max) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    rtspserve::ServerOptions options;
+    enum {
+        kMaxPayload = 1000,
+        kDescribe404,
+        kApplication,
+        kNoControl,
+        kCloseAfter,
+        kGarbage,
+        kWrap
+    };
+    static const option kOptions[] = {
+        {"port", required_argument, nullptr, 'p'},
+        {"bind", required_argument, nullptr, 'b'},
+        {"fast", no_argument, nullptr, 'f'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"max-payload", required_argument, nullptr, kMaxPayload},
+        {"describe-404", no_argument, nullptr, kDescribe404},
+        {"application-media", no_argument, nullptr, kApplication},
+        {"no-session-control", no_argument, nullptr, kNoControl},
+        {"close-after", required_argument, nullptr, kCloseAfter},
+        {"garbage-every", required_argument, nullptr, kGarbage},
+        {"wrap-timestamps", no_argument, nullptr, kWrap},
+        {nullptr, 0, nullptr, 0},
+    };
+    int c;
+    uint64_t value = 0;
+    while ((c = getopt_long(argc, argv, "p:b:fqh", kOptions, nullptr)) != -1) {
+        switch (c) {
+            case 'p':
+                if (!ParseCount(optarg, 65535, value)) {
+                    std::fprintf(stderr, "rtspserve: bad port: %s\n", optarg);
+                    return 2;
+                }
+                options.port = static_cast<uint16_t>(value);
+                break;
+            case 'b':
+                options.bind_address = optarg;
+                break;
+            case 'f':
+                options.paced = false;
+                break;
+            case 'q':
+                options.verbose = false;
+                break;
+            case 'h':
+                Usage(stdout);
+                return 0;
+            case kMaxPayload:
+                if (!ParseCount(optarg, 65000, value) || value < 16) {
+                    std::fprintf(stderr, "rtspserve: bad payload size (16 to 65000): %s\n", optarg);
+                    return 2;
+                }
+                options.max_payload = value;
+                break;
+            case kDescribe404:
+                options.faults.describe_404 = true;
+                break;
+            case kApplication:
+                options.faults.application_media = true;
+                break;
+            case kNoControl:
+                options.faults.no_session_control = true;
+                break;
+            case kCloseAfter:
+            case kGarbage:
+                if (!ParseCount(optarg, UINT64_MAX, value) || value == 0) {
+                    std::fprintf(stderr, "rtspserve: bad packet count: %s\n", optarg);
+                    return 2;
+                }
+                (c == kCloseAfter ? options.faults.close_after_packets
+                                  : options.faults.garbage_every) = value;
+                break;
+            case kWrap:
+                options.faults.wrap_timestamps = true;
+                break;
+            default:
+                Usage(stderr);
+                return 2;
+        }
+    }
+    if (optind >= argc || argc - optind > 2) {
+        Usage(stderr);
+        return 2;
+    }
+    options.video_path = argv[optind];
+    if (argc - optind == 2) options.audio_path = argv[optind + 1];
+
+    // Block the ending signals before any thread starts, then wait for one.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    std::string error;
+    std::unique_ptr<rtspserve::Server> server = rtspserve::Server::Create(options, &error);
+    if (!server) {
+        std::fprintf(stderr, "rtspserve: %s\n", error.c_str());
+        return 1;
+    }
+    std::string host = options.bind_address == "0.0.0.0" ? "127.0.0.1" : options.bind_address;
+    std::string name = options.video_path.substr(options.video_path.find_last_of('/') + 1);
+    std::fprintf(stderr, "rtspserve: %s: %zu pictures at %.3f fps, %.3f s%s\n",
+                 options.video_path.c_str(), server->video().pictures.size(),
+                 server->video().frame_rate, server->duration_seconds(),
+                 server->audio() ? ", with audio" : "");
+    std::printf("rtsp://%s:%u/%s\n", host.c_str(), server->port(), name.c_str());
+    std::fflush(stdout);
+    server->Start();
+    int received = 0;
+    sigwait(&signals, &received);
+    std::fprintf(stderr, "rtspserve: stopping\n");
+    server->Stop();
+    return 0;
+}

@@ -1,0 +1,639 @@
+#include "tools/rtspserve/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "rtsp/message_parser.h"
+#include "rtsp/sdp.h"
+#include "tools/rtspserve/packetizer.h"
+
+namespace rtspserve {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kVideoPayloadType = 96;
+constexpr uint8_t kAudioPayloadType = 14;
+constexpr uint32_t kClock = 90000;
+constexpr size_t kHighWater = 256 * 1024;  // queued output before packets wait
+constexpr size_t kMaxInput = 256 * 1024;
+
+std::string Base64(const std::vector<uint8_t>& bytes) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+        for (int k = 3; k >= 0; --k) out += kAlphabet[(v >> (6 * k)) & 63];
+    }
+    if (size_t rest = bytes.size() - i) {
+        uint32_t v = bytes[i] << 16;
+        if (rest == 2) v |= bytes[i + 1] << 8;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// One client connection: its requests, its session and its sending position.
+class Connection {
+  public:
+    Connection(const Server& server, const ServerOptions& options, int fd, uint64_t id,
+               const std::atomic<bool>& stopping)
+        : server_(server), options_(options), fd_(fd), id_(id), stopping_(stopping), rng_(id) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%08X%04X", static_cast<unsigned>(rng_()),
+                      static_cast<unsigned>(id & 0xFFFF));
+        session_id_ = text;
+        ts_base_ = options.faults.wrap_timestamps ? 0xFFFFFFFFu - 2 * kClock : rng_() & 0x0FFFFFFF;
+        for (auto& t : tracks_) {
+            t.ssrc = static_cast<uint32_t>(rng_());
+            t.sequence = static_cast<uint16_t>(rng_());
+        }
+    }
+
+    void Run() {
+        video_file_ = std::fopen(options_.video_path.c_str(), "rb");
+        if (!options_.audio_path.empty())
+            audio_file_ = std::fopen(options_.audio_path.c_str(), "rb");
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL, 0) | O_NONBLOCK);
+        while (!stopping_ && !closing_) {
+            if (playing_) Produce();
+            short events = POLLIN;
+            if (Pending() > 0) events |= POLLOUT;
+            int timeout = 200;
+            if (playing_ && Pending() < kHighWater) {
+                double wait = SecondsUntilDue();
+                if (wait >= 0) timeout = std::clamp(static_cast<int>(wait * 1000), 0, 100);
+            }
+            pollfd p{fd_, events, 0};
+            int ready = poll(&p, 1, timeout);
+            if (ready < 0 && errno != EINTR) break;
+            if (ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+                if (!Receive()) break;
+            }
+            if (Pending() > 0 && !Flush()) break;
+            if (close_after_flush_ && Pending() == 0) break;
+        }
+        if (video_file_) std::fclose(video_file_);
+        if (audio_file_) std::fclose(audio_file_);
+        close(fd_);
+    }
+
+  private:
+    struct Track {
+        bool setup = false;
+        int channel = 0;
+        uint32_t ssrc = 0;
+        uint16_t sequence = 0;
+    };
+    enum { kVideo = 0, kAudio = 1, kApplication = 2 };
+
+    void Log(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (!options_.verbose) return;
+        va_list args;
+        va_start(args, format);
+        std::fprintf(stderr, "rtspserve: [%llu] ", static_cast<unsigned long long>(id_));
+        std::vfprintf(stderr, format, args);
+        std::fputc('\n', stderr);
+        va_end(args);
+    }
+
+    size_t Pending() const { return out_.size() - out_pos_; }
+
+    bool Flush() {
+        while (Pending() > 0) {
+            ssize_t n = send(fd_, out_.data() + out_pos_, Pending(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n <= 0) return false;
+            out_pos_ += static_cast<size_t>(n);
+        }
+        if (out_pos_ == out_.size()) {
+            out_.clear();
+            out_pos_ = 0;
+        } else if (out_pos_ > kHighWater) {
+            out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(out_pos_));
+            out_pos_ = 0;
+        }
+        return true;
+    }
+
+    bool Receive() {
+        uint8_t chunk[16384];
+        ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+        if (n <= 0) return false;
+        in_.insert(in_.end(), chunk, chunk + n);
+        if (in_.size() > kMaxInput) return false;
+        size_t start = 0;
+        while (start < in_.size()) {
+            rtsp::ParseResult r = rtsp::ParseNext(in_.data() + start, in_.size() - start);
+            if (r.kind == rtsp::ParseKind::Error) return false;
+            start += r.consumed;
+            if (r.kind == rtsp::ParseKind::Message && !r.message.is_reply) Handle(r.message);
+            if (r.kind == rtsp::ParseKind::NeedMore) break;
+            // Interleaved packets from the client (receiver reports) are not needed.
+        }
+        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(start));
+        return true;
+    }
+
+    void Reply(const rtsp::Message& request, int code, const char* reason,
+               const std::string& headers, const std::string& body = {}) {
+        std::string text = "RTSP/1.0 " + std::to_string(code) + " " + reason + "\r\n";
+        if (const std::string* cseq = request.Header("CSeq")) text += "CSeq: " + *cseq + "\r\n";
+        text += "Server: rtspserve\r\n" + headers;
+        if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        text += "\r\n" + body;
+        out_.insert(out_.end(), text.begin(), text.end());
+        Log("%s %s -> %d", request.method.c_str(), request.uri.c_str(), code);
+    }
+
+    std::string SessionHeader() const { return "Session: " + session_id_ + ";timeout=60\r\n"; }
+
+    void Handle(const rtsp::Message& request) {
+        const std::string& method = request.method;
+        if (method == "OPTIONS") {
+            Reply(request, 200, "OK",
+                  "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN, GET_PARAMETER\r\n");
+        } else if (method == "DESCRIBE") {
+            if (options_.faults.describe_404) return Reply(request, 404, "Not Found", "");
+            std::string base = request.uri;
+            if (base.empty() || base.back() != '/') base += '/';
+            Reply(request, 200, "OK",
+                  "Content-Base: " + base + "\r\nContent-Type: application/sdp\r\n",
+                  server_.Describe(base));
+        } else if (method == "SETUP") {
+            HandleSetup(request);
+        } else if (method == "PLAY") {
+            if (!CheckSession(request)) return;
+            HandlePlay(request);
+        } else if (method == "PAUSE") {
+            if (!CheckSession(request)) return;
+            playing_ = false;
+            Reply(request, 200, "OK", SessionHeader());
+        } else if (method == "TEARDOWN") {
+            playing_ = false;
+            Reply(request, 200, "OK", SessionHeader());
+            close_after_flush_ = true;
+        } else if (method == "GET_PARAMETER" || method == "SET_PARAMETER") {
+            Reply(request, 200, "OK", SessionHeader());
+        } else {
+            Reply(request, 501, "Not Implemented", "");
+        }
+    }
+
+    bool CheckSession(const rtsp::Message& request) {
+        const std::string* session = request.Header("Session");
+        if (session && session->substr(0, session->find(';')) == session_id_) return true;
+        Reply(request, 454, "Session Not Found", "");
+        return false;
+    }
+
+    void HandleSetup(const rtsp::Message& request) {
+        int track = -1;
+        if (EndsWith(request.uri, "trackID=1")) track = kVideo;
+        if (EndsWith(request.uri, "trackID=2") && server_.audio()) track = kAudio;
+        if (EndsWith(request.uri, "trackID=3") && options_.faults.application_media)
+            track = kApplication;
+        if (track < 0) return Reply(request, 404, "Not Found", "");
+        if (const std::string* session = request.Header("Session")) {
+            if (session->substr(0, session->find(';')) != session_id_)
+                return Reply(request, 454, "Session Not Found", "");
+        }
+        const std::string* transport = request.Header("Transport");
+        if (!transport || transport->find("RTP/AVP/TCP") == std::string::npos)
+            return Reply(request, 461, "Unsupported Transport", "");
+        int channel = 2 * track;
+        size_t at = transport->find("interleaved=");
+        if (at != std::string::npos) channel = std::atoi(transport->c_str() + at + 12) & 0xFE;
+        tracks_[track].setup = true;
+        tracks_[track].channel = channel;
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "Transport: RTP/AVP/TCP;unicast;interleaved=%d-%d;ssrc=%08X\r\n", channel,
+                      channel + 1, tracks_[track].ssrc);
+        Reply(request, 200, "OK", std::string(text) + SessionHeader());
+    }
+
+    double PictureTime(size_t i) const {
+        return static_cast<double>(i) / server_.video().frame_rate;
+    }
+    double AudioTime(size_t j) const {
+        const Mp3Index& a = *server_.audio();
+        return static_cast<double>(j) * a.samples_per_frame / a.sample_rate;
+    }
+    size_t PictureCount() const { return server_.video().pictures.size(); }
+    size_t AudioCount() const { return server_.audio() ? server_.audio()->frames.size() : 0; }
+    uint32_t Timestamp(double seconds) const {
+        return ts_base_ + static_cast<uint32_t>(std::llround(seconds * kClock));
+    }
+
+    void HandlePlay(const rtsp::Message& request) {
+        double start = -1, stop = -1;
+        if (const std::string* range = request.Header("Range")) {
+            // npt=S-[E]; "now" keeps the position
+            if (range->compare(0, 4, "npt=") == 0) {
+                std::string r = range->substr(4);
+                size_t dash = r.find('-');
+                if (r.compare(0, 3, "now") != 0) start = std::atof(r.c_str());
+                if (dash != std::string::npos && dash + 1 < r.size())
+                    stop = std::atof(r.c_str() + dash + 1);
+            }
+        }
+        if (start >= 0) {
+            size_t picture = std::min(static_cast<size_t>(start * server_.video().frame_rate),
+                                      PictureCount() - 1);
+            while (picture > 0 && !server_.video().pictures[picture].random_access) --picture;
+            next_picture_ = picture;
+            double t = PictureTime(picture);
+            next_audio_ = server_.audio() ? static_cast<size_t>(t / AudioTime(1)) : 0;
+        }
+        end_picture_ = PictureCount();
+        end_audio_ = AudioCount();
+        if (stop > 0) {
+            end_picture_ = std::min(
+                end_picture_, static_cast<size_t>(std::ceil(stop * server_.video().frame_rate)));
+            if (server_.audio())
+                end_audio_ =
+                    std::min(end_audio_, static_cast<size_t>(std::ceil(stop / AudioTime(1))));
+        }
+        npt_start_ = NextTime();
+        if (npt_start_ < 0) npt_start_ = PictureTime(std::min(next_picture_, PictureCount()));
+        wall_start_ = Clock::now();
+        last_report_ = wall_start_;
+        playing_ = true;
+
+        char text[512];
+        std::string headers;
+        std::snprintf(text, sizeof text, "Range: npt=%.3f-%.3f\r\n", npt_start_,
+                      stop > 0 ? stop : server_.duration_seconds());
+        headers += text;
+        std::string base = request.uri;
+        if (!base.empty() && base.back() != '/') base += '/';
+        std::string info = "RTP-Info: ";
+        bool first = true;
+        for (int t = kVideo; t <= kAudio; ++t) {
+            if (!tracks_[t].setup) continue;
+            std::snprintf(text, sizeof text, "%surl=%strackID=%d;seq=%u;rtptime=%u",
+                          first ? "" : ",", base.c_str(), t + 1, tracks_[t].sequence,
+                          Timestamp(npt_start_));
+            info += text;
+            first = false;
+        }
+        if (!first) headers += info + "\r\n";
+        Reply(request, 200, "OK", headers + SessionHeader());
+    }
+
+    // Time of the next item to send; negative when nothing is left.
+    double NextTime() const {
+        double t = -1;
+        if (next_picture_ < end_picture_) t = PictureTime(next_picture_);
+        if (next_audio_ < end_audio_) {
+            double a = AudioTime(next_audio_);
+            if (t < 0 || a < t) t = a;
+        }
+        return t;
+    }
+
+    double SecondsUntilDue() const {
+        double next = NextTime();
+        if (next < 0) return -1;
+        if (!options_.paced) return 0;
+        double elapsed = std::chrono::duration<double>(Clock::now() - wall_start_).count();
+        return std::max(0.0, next - npt_start_ - elapsed);
+    }
+
+    void AppendRtp(int track, bool marker, uint8_t payload_type, uint32_t timestamp,
+                   const uint8_t* head, size_t head_length, const uint8_t* payload, size_t length) {
+        Track& t = tracks_[track];
+        size_t size = 12 + head_length + length;
+        uint8_t h[16] = {'$',
+                         static_cast<uint8_t>(t.channel),
+                         static_cast<uint8_t>(size >> 8),
+                         static_cast<uint8_t>(size),
+                         0x80,
+                         static_cast<uint8_t>((marker ? 0x80 : 0) | payload_type),
+                         static_cast<uint8_t>(t.sequence >> 8),
+                         static_cast<uint8_t>(t.sequence),
+                         static_cast<uint8_t>(timestamp >> 24),
+                         static_cast<uint8_t>(timestamp >> 16),
+                         static_cast<uint8_t>(timestamp >> 8),
+                         static_cast<uint8_t>(timestamp),
+                         static_cast<uint8_t>(t.ssrc >> 24),
+                         static_cast<uint8_t>(t.ssrc >> 16),
+                         static_cast<uint8_t>(t.ssrc >> 8),
+                         static_cast<uint8_t>(t.ssrc)};
+        ++t.sequence;
+        out_.insert(out_.end(), h, h + 16);
+        out_.insert(out_.end(), head, head + head_length);
+        out_.insert(out_.end(), payload, payload + length);
+        AfterPacket();
+    }
+
+    void AfterPacket() {
+        ++packets_;
+        const Faults& f = options_.faults;
+        if (f.garbage_every && packets_ % f.garbage_every == 0) {
+            size_t length = 1 + rng_() % 600;
+            // Alternate between the video channel and one nobody asked for.
+            uint8_t channel = (packets_ / f.garbage_every) % 2
+                                  ? static_cast<uint8_t>(tracks_[kVideo].channel)
+                                  : 40;
+            uint8_t h[4] = {'$', channel, static_cast<uint8_t>(length >> 8),
+                            static_cast<uint8_t>(length)};
+            out_.insert(out_.end(), h, h + 4);
+            for (size_t i = 0; i < length; ++i) out_.push_back(static_cast<uint8_t>(rng_()));
+        }
+        if (f.close_after_packets && packets_ >= f.close_after_packets) {
+            Log("closing the connection after %llu packets",
+                static_cast<unsigned long long>(packets_));
+            playing_ = false;
+            close_after_flush_ = true;
+        }
+    }
+
+    void SendReport() {
+        // A sender report on the video track's odd channel, as servers do.
+        Track& t = tracks_[kVideo];
+        if (!t.setup) return;
+        uint32_t rtp = Timestamp(NextTime() < 0 ? 0 : NextTime());
+        uint8_t sr[32] = {'$',
+                          static_cast<uint8_t>(t.channel + 1),
+                          0,
+                          28,
+                          0x80,
+                          200,
+                          0,
+                          6,
+                          static_cast<uint8_t>(t.ssrc >> 24),
+                          static_cast<uint8_t>(t.ssrc >> 16),
+                          static_cast<uint8_t>(t.ssrc >> 8),
+                          static_cast<uint8_t>(t.ssrc)};
+        sr[20] = static_cast<uint8_t>(rtp >> 24);
+        sr[21] = static_cast<uint8_t>(rtp >> 16);
+        sr[22] = static_cast<uint8_t>(rtp >> 8);
+        sr[23] = static_cast<uint8_t>(rtp);
+        out_.insert(out_.end(), sr, sr + 32);
+    }
+
+    void SendBye() {
+        // RTCP BYE on each track's odd channel tells the client the stream ended.
+        for (int track = kVideo; track <= kAudio; ++track) {
+            const Track& t = tracks_[track];
+            if (!t.setup) continue;
+            uint8_t bye[12] = {'$',
+                               static_cast<uint8_t>(t.channel + 1),
+                               0,
+                               8,
+                               0x81,
+                               203,
+                               0,
+                               1,
+                               static_cast<uint8_t>(t.ssrc >> 24),
+                               static_cast<uint8_t>(t.ssrc >> 16),
+                               static_cast<uint8_t>(t.ssrc >> 8),
+                               static_cast<uint8_t>(t.ssrc)};
+            out_.insert(out_.end(), bye, bye + 12);
+        }
+    }
+
+    void Produce() {
+        while (playing_ && Pending() < kHighWater) {
+            double next = NextTime();
+            if (next < 0) {
+                Log("end of stream");
+                SendBye();
+                playing_ = false;
+                return;
+            }
+            if (options_.paced && SecondsUntilDue() > 0) return;
+            auto now = Clock::now();
+            if (now - last_report_ > std::chrono::seconds(5)) {
+                last_report_ = now;
+                SendReport();
+            }
+            bool audio_first = next_audio_ < end_audio_ && AudioTime(next_audio_) == next &&
+                               !(next_picture_ < end_picture_ && PictureTime(next_picture_) < next);
+            if (audio_first)
+                SendAudioFrame(next_audio_++);
+            else
+                SendPicture(next_picture_++);
+        }
+    }
+
+    bool ReadAt(std::FILE* file, uint64_t offset, uint32_t length, uint64_t& position) {
+        buffer_.resize(length);
+        if (!file) return false;
+        // Pictures and frames are mostly read in file order: seek only when not.
+        if (position != offset && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+        bool ok = std::fread(buffer_.data(), 1, length, file) == length;
+        position = ok ? offset + length : UINT64_MAX;
+        return ok;
+    }
+
+    void SendPicture(size_t i) {
+        if (!tracks_[kVideo].setup) return;
+        const PictureEntry& p = server_.video().pictures[i];
+        if (!ReadAt(video_file_, p.offset, p.length, video_position_)) {
+            Log("cannot read picture %zu", i);
+            return;
+        }
+        uint32_t ts = Timestamp(PictureTime(i));
+        PacketizePicture(buffer_.data(), buffer_.size(), options_.max_payload,
+                         [&](const uint8_t* payload, size_t length, bool last) {
+                             if (!close_after_flush_)
+                                 AppendRtp(kVideo, last, kVideoPayloadType, ts, nullptr, 0, payload,
+                                           length);
+                         });
+    }
+
+    void SendAudioFrame(size_t j) {
+        if (!tracks_[kAudio].setup) return;
+        const AudioFrameEntry& f = server_.audio()->frames[j];
+        if (!ReadAt(audio_file_, f.offset, f.length, audio_position_)) {
+            Log("cannot read audio frame %zu", j);
+            return;
+        }
+        static const uint8_t kAudioHeader[4] = {0, 0, 0, 0};  // no fragment offset
+        AppendRtp(kAudio, true, kAudioPayloadType, Timestamp(AudioTime(j)), kAudioHeader, 4,
+                  buffer_.data(), buffer_.size());
+    }
+
+    const Server& server_;
+    const ServerOptions& options_;
+    const int fd_;
+    const uint64_t id_;
+    const std::atomic<bool>& stopping_;
+    std::mt19937 rng_;
+    std::string session_id_;
+    uint32_t ts_base_ = 0;
+    Track tracks_[3];
+    std::FILE* video_file_ = nullptr;
+    std::FILE* audio_file_ = nullptr;
+    uint64_t video_position_ = UINT64_MAX;  // where the next read would start
+    uint64_t audio_position_ = UINT64_MAX;
+    std::vector<char> video_stdio_, audio_stdio_;
+    std::vector<uint8_t> in_;
+    std::vector<uint8_t> out_;
+    size_t out_pos_ = 0;
+    std::vector<uint8_t> buffer_;
+    bool playing_ = false;
+    bool closing_ = false;
+    bool close_after_flush_ = false;
+    size_t next_picture_ = 0, end_picture_ = 0;
+    size_t next_audio_ = 0, end_audio_ = 0;
+    double npt_start_ = 0;
+    Clock::time_point wall_start_, last_report_;
+    uint64_t packets_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Server> Server::Create(const ServerOptions& options, std::string* error) {
+    std::optional<AvsIndex> video = IndexAvsFile(options.video_path, error);
+    if (!video) return nullptr;
+    std::optional<Mp3Index> audio;
+    if (!options.audio_path.empty()) {
+        audio = IndexMp3File(options.audio_path, error);
+        if (!audio) return nullptr;
+    }
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(options.port);
+    if (inet_pton(AF_INET, options.bind_address.c_str(), &addr.sin_addr) != 1) {
+        if (error) *error = "not an IPv4 address: " + options.bind_address;
+        close(fd);
+        return nullptr;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
+        if (error)
+            *error = "cannot listen on " + options.bind_address + ":" +
+                     std::to_string(options.port) + ": " + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return std::unique_ptr<Server>(
+        new Server(options, std::move(*video), std::move(audio), fd, ntohs(addr.sin_port)));
+}
+
+Server::Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio, int fd,
+               uint16_t port)
+    : options_(options),
+      video_(std::move(video)),
+      audio_(std::move(audio)),
+      listen_fd_(fd),
+      port_(port) {}
+
+Server::~Server() {
+    Stop();
+    close(listen_fd_);
+}
+
+double Server::duration_seconds() const {
+    return static_cast<double>(video_.pictures.size()) / video_.frame_rate;
+}
+
+std::string Server::Describe(const std::string& /*base*/) const {
+    char text[256];
+    std::string sdp = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=rtspserve\r\nt=0 0\r\n";
+    if (!options_.faults.no_session_control) sdp += "a=control:*\r\n";
+    std::snprintf(text, sizeof text, "a=range:npt=0-%.3f\r\n", duration_seconds());
+    sdp += text;
+    sdp += "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 AVS1-P2/90000\r\n";
+    sdp += "a=fmtp:96 sprop-parameter-sets=" + Base64(video_.sequence_header) + "\r\n";
+    sdp += "a=control:trackID=1\r\n";
+    if (audio_)
+        sdp +=
+            "m=audio 0 RTP/AVP 14\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:14 "
+            "MPA/90000\r\na=control:trackID=2\r\n";
+    if (options_.faults.application_media)
+        sdp +=
+            "m=application 0 RTP/AVP 107\r\na=rtpmap:107 "
+            "vnd.onvif.metadata/90000\r\na=control:trackID=3\r\n";
+    return sdp;
+}
+
+void Server::Start() {
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+void Server::Stop() {
+    stopping_ = true;
+    shutdown(listen_fd_, SHUT_RDWR);
+    if (acceptor_.joinable()) acceptor_.join();
+    std::lock_guard lock(connections_mutex_);
+    for (Worker& w : connections_)
+        if (w.thread.joinable()) w.thread.join();
+    connections_.clear();
+}
+
+void Server::AcceptLoop() {
+    uint64_t next_id = 1;
+    while (!stopping_) {
+        pollfd p{listen_fd_, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) continue;
+        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        uint64_t id = next_id++;
+        if (options_.verbose)
+            std::fprintf(stderr, "rtspserve: [%llu] connected\n",
+                         static_cast<unsigned long long>(id));
+        std::lock_guard lock(connections_mutex_);
+        // Finished connections are joined here so their threads do not pile up.
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = connections_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        connections_.push_back({std::thread([this, fd, id, done] {
+                                    ServeConnection(fd, id);
+                                    done->store(true);
+                                }),
+                                done});
+    }
+}
+
+void Server::ServeConnection(int fd, uint64_t id) {
+    Connection connection(*this, options_, fd, id, stopping_);
+    connection.Run();
+    if (options_.verbose)
+        std::fprintf(stderr, "rtspserve: [%llu] closed\n", static_cast<unsigned long long>(id));
+}
+
+}  // namespace rtspserve

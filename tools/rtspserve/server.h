@@ -1,0 +1,76 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "tools/rtspserve/media_index.h"
+
+namespace rtspserve {
+
+// Deliberate misbehaviour, for tests of clients.
+struct Faults {
+    bool describe_404 = false;         // DESCRIBE answered 404 Not Found
+    bool application_media = false;    // the description lists an "application" media too
+    bool no_session_control = false;   // no session-level a=control
+    uint64_t close_after_packets = 0;  // close the connection after this many RTP packets
+    uint64_t garbage_every = 0;        // an interleaved packet of random bytes every N packets
+    bool wrap_timestamps = false;      // RTP time stamps start 2 s before the 32-bit wrap
+};
+
+struct ServerOptions {
+    std::string video_path;
+    std::string audio_path;  // optional MP3 file
+    std::string bind_address = "0.0.0.0";
+    uint16_t port = 8554;       // 0: any free port
+    bool paced = true;          // real time; false: as fast as the client reads
+    size_t max_payload = 1400;  // RTP payload bytes per packet
+    bool verbose = true;        // one log line per request on stderr
+    Faults faults;
+};
+
+// Serves one AVS elementary stream (and optionally an MP3 file) over RTSP with
+// RTP interleaved in the TCP connection. Any request address is accepted; each
+// connection gets its own session and sending position.
+class Server {
+  public:
+    // Indexes the files and opens the listening socket. Nothing and a reason
+    // in *error when that fails.
+    static std::unique_ptr<Server> Create(const ServerOptions& options, std::string* error);
+    ~Server();  // Stop()
+
+    void Start();  // accepts on a thread of its own
+    void Stop();   // ends the accept thread and every connection
+    uint16_t port() const { return port_; }
+    const AvsIndex& video() const { return video_; }
+    const std::optional<Mp3Index>& audio() const { return audio_; }
+    double duration_seconds() const;
+    std::string Describe(const std::string& base) const;  // the SDP text
+
+  private:
+    Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio, int fd,
+           uint16_t port);
+    void AcceptLoop();
+    void ServeConnection(int fd, uint64_t id);
+
+    const ServerOptions options_;
+    const AvsIndex video_;
+    const std::optional<Mp3Index> audio_;
+    const int listen_fd_;
+    const uint16_t port_;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptor_;
+    std::mutex connections_mutex_;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<Worker> connections_;
+};
+
+}  // namespace rtspserve
