@@ -34,6 +34,14 @@ failed=0
 row() { report+=("$(printf '%-40s %9s %13s %18s %8s' "$@")"); }
 note() { report+=("  $*"); }
 problem() { note "PROBLEM: $*"; failed=1; }
+# counted LABEL PICTURES FRAMES: a row, and a problem noted for any picture or frame lost.
+counted() {
+  local label=$1 pics=$2 frames=$3
+  shift 3
+  row "$label" "$pics" "$frames" "$@"
+  [ -z "$pics" ] || [ "$pics" = "$src_pictures" ] || problem "$label: $pics pictures, not $src_pictures"
+  [ -z "$frames" ] || [ "$frames" = "$audio_frames" ] || problem "$label: $frames audio frames, not $audio_frames"
+}
 skip() { echo "skipped: $1 not built"; note "skipped: $1 not built"; }
 now() { echo "${EPOCHREALTIME/[.,]/}"; }  # microseconds
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f s", (b - a) / 1e6 }'; }
@@ -65,10 +73,11 @@ note "source audio: $src_samples samples at 44.1 kHz, stereo"
 echo "== each stage alone, timed (the command lines Ostrander uses, default settings)"
 opts=(-c 1 -p 1 -g 18 -q 24 -b 2 -a 0 -f 3 -o 0 -m 32 -t 1 -l 1 -n 24.000000)
 t0=$(now); "$bin/Harrowgate" "$clip" "$stages/clip.avi.avs" "${opts[@]}" >/dev/null; t1=$(now)
-row "Harrowgate -> clip.avi.avs" "$(pictures_in "$stages/clip.avi.avs")" "" \
+counted "Harrowgate -> clip.avi.avs" "$(pictures_in "$stages/clip.avi.avs")" "" \
   "$(psnr_of -f cavsvideo -i "$stages/clip.avi.avs")" "$(secs "$t0" "$t1")"
 t0=$(now); "$bin/Quenby" "$clip" "$stages/clip.avi.mp3" >/dev/null; t1=$(now)
-row "Quenby -> clip.avi.mp3" "" "$(frames_in "$stages/clip.avi.mp3")" "" "$(secs "$t0" "$t1")"
+audio_frames=$(frames_in "$stages/clip.avi.mp3")
+row "Quenby -> clip.avi.mp3" "" "$audio_frames" "" "$(secs "$t0" "$t1")"
 t0=$(now)
 "$bin/Korvel" "$stages/clip.avi.avs" "$stages/clip.avi.mp3" "$stages/clip.avi.dat" "$stages/clip.avi.avsts"
 t1=$(now)
@@ -78,7 +87,6 @@ t0=$(now)
   "$bin/Lindqvale" "$stages/clip.avi.mp3" "$stages/clip.avi.asm" >/dev/null
 t1=$(now)
 row "Lindqvale twice -> clip.avi.asm" "" "" "" "$(secs "$t0" "$t1")"
-audio_frames=$(frames_in "$stages/clip.avi.mp3")
 
 echo "== Ostrander --convert-ts and --convert-asm (started from build/bin)"
 for kind in ts asm; do
@@ -98,14 +106,14 @@ if [ -s "$ts" ]; then
     -of csv=p=0 "$ts" | awk NF | sort -u)
   echo "ffprobe on clip.avi.avsts (index, codec, type, frames decoded):"
   sed 's/^/  /' <<<"$streams"
-  row "clip.avi.avsts, FFmpeg decodes" "$(grep ',cavs,' <<<"$streams" | cut -d, -f4)" \
+  counted "clip.avi.avsts, FFmpeg decodes" "$(grep ',cavs,' <<<"$streams" | cut -d, -f4)" \
     "$(grep ',mp3,' <<<"$streams" | cut -d, -f4)" "$(psnr_of -i "$ts")" ""
 else
   problem "Ostrander wrote no clip.avi.avsts"
 fi
 if [ -s "$asm" ]; then
   tracks=$(ffprobe -v quiet -show_entries stream=codec_name,nb_frames -of csv=p=0 "$asm" | sort)
-  row "clip.avi.asm, samples ffprobe reads" "$(grep '^cavs' <<<"$tracks" | cut -d, -f2)" \
+  counted "clip.avi.asm, samples ffprobe reads" "$(grep '^cavs' <<<"$tracks" | cut -d, -f2)" \
     "$(grep '^mp3' <<<"$tracks" | cut -d, -f2)" "" ""
 else
   problem "Ostrander wrote no clip.avi.asm"
@@ -120,18 +128,23 @@ else
   skip regsvr
 fi
 
-# play NAME INPUT: avsplay with --decode, its delivered video and audio counted and decoded.
+# play KEY INPUT: avsplay with --decode; the video and audio it delivers are kept as
+# play/KEY.avs and play/KEY.mp3, counted and decoded.
 play() {
-  local name=$1 input=$2 t0 t1 rc
+  local key=$1 input=$2 t0 t1 rc
   t0=$(now)
-  timeout 60 "$bin/avsplay" "$input" --decode --video "$out/play/$name.avs" --audio "$out/play/$name.mp3" \
-    >"$out/play/$name.log" 2>&1
+  timeout 60 "$bin/avsplay" "$input" --decode --video "$out/play/$key.avs" --audio "$out/play/$key.mp3" \
+    >"$out/play/$key.log" 2>&1
   rc=$?; t1=$(now)
   echo "avsplay $input (exit code $rc):"
-  sed 's/^/  /' "$out/play/$name.log"
+  sed 's/^/  /' "$out/play/$key.log"
   [ "$rc" -eq 0 ] || problem "avsplay $input ended with exit code $rc"
-  row "$name" "$(pictures_in "$out/play/$name.avs")" "$(frames_in "$out/play/$name.mp3")" \
-    "$(psnr_of -f cavsvideo -i "$out/play/$name.avs")" "$(secs "$t0" "$t1")"
+  grep -q "decoded $src_pictures pictures, 0 decoding errors" "$out/play/$key.log" ||
+    problem "avsplay ${input##*/}: its decoder did not decode all $src_pictures pictures cleanly"
+  [ "$(grep -c 'end of stream' "$out/play/$key.log")" = 2 ] ||
+    problem "avsplay ${input##*/}: a stream did not reach its end"
+  counted "avsplay ${input##*/} (${key%%-*})" "$(pictures_in "$out/play/$key.avs")" \
+    "$(frames_in "$out/play/$key.mp3")" "$(psnr_of -f cavsvideo -i "$out/play/$key.avs")" "$(secs "$t0" "$t1")"
 }
 
 echo "== playing clip.avi.asm through BranwickSource"
@@ -140,7 +153,7 @@ if [ ! -x "$bin/avsplay" ]; then
 elif [ ! -e "$bin/BranwickSource.so" ]; then
   skip BranwickSource.so
 else
-  play "avsplay clip.avi.asm" "$asm"
+  play file-asm "$asm"
 fi
 
 echo "== streaming clip.avi.avs with rtspserve into Tallowmere"
@@ -150,8 +163,11 @@ elif [ ! -x "$bin/avsplay" ]; then
   skip avsplay
 elif [ ! -e "$bin/Tallowmere.so" ]; then
   skip Tallowmere.so
+elif ! "$bin/avsplay" --help 2>&1 | grep -q 'rtsp://'; then
+  skip "avsplay for rtsp:// addresses"
 else
-  "$bin/rtspserve" --quiet --port 0 "$stages/clip.avi.avs" "$stages/clip.avi.mp3" >"$out/play/rtspserve.out" &
+  "$bin/rtspserve" --quiet --port 0 "$stages/clip.avi.avs" "$stages/clip.avi.mp3" \
+    >"$out/play/rtspserve.out" 2>"$out/play/rtspserve.log" &
   server=$!
   url=
   for _ in $(seq 50); do
@@ -160,7 +176,7 @@ else
     sleep 0.1
   done
   if [ -n "$url" ]; then
-    play "avsplay $url" "$url"
+    play rtsp-avs "$url"
   else
     problem "rtspserve printed no address"
   fi
@@ -174,4 +190,11 @@ echo "== report (files in $out)"
 printf '%s\n' "${report[@]}"
 echo "Expected everywhere: $src_pictures pictures and $audio_frames audio frames (the MP3 Quenby writes," \
   "its Info header frame included). PSNR: average over Y, U and V of FFmpeg's decode against the source."
+if [ "$failed" -ne 0 ]; then
+  echo "main_job: some steps FAILED (see PROBLEM above)"
+elif grep -q 'skipped:' <<<"${report[*]}"; then
+  echo "main_job: no picture or audio frame lost in the steps that ran; some steps were skipped"
+else
+  echo "main_job: every step ran; no picture or audio frame lost"
+fi
 exit "$failed"

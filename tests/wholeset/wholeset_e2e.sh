@@ -117,6 +117,11 @@ for src in "$a" "$b"; do
     m=$work/play/$name.mp3
     "$bin/avsplay" "$asm" --video "$v" --audio "$m" --decode >"$work/play/$name.log" 2>&1
     check_eq "$name.asm avsplay exit code" "$?" 0
+    summary=$(cat "$work/play/$name.log")
+    check_eq "$name.asm avsplay's own decode" \
+      "$(grep -o 'decoded [0-9]* pictures, [0-9]* decoding errors' <<<"$summary")" \
+      "decoded ${pictures[$name]} pictures, 0 decoding errors"
+    check_eq "$name.asm streams that reached their end" "$(grep -c 'end of stream' <<<"$summary")" 2
     check_eq "$name.asm pictures played" "$(field pictures "$("$count" avs "$v")")" \
       "${pictures[$name]}"
     check_eq "$name.asm audio frames played" "$(field frames "$("$count" mp3 "$m")")" \
