@@ -2,10 +2,10 @@
 //
 // The run needs two things from the platform: an inspection of the source (its streams listed
 // on the console and a length for the progress line) and a graph that connects the source's
-// first audio output that yields 16-bit PCM to a grabbing sink, then runs it to completion,
-// calling the sink on its streaming thread for every media sample. A DirectShow graph (media
-// detector, source filter, sample grabber, null renderer) implements these interfaces; until
-// then the FFmpeg-backed source in ffmpeg_source/ does.
+// first output that yields 16-bit PCM to a grabbing sink, then runs it to completion,
+// calling the sink on its streaming thread for every media sample. The DirectShow graph in
+// dshow_source/ (media detector, source filter, sample grabber, null renderer) implements
+// them; tests put their own in its place.
 #pragma once
 
 #include <cstddef>
