@@ -1,0 +1,111 @@
+#include "rtspstream/rtsp_audio_stream.h"
+
+#include <algorithm>
+
+#include "rtspstream/stream_media_types.h"
+#include "rtspstream/tallowmere.h"
+
+namespace rtspstream {
+
+CRtspAudioStream::CRtspAudioStream(HRESULT* phr, CTallowmere* filter)
+    : CRtspStream(TEXT("CRtspAudioStream"), phr, filter, L"Audio", "RtspAudioStream") {}
+
+void CRtspAudioStream::SetFormat(const AudioFormatRecord& record, int64_t duration_seconds) {
+    format_ = record;
+    SetDuration(duration_seconds * 10000000);
+}
+
+LONGLONG CRtspAudioStream::FillPercentage() const {
+    if (!buffering_here_) return 100;
+    return static_cast<LONGLONG>(queue_.total_bytes() * 100 / kBufferHighBytes);
+}
+
+HRESULT CRtspAudioStream::GetMediaType(CMediaType* mt) {
+    format_.wFormatTag = kWaveFormatMpeg;
+    format_tag_ = kWaveFormatMpeg;
+    return BuildAudioMediaType(format_, mt);
+}
+
+HRESULT CRtspAudioStream::CheckMediaType(const CMediaType* mt) {
+    return CheckAudioMediaType(mt, format_tag_);
+}
+
+int CRtspAudioStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
+    if (data == nullptr || length < 5 || length > kMaxFrameBytes) return 0;
+    if (!accepting_) return 0;
+    int result = QueueHeld(time, true);
+    Hold(data, length, time);
+    return result;
+}
+
+HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
+    BYTE* buffer = nullptr;
+    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) return S_FALSE;
+    if (queue_.total_bytes() <= kBufferLowBytes) {
+        AvsTrace("Audio Start Buffering (%llu)...",
+                 static_cast<unsigned long long>(queue_.total_bytes()));
+        buffering_here_ = true;
+        filter_->buffering = true;
+        bool ending = false;
+        while (queue_.total_bytes() <= kBufferHighBytes) {
+            // Nothing more will come: what is queued goes out without a pause.
+            if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
+            if (stop_ || (ending_ && queue_.count() == 0)) {
+                buffering_here_ = false;
+                filter_->buffering = false;
+                return S_FALSE;
+            }
+            if (CommandPending()) {  // a seek: give the worker back empty-handed
+                buffering_here_ = false;
+                sample->SetActualDataLength(0);
+                return S_OK;
+            }
+            WaitForData();
+        }
+        AvsTrace("Audio End buffering (%llu)...",
+                 static_cast<unsigned long long>(queue_.total_bytes()));
+        buffering_here_ = false;
+        if (!ending) new_segment_pending_ = true;
+        filter_->buffering = false;
+    } else {
+        filter_->buffering = false;
+    }
+    std::unique_ptr<QueuedSample> popped;
+    if (!PopInto(sample, popped)) return S_FALSE;
+    if (new_segment_pending_ && popped->sync) {
+        new_segment_pending_ = false;
+        sample->SetDiscontinuity(TRUE);
+        DeliverNewSegment(0, kOpenSegmentStop, 1.0);
+    }
+    REFERENCE_TIME base = filter_->base_time;
+    REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(popped->sync ? TRUE : FALSE);
+    return S_OK;
+}
+
+HRESULT CRtspAudioStream::ChangeStart() {
+    CopySegment();
+    if (filter_->state() == State_Stopped || filter_->video_pin() != nullptr) return S_OK;
+    CAutoLock seek(&filter_->seek_lock);
+    CRtspReceive* receive = filter_->receive();
+    if (receive) receive->Pause();
+    queue_.Flush();
+    ResetEnd();
+    // Packet times count from where the connection's first PLAY started.
+    filter_->base_time = seeking_start() - filter_->time_origin;
+    if (receive)
+        receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
+                           static_cast<uint32_t>(seeking_stop() / 10000));
+    RestartWorker();
+    return S_OK;
+}
+
+void CRtspAudioStream::RestartAfterSeek() {
+    if (!ThreadExists()) return;
+    CSourceStream::Stop();
+    DeliverEndFlush();
+    CSourceStream::Run();
+}
+
+}  // namespace rtspstream

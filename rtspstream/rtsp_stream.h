@@ -1,0 +1,134 @@
+// What the stream source's two output pins share: the queue between the
+// receive thread and the pin's worker, the held frame, the stop flag and the
+// event, buffering and the end-of-stream rule, and IMediaSeeking on the pin.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "dshow/streams.h"
+#include "rtspstream/sample_queue.h"
+
+namespace rtspstream {
+
+class CTallowmere;
+
+inline constexpr uint32_t kMaxFrameBytes = 0x50000;     // 327680
+inline constexpr uint64_t kQueueLimitBytes = 0xA00001;  // the push waits from here on
+inline constexpr uint64_t kBufferLowBytes = 512;        // buffering starts at or below
+inline constexpr uint64_t kBufferHighBytes = 5120;      // and ends above
+inline constexpr REFERENCE_TIME kOpenSegmentStop = 0x7F00000000000000LL;
+inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
+
+class CRtspStream : public CSourceStream, public CSourceSeeking {
+  public:
+    CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter, LPCWSTR pin_name,
+                const char* event_name);
+    ~CRtspStream() override;
+
+    // Both bases are COM objects owned by the pin; everything goes to the filter.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        return CSourceStream::GetOwner()->QueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CSourceStream::GetOwner()->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CSourceStream::GetOwner()->Release(); }
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP Notify(IBaseFilter*, Quality) override { return E_NOTIMPL; }
+
+    // Receive thread: holds the frame and queues the one held before it.
+    // 0, or -1 when a frame had to be dropped at the push.
+    virtual int Deliver(const uint8_t* data, uint32_t length, int64_t time) = 0;
+
+    // Before the server is asked to play (the filter's Pause from Stopped):
+    // stop cleared, queue emptied, no held frame. Frames are taken only while
+    // the pin is connected, so an unrendered pin never holds the receive
+    // thread back.
+    void PrepareForPlay();
+    // The filter's flush at its first start: queue emptied, new segment
+    // pending, held frame dropped.
+    void FlushPin();
+    // The filter's Stop: stop set, event signalled, queue emptied.
+    void StopDelivery();
+    void MarkNewSegment() { new_segment_pending_ = true; }
+    void SetEnding() {
+        ending_ = true;
+        SetEvent(event_);
+    }
+    bool ending() const { return ending_; }
+    // A seek: the end is judged afresh from the frames of the new position.
+    void ResetEnd() {
+        ending_ = false;
+        newest_time_ = 0;
+    }
+    void SetStop() {
+        stop_ = true;
+        SetEvent(event_);
+    }
+    uint64_t queued_bytes() const { return queue_.total_bytes(); }
+    size_t queued_count() const { return queue_.count(); }
+    bool buffering_here() const { return buffering_here_; }
+    bool stopped() const { return stop_; }
+    // The seeking start and stop, copied whenever they change: the worker must
+    // not take the filter lock (a Stop holding it waits for the worker).
+    REFERENCE_TIME seeking_start() const { return segment_start_; }
+    REFERENCE_TIME seeking_stop() const { return segment_stop_; }
+
+  protected:
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT OnThreadCreate() override;
+    HRESULT OnThreadDestroy() override;
+    HRESULT OnThreadStartPlay() override;
+    HRESULT Inactive() override;
+    HRESULT ChangeStop() override {
+        CopySegment();
+        return S_OK;
+    }
+    HRESULT ChangeRate() override {
+        CopySegment();
+        return S_OK;
+    }
+    void CopySegment();
+
+    // Sets the duration, the seeking stop and the end threshold.
+    void SetDuration(int64_t duration);
+    // Copies the held frame into a queued sample ending at `time` and queues
+    // it; -1 when stop made the push give up.
+    int QueueHeld(int64_t time, bool sync);
+    void Hold(const uint8_t* data, uint32_t length, int64_t time);
+    bool Push(std::unique_ptr<QueuedSample> sample);
+    // Once a stored stream has come within 2 s of its end and either plays or
+    // was sought to its last `lead` before that, both pins are ending: they
+    // stop waiting for more and end their streams when their queues run dry.
+    // True when this pin is ending.
+    bool CheckEndOfStream(int64_t lead);
+    // Waits up to 100 ms for a push or a stop.
+    void WaitForData() { WaitForSingleObject(event_, 100); }
+    // A seek or stop wants the worker while it waits for data.
+    bool CommandPending() { return CheckRequest(nullptr); }
+    // Pops one sample into the media sample; false when none was queued.
+    bool PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped);
+    // Flush downstream, stop the worker, end the flush, run it again; `between`
+    // runs while the worker is stopped.
+    void RestartWorker(const std::function<void()>& between = {});
+
+    CTallowmere* const filter_;
+    SampleQueue queue_;
+    HANDLE event_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> accepting_{false};
+    std::atomic<bool> ending_{false};
+    std::atomic<bool> buffering_here_{false};
+    std::atomic<bool> new_segment_pending_{true};
+    std::vector<uint8_t> held_;             // receive thread only (and PrepareForPlay before PLAY)
+    std::atomic<uint32_t> held_length_{0};  // a live stream's Pause drops the frame
+    std::atomic<int64_t> held_start_{0};
+    std::atomic<int64_t> newest_time_{0};
+    std::atomic<REFERENCE_TIME> segment_start_{0};
+    std::atomic<REFERENCE_TIME> segment_stop_{0x7FFFFFFFFFFFFFFFLL};
+    std::atomic<double> segment_rate_{1.0};
+    std::atomic<uint64_t> end_threshold_{static_cast<uint64_t>(-kEndMargin)};
+};
+
+}  // namespace rtspstream

@@ -1,0 +1,185 @@
+#include "rtspstream/rtsp_video_stream.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "rtspstream/bitrate_log.h"
+#include "rtspstream/rtsp_audio_stream.h"
+#include "rtspstream/stream_media_types.h"
+#include "rtspstream/tallowmere.h"
+
+namespace rtspstream {
+
+namespace {
+
+uint64_t NowMilliseconds() {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return static_cast<uint64_t>(tv.tv_sec) * 1000 + static_cast<uint64_t>(tv.tv_usec / 1000);
+}
+
+}  // namespace
+
+bool HoldsIntraPicture(const uint8_t* data, uint32_t length) {
+    if (length < 5) return false;
+    static const uint8_t kCode[4] = {0x00, 0x00, 0x01, 0xB3};
+    const uint8_t* last = data + (length - 5);  // the latest place a match may begin
+    return std::search(data, last + 4, kCode, kCode + 4) <= last;
+}
+
+CRtspVideoStream::CRtspVideoStream(HRESULT* phr, CTallowmere* filter)
+    : CRtspStream(TEXT("CRtspVideoStream"), phr, filter, L"Video", "RtspVideoStream") {}
+
+STDMETHODIMP CRtspVideoStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IMediaSeeking && !filter_->seek_allowed) return E_NOINTERFACE;
+    return CRtspStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+void CRtspVideoStream::SetHeader(const uint8_t* header_bytes, int32_t header_length,
+                                 int64_t duration_seconds) {
+    size_t length = header_length > 0 ? static_cast<size_t>(header_length) : 0;
+    length = std::min(length, avs::kHeaderBytesRoom);
+    avs::decode_sequence_header_fixed(header_bytes, length, header_);
+    // Keep what was handed over: it is the header sample.
+    header_.header_length = static_cast<int32_t>(length);
+    std::memset(header_.header_bytes, 0, sizeof header_.header_bytes);
+    std::memcpy(header_.header_bytes, header_bytes, length);
+    int64_t d = duration_seconds * 10000000;
+    SetDuration(d);
+    filter_->duration = d;
+}
+
+HRESULT CRtspVideoStream::GetMediaType(CMediaType* mt) {
+    return BuildVideoMediaType(header_, mt);
+}
+
+HRESULT CRtspVideoStream::CheckMediaType(const CMediaType* mt) {
+    return CheckVideoMediaType(mt);
+}
+
+int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
+    if (data == nullptr || length > kMaxFrameBytes || stop_) {
+        AvsTrace("Data too long");
+        return 0;
+    }
+    if (length <= 4) {
+        AvsTrace("Data too short");
+        return 0;
+    }
+    if (!accepting_) return 0;
+    int result = QueueHeld(time, HoldsIntraPicture(held_.data(), held_length_));
+    Hold(data, length, time);
+    return result;
+}
+
+HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
+    BYTE* buffer = nullptr;
+    if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) {
+        AvsTrace("CRtspVideoStream::FillBuffer() Failed to get sample pointer");
+        return S_FALSE;
+    }
+    if (send_header_first_) {
+        LONG length = std::min<LONG>(header_.header_length, sample->GetSize());
+        std::memcpy(buffer, header_.header_bytes, static_cast<size_t>(std::max<LONG>(length, 0)));
+        sample->SetActualDataLength(std::max<LONG>(length, 0));
+        send_header_first_ = false;
+        return S_OK;
+    }
+    if (queue_.total_bytes() < kBufferLowBytes && !filter_->audio_drives_buffering())
+        filter_->buffering = true;
+    if (filter_->buffering) {
+        AvsTrace("Video Start Buffering (%llu)...",
+                 static_cast<unsigned long long>(queue_.total_bytes()));
+        buffering_here_ = true;
+        bool ending = false;
+        while (filter_->buffering) {
+            if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come: drain
+            if (stop_) {
+                buffering_here_ = false;
+                AvsTrace("CRtspVideoStream::FillBuffer() Stop");
+                return S_FALSE;
+            }
+            if (CommandPending()) {  // a seek: give the worker back empty-handed
+                buffering_here_ = false;
+                sample->SetActualDataLength(0);
+                return S_OK;
+            }
+            WaitForData();
+            if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
+                filter_->buffering = false;
+        }
+        AvsTrace("Video End buffering (%llu)...",
+                 static_cast<unsigned long long>(queue_.total_bytes()));
+        buffering_here_ = false;
+        if (!ending) new_segment_pending_ = true;
+    }
+    while (queue_.count() == 0 && !stop_) {
+        if (CheckEndOfStream(10000000)) {
+            AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
+            return S_FALSE;
+        }
+        if (CommandPending()) {
+            sample->SetActualDataLength(0);
+            return S_OK;
+        }
+        WaitForData();
+    }
+    if (stop_) return S_FALSE;
+
+    std::unique_ptr<QueuedSample> popped;
+    if (!PopInto(sample, popped)) return S_FALSE;
+    BitRateLog::Module().Add(static_cast<uint32_t>(sample->GetActualDataLength()),
+                             NowMilliseconds());
+    if (new_segment_pending_ && popped->sync) {
+        new_segment_pending_ = false;
+        sample->SetDiscontinuity(TRUE);
+        DeliverNewSegment(0, kOpenSegmentStop, 1.0);
+    }
+    if (new_segment_pending_) {
+        // Pictures before the segment's first I picture cannot be decoded.
+        sample->SetActualDataLength(0);
+        return S_OK;
+    }
+    REFERENCE_TIME base = filter_->base_time;
+    REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(next_not_sync_.exchange(false) ? FALSE : TRUE);
+    return S_OK;
+}
+
+HRESULT CRtspVideoStream::ChangeStart() {
+    CopySegment();
+    if (filter_->state() == State_Stopped) {
+        next_not_sync_ = true;
+        seek_pending_ = true;
+        return S_OK;
+    }
+    seek_pending_ = false;
+    CAutoLock seek(&filter_->seek_lock);
+    CRtspReceive* receive = filter_->receive();
+    if (receive) receive->Pause();
+    queue_.Flush();
+    filter_->seek_allowed = false;
+    CRtspAudioStream* audio = filter_->audio_pin();
+    if (audio) {
+        audio->FlushQueue();
+        if (audio->IsConnected()) audio->DeliverBeginFlush();
+    }
+    ResetEnd();
+    if (audio) audio->ResetEnd();
+    // Packet times count from where the connection's first PLAY started.
+    filter_->base_time = seeking_start() - filter_->time_origin;
+    if (receive)
+        receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
+                           static_cast<uint32_t>(seeking_stop() / 10000));
+    // The mark is set while the worker is stopped, so that no picture popped
+    // before the seek takes it.
+    RestartWorker([this] { next_not_sync_ = true; });
+    if (audio) audio->RestartAfterSeek();
+    filter_->seek_allowed = true;
+    return S_OK;
+}
+
+}  // namespace rtspstream

@@ -1,0 +1,176 @@
+// Tallowmere in a graph against rtspserve over 127.0.0.1: what reaches the
+// renderers, the requests the server sees, and how faults end.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "rtspstream/rtsp_audio_stream.h"
+#include "rtspstream/rtsp_video_stream.h"
+#include "tests/rtspstream/graph_harness.h"
+
+namespace {
+
+using namespace rtspstreamtest;
+using Kind = CaptureEvent::Kind;
+
+std::vector<Seen> SamplesOf(const std::vector<Seen>& seen) {
+    std::vector<Seen> out;
+    for (const Seen& s : seen)
+        if (s.kind == Kind::kSample) out.push_back(s);
+    return out;
+}
+
+TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
+    rtspserve::ServerOptions o;
+    o.audio_path = WriteMp3("graph_a.mp3", 200);  // 5.2 s, longer than the 4 s of video
+    o.paced = false;
+    o.max_payload = 1000;  // single units, aggregation and fragments
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    const auto& pictures = s.server->video().pictures;
+    const auto& frames = s.server->audio()->frames;
+
+    Player p;
+    ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);  // stored: seekable, ends
+    EXPECT_FALSE(p.filter->live());
+    p.Render();
+    ASSERT_TRUE(p.video_renderer && p.audio_renderer);
+    EXPECT_EQ(p.filter->duration.load(), 40000000);
+    ASSERT_EQ(p.Control()->Pause(), S_OK);
+    ASSERT_EQ(p.Control()->Run(), S_OK);
+    ASSERT_TRUE(p.video.WaitEnd(20s));
+    ASSERT_TRUE(p.audio.WaitEnd(20s));
+    LONG code = 0;
+    EXPECT_EQ(p.graph.As<IMediaEvent>(IID_IMediaEvent)->WaitForCompletion(5000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+
+    // Video: segment of the start, the header sample, the segment after
+    // buffering, then every picture but the one still held.
+    std::vector<Seen> seen = p.video.seen();
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
+    EXPECT_EQ(seen[0].segment_start, 0);
+    EXPECT_EQ(seen[0].segment_stop, 40000000);
+    ASSERT_EQ(seen[1].kind, Kind::kSample);
+    EXPECT_FALSE(seen[1].has_time);
+    const Bytes& sequence = s.server->video().sequence_header;
+    Bytes header(3 + sequence.size());
+    header[2] = 1;
+    std::memcpy(header.data() + 3, sequence.data(), sequence.size());
+    EXPECT_EQ(seen[1].bytes, header);
+    EXPECT_EQ(seen[2].kind, Kind::kNewSegment);
+    EXPECT_EQ(seen[2].segment_start, 0);
+    EXPECT_EQ(seen[2].segment_stop, 0x7F00000000000000LL);
+    std::vector<Seen> video(seen.begin() + 3, seen.end() - 1);
+    ASSERT_EQ(video.size(), pictures.size() - 1);
+    for (size_t i = 0; i < video.size(); ++i) {
+        ASSERT_EQ(video[i].kind, Kind::kSample) << i;
+        Bytes expected =
+            ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+        ASSERT_EQ(video[i].bytes, expected) << "picture " << i;
+        EXPECT_EQ(video[i].start, static_cast<int64_t>(i) * 400000) << i;
+        EXPECT_EQ(video[i].stop, static_cast<int64_t>(i + 1) * 400000) << i;
+        EXPECT_TRUE(video[i].sync) << i;  // every picture but the first after a seek
+        EXPECT_EQ(video[i].discontinuity, i == 0) << i;
+    }
+
+    // Audio: segments likewise, then every frame but the held one, byte for byte.
+    seen = p.audio.seen();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
+    EXPECT_EQ(seen[1].kind, Kind::kNewSegment);
+    EXPECT_EQ(seen[1].segment_stop, 0x7F00000000000000LL);
+    std::vector<Seen> audio = SamplesOf(seen);
+    ASSERT_EQ(audio.size(), frames.size() - 1);
+    for (size_t j = 0; j < audio.size(); ++j) {
+        Bytes expected =
+            ReadRange(o.audio_path, static_cast<long>(frames[j].offset), frames[j].length);
+        ASSERT_EQ(audio[j].bytes, expected) << "audio frame " << j;
+        EXPECT_NEAR(static_cast<double>(audio[j].start), j * 1152.0 / 44100.0 * 1e7, 200.0);
+        EXPECT_NEAR(static_cast<double>(audio[j].stop), (j + 1) * 1152.0 / 44100.0 * 1e7, 200.0);
+        EXPECT_TRUE(audio[j].sync);
+    }
+}
+
+// Pause, Run, Stop, a seek while stopped, Pause again, a seek while paused,
+// Stop: the requests on the wire and what the seeks deliver.
+TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
+    rtspserve::ServerOptions o;
+    o.paced = false;
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    RequestRecorder recorder(s.server->port());
+    const auto& pictures = s.server->video().pictures;
+
+    Player p;
+    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    p.Render();
+    auto control = p.Control();
+    ASSERT_EQ(control->Pause(), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(p.video.WaitSamples(5, 10s));
+    ASSERT_EQ(control->Stop(), S_OK);
+    std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"};
+    EXPECT_EQ(recorder.methods(), expected);
+
+    // A seek while stopped goes with the next PLAY.
+    auto seeking = p.Seeking();
+    ASSERT_TRUE(seeking);
+    LONGLONG start = 10000000, stop = 40000000;
+    ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
+                                    AM_SEEKING_AbsolutePositioning),
+              S_OK);
+    EXPECT_TRUE(p.filter->video_pin()->seek_pending());
+    ASSERT_EQ(control->Pause(), S_OK);
+    expected.insert(expected.end(), {"DESCRIBE", "SETUP", "PLAY"});
+    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.requests().back().range, "npt=1.000-4.000");
+    EXPECT_FALSE(p.filter->video_pin()->seek_pending());
+
+    // A seek while paused: PAUSE, then PLAY with the range; samples restart
+    // from the I picture at or before 2 s, timed from the seek position.
+    start = 20000000;
+    size_t before = p.video.seen().size();
+    ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
+                                    AM_SEEKING_AbsolutePositioning),
+              S_OK);
+    expected.insert(expected.end(), {"PAUSE", "PLAY"});
+    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.requests().back().range, "npt=2.000-4.000");
+    // This connection's time line began at 1 s, where its first PLAY started.
+    EXPECT_EQ(p.filter->base_time.load(), 10000000);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(p.video.WaitFor(
+        [&](const std::vector<Seen>& v) {
+            for (size_t i = before; i < v.size(); ++i)
+                if (v[i].kind == Kind::kSample && v[i].has_time && !v[i].bytes.empty()) return true;
+            return false;
+        },
+        10s));
+    std::vector<Seen> all = p.video.seen();
+    std::vector<Seen> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    bool flushed = false, segment = false;
+    const Seen* first = nullptr;
+    for (const Seen& e : after) {
+        flushed |= e.kind == Kind::kBeginFlush;
+        if (e.kind == Kind::kNewSegment && e.segment_start == 20000000) segment = true;
+        if (e.kind == Kind::kSample && e.has_time && !e.bytes.empty() && !first) first = &e;
+    }
+    EXPECT_TRUE(flushed);
+    EXPECT_TRUE(segment);
+    ASSERT_TRUE(first);
+    size_t i = 50;  // 2 s at 25 pictures/s, back to its I picture
+    while (i > 0 && !pictures[i].random_access) --i;
+    Bytes expected_bytes =
+        ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+    EXPECT_EQ(first->bytes, expected_bytes);
+    EXPECT_FALSE(first->sync);  // the first picture after a seek
+    EXPECT_EQ(first->start, static_cast<int64_t>(i) * 400000 - 20000000);
+    EXPECT_EQ(first->stop, static_cast<int64_t>(i + 1) * 400000 - 20000000);
+
+    ASSERT_EQ(control->Stop(), S_OK);
+    expected.push_back("TEARDOWN");
+    EXPECT_EQ(recorder.methods(), expected);
+}
+
+}  // namespace
