@@ -89,23 +89,33 @@ uint32_t AvsContainer::track_timescale(uint32_t id) const {
 }
 
 bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& out) {
-    out = TrackSample{};
+    // The vectors keep their memory from earlier reads: a player reads sample
+    // after sample into the same TrackSample, and fresh pages cost more than
+    // the copy. Sizes are only ever set, so no byte is zeroed needlessly.
+    out.length = 0;
+    out.start = out.stop = 0;
+    out.sync = false;
+    auto fail = [&out] {
+        out.bytes.clear();
+        return false;
+    };
     const mp4::Track* t = track(id);
-    if (!t) return false;
+    if (!t) return fail();
     if (number == 0) {
         report("sample number 0 is refused");
-        return false;
+        return fail();
     }
-    std::vector<uint8_t> stored;
     mp4::SampleInfo info;
     try {
         std::lock_guard<std::mutex> hold(read_lock_);
-        stored = movie_->read_sample(*t, number, &info);
+        info = movie_->sample_info(*t, number);
+        out.stored.resize(info.size);
+        mp4::read_exact_at(*source_, info.offset, out.stored.data(), info.size);
     } catch (const std::exception& e) {
         report(e.what());
-        return false;
+        return fail();
     }
-    if (stored.empty()) return false;
+    if (out.stored.empty()) return fail();
 
     // Times and sync flag first, so that a sample whose units do not fit still
     // tells where it stands (the key-frame search needs its start).
@@ -116,13 +126,13 @@ bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& 
     out.sync = info.sync;
 
     if (t->handler_type() == kVideoHandler) {
-        if (!unpack_video_sample(stored, out.bytes)) {
+        if (!unpack_video_sample(out.stored, out.bytes)) {
             report("video sample " + std::to_string(number) + " holds a unit that does not fit it");
             out.length = kInvalidSampleLength;
             return false;
         }
     } else {
-        out.bytes = std::move(stored);
+        out.bytes.swap(out.stored);
     }
     out.length = static_cast<uint32_t>(out.bytes.size());
     return out.length != 0;

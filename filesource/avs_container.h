@@ -39,6 +39,8 @@ struct TrackSample {
     int64_t start = 0;  // 100 ns
     int64_t stop = 0;   // 100 ns
     bool sync = false;
+    // The stored form as read; kept so that repeated reads reuse its memory.
+    std::vector<uint8_t> stored;
 };
 
 class AvsContainer {

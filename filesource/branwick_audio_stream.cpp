@@ -65,7 +65,7 @@ HRESULT CBranwickAudioStream::FillBuffer(IMediaSample* sample) {
     if (next > sample_limit_.load()) return S_FALSE;
     if (next < 1) next_sample_ = next = 1;
 
-    TrackSample s;
+    TrackSample& s = fill_sample_;
     const bool ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
     // An unreadable sample is passed on once as an empty sample and skipped.
     next_sample_ = next + 1;

@@ -71,7 +71,8 @@ class CBranwickStream : public CSourceStream, public CSourceSeeking {
     std::atomic<int64_t> next_sample_{1};
     std::atomic<int64_t> sample_limit_{0};
     std::atomic<int64_t> time_offset_{0};
-    CCritSec stream_lock_;  // held by the seek computation
+    CCritSec stream_lock_;     // held by the seek computation
+    TrackSample fill_sample_;  // the worker's, reused from sample to sample
 
   private:
     std::atomic<REFERENCE_TIME> segment_start_{0};

@@ -92,7 +92,7 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
         return S_OK;
     }
 
-    TrackSample s;
+    TrackSample& s = fill_sample_;
     const bool ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
     // An unreadable sample is passed on once as an empty sample and skipped, so
     // the stream still reaches its end.

@@ -10,6 +10,7 @@ namespace filesource {
 
 HRESULT make_video_media_type(const avs::AvsSequenceHeader& h, CMediaType* type) {
     CheckPointer(type, E_POINTER);
+    type->ResetFormatBuffer();  // a type filled before keeps no block of its own
     type->InitMediaType();
     type->SetType(&MEDIATYPE_Video);
     type->SetSubtype(&MEDIASUBTYPE_AVS2);
@@ -39,6 +40,7 @@ HRESULT make_video_media_type(const avs::AvsSequenceHeader& h, CMediaType* type)
 
 HRESULT make_audio_media_type(uint32_t rate, CMediaType* type) {
     CheckPointer(type, E_POINTER);
+    type->ResetFormatBuffer();  // a type filled before keeps no block of its own
     type->InitMediaType();
     type->SetType(&MEDIATYPE_Audio);
     const GUID sub = wave_format_subtype(WAVE_FORMAT_MPEGLAYER3);

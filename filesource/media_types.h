@@ -5,11 +5,12 @@
 
 #include "avs/sequence_header.h"
 #include "dshow/streams.h"
+#include "filtermodule/module_ids.h"
 
 namespace filesource {
 
 // Size of the video format block (an MPEG1VIDEOINFO with 18 header bytes and 8 spare).
-inline constexpr ULONG kAvsVideoFormatSize = 122;
+inline constexpr ULONG kAvsVideoFormatSize = kAvsVideoFormatBytes;
 // Header bytes carried in the format block, whatever the header's length.
 inline constexpr DWORD kFormatHeaderBytes = 18;
 

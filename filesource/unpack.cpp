@@ -11,17 +11,20 @@ uint32_t be32(const uint8_t* p) {
 }  // namespace
 
 bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out) {
-    out.clear();
     const size_t size = stored.size();
     // Size pass: every unit must lie wholly inside the sample.
     size_t total = 0;
     for (size_t pos = 0; pos < size;) {
-        if (size - pos < 4) return false;
-        const uint32_t length = be32(stored.data() + pos);
-        if (length == 0 || length > size - pos - 4) return false;
+        const uint32_t length = size - pos < 4 ? 0 : be32(stored.data() + pos);
+        if (length == 0 || length > size - pos - 4) {
+            out.clear();
+            return false;
+        }
         total += size_t{length} + 2;
         pos += size_t{length} + 4;
     }
+    // Resized without clearing first: memory and bytes kept from an earlier
+    // sample are overwritten, not zeroed.
     out.resize(total);
     uint8_t* dst = out.data();
     for (size_t pos = 0; pos < size;) {

@@ -170,7 +170,7 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, const Options& options
     }
     LONG code = 0;
     for (;;) {
-        hr = event->WaitForCompletion(1000, &code);
+        hr = event->WaitForCompletion(100, &code);
         if (hr != E_ABORT) break;
         if (progress != nullptr) {
             std::fprintf(progress, "\ravsplay:");

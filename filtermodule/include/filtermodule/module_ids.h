@@ -22,3 +22,10 @@ inline constexpr GUID FORMAT_AvsVideo = {
 
 inline constexpr const WCHAR* kBranwickSourceName = L"Demmerly";
 inline constexpr const WCHAR* kTallowmereName = L"Tallowmere";
+
+// Size of that video format block: the MPEG1VIDEOINFO header, an 18-byte sequence header
+// and 8 bytes of zeros.
+inline constexpr ULONG kAvsVideoFormatBytes = 122;
+static_assert(FIELD_OFFSET(MPEG1VIDEOINFO, bSequenceHeader) + 18 + 8 == kAvsVideoFormatBytes);
+// The audio format block of both filters (an MPEG1WAVEFORMAT).
+static_assert(sizeof(MPEG1WAVEFORMAT) == 40);
