@@ -134,7 +134,6 @@ void CRtspReceive::SetRange(uint32_t start_ms, uint32_t stop_ms) {
 DWORD WINAPI CRtspReceive::SocketThreadProc(LPVOID param) {
     auto* self = static_cast<CRtspReceive*>(param);
     self->not_playing_ = false;
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     std::FILE* f = std::fopen(self->url_.c_str(), "rb");
     if (f == nullptr) {
         MessageBox(nullptr, "Can not open the input file", nullptr, MB_OK);

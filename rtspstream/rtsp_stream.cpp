@@ -103,7 +103,9 @@ bool CRtspStream::CheckEndOfStream(int64_t lead) {
     FILTER_STATE state = State_Stopped;
     filter_->GetState(0, &state);
     uint64_t threshold = end_threshold_;
-    if (static_cast<uint64_t>(newest_time_.load()) < threshold) return false;
+    // Packet times count from where the connection's first PLAY started.
+    auto newest = static_cast<uint64_t>(newest_time_.load() + filter_->time_origin.load());
+    if (newest < threshold) return false;
     if (state != State_Running &&
         static_cast<uint64_t>(seeking_start()) < threshold - static_cast<uint64_t>(lead))
         return false;

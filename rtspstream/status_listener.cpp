@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <future>
 
 #include "rtspstream/tallowmere.h"
 
@@ -21,7 +22,11 @@ void StatusListener::Start(CTallowmere* filter) {
     filter_ = filter;
     if (thread_.joinable()) return;
     run_ = true;
-    thread_ = std::thread([this] { Run(); });
+    // Load returns once the port answers (or could not be had).
+    std::promise<void> ready;
+    std::future<void> bound = ready.get_future();
+    thread_ = std::thread([this, ready = std::move(ready)]() mutable { Run(ready); });
+    bound.wait();
 }
 
 void StatusListener::Stop() {
@@ -44,9 +49,12 @@ void StatusListener::Forget(CTallowmere* filter) {
     if (ours) Stop();
 }
 
-void StatusListener::Run() {
+void StatusListener::Run(std::promise<void>& ready) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
+    if (fd < 0) {
+        ready.set_value();
+        return;
+    }
     timeval timeout{0, 1000};  // 1 ms, so that Stop is quick
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in addr{};
@@ -56,8 +64,10 @@ void StatusListener::Run() {
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         AvsTrace("status listener: cannot bind UDP port %u", kStatusPort);
         close(fd);
+        ready.set_value();
         return;
     }
+    ready.set_value();
     while (run_) {
         uint8_t query[2] = {0, 0};
         sockaddr_in from{};

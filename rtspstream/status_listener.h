@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -28,7 +29,7 @@ class StatusListener {
     bool running() const { return thread_.joinable(); }
 
   private:
-    void Run();
+    void Run(std::promise<void>& ready);
 
     std::mutex mutex_;  // guards filter_ and the thread handle
     CTallowmere* filter_ = nullptr;

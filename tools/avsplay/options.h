@@ -13,6 +13,7 @@ struct Options {
     std::string log;
     std::optional<double> seek_seconds;
     bool decode = false;
+    bool real_time = false;  // keep the graph clock (streams from a server)
 };
 
 inline constexpr const char* kUsage =

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dshow/runtime.h"
+#include "tools/avsplay/rtsp_source.h"
 #include "tools/avsplay/stream_sink.h"
 
 namespace avsplay {
@@ -150,8 +151,8 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, const Options& options
         std::fprintf(stderr, "avsplay: the graph cannot be run\n");
         return 1;
     }
-    // No clock: samples go through as fast as the streams deliver them.
-    if (filter) filter->SetSyncSource(nullptr);
+    // No clock (files): samples go through as fast as the streams deliver them.
+    if (filter && !options.real_time) filter->SetSyncSource(nullptr);
     if (options.seek_seconds) {
         LONGLONG position = static_cast<LONGLONG>(std::llround(*options.seek_seconds * 1e7));
         HRESULT hr = seeking ? seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning,
@@ -208,11 +209,17 @@ int Run(const Options& options, FILE* out, FILE* progress) {
         } else {
             ComPtr<IBaseFilter> source;
             std::string error;
-            hr = OpenFileSource(graph.Get(), options.input, source.Put(), error);
+            Options run = options;
+            // A server's stream plays in real time: the stream source ends it
+            // once its queues run dry near the end, which must not happen early.
+            run.real_time = IsRtspAddress(options.input);
+            hr = run.real_time
+                     ? OpenRtspSource(graph.Get(), options.input, source.Put(), error)
+                     : OpenFileSource(graph.Get(), options.input, source.Put(), error);
             if (FAILED(hr))
                 std::fprintf(stderr, "avsplay: %s\n", error.c_str());
             else
-                code = PlaySource(graph.Get(), source.Get(), options, out, progress);
+                code = PlaySource(graph.Get(), source.Get(), run, out, progress);
         }
     }
     CoUninitialize();
