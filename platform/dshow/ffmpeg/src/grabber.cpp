@@ -65,9 +65,7 @@ class CGrabber final : public CBaseFilter, public ISampleGrabberFilter {
     STDMETHODIMP SetAcceptedMediaType(const AM_MEDIA_TYPE* type) override {
         std::lock_guard<std::mutex> g(accepted_mutex_);
         if (type == nullptr) {
-            accepted_.InitMediaType();
-            accepted_.majortype = GUID_NULL;
-            accepted_.formattype = GUID_NULL;
+            accepted_ = CMediaType();  // anything
             return S_OK;
         }
         return accepted_.Set(*type);

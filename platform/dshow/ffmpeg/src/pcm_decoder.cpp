@@ -133,7 +133,8 @@ bool PcmDecoder::Next() {
                                     10'000'000, rate_);
             return true;
         }
-        if (got == AVERROR(EAGAIN) && !draining_) {
+        // A decoding error loses that packet's sound only: the next packet goes on.
+        if (got != AVERROR_EOF && !draining_) {
             const AVPacket* packet = reader_.NextPacket();
             if (packet == nullptr) {
                 draining_ = true;
@@ -143,7 +144,7 @@ bool PcmDecoder::Next() {
             }
             continue;
         }
-        // End of the stream (or a decoder that cannot go on): what the resampler still holds.
+        // End of the stream: what the resampler still holds.
         done_ = true;
         if (swr_ != nullptr && Convert(nullptr) && !pcm_.empty()) {
             start_ = next_start_;
