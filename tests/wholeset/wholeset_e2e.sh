@@ -132,10 +132,10 @@ for src in "$a" "$b"; do
 done
 
 # The pictures must be the source's, not just the right number of them.
-yuv() { ffmpeg -v fatal -i "$1" -map 0:v -s 352x288 -pix_fmt yuv420p -f rawvideo -y "$2"; }
+yuv() { ffmpeg -v fatal -i "$1" -map 0:v -fps_mode passthrough -s 352x288 -pix_fmt yuv420p -f rawvideo -y "$2"; }
 yuv "$a" "$work/a.src.yuv" && yuv "$work/out/a.avi.avsts" "$work/a.ts.yuv"
 psnr=$(ffmpeg -hide_banner -f rawvideo -s 352x288 -pix_fmt yuv420p -i "$work/a.ts.yuv" \
-  -f rawvideo -s 352x288 -pix_fmt yuv420p -i "$work/a.src.yuv" -lavfi psnr -f null - 2>&1 |
+  -f rawvideo -s 352x288 -pix_fmt yuv420p -i "$work/a.src.yuv" -lavfi psnr=shortest=1 -f null - 2>&1 |
   sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p')
 echo "a.avi.avsts PSNR against the source: ${psnr:-none} dB"
 awk -v p="${psnr:-0}" 'BEGIN { exit !(p == "inf" || p + 0 >= 35) }' ||
