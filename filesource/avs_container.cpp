@@ -88,22 +88,18 @@ uint32_t AvsContainer::track_timescale(uint32_t id) const {
     return t ? t->timescale() : 0;
 }
 
-bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& out) {
+bool AvsContainer::read_stored_sample(uint32_t id, uint64_t number, TrackSample& out) {
     // The vectors keep their memory from earlier reads: a player reads sample
     // after sample into the same TrackSample, and fresh pages cost more than
     // the copy. Sizes are only ever set, so no byte is zeroed needlessly.
     out.length = 0;
     out.start = out.stop = 0;
     out.sync = false;
-    auto fail = [&out] {
-        out.bytes.clear();
-        return false;
-    };
     const mp4::Track* t = track(id);
-    if (!t) return fail();
+    if (!t) return false;
     if (number == 0) {
         report("sample number 0 is refused");
-        return fail();
+        return false;
     }
     mp4::SampleInfo info;
     try {
@@ -113,18 +109,26 @@ bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& 
         mp4::read_exact_at(*source_, info.offset, out.stored.data(), info.size);
     } catch (const std::exception& e) {
         report(e.what());
-        return fail();
+        return false;
     }
-    if (out.stored.empty()) return fail();
-
-    // Times and sync flag first, so that a sample whose units do not fit still
-    // tells where it stands (the key-frame search needs its start).
+    if (out.stored.empty()) return false;
     out.start = to_reference_time(double(info.start), t->timescale());
     const double stop =
         double(info.duration) / double(t->timescale()) * 10000000.0 + double(out.start);
     out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
     out.sync = info.sync;
+    out.length = static_cast<uint32_t>(out.stored.size());
+    return true;
+}
 
+bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& out) {
+    // Times and sync flag are filled in even when the units of a video sample
+    // do not fit it: the key-frame search needs the sample's start.
+    if (!read_stored_sample(id, number, out)) {
+        out.bytes.clear();
+        return false;
+    }
+    const mp4::Track* t = track(id);
     if (t->handler_type() == kVideoHandler) {
         if (!unpack_video_sample(out.stored, out.bytes)) {
             report("video sample " + std::to_string(number) + " holds a unit that does not fit it");

@@ -80,6 +80,10 @@ class AvsContainer {
     // comes back with length kInvalidSampleLength. Reads of one container are
     // serialised, so worker threads may share it.
     bool read_track_sample(uint32_t track, uint64_t number, TrackSample& out);
+    // The same without the unpacking: out.stored holds the sample as stored,
+    // out.bytes is left alone, out.length is the stored size. For a caller that
+    // unpacks straight into its own buffer.
+    bool read_stored_sample(uint32_t track, uint64_t number, TrackSample& out);
 
     const mp4::MovieFile& movie() const { return *movie_; }
 

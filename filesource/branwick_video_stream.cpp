@@ -93,16 +93,27 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
     }
 
     TrackSample& s = fill_sample_;
-    const bool ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
+    bool ok = container_->read_stored_sample(track_, static_cast<uint64_t>(next), s);
+    const std::optional<size_t> total =
+        ok ? unpacked_video_size(s.stored) : std::optional<size_t>();
     // An unreadable sample is passed on once as an empty sample and skipped, so
     // the stream still reaches its end.
     next_sample_ = next + 1;
-    if (!ok) {
+    if (!total || *total == 0) {
+        if (ok) AvsTrace("CBranwickVideoStream: sample %lld does not unpack", (long long)next);
         MakeEmpty(sample);
         return S_OK;
     }
-    const size_t n = std::min(room, s.bytes.size());  // a longer sample is cut
-    std::memcpy(buffer, s.bytes.data(), n);
+    // Unpacked straight into the delivery buffer; a longer sample is cut.
+    size_t n = *total;
+    if (n <= room) {
+        unpack_video_sample_into(s.stored, buffer);
+    } else {
+        s.bytes.resize(n);
+        unpack_video_sample_into(s.stored, s.bytes.data());
+        std::memcpy(buffer, s.bytes.data(), room);
+        n = room;
+    }
     sample->SetActualDataLength(static_cast<LONG>(n));
     if (filter_->video_new_segment_pending().exchange(false)) {
         DeliverNewSegment(0, kOpenSegmentStop, 1.0);

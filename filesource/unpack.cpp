@@ -10,23 +10,21 @@ uint32_t be32(const uint8_t* p) {
 }
 }  // namespace
 
-bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out) {
+std::optional<size_t> unpacked_video_size(std::span<const uint8_t> stored) {
     const size_t size = stored.size();
-    // Size pass: every unit must lie wholly inside the sample.
+    // Every unit must lie wholly inside the sample.
     size_t total = 0;
     for (size_t pos = 0; pos < size;) {
         const uint32_t length = size - pos < 4 ? 0 : be32(stored.data() + pos);
-        if (length == 0 || length > size - pos - 4) {
-            out.clear();
-            return false;
-        }
+        if (length == 0 || length > size - pos - 4) return std::nullopt;
         total += size_t{length} + 2;
         pos += size_t{length} + 4;
     }
-    // Resized without clearing first: memory and bytes kept from an earlier
-    // sample are overwritten, not zeroed.
-    out.resize(total);
-    uint8_t* dst = out.data();
+    return total;
+}
+
+void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* dst) {
+    const size_t size = stored.size();
     for (size_t pos = 0; pos < size;) {
         const uint32_t length = be32(stored.data() + pos);
         dst[0] = 0;
@@ -36,6 +34,18 @@ bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& 
         dst += size_t{length} + 2;
         pos += size_t{length} + 4;
     }
+}
+
+bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out) {
+    const std::optional<size_t> total = unpacked_video_size(stored);
+    if (!total) {
+        out.clear();
+        return false;
+    }
+    // Resized without clearing first: memory and bytes kept from an earlier
+    // sample are overwritten, not zeroed.
+    out.resize(*total);
+    unpack_video_sample_into(stored, out.data());
     return true;
 }
 

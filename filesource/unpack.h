@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,5 +17,11 @@ inline constexpr uint32_t kInvalidSampleLength = 0xFFFFFFFF;
 // `out` empty when a unit has L = 0, or a length field or body runs past the
 // stored bytes. Nothing beyond `stored` is read.
 bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out);
+
+// The two passes apart, so a caller can unpack straight into a buffer of its own:
+// the unpacked size, or nothing when the units do not fit `stored` (as above);
+// then the unpacking into `out`, which must hold that many bytes.
+std::optional<size_t> unpacked_video_size(std::span<const uint8_t> stored);
+void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* out);
 
 }  // namespace filesource
