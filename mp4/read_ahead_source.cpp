@@ -13,7 +13,9 @@ ReadAheadSource::ReadAheadSource(std::shared_ptr<ByteSource> inner, size_t windo
 
 size_t ReadAheadSource::read(void* buffer, size_t n) {
     if (n == 0) return 0;
-    if (n >= window_size_ / 2) {
+    // Large reads skip the window: copying them through it would cost a second copy of
+    // every byte, while their system call is already paid for by their size.
+    if (n >= window_size_ / 16) {
         if (position_ >= size_) return 0;
         inner_->seek(position_);
         const size_t got =

@@ -17,8 +17,8 @@ class ReadAheadSource : public ByteSource {
 
     uint64_t size() override { return size_; }
     // Small reads are served from the window, refilled at the read position
-    // when needed; reads of half a window or more go straight through. The
-    // inner source is never asked for bytes past its size.
+    // when needed; reads of a sixteenth of a window (64 KiB by default) or more go
+    // straight through. The inner source is never asked for bytes past its size.
     size_t read(void* buffer, size_t n) override;
     void seek(uint64_t position) override { position_ = position; }
 
