@@ -1,5 +1,6 @@
 #include "rtspstream/rtsp_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "rtspstream/rtsp_audio_stream.h"
@@ -7,6 +8,16 @@
 #include "rtspstream/tallowmere.h"
 
 namespace rtspstream {
+
+namespace {
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 CRtspStream::CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter, LPCWSTR pin_name,
                          const char* event_name)
@@ -97,6 +108,7 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
     held_length_ = length;
     held_start_ = time;
     newest_time_ = time;
+    last_receive_ns_ = SteadyNanoseconds();
     received_ = true;
 }
 
@@ -112,12 +124,27 @@ bool CRtspStream::CheckEndOfStream(int64_t lead) {
     if (state != State_Running &&
         static_cast<uint64_t>(seeking_start()) < threshold - static_cast<uint64_t>(lead))
         return false;
+    // The threshold is reached while a real-time server still sends the
+    // last 2 s: end only once it has stopped.
+    if (!ServerQuiet()) return false;
     SetEnding();
-    CRtspStream* other = this == static_cast<CRtspStream*>(filter_->video_pin())
-                             ? static_cast<CRtspStream*>(filter_->audio_pin())
-                             : static_cast<CRtspStream*>(filter_->video_pin());
+    CRtspStream* other = OtherPin();
     if (other) other->SetEnding();
     return true;
+}
+
+CRtspStream* CRtspStream::OtherPin() const {
+    return this == static_cast<const CRtspStream*>(filter_->video_pin())
+               ? static_cast<CRtspStream*>(filter_->audio_pin())
+               : static_cast<CRtspStream*>(filter_->video_pin());
+}
+
+bool CRtspStream::ServerQuiet() const {
+    int64_t latest = last_receive_ns_;
+    if (const CRtspStream* other = OtherPin())
+        latest = std::max<int64_t>(latest, other->last_receive_ns_);
+    auto quiet = std::chrono::duration_cast<std::chrono::nanoseconds>(kEndQuiet).count();
+    return SteadyNanoseconds() - latest >= quiet;
 }
 
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {

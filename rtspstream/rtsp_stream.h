@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -21,6 +22,12 @@ inline constexpr uint64_t kBufferLowBytes = 512;        // buffering starts at o
 inline constexpr uint64_t kBufferHighBytes = 5120;      // and ends above
 inline constexpr REFERENCE_TIME kOpenSegmentStop = 0x7F00000000000000LL;
 inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
+// A stored stream ends only once the server has been quiet this long: a server
+// pacing in real time is still sending the last 2 s when the margin is reached.
+// Frames come at least every 40 ms at the slowest rate carried, and a
+// retransmission-free TCP stream on a loaded machine rarely stalls longer than
+// a few hundred milliseconds; 1 s keeps the end prompt without cutting a tail.
+inline constexpr std::chrono::milliseconds kEndQuiet{1000};
 
 class CRtspStream : public CSourceStream, public CSourceSeeking {
   public:
@@ -100,10 +107,14 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     void Hold(const uint8_t* data, uint32_t length, int64_t time);
     bool Push(std::unique_ptr<QueuedSample> sample);
     // Once a stored stream has come within 2 s of its end and either plays or
-    // was sought to its last `lead` before that, both pins are ending: they
-    // stop waiting for more and end their streams when their queues run dry.
-    // True when this pin is ending.
+    // was sought to its last `lead` before that, and no frame has come on
+    // either pin for kEndQuiet, both pins are ending: they stop waiting for
+    // more and end their streams when their queues run dry. True when this
+    // pin is ending.
     bool CheckEndOfStream(int64_t lead);
+    // The server sent nothing to either pin for kEndQuiet.
+    bool ServerQuiet() const;
+    CRtspStream* OtherPin() const;
     // Waits up to 100 ms for a push or a stop.
     void WaitForData() { WaitForSingleObject(event_, 100); }
     // A seek or stop wants the worker while it waits for data.
@@ -127,6 +138,8 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     std::atomic<uint32_t> held_length_{0};  // a live stream's Pause drops the frame
     std::atomic<int64_t> held_start_{0};
     std::atomic<int64_t> newest_time_{0};
+    // Steady-clock nanoseconds of the latest frame taken by the receive thread.
+    std::atomic<int64_t> last_receive_ns_{0};
     std::atomic<REFERENCE_TIME> segment_start_{0};
     std::atomic<REFERENCE_TIME> segment_stop_{0x7FFFFFFFFFFFFFFFLL};
     std::atomic<double> segment_rate_{1.0};

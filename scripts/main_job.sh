@@ -168,12 +168,12 @@ elif [ ! -x "$bin/avsplay" ]; then
 elif [ ! -e "$bin/Tallowmere.so" ]; then
   skip Tallowmere.so
 else
-  # As fast as the player reads: played in real time, the receiving filter ends a stored
-  # stream 2 s before its end. A frame is complete only when the next one arrives, so the
-  # last picture and the last audio frame stay in the filter when the stream ends.
+  # Paced in real time, as a server streams: the receiving filter ends a stored stream
+  # once the server has stopped sending. A frame is complete only when the next one
+  # arrives, so the last picture and the last audio frame stay in the filter at the end.
   held=1
   note "RTSP: the last picture and audio frame stay in Tallowmere (a frame is complete when the next arrives)"
-  "$bin/rtspserve" --fast --quiet --port 0 "$stages/clip.avi.avs" "$stages/clip.avi.mp3" \
+  "$bin/rtspserve" --quiet --port 0 "$stages/clip.avi.avs" "$stages/clip.avi.mp3" \
     >"$out/play/rtspserve.out" 2>"$out/play/rtspserve.log" &
   server=$!
   url=

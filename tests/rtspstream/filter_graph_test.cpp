@@ -2,6 +2,7 @@
 // renderers, the requests the server sees, and how faults end.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "rtspstream/rtsp_audio_stream.h"
@@ -90,6 +91,51 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
         EXPECT_NEAR(static_cast<double>(audio[j].stop), (j + 1) * 1152.0 / 44100.0 * 1e7, 200.0);
         EXPECT_TRUE(audio[j].sync);
     }
+}
+
+// A server pacing in real time is still sending the last 2 s when playback
+// comes within 2 s of the end: the streams end only once it has stopped, with
+// every picture and audio frame but the held ones, and promptly after that.
+TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
+    rtspserve::ServerOptions o;
+    o.audio_path = WriteMp3("paced_a.mp3", 160);  // 4.18 s, ends after the video
+    o.paced = true;
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    const auto& pictures = s.server->video().pictures;
+    const auto& frames = s.server->audio()->frames;
+
+    Player p;
+    ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);
+    p.Render();
+    ASSERT_TRUE(p.video_renderer && p.audio_renderer);
+    auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(p.Control()->Pause(), S_OK);
+    ASSERT_EQ(p.Control()->Run(), S_OK);
+    ASSERT_TRUE(p.video.WaitEnd(20s));
+    ASSERT_TRUE(p.audio.WaitEnd(20s));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    // Not before the server's last frame (4.18 s of audio), and within the
+    // quiet period and a loaded machine's slack after it.
+    EXPECT_GE(took, 4.0);
+    EXPECT_LT(took, 10.0);
+
+    std::vector<Seen> video = SamplesOf(p.video.seen());
+    ASSERT_EQ(video.size(), pictures.size());  // the header sample, then all but the held one
+    for (size_t i = 1; i < video.size(); ++i) {
+        Bytes expected = ReadRange(SampleAvs(), static_cast<long>(pictures[i - 1].offset),
+                                   pictures[i - 1].length);
+        // A queue run dry on a loaded machine empties pictures up to the next I picture.
+        if (!video[i].bytes.empty()) ASSERT_EQ(video[i].bytes, expected) << "picture " << i - 1;
+    }
+    std::vector<Seen> audio = SamplesOf(p.audio.seen());
+    ASSERT_EQ(audio.size(), frames.size() - 1);
+    for (size_t j = 0; j < audio.size(); ++j) {
+        Bytes expected =
+            ReadRange(o.audio_path, static_cast<long>(frames[j].offset), frames[j].length);
+        ASSERT_EQ(audio[j].bytes, expected) << "audio frame " << j;
+    }
+    ASSERT_EQ(p.Control()->Stop(), S_OK);
 }
 
 // Pause, Run, Stop, a seek while stopped, Pause again, a seek while paused,
