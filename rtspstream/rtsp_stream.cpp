@@ -93,7 +93,11 @@ bool CRtspStream::Push(std::unique_ptr<QueuedSample> sample) {
 int CRtspStream::QueueHeld(int64_t time, bool sync) {
     if (held_length_ == 0) return 0;
     auto sample = std::make_unique<QueuedSample>();
-    sample->bytes.assign(held_.data(), held_.data() + held_length_);
+    // The held bytes move into the queue: the next frame is held in a fresh buffer anyway.
+    held_.resize(held_length_);
+    sample->bytes = std::move(held_);
+    held_ = std::vector<uint8_t>();
+    held_length_ = 0;
     sample->sync = sync;
     sample->start = held_start_;
     sample->stop = time;
@@ -103,8 +107,7 @@ int CRtspStream::QueueHeld(int64_t time, bool sync) {
 }
 
 void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
-    if (held_.size() < kMaxFrameBytes) held_.resize(kMaxFrameBytes);
-    std::memcpy(held_.data(), data, length);
+    held_.assign(data, data + length);
     held_length_ = length;
     held_start_ = time;
     newest_time_ = time;

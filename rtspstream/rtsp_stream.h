@@ -47,6 +47,7 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     // Receive thread: holds the frame and queues the one held before it.
     // 0, or -1 when a frame had to be dropped at the push.
     virtual int Deliver(const uint8_t* data, uint32_t length, int64_t time) = 0;
+    using CSourceStream::Deliver;  // the pin's own sample delivery stays reachable
 
     // Before the server is asked to play (the filter's Pause from Stopped):
     // stop cleared, queue emptied, no held frame. Frames are taken only while

@@ -126,7 +126,9 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
         Bytes expected = ReadRange(SampleAvs(), static_cast<long>(pictures[i - 1].offset),
                                    pictures[i - 1].length);
         // A queue run dry on a loaded machine empties pictures up to the next I picture.
-        if (!video[i].bytes.empty()) ASSERT_EQ(video[i].bytes, expected) << "picture " << i - 1;
+        if (!video[i].bytes.empty()) {
+            ASSERT_EQ(video[i].bytes, expected) << "picture " << i - 1;
+        }
     }
     std::vector<Seen> audio = SamplesOf(p.audio.seen());
     ASSERT_EQ(audio.size(), frames.size() - 1);
