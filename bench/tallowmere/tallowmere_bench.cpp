@@ -187,16 +187,20 @@ bool RunCase(const Case& c, int index_of_case) {
     const auto& index = server->video().pictures;
     for (size_t k = 0; k + 1 < samples && k < index.size(); ++k) through += index[k].length;
     double loop_rate = static_cast<double>(stream_bytes) / 1e6 / loopback;
-    double delivered_rate = static_cast<double>(bytes) / 1e6 / seconds;
-    double through_rate = static_cast<double>(through) / 1e6 / seconds;
+    // Rates run from Run to the last sample: the end of stream comes only after the server
+    // has been quiet for a while, a fixed wait that says nothing about throughput.
+    const double data_seconds =
+        last_ns.load() > 0 ? static_cast<double>(last_ns.load()) / 1e9 : seconds;
+    double delivered_rate = static_cast<double>(bytes) / 1e6 / data_seconds;
+    double through_rate = static_cast<double>(through) / 1e6 / data_seconds;
     std::printf("case %d: %s x%d: %zu pictures, %.1f MB, %.1f kB a picture\n", index_of_case,
                 c.source.c_str(), c.copies, pictures, static_cast<double>(stream_bytes) / 1e6,
                 pictures ? static_cast<double>(stream_bytes) / 1e3 / pictures : 0.0);
     std::printf("  Tallowmere: %llu samples (%s), %llu of them empty, in %.3f s: %.0f pictures/s\n",
                 static_cast<unsigned long long>(samples.load()),
                 ended ? "to the end of stream" : "no end of stream",
-                static_cast<unsigned long long>(empty.load()), seconds,
-                static_cast<double>(samples) / seconds);
+                static_cast<unsigned long long>(empty.load()), data_seconds,
+                static_cast<double>(samples) / data_seconds);
     std::printf("  first sample %.1f ms after Run, last %.1f ms, end of stream %.1f ms\n",
                 static_cast<double>(first_ns.load()) / 1e6,
                 static_cast<double>(last_ns.load()) / 1e6, seconds * 1e3);
