@@ -4,7 +4,7 @@
 #include "com/objbase.h"
 #include "command_line.h"
 #include "dshow_source/dshow_audio_graph.h"
-#include "dshow_source/media_det_inspector.h"
+#include "dshow_source/media_det_listing.h"
 #include "encoding_run.h"
 #include "lame_library.h"
 

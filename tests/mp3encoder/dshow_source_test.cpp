@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "dshow_source/dshow_audio_graph.h"
-#include "dshow_source/media_det_inspector.h"
+#include "dshow_source/media_det_listing.h"
 #include "test_media.h"
 
 namespace {
