@@ -20,7 +20,7 @@ class CTallowmere final : public CSource,
                           public IFileSourceFilter,
                           public IAMFilterMiscFlags,
                           public IAMOpenProgress,
-                          public IAMMediaContent,
+                          public CTitleOnlyMediaContent,
                           public ISamplePosition {
   public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
@@ -37,29 +37,8 @@ class CTallowmere final : public CSource,
     // IAMOpenProgress
     STDMETHODIMP QueryProgress(LONGLONG* total, LONGLONG* current) override;
     STDMETHODIMP AbortOperation() override { return E_NOTIMPL; }
-    // IDispatch and IAMMediaContent: only the title.
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP get_AuthorName(BSTR*) override { return E_NOTIMPL; }
+    // IAMMediaContent: only the title is known.
     STDMETHODIMP get_Title(BSTR* title) override;
-    STDMETHODIMP get_Rating(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Description(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Copyright(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_BaseURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LogoURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LogoIconURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_WatermarkURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MoreInfoURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MoreInfoBannerImage(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MoreInfoBannerURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MoreInfoText(BSTR*) override { return E_NOTIMPL; }
     // ISamplePosition
     STDMETHODIMP Reserved(LONG_PTR, LONG_PTR) override { return S_OK; }
     STDMETHODIMP Restart() override;

@@ -46,3 +46,30 @@ class CSourceSeeking : public IMediaSeeking, public CUnknown {
     DWORD m_dwSeekingCaps;
     CCritSec* m_pLock;
 };
+
+// IAMMediaContent for a source that knows only its title: the IDispatch methods and every
+// other property answer E_NOTIMPL. The deriving filter supplies get_Title and IUnknown.
+class CTitleOnlyMediaContent : public IAMMediaContent {
+  public:
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP get_AuthorName(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Rating(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Description(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Copyright(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_BaseURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_LogoURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_LogoIconURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_WatermarkURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_MoreInfoURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_MoreInfoBannerImage(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_MoreInfoBannerURL(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_MoreInfoText(BSTR*) override { return E_NOTIMPL; }
+};
