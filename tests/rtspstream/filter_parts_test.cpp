@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "avs/sequence_header.h"
@@ -106,6 +107,20 @@ TEST(TallowmereParts, IntraPictureMustStartFiveBytesBeforeTheEnd) {
     EXPECT_FALSE(HoldsIntraPicture(at_start.data(), 4));
     EXPECT_FALSE(HoldsIntraPicture(p_picture.data(), 9));
     EXPECT_TRUE(HoldsIntraPicture(later.data(), 8));
+
+    // Buffers dense in 00, 01 and B3 against a plain search over every position.
+    std::mt19937 random(7);
+    const uint8_t alphabet[] = {0x00, 0x01, 0xB3, 0x42};
+    for (int round = 0; round < 20000; ++round) {
+        Bytes bytes(1 + random() % 24);
+        for (auto& b : bytes) b = alphabet[random() % 4];
+        bool expected = false;
+        for (size_t i = 0; i + 5 <= bytes.size(); ++i)
+            expected = expected || (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
+                                    bytes[i + 3] == 0xB3);
+        ASSERT_EQ(HoldsIntraPicture(bytes.data(), static_cast<uint32_t>(bytes.size())), expected)
+            << "round " << round;
+    }
 }
 
 // A producer and a consumer on one queue: every sample once, in order, and
