@@ -7,6 +7,7 @@
 
 #include "rtspstream/rtsp_audio_stream.h"
 #include "rtspstream/rtsp_video_stream.h"
+#include "rtspstream/sample_position.h"
 #include "tests/rtspstream/graph_harness.h"
 
 namespace {
@@ -19,6 +20,13 @@ std::vector<Seen> SamplesOf(const std::vector<Seen>& seen) {
     for (const Seen& s : seen)
         if (s.kind == Kind::kSample) out.push_back(s);
     return out;
+}
+
+DWORD QueuedVideoBytes(Player& p) {
+    DWORD queued = 0;
+    p.source.As<rtspstream::ISamplePosition>(rtspstream::IID_ISamplePosition)
+        ->GetQueuedVideoBytes(&queued);
+    return queued;
 }
 
 TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
@@ -219,6 +227,95 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     ASSERT_EQ(control->Stop(), S_OK);
     expected.push_back("TEARDOWN");
     EXPECT_EQ(recorder.methods(), expected);
+}
+
+// Pause from Running asks nothing of the server. A stored stream's pin keeps
+// its queue and plays on from where it was; a live stream's pin drops it.
+TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
+    for (bool live : {false, true}) {
+        SCOPED_TRACE(live ? "live" : "stored");
+        rtspserve::ServerOptions o;
+        o.paced = false;  // everything is queued at once; the renderer plays by the clock
+        Served s = Serve(o);
+        ASSERT_TRUE(s.server);
+        RequestRecorder recorder(s.server->port());
+        const auto& pictures = s.server->video().pictures;
+
+        Player p;
+        ASSERT_EQ(p.Load(recorder.base() + (live ? "/clip.avs" : "/clip.asm")), S_OK);
+        EXPECT_EQ(p.filter->live(), live);
+        p.Render();
+        auto control = p.Control();
+        ASSERT_EQ(control->Pause(), S_OK);
+        ASSERT_EQ(control->Run(), S_OK);
+        ASSERT_TRUE(p.video.WaitSamples(8, 10s));
+        ASSERT_GT(QueuedVideoBytes(p), 0u);  // the rest of the clip waits in the queue
+        ASSERT_EQ(control->Pause(), S_OK);
+        const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY"};
+        EXPECT_EQ(recorder.methods(), expected);
+        if (live) {
+            EXPECT_EQ(QueuedVideoBytes(p), 0u);
+            ASSERT_EQ(control->Stop(), S_OK);
+            continue;
+        }
+        EXPECT_GT(QueuedVideoBytes(p), 0u);
+        ASSERT_EQ(control->Run(), S_OK);
+        ASSERT_TRUE(p.video.WaitEnd(20s));
+        // One unbroken run of pictures from the first to the held last one.
+        std::vector<Seen> video = SamplesOf(p.video.seen());
+        ASSERT_EQ(video.size(), pictures.size());
+        for (size_t i = 1; i < video.size(); ++i) {
+            Bytes expected_bytes = ReadRange(SampleAvs(), static_cast<long>(pictures[i - 1].offset),
+                                             pictures[i - 1].length);
+            ASSERT_EQ(video[i].bytes, expected_bytes) << "picture " << i - 1;
+            EXPECT_EQ(video[i].start, static_cast<int64_t>(i - 1) * 400000) << i;
+        }
+        ASSERT_EQ(control->Stop(), S_OK);
+    }
+}
+
+// ISamplePosition's restart: Stop (TEARDOWN), a seek to 0 while stopped, Run
+// (the stream set up again, PLAY from 0): the clip plays again from its first
+// picture to its end.
+TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
+    rtspserve::ServerOptions o;
+    o.paced = false;
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    RequestRecorder recorder(s.server->port());
+    const auto& pictures = s.server->video().pictures;
+
+    Player p;
+    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    p.Render();
+    auto control = p.Control();
+    ASSERT_EQ(control->Pause(), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(p.video.WaitSamples(5, 10s));
+    auto position = p.source.As<rtspstream::ISamplePosition>(rtspstream::IID_ISamplePosition);
+    const size_t before = p.video.seen().size();
+    ASSERT_EQ(position->Restart(), S_OK);
+    std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN",
+                                         "DESCRIBE", "SETUP", "PLAY"};
+    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.requests().back().range, "npt=0.000-4.000");
+    OAFilterState state = State_Stopped;
+    ASSERT_EQ(control->GetState(1000, &state), S_OK);
+    EXPECT_EQ(state, State_Running);
+
+    ASSERT_TRUE(p.video.WaitEnd(20s));
+    std::vector<Seen> all = p.video.seen();
+    std::vector<Seen> again = SamplesOf(std::vector<Seen>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
+    // The header went out once, at the first run: every picture but the held one follows.
+    ASSERT_EQ(again.size(), pictures.size() - 1);
+    for (size_t i = 0; i < again.size(); ++i) {
+        Bytes expected_bytes =
+            ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+        ASSERT_EQ(again[i].bytes, expected_bytes) << "picture " << i;
+        EXPECT_EQ(again[i].start, static_cast<int64_t>(i) * 400000) << i;
+    }
+    EXPECT_FALSE(again[0].sync);  // the first picture after a seek
+    ASSERT_EQ(control->Stop(), S_OK);
 }
 
 }  // namespace
