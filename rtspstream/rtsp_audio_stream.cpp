@@ -90,7 +90,9 @@ HRESULT CRtspAudioStream::ChangeStart() {
     CAutoLock seek(&filter_->seek_lock);
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
-    queue_.Flush();
+    // The held frame is from before the seek: queued behind the first frame after it,
+    // it would go out with a stop time before its start.
+    FlushPin();
     ResetEnd();
     // Packet times count from where the connection's first PLAY started.
     filter_->base_time = seeking_start() - filter_->time_origin;

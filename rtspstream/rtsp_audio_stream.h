@@ -16,7 +16,6 @@ class CRtspAudioStream final : public CRtspStream {
     LONGLONG FillPercentage() const;
     // A seek on the video pin: the queue goes, and after the flush downstream
     // the worker starts again.
-    void FlushQueue() { queue_.Flush(); }
     void RestartAfterSeek();
 
   protected:

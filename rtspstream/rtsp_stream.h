@@ -54,8 +54,8 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     // the pin is connected, so an unrendered pin never holds the receive
     // thread back.
     void PrepareForPlay();
-    // The filter's flush at its first start: queue emptied, new segment
-    // pending, held frame dropped.
+    // Queue emptied, new segment pending, held frame dropped: at the filter's first
+    // start, a live stream's Pause and a seek (whose held frame is from before it).
     void FlushPin();
     // The filter's Stop: stop set, event signalled, queue emptied.
     void StopDelivery();

@@ -171,11 +171,13 @@ HRESULT CRtspVideoStream::ChangeStart() {
     CAutoLock seek(&filter_->seek_lock);
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
-    queue_.Flush();
+    // Held frames are from before the seek: queued behind the first frame after it,
+    // they would go out with a stop time before their start.
+    FlushPin();
     filter_->seek_allowed = false;
     CRtspAudioStream* audio = filter_->audio_pin();
     if (audio) {
-        audio->FlushQueue();
+        audio->FlushPin();
         if (audio->IsConnected()) audio->DeliverBeginFlush();
     }
     ResetEnd();

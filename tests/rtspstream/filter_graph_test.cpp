@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "rtspstream/rtsp_audio_stream.h"
@@ -315,6 +316,69 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
         EXPECT_EQ(again[i].start, static_cast<int64_t>(i) * 400000) << i;
     }
     EXPECT_FALSE(again[0].sync);  // the first picture after a seek
+    ASSERT_EQ(control->Stop(), S_OK);
+}
+
+// A description with audio only: one "Audio" pin; every frame but the held one
+// plays byte for byte, and a seek while running sends PAUSE, then PLAY with the
+// range, after which frames restart at the seek position, timed from it.
+TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
+    rtspserve::ServerOptions o;
+    o.audio_path = WriteMp3("audio_only.mp3", 200);  // 5.2 s
+    o.audio_only = true;
+    o.paced = false;
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    RequestRecorder recorder(s.server->port());
+    const auto& frames = s.server->audio()->frames;
+    const double frame_seconds = 1152.0 / 44100.0;
+
+    Player p;
+    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    EXPECT_EQ(p.filter->video_pin(), nullptr);
+    ASSERT_NE(p.filter->audio_pin(), nullptr);
+    p.Render();
+    ASSERT_FALSE(p.video_renderer);
+    ASSERT_TRUE(p.audio_renderer);
+    auto control = p.Control();
+    ASSERT_EQ(control->Pause(), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(p.audio.WaitSamples(10, 10s));
+
+    auto seeking = p.Seeking();
+    ASSERT_TRUE(seeking);
+    LONGLONG start = 20000000, stop = 0;
+    ASSERT_EQ(seeking->GetDuration(&stop), S_OK);
+    ASSERT_GT(stop, start);
+    const size_t before = p.audio.seen().size();
+    ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
+                                    AM_SEEKING_AbsolutePositioning),
+              S_OK);
+    const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY"};
+    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.requests().back().range.substr(0, 10), "npt=2.000-");
+    EXPECT_EQ(p.filter->base_time.load(), 20000000);
+
+    ASSERT_TRUE(p.audio.WaitEnd(20s));
+    std::vector<Seen> all = p.audio.seen();
+    std::vector<Seen> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    bool flushed = false;
+    for (const Seen& e : after) flushed |= e.kind == Kind::kBeginFlush;
+    EXPECT_TRUE(flushed);
+    // The server restarts at the frame that holds 2 s.
+    const auto first = static_cast<size_t>(2.0 / frame_seconds);
+    std::vector<Seen> audio = SamplesOf(after);
+    // Up to the range's end, less the frame still held; nothing from before the seek.
+    const auto end = static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / frame_seconds));
+    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - 1 - first);
+    for (size_t j = 0; j < audio.size(); ++j) {
+        const size_t k = first + j;
+        Bytes expected_bytes =
+            ReadRange(o.audio_path, static_cast<long>(frames[k].offset), frames[k].length);
+        ASSERT_EQ(audio[j].bytes, expected_bytes) << "audio frame " << k;
+        EXPECT_NEAR(static_cast<double>(audio[j].start), (k * frame_seconds - 2.0) * 1e7, 200.0)
+            << k;
+    }
     ASSERT_EQ(control->Stop(), S_OK);
 }
 

@@ -21,6 +21,7 @@ void Usage(std::FILE* out) {
         "  -p, --port N           port to listen on (default 8554; 0: any free port)\n"
         "  -b, --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
         "  -f, --fast             send as fast as the client reads (default: real time)\n"
+        "      --audio-only       offer only the MP3 (AVS.avs is still read)\n"
         "      --max-payload N    RTP payload bytes per packet (default 1400)\n"
         "  -q, --quiet            no request log\n"
         "  -h, --help             this text\n"
@@ -54,7 +55,8 @@ int main(int argc, char** argv) {
         kNoControl,
         kCloseAfter,
         kGarbage,
-        kWrap
+        kWrap,
+        kAudioOnly
     };
     static const option kOptions[] = {
         {"port", required_argument, nullptr, 'p'},
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
         {"close-after", required_argument, nullptr, kCloseAfter},
         {"garbage-every", required_argument, nullptr, kGarbage},
         {"wrap-timestamps", no_argument, nullptr, kWrap},
+        {"audio-only", no_argument, nullptr, kAudioOnly},
         {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -121,6 +124,9 @@ int main(int argc, char** argv) {
                 break;
             case kWrap:
                 options.faults.wrap_timestamps = true;
+                break;
+            case kAudioOnly:
+                options.audio_only = true;
                 break;
             default:
                 Usage(stderr);

@@ -216,7 +216,7 @@ class Connection {
 
     void HandleSetup(const rtsp::Message& request) {
         int track = -1;
-        if (EndsWith(request.uri, "trackID=1")) track = kVideo;
+        if (EndsWith(request.uri, "trackID=1") && !options_.audio_only) track = kVideo;
         if (EndsWith(request.uri, "trackID=2") && server_.audio()) track = kAudio;
         if (EndsWith(request.uri, "trackID=3") && options_.faults.application_media)
             track = kApplication;
@@ -265,20 +265,25 @@ class Connection {
                     stop = std::atof(r.c_str() + dash + 1);
             }
         }
-        if (start >= 0) {
+        const bool video = tracks_[kVideo].setup, audio = tracks_[kAudio].setup;
+        if (start >= 0 && video) {
             size_t picture = std::min(static_cast<size_t>(start * server_.video().frame_rate),
                                       PictureCount() - 1);
             while (picture > 0 && !server_.video().pictures[picture].random_access) --picture;
             next_picture_ = picture;
             double t = PictureTime(picture);
             next_audio_ = server_.audio() ? static_cast<size_t>(t / AudioTime(1)) : 0;
+        } else if (start >= 0 && audio) {
+            next_audio_ = std::min(static_cast<size_t>(start / AudioTime(1)), AudioCount());
         }
-        end_picture_ = PictureCount();
-        end_audio_ = AudioCount();
+        // Only the tracks the client set up are sent.
+        end_picture_ = video ? PictureCount() : next_picture_;
+        end_audio_ = audio ? AudioCount() : next_audio_;
         if (stop > 0) {
-            end_picture_ = std::min(
-                end_picture_, static_cast<size_t>(std::ceil(stop * server_.video().frame_rate)));
-            if (server_.audio())
+            if (video)
+                end_picture_ = std::min(end_picture_, static_cast<size_t>(std::ceil(
+                                                          stop * server_.video().frame_rate)));
+            if (audio)
                 end_audio_ =
                     std::min(end_audio_, static_cast<size_t>(std::ceil(stop / AudioTime(1))));
         }
@@ -515,6 +520,10 @@ class Connection {
 }  // namespace
 
 std::unique_ptr<Server> Server::Create(const ServerOptions& options, std::string* error) {
+    if (options.audio_only && options.audio_path.empty()) {
+        if (error) *error = "audio only needs an MP3 file";
+        return nullptr;
+    }
     std::optional<AvsIndex> video = IndexAvsFile(options.video_path, error);
     if (!video) return nullptr;
     std::optional<Mp3Index> audio;
@@ -560,6 +569,9 @@ Server::~Server() {
 }
 
 double Server::duration_seconds() const {
+    if (options_.audio_only && audio_ && audio_->sample_rate > 0)
+        return static_cast<double>(audio_->frames.size()) * audio_->samples_per_frame /
+               audio_->sample_rate;
     return static_cast<double>(video_.pictures.size()) / video_.frame_rate;
 }
 
@@ -569,9 +581,11 @@ std::string Server::Describe(const std::string& /*base*/) const {
     if (!options_.faults.no_session_control) sdp += "a=control:*\r\n";
     std::snprintf(text, sizeof text, "a=range:npt=0-%.3f\r\n", duration_seconds());
     sdp += text;
-    sdp += "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 AVS1-P2/90000\r\n";
-    sdp += "a=fmtp:96 sprop-parameter-sets=" + Base64(video_.sequence_header) + "\r\n";
-    sdp += "a=control:trackID=1\r\n";
+    if (!options_.audio_only) {
+        sdp += "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 AVS1-P2/90000\r\n";
+        sdp += "a=fmtp:96 sprop-parameter-sets=" + Base64(video_.sequence_header) + "\r\n";
+        sdp += "a=control:trackID=1\r\n";
+    }
     if (audio_)
         sdp +=
             "m=audio 0 RTP/AVP 14\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:14 "
