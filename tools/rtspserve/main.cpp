@@ -21,7 +21,7 @@ void Usage(std::FILE* out) {
         "  -p, --port N           port to listen on (default 8554; 0: any free port)\n"
         "  -b, --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
         "  -f, --fast             send as fast as the client reads (default: real time)\n"
-        "      --audio-only       offer only the MP3 (AVS.avs is still read)\n"
+        "      --audio-only       offer only the MP3 (VIDEO.avs is still read)\n"
         "      --max-payload N    RTP payload bytes per packet (default 1400)\n"
         "  -q, --quiet            no request log\n"
         "  -h, --help             this text\n"
