@@ -90,6 +90,7 @@ HRESULT CRtspAudioStream::ChangeStart() {
     CAutoLock seek(&filter_->seek_lock);
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
+    StopWorkerForSeek();
     // The held frame is from before the seek: queued behind the first frame after it,
     // it would go out with a stop time before its start.
     FlushPin();
@@ -99,15 +100,8 @@ HRESULT CRtspAudioStream::ChangeStart() {
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
                            static_cast<uint32_t>(seeking_stop() / 10000));
-    RestartWorker();
+    RunWorkerAfterSeek();
     return S_OK;
-}
-
-void CRtspAudioStream::RestartAfterSeek() {
-    if (!ThreadExists()) return;
-    CSourceStream::Stop();
-    DeliverEndFlush();
-    CSourceStream::Run();
 }
 
 }  // namespace rtspstream

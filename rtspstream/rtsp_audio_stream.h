@@ -14,9 +14,6 @@ class CRtspAudioStream final : public CRtspStream {
     int Deliver(const uint8_t* data, uint32_t length, int64_t time) override;
     // 100 while not buffering, else how full the buffer is in percent.
     LONGLONG FillPercentage() const;
-    // A seek on the video pin: the queue goes, and after the flush downstream
-    // the worker starts again.
-    void RestartAfterSeek();
 
   protected:
     HRESULT GetMediaType(CMediaType* mt) override;

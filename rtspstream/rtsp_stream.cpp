@@ -204,16 +204,15 @@ HRESULT CRtspStream::Inactive() {
     return CSourceStream::Inactive();
 }
 
-void CRtspStream::RestartWorker(const std::function<void()>& between) {
-    if (!ThreadExists()) {
-        if (between) between();
-        return;
-    }
+void CRtspStream::StopWorkerForSeek() {
+    if (!ThreadExists()) return;
     DeliverBeginFlush();
     CSourceStream::Stop();
     DeliverEndFlush();
-    if (between) between();
-    CSourceStream::Run();
+}
+
+void CRtspStream::RunWorkerAfterSeek() {
+    if (ThreadExists()) CSourceStream::Run();
 }
 
 }  // namespace rtspstream

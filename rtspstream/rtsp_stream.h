@@ -57,6 +57,12 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     // Queue emptied, new segment pending, held frame dropped: at the filter's first
     // start, a live stream's Pause and a seek (whose held frame is from before it).
     void FlushPin();
+    // A seek's two halves around the request for the new position: downstream
+    // flushed and the worker stopped, then the worker running again. Stopping it
+    // before the request keeps it from taking the new position's first frames
+    // while downstream is still flushing, which would lose them.
+    void StopWorkerForSeek();
+    void RunWorkerAfterSeek();
     // The filter's Stop: stop set, event signalled, queue emptied.
     void StopDelivery();
     void MarkNewSegment() { new_segment_pending_ = true; }
@@ -122,9 +128,6 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     bool CommandPending() { return CheckRequest(nullptr); }
     // Pops one sample into the media sample; false when none was queued.
     bool PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped);
-    // Flush downstream, stop the worker, end the flush, run it again; `between`
-    // runs while the worker is stopped.
-    void RestartWorker(const std::function<void()>& between = {});
 
     CTallowmere* const filter_;
     SampleQueue queue_;

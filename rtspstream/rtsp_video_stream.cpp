@@ -171,26 +171,25 @@ HRESULT CRtspVideoStream::ChangeStart() {
     CAutoLock seek(&filter_->seek_lock);
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
+    filter_->seek_allowed = false;
+    CRtspAudioStream* audio = filter_->audio_pin();
+    StopWorkerForSeek();
+    if (audio) audio->StopWorkerForSeek();
     // Held frames are from before the seek: queued behind the first frame after it,
     // they would go out with a stop time before their start.
     FlushPin();
-    filter_->seek_allowed = false;
-    CRtspAudioStream* audio = filter_->audio_pin();
-    if (audio) {
-        audio->FlushPin();
-        if (audio->IsConnected()) audio->DeliverBeginFlush();
-    }
+    if (audio) audio->FlushPin();
     ResetEnd();
     if (audio) audio->ResetEnd();
     // Packet times count from where the connection's first PLAY started.
     filter_->base_time = seeking_start() - filter_->time_origin;
+    // Set while the worker is stopped, so that no picture popped before the seek takes it.
+    next_not_sync_ = true;
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
                            static_cast<uint32_t>(seeking_stop() / 10000));
-    // The mark is set while the worker is stopped, so that no picture popped
-    // before the seek takes it.
-    RestartWorker([this] { next_not_sync_ = true; });
-    if (audio) audio->RestartAfterSeek();
+    RunWorkerAfterSeek();
+    if (audio) audio->RunWorkerAfterSeek();
     filter_->seek_allowed = true;
     return S_OK;
 }
