@@ -27,10 +27,11 @@ bool HoldsIntraPicture(const uint8_t* data, uint32_t length) {
     // A match 00 00 01 B3 must begin at least 5 bytes before the end. Coded data has
     // a 0x01 byte about every 256 bytes, so memchr for it and a look either side beats
     // a general substring search several times over on a picture of tens of kB.
-    const uint8_t* one = data + 2;                 // the earliest place of the 0x01
+    const uint8_t* one = data + 2;                  // the earliest place of the 0x01
     const uint8_t* const last = data + length - 3;  // the latest place of the 0x01
     while (one <= last) {
-        one = static_cast<const uint8_t*>(std::memchr(one, 0x01, static_cast<size_t>(last - one) + 1));
+        one = static_cast<const uint8_t*>(
+            std::memchr(one, 0x01, static_cast<size_t>(last - one) + 1));
         if (one == nullptr) return false;
         if (one[1] == 0xB3 && one[-1] == 0x00 && one[-2] == 0x00) return true;
         ++one;

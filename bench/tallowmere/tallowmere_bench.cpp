@@ -8,8 +8,8 @@
 // each FILE adds a case (run.sh makes Harrowgate clips of tens of kB a picture).
 // Exit code 1 when a run did not end or delivered a wrong sample.
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -102,18 +102,18 @@ double LoopbackSeconds(uint64_t total) {
 
 // What one run of a case measured.
 struct RunResult {
-    bool ok = false;              // reached its end of stream and every sample was right
-    bool ended = false;           // the renderer got its end of stream
-    size_t pictures = 0;          // in the served stream
-    uint64_t stream_bytes = 0;    // the pictures' bytes
-    uint64_t samples = 0;         // the renderer got, the header sample included
-    uint64_t empty = 0;           // of them empty
-    uint64_t wrong = 0;           // of them not their picture byte for byte
-    uint64_t tail = 0;            // samples that came after the server's quiet second
-    double flow_seconds = 0;      // Run to the last sample before that wait
-    double through_rate = 0;      // MB/s, every picture at its size
-    double delivered_rate = 0;    // MB/s, the bytes the renderer received
-    double loopback_rate = 0;     // MB/s, the same bytes over raw loopback TCP
+    bool ok = false;            // reached its end of stream and every sample was right
+    bool ended = false;         // the renderer got its end of stream
+    size_t pictures = 0;        // in the served stream
+    uint64_t stream_bytes = 0;  // the pictures' bytes
+    uint64_t samples = 0;       // the renderer got, the header sample included
+    uint64_t empty = 0;         // of them empty
+    uint64_t wrong = 0;         // of them not their picture byte for byte
+    uint64_t tail = 0;          // samples that came after the server's quiet second
+    double flow_seconds = 0;    // Run to the last sample before that wait
+    double through_rate = 0;    // MB/s, every picture at its size
+    double delivered_rate = 0;  // MB/s, the bytes the renderer received
+    double loopback_rate = 0;   // MB/s, the same bytes over raw loopback TCP
 };
 
 // The input mapped read-only, so the renderer can check each sample against its picture.
@@ -124,7 +124,8 @@ class MappedFile {
         if (fd < 0) return;
         struct stat st {};
         if (fstat(fd, &st) == 0 && st.st_size > 0) {
-            void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            void* map =
+                mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
             if (map != MAP_FAILED) {
                 bytes_ = static_cast<const uint8_t*>(map);
                 size_ = static_cast<size_t>(st.st_size);
@@ -156,7 +157,8 @@ RunResult RunOnce(const std::string& input) {
     auto server = rtspserve::Server::Create(options, &error);
     MappedFile source(input);
     if (!server || !source.bytes()) {
-        std::fprintf(stderr, "tallowmere_bench: %s\n", server ? "cannot map the input" : error.c_str());
+        std::fprintf(stderr, "tallowmere_bench: %s\n",
+                     server ? "cannot map the input" : error.c_str());
         return result;
     }
     server->Start();
@@ -197,8 +199,9 @@ RunResult RunOnce(const std::string& input) {
                     ++wrong;  // more samples than pictures
                     return;
                 }
-                times[number] = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    Clock::now() - begun).count();
+                times[number] =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begun)
+                        .count();
                 lengths[number] = static_cast<uint32_t>(e.actual_length);
                 // A picture that is not empty must be its picture byte for byte.
                 if (number > 0 && e.actual_length > 0) {
@@ -272,14 +275,15 @@ bool RunCase(const Case& c, int number, int repeats) {
                         c.source.c_str(), c.copies, r.pictures,
                         static_cast<double>(r.stream_bytes) / 1e6,
                         r.pictures ? static_cast<double>(r.stream_bytes) / 1e3 / r.pictures : 0.0);
-        std::printf("  run %d: %llu samples (%llu empty%s) in %.3f s, %.0f pictures/s; "
-                    "through %.1f MB/s, delivered %.1f MB/s, loopback %.1f MB/s; "
-                    "ratio %.2f / %.2f\n",
-                    run, static_cast<unsigned long long>(r.samples),
-                    static_cast<unsigned long long>(r.empty), r.ended ? "" : ", no end of stream",
-                    r.flow_seconds, r.flow_seconds > 0 ? r.samples / r.flow_seconds : 0.0,
-                    r.through_rate, r.delivered_rate, r.loopback_rate,
-                    r.through_rate / r.loopback_rate, r.delivered_rate / r.loopback_rate);
+        std::printf(
+            "  run %d: %llu samples (%llu empty%s) in %.3f s, %.0f pictures/s; "
+            "through %.1f MB/s, delivered %.1f MB/s, loopback %.1f MB/s; "
+            "ratio %.2f / %.2f\n",
+            run, static_cast<unsigned long long>(r.samples),
+            static_cast<unsigned long long>(r.empty), r.ended ? "" : ", no end of stream",
+            r.flow_seconds, r.flow_seconds > 0 ? r.samples / r.flow_seconds : 0.0, r.through_rate,
+            r.delivered_rate, r.loopback_rate, r.through_rate / r.loopback_rate,
+            r.delivered_rate / r.loopback_rate);
         if (r.tail > 0)
             std::printf("         (%llu more after the server's quiet second, not in the rates)\n",
                         static_cast<unsigned long long>(r.tail));
@@ -312,11 +316,13 @@ int main(int argc, char** argv) {
     std::vector<Case> cases;
     cases.push_back({std::string(AVS_TEST_DATA_DIR) + "/xavs_cif352x288_25fps_IBP_100f.avs",
                      argc > first ? std::atoi(argv[first]) : 2000});
-    for (int i = first + 1; i + 1 < argc; i += 2) cases.push_back({argv[i], std::atoi(argv[i + 1])});
+    for (int i = first + 1; i + 1 < argc; i += 2)
+        cases.push_back({argv[i], std::atoi(argv[i + 1])});
     bool usage = repeats < 1 || (argc > first + 1 && (argc - first) % 2 == 0);
     for (const Case& c : cases) usage = usage || c.copies < 1;
     if (usage) {
-        std::fprintf(stderr, "usage: tallowmere_bench [-r REPEATS] [COPIES [FILE FILE_COPIES]...]\n");
+        std::fprintf(stderr,
+                     "usage: tallowmere_bench [-r REPEATS] [COPIES [FILE FILE_COPIES]...]\n");
         return 2;
     }
     bool all_ok = true;

@@ -309,7 +309,8 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
 
     ASSERT_TRUE(p.video.WaitEnd(20s));
     std::vector<Seen> all = p.video.seen();
-    std::vector<Seen> again = SamplesOf(std::vector<Seen>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
+    std::vector<Seen> again =
+        SamplesOf(std::vector<Seen>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
     // The header went out once, at the first run: every picture but the held one follows
     // (those emptied by a rebuffering on a loaded machine in their place).
     ASSERT_EQ(again.size(), pictures.size() - 1);
@@ -375,7 +376,8 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     const auto first = static_cast<size_t>(2.0 / frame_seconds);
     std::vector<Seen> audio = SamplesOf(after);
     // Up to the range's end, less the frame still held; nothing from before the seek.
-    const auto end = static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / frame_seconds));
+    const auto end =
+        static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / frame_seconds));
     ASSERT_EQ(audio.size(), std::min(end, frames.size()) - 1 - first);
     for (size_t j = 0; j < audio.size(); ++j) {
         const size_t k = first + j;

@@ -281,8 +281,9 @@ class Connection {
         end_audio_ = audio ? AudioCount() : next_audio_;
         if (stop > 0) {
             if (video)
-                end_picture_ = std::min(end_picture_, static_cast<size_t>(std::ceil(
-                                                          stop * server_.video().frame_rate)));
+                end_picture_ =
+                    std::min(end_picture_,
+                             static_cast<size_t>(std::ceil(stop * server_.video().frame_rate)));
             if (audio)
                 end_audio_ =
                     std::min(end_audio_, static_cast<size_t>(std::ceil(stop / AudioTime(1))));
@@ -455,7 +456,8 @@ class Connection {
         buffer_.resize(length);
         if (!file) return false;
         // Pictures and frames are mostly read in file order: seek only when not.
-        if (position != offset && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+        if (position != offset && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
+            return false;
         bool ok = std::fread(buffer_.data(), 1, length, file) == length;
         position = ok ? offset + length : UINT64_MAX;
         return ok;

@@ -25,7 +25,7 @@ struct Faults {
 
 struct ServerOptions {
     std::string video_path;
-    std::string audio_path;  // optional MP3 file
+    std::string audio_path;   // optional MP3 file
     bool audio_only = false;  // describe and send only the MP3 (which must be given)
     std::string bind_address = "0.0.0.0";
     uint16_t port = 8554;       // 0: any free port
