@@ -23,6 +23,17 @@ std::vector<Seen> SamplesOf(const std::vector<Seen>& seen) {
     return out;
 }
 
+// The bytes of one picture of the served test stream.
+Bytes PictureBytes(const rtspserve::PictureEntry& picture) {
+    return ReadRange(SampleAvs(), static_cast<long>(picture.offset), picture.length);
+}
+
+// Pause, Run, and wait until `capture` has seen `samples` samples.
+bool StartPlaying(Player& p, Capture& capture, size_t samples) {
+    auto control = p.Control();
+    return control->Pause() == S_OK && control->Run() == S_OK && capture.WaitSamples(samples, 10s);
+}
+
 DWORD QueuedVideoBytes(Player& p) {
     DWORD queued = 0;
     p.source.As<rtspstream::ISamplePosition>(rtspstream::IID_ISamplePosition)
@@ -75,8 +86,7 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     ASSERT_EQ(video.size(), pictures.size() - 1);
     for (size_t i = 0; i < video.size(); ++i) {
         ASSERT_EQ(video[i].kind, Kind::kSample) << i;
-        Bytes expected =
-            ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+        Bytes expected = PictureBytes(pictures[i]);
         ASSERT_EQ(video[i].bytes, expected) << "picture " << i;
         EXPECT_EQ(video[i].start, static_cast<int64_t>(i) * 400000) << i;
         EXPECT_EQ(video[i].stop, static_cast<int64_t>(i + 1) * 400000) << i;
@@ -132,8 +142,7 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
     std::vector<Seen> video = SamplesOf(p.video.seen());
     ASSERT_EQ(video.size(), pictures.size());  // the header sample, then all but the held one
     for (size_t i = 1; i < video.size(); ++i) {
-        Bytes expected = ReadRange(SampleAvs(), static_cast<long>(pictures[i - 1].offset),
-                                   pictures[i - 1].length);
+        Bytes expected = PictureBytes(pictures[i - 1]);
         // A queue run dry on a loaded machine empties pictures up to the next I picture.
         if (!video[i].bytes.empty()) {
             ASSERT_EQ(video[i].bytes, expected) << "picture " << i - 1;
@@ -163,9 +172,7 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
     p.Render();
     auto control = p.Control();
-    ASSERT_EQ(control->Pause(), S_OK);
-    ASSERT_EQ(control->Run(), S_OK);
-    ASSERT_TRUE(p.video.WaitSamples(5, 10s));
+    ASSERT_TRUE(StartPlaying(p, p.video, 5));
     ASSERT_EQ(control->Stop(), S_OK);
     std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"};
     EXPECT_EQ(recorder.methods(), expected);
@@ -218,8 +225,7 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     ASSERT_TRUE(first);
     size_t i = 50;  // 2 s at 25 pictures/s, back to its I picture
     while (i > 0 && !pictures[i].random_access) --i;
-    Bytes expected_bytes =
-        ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+    Bytes expected_bytes = PictureBytes(pictures[i]);
     EXPECT_EQ(first->bytes, expected_bytes);
     EXPECT_FALSE(first->sync);  // the first picture after a seek
     EXPECT_EQ(first->start, static_cast<int64_t>(i) * 400000 - 20000000);
@@ -247,9 +253,7 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         EXPECT_EQ(p.filter->live(), live);
         p.Render();
         auto control = p.Control();
-        ASSERT_EQ(control->Pause(), S_OK);
-        ASSERT_EQ(control->Run(), S_OK);
-        ASSERT_TRUE(p.video.WaitSamples(8, 10s));
+        ASSERT_TRUE(StartPlaying(p, p.video, 8));
         ASSERT_GT(QueuedVideoBytes(p), 0u);  // the rest of the clip waits in the queue
         ASSERT_EQ(control->Pause(), S_OK);
         const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY"};
@@ -269,8 +273,7 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         ASSERT_EQ(video.size(), pictures.size());
         for (size_t i = 1; i < video.size(); ++i) {
             if (video[i].bytes.empty()) continue;
-            Bytes expected_bytes = ReadRange(SampleAvs(), static_cast<long>(pictures[i - 1].offset),
-                                             pictures[i - 1].length);
+            Bytes expected_bytes = PictureBytes(pictures[i - 1]);
             ASSERT_EQ(video[i].bytes, expected_bytes) << "picture " << i - 1;
             EXPECT_EQ(video[i].start, static_cast<int64_t>(i - 1) * 400000) << i;
         }
@@ -293,9 +296,7 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
     ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
     p.Render();
     auto control = p.Control();
-    ASSERT_EQ(control->Pause(), S_OK);
-    ASSERT_EQ(control->Run(), S_OK);
-    ASSERT_TRUE(p.video.WaitSamples(5, 10s));
+    ASSERT_TRUE(StartPlaying(p, p.video, 5));
     auto position = p.source.As<rtspstream::ISamplePosition>(rtspstream::IID_ISamplePosition);
     const size_t before = p.video.seen().size();
     ASSERT_EQ(position->Restart(), S_OK);
@@ -317,8 +318,7 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
     ASSERT_FALSE(again[0].bytes.empty());
     for (size_t i = 0; i < again.size(); ++i) {
         if (again[i].bytes.empty()) continue;
-        Bytes expected_bytes =
-            ReadRange(SampleAvs(), static_cast<long>(pictures[i].offset), pictures[i].length);
+        Bytes expected_bytes = PictureBytes(pictures[i]);
         ASSERT_EQ(again[i].bytes, expected_bytes) << "picture " << i;
         EXPECT_EQ(again[i].start, static_cast<int64_t>(i) * 400000) << i;
     }
@@ -348,9 +348,7 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     ASSERT_FALSE(p.video_renderer);
     ASSERT_TRUE(p.audio_renderer);
     auto control = p.Control();
-    ASSERT_EQ(control->Pause(), S_OK);
-    ASSERT_EQ(control->Run(), S_OK);
-    ASSERT_TRUE(p.audio.WaitSamples(10, 10s));
+    ASSERT_TRUE(StartPlaying(p, p.audio, 10));
 
     auto seeking = p.Seeking();
     ASSERT_TRUE(seeking);
