@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frontend/progress_stage.h"
-#include "platform/process/child_process.h"
+#include "process/child_process.h"
 
 namespace avs::frontend {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/video_options.h"
-#include "platform/process/command_line.h"
+#include "process/command_line.h"
 
 namespace avs::frontend {
 namespace {

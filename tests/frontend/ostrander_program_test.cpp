@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/process/child_process.h"
+#include "process/child_process.h"
 #include "stand_ins.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "frontend/progress_stage.h"
-#include "platform/process/command_line.h"
+#include "process/command_line.h"
 
 using avs::frontend::ReadBuffer;
 

@@ -1,4 +1,4 @@
-#include "platform/process/child_process.h"
+#include "process/child_process.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/process/command_line.h"
+#include "process/command_line.h"
 
 namespace avs::process {
 namespace {

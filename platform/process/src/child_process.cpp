@@ -1,4 +1,4 @@
-#include "platform/process/child_process.h"
+#include "process/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process/command_line.h"
+#include "process/command_line.h"
 
 extern char** environ;
 
