@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, the release build with every test, the
+# The whole test suite: set-up, the source checks (format, platform boundary),
+# the release build (warnings are errors) with every test, the
 # sanitizer build with the unit tests and a bounded run of each fuzz target,
 # and the ThreadSanitizer build with the threaded tests.
 set -euo pipefail
@@ -10,6 +11,10 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 jobs=$(nproc)
+
+echo "== source checks"
+scripts/check_format.sh
+scripts/check_boundary.sh
 
 echo "== release build and all tests"
 scripts/build.sh release

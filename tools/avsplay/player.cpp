@@ -213,9 +213,8 @@ int Run(const Options& options, FILE* out, FILE* progress) {
             // A server's stream plays in real time: the stream source ends it
             // once its queues run dry near the end, which must not happen early.
             run.real_time = IsRtspAddress(options.input);
-            hr = run.real_time
-                     ? OpenRtspSource(graph.Get(), options.input, source.Put(), error)
-                     : OpenFileSource(graph.Get(), options.input, source.Put(), error);
+            hr = run.real_time ? OpenRtspSource(graph.Get(), options.input, source.Put(), error)
+                               : OpenFileSource(graph.Get(), options.input, source.Put(), error);
             if (FAILED(hr))
                 std::fprintf(stderr, "avsplay: %s\n", error.c_str());
             else

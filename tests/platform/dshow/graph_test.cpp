@@ -23,11 +23,11 @@ namespace {
 
 // Intelligent connection looks at the registered filters: keep the user's store out.
 class IsolatedRegistry : public testing::Environment {
-public:
+  public:
     void SetUp() override { registry_ = std::make_unique<avs::test::TempRegistry>(); }
     void TearDown() override { registry_.reset(); }
 
-private:
+  private:
     std::unique_ptr<avs::test::TempRegistry> registry_;
 };
 const auto* const kIsolated = testing::AddGlobalTestEnvironment(new IsolatedRegistry);

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# check_boundary.sh [SOURCE_DIR] — fails when the format and protocol code
+# (avs/, mux/, mp4/, rtsp/ and the session part of rtspstream/) includes a
+# platform-layer header or a POSIX system header. The system calls still left
+# in that code are listed below as known exceptions; a listed exception that
+# no longer includes its header fails too, so the list only shrinks.
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+
+# The session library of rtspstream/: what the filter builds on without
+# platform types.
+session=(trace media_table control_urls stream_formats time_line frame_assembler
+  rtsp_client_session)
+
+# file:header pairs allowed until these calls move behind the platform layer.
+known=(
+  mp4/byte_source.cpp:fcntl.h mp4/byte_source.cpp:sys/stat.h mp4/byte_source.cpp:unistd.h
+  rtsp/client.cpp:fcntl.h rtsp/client.cpp:netdb.h rtsp/client.cpp:netinet/in.h
+  rtsp/client.cpp:netinet/tcp.h rtsp/client.cpp:poll.h rtsp/client.cpp:sys/socket.h
+  rtsp/client.cpp:unistd.h
+)
+
+files=()
+for dir in avs mux mp4 rtsp; do
+  while IFS= read -r f; do files+=("$f"); done < <(find "$dir" -name '*.cpp' -o -name '*.h' | sort)
+done
+for name in "${session[@]}"; do
+  for f in rtspstream/"$name".cpp rtspstream/"$name".h; do [ -f "$f" ] && files+=("$f"); done
+done
+
+# Platform headers by their include roots; POSIX headers by name.
+pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]((com|dshow|sync|process|lame_enc|platform)/[^">]*|(unistd|fcntl|pthread|poll|dirent|signal|termios|netdb|dlfcn|syslog|windows|winsock2|ws2tcpip)\.h|(sys|arpa|netinet|net)/[^">]*)[">]'
+found=()
+while IFS= read -r hit; do
+  file=${hit%%:*}
+  header=$(sed -E 's/.*[<"]([^">]*)[">].*/\1/' <<<"${hit#*:}")
+  found+=("$file:$header")
+done < <(grep -HE "$pattern" "${files[@]}")
+
+status=0
+for pair in "${found[@]}"; do
+  allowed=0
+  for k in "${known[@]}"; do [ "$pair" = "$k" ] && allowed=1; done
+  if ((!allowed)); then
+    echo "boundary: ${pair%%:*} includes <${pair#*:}>; platform calls belong in platform/" >&2
+    status=1
+  fi
+done
+for k in "${known[@]}"; do
+  seen=0
+  for pair in "${found[@]}"; do [ "$pair" = "$k" ] && seen=1; done
+  if ((!seen)); then
+    echo "boundary: ${k%%:*} no longer includes <${k#*:}>; drop it from the known exceptions" >&2
+    status=1
+  fi
+done
+((status == 0)) && echo "boundary: ${#files[@]} files checked, ${#known[@]} known exceptions"
+exit $status
