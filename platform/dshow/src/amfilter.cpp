@@ -209,23 +209,6 @@ CEnumPins::~CEnumPins() {
     m_pFilter->Release();
 }
 
-STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (riid == IID_IEnumPins || riid == IID_IUnknown) return GetInterface(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() {
-    return static_cast<ULONG>(++m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::Release() {
-    LONG n = --m_cRef;
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-}
-
 STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
     CheckPointer(ppPins, E_POINTER);
     if (pcFetched == nullptr && cPins > 1) return E_INVALIDARG;
@@ -267,23 +250,6 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum) : m_pPi
 
 CEnumMediaTypes::~CEnumMediaTypes() {
     m_pPin->Release();
-}
-
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (riid == IID_IEnumMediaTypes || riid == IID_IUnknown) return GetInterface(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() {
-    return static_cast<ULONG>(++m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
-    LONG n = --m_cRef;
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
 }
 
 STDMETHODIMP CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,

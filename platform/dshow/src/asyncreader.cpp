@@ -274,14 +274,7 @@ STDMETHODIMP AsyncOutputPin::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
 HRESULT CreateAsyncReaderInstance(IUnknown* outer, REFIID riid, void** ppv) {
     HRESULT hr = S_OK;
     auto* f = new AsyncReaderFilter(outer, &hr);
-    if (FAILED(hr)) {
-        delete f;
-        return hr;
-    }
-    f->NonDelegatingAddRef();
-    hr = f->NonDelegatingQueryInterface(riid, ppv);
-    f->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(f, hr, riid, ppv);
 }
 
 HRESULT CreateAsyncFileReader(IBaseFilter** out) {

@@ -14,11 +14,7 @@ namespace {
 HRESULT CreateMemAllocator(IUnknown* outer, REFIID riid, void** ppv) {
     HRESULT hr = S_OK;
     CUnknown* a = CMemAllocator::CreateInstance(outer, &hr);
-    if (a == nullptr) return E_OUTOFMEMORY;
-    a->NonDelegatingAddRef();
-    hr = a->NonDelegatingQueryInterface(riid, ppv);
-    a->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(a, hr, riid, ppv);
 }
 
 const bool kRegistered = [] {

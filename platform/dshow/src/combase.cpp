@@ -51,6 +51,19 @@ HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv) {
     return NOERROR;
 }
 
+HRESULT HandOutNewObject(CUnknown* object, HRESULT hr, REFIID riid, void** ppv) {
+    if (ppv != nullptr) *ppv = nullptr;
+    if (object == nullptr) return FAILED(hr) ? hr : E_OUTOFMEMORY;
+    if (FAILED(hr) || ppv == nullptr) {
+        delete object;
+        return FAILED(hr) ? hr : E_POINTER;
+    }
+    object->NonDelegatingAddRef();
+    hr = object->NonDelegatingQueryInterface(riid, ppv);
+    object->NonDelegatingRelease();
+    return hr;
+}
+
 void DbgLogInfo(DWORD, DWORD, LPCTSTR format, ...) {
     if (!AvsTraceEnabled()) return;
     char buf[1024];

@@ -903,11 +903,7 @@ STDMETHODIMP FilterGraph::EnumFilters(IEnumFilters** ppEnum) {
 }  // namespace
 
 HRESULT CreateFilterGraphInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    auto* g = new FilterGraph(outer);
-    g->NonDelegatingAddRef();
-    HRESULT hr = g->NonDelegatingQueryInterface(riid, ppv);
-    g->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(new FilterGraph(outer), S_OK, riid, ppv);
 }
 
 HRESULT CreateFilterGraph(IGraphBuilder** out) {

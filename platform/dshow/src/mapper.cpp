@@ -146,11 +146,7 @@ std::string TextValue(const avs::com::RegistryValues& v, const char* name) {
 }  // namespace
 
 HRESULT CreateFilterMapperInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    auto* m = new FilterMapper(outer);
-    m->NonDelegatingAddRef();
-    HRESULT hr = m->NonDelegatingQueryInterface(riid, ppv);
-    m->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(new FilterMapper(outer), S_OK, riid, ppv);
 }
 
 std::vector<RegisteredFilter> EnumerateRegisteredFilters(const CLSID& category) {

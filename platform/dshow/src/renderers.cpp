@@ -228,16 +228,6 @@ STDMETHODIMP RendererInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME s
     return S_OK;
 }
 
-HRESULT Hand(RendererFilter* f, HRESULT hr, IBaseFilter** out) {
-    if (FAILED(hr)) {
-        delete f;
-        return hr;
-    }
-    *out = f;
-    f->AddRef();
-    return S_OK;
-}
-
 }  // namespace
 
 HRESULT CreateCaptureRenderer(CaptureCallback callback, IBaseFilter** out,
@@ -248,28 +238,21 @@ HRESULT CreateCaptureRenderer(CaptureCallback callback, IBaseFilter** out,
         0x5e1f2c3a, 0x8d41, 0x4c67, {0x9a, 0x2e, 0x31, 0x7b, 0x0c, 0x55, 0xd2, 0x19}};
     auto* f =
         new RendererFilter(kCaptureRenderer, std::move(callback), std::move(accept), nullptr, &hr);
-    return Hand(f, hr, out);
+    return HandOutNewObject(f, hr, IID_IBaseFilter, reinterpret_cast<void**>(out));
 }
 
 HRESULT CreateNullRenderer(IBaseFilter** out) {
     CheckPointer(out, E_POINTER);
     HRESULT hr = S_OK;
     auto* f = new RendererFilter(CLSID_NullRenderer, {}, {}, nullptr, &hr);
-    return Hand(f, hr, out);
+    return HandOutNewObject(f, hr, IID_IBaseFilter, reinterpret_cast<void**>(out));
 }
 
 // Creation by class identifier (possibly aggregated).
 HRESULT CreateNullRendererInstance(IUnknown* outer, REFIID riid, void** ppv) {
     HRESULT hr = S_OK;
     auto* f = new RendererFilter(CLSID_NullRenderer, {}, {}, outer, &hr);
-    if (FAILED(hr)) {
-        delete f;
-        return hr;
-    }
-    f->NonDelegatingAddRef();
-    hr = f->NonDelegatingQueryInterface(riid, ppv);
-    f->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(f, hr, riid, ppv);
 }
 
 }  // namespace avs::dshow

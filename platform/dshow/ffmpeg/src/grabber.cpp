@@ -170,15 +170,9 @@ HRESULT CGrabberOutput::GetMediaType(int position, CMediaType* mt) {
 }  // namespace
 
 HRESULT CreateSampleGrabberInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    *ppv = nullptr;
     HRESULT hr = S_OK;
     auto* g = new (std::nothrow) CGrabber(outer, &hr);
-    if (g == nullptr) return E_OUTOFMEMORY;
-    g->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = g->NonDelegatingQueryInterface(riid, ppv);
-    g->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(g, hr, riid, ppv);
 }
 
 }  // namespace avs::dshow

@@ -118,14 +118,7 @@ class CMediaDet final : public CUnknown, public IMediaDet {
 }  // namespace
 
 HRESULT CreateMediaDetInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    *ppv = nullptr;
-    auto* d = new (std::nothrow) CMediaDet(outer);
-    if (d == nullptr) return E_OUTOFMEMORY;
-    d->NonDelegatingAddRef();
-    HRESULT hr = d->NonDelegatingQueryInterface(riid, ppv);
-    d->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(new (std::nothrow) CMediaDet(outer), S_OK, riid, ppv);
 }
 
 }  // namespace avs::dshow

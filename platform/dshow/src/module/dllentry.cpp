@@ -37,15 +37,7 @@ STDMETHODIMP CClassFactory::CreateInstance(LPUNKNOWN pUnkOuter, REFIID riid, voi
     if (pUnkOuter != nullptr && riid != IID_IUnknown) return E_NOINTERFACE;
     HRESULT hr = NOERROR;
     CUnknown* pObj = m_pTemplate->CreateInstance(pUnkOuter, &hr);
-    if (pObj == nullptr) return FAILED(hr) ? hr : E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-        delete pObj;
-        return hr;
-    }
-    pObj->NonDelegatingAddRef();
-    hr = pObj->NonDelegatingQueryInterface(riid, pv);
-    pObj->NonDelegatingRelease();
-    return hr;
+    return HandOutNewObject(pObj, hr, riid, pv);
 }
 
 STDMETHODIMP CClassFactory::LockServer(BOOL fLock) {

@@ -12,6 +12,31 @@
 
 class CBasePin;
 
+// IUnknown of the small enumerators: one interface and a count of their own;
+// the last Release deletes the enumerator.
+template <class Interface, const IID& InterfaceId>
+class CCountedEnum : public Interface {
+  public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        CheckPointer(ppv, E_POINTER);
+        if (riid == InterfaceId || riid == IID_IUnknown) return GetInterface(this, ppv);
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = --m_cRef;
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+
+  protected:
+    virtual ~CCountedEnum() = default;
+
+  private:
+    std::atomic<LONG> m_cRef{1};
+};
+
 class CBaseFilter : public CUnknown, public IBaseFilter {
     friend class CBasePin;
 
@@ -147,42 +172,34 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
 };
 
 // Enumerates a filter's pins (a snapshot taken at creation and on Reset).
-class CEnumPins final : public IEnumPins {
+class CEnumPins final : public CCountedEnum<IEnumPins, IID_IEnumPins> {
   public:
     CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins);
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) override;
     STDMETHODIMP Skip(ULONG cPins) override;
     STDMETHODIMP Reset() override;
     STDMETHODIMP Clone(IEnumPins** ppEnum) override;
 
   private:
-    virtual ~CEnumPins();
+    ~CEnumPins() override;
     CBaseFilter* m_pFilter;
     int m_Position = 0;
     int m_PinCount = 0;
-    std::atomic<LONG> m_cRef{1};
 };
 
 // Enumerates the media types a pin offers through GetMediaType.
-class CEnumMediaTypes final : public IEnumMediaTypes {
+class CEnumMediaTypes final : public CCountedEnum<IEnumMediaTypes, IID_IEnumMediaTypes> {
   public:
     CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnumMediaTypes);
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) override;
     STDMETHODIMP Skip(ULONG cMediaTypes) override;
     STDMETHODIMP Reset() override;
     STDMETHODIMP Clone(IEnumMediaTypes** ppEnum) override;
 
   private:
-    virtual ~CEnumMediaTypes();
+    ~CEnumMediaTypes() override;
     CBasePin* m_pPin;
     int m_Position = 0;
-    std::atomic<LONG> m_cRef{1};
 };
 
 // An output pin that pushes samples into a peer's IMemInputPin.

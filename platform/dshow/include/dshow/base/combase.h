@@ -69,6 +69,12 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 // Hands out `pUnk` (already cast to the wanted interface) with one reference.
 HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv);
 
+// Finishes the creation of an object by class: no object is out of memory, a
+// failed constructor (`hr`) deletes it, otherwise the interface asked for is
+// handed out and the creator's reference dropped, so that a failed query
+// deletes the object too.
+HRESULT HandOutNewObject(CUnknown* object, HRESULT hr, REFIID riid, void** ppv);
+
 #define CheckPointer(p, ret)              \
     do {                                  \
         if ((p) == nullptr) return (ret); \
