@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "encoder_config.h"
@@ -11,6 +14,29 @@
 
 namespace quenby {
 namespace {
+
+// Puts the process in the C locale for one test and gives back both the
+// environment variable and the locale the other tests in this run expect.
+class CLocaleForThisTest {
+  public:
+    CLocaleForThisTest() {
+        if (const char* old = std::getenv("LC_ALL")) env_ = old;
+        locale_ = std::setlocale(LC_ALL, nullptr);
+        ::setenv("LC_ALL", "C", 1);
+        std::setlocale(LC_ALL, "C");
+    }
+    ~CLocaleForThisTest() {
+        if (env_)
+            ::setenv("LC_ALL", env_->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+        std::setlocale(LC_ALL, locale_.c_str());
+    }
+
+  private:
+    std::optional<std::string> env_;
+    std::string locale_;
+};
 
 TEST(EncoderSetup, DefaultsGiveConstantRateAndTheModeFollowsTheSource) {
     RunSettings s;
@@ -57,7 +83,7 @@ TEST(EncoderSetup, VbrRuleAndResamplingGain) {
 }
 
 TEST(ErrorLog, RecordLayout) {
-    ::setenv("LC_ALL", "C", 1);
+    CLocaleForThisTest c_locale;
     std::tm when{};
     when.tm_year = 2026 - 1900;
     when.tm_mon = 11;

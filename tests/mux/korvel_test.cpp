@@ -67,10 +67,10 @@ std::string order(const muxtest::TsContents& ts) {
 TEST(Korvel, PeriodAndFrameDurationArithmetic) {
     EXPECT_EQ(mux::psi_period_for(2500, 128), 2723);
     EXPECT_EQ(mux::psi_period_for(8192 - 128, 128), 2723);
-    EXPECT_EQ(mux::psi_period_for(20000, 128), (20000 + 128) * 500 / 1504);
-    // The largest 30-bit rate does not overflow.
-    EXPECT_EQ(mux::psi_period_for((1 << 30) - 1, 320),
-              static_cast<int32_t>((int64_t{1 << 30} - 1 + 320) * 500 / 1504));
+    // 20128 * 500 / 1504 = 6691.5, truncated.
+    EXPECT_EQ(mux::psi_period_for(20000, 128), 6691);
+    // The largest 30-bit rate does not overflow: 1073742143 * 500 / 1504.
+    EXPECT_EQ(mux::psi_period_for((1 << 30) - 1, 320), 356962148);
     EXPECT_EQ(mux::audio_frame_duration_for(1152, 44100), 2351);
     EXPECT_EQ(mux::audio_frame_duration_for(1152, 48000), 2160);
     EXPECT_EQ(mux::audio_frame_duration_for(1152, 32000), 3240);
@@ -129,7 +129,8 @@ TEST(Korvel, ShortOddAndHugeTimeStamps) {
         ASSERT_EQ(r.ts.pes.size(), 5u);
         EXPECT_EQ(r.ts.pes[2].pts, 2700000000);
         EXPECT_EQ(r.ts.pes[3].pts, (int64_t{1} << 33) - 90);
-        EXPECT_EQ(r.ts.pes[4].pts, (int64_t{2147483647} * 90) & ((int64_t{1} << 33) - 1));
+        // (2^31 - 1) * 90 = 45 * 2^32 - 90; its low 33 bits are 2^32 - 90.
+        EXPECT_EQ(r.ts.pes[4].pts, 4294967206);
     }
 }
 

@@ -31,15 +31,25 @@ TEST(GuidTest, FormatsAndParsesTheRegistryForm) {
     EXPECT_TRUE(FAILED(CLSIDFromString(L"{nonsense}", &back)));
 }
 
-TEST(ResultTest, CodesKeepTheirWindowsValues) {
+TEST(ResultTest, MacrosComposeAndTestCodesAsWindowsDoes) {
+    // Success codes other than S_OK still succeed; the severity bit alone fails.
     EXPECT_TRUE(SUCCEEDED(S_FALSE));
+    EXPECT_TRUE(SUCCEEDED(VFW_S_NO_MORE_ITEMS));
     EXPECT_TRUE(FAILED(E_FAIL));
-    EXPECT_EQ(static_cast<HRESULT>(0x80040111u), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(static_cast<HRESULT>(0x80040204u), VFW_E_ALREADY_CONNECTED);
-    EXPECT_EQ(static_cast<HRESULT>(0x00040103), VFW_S_NO_MORE_ITEMS);
-    EXPECT_EQ(static_cast<HRESULT>(0x80004004u), E_ABORT);
-    EXPECT_EQ(static_cast<HRESULT>(0x8007000Eu), E_OUTOFMEMORY);
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057u), E_INVALIDARG);
+    EXPECT_TRUE(FAILED(MAKE_HRESULT(1, 0, 0)));
+    // Codes built from severity, facility (4: interface, 7: Win32) and code
+    // match the defined ones; a slip in either side shows here.
+    EXPECT_EQ(MAKE_HRESULT(1, 4, 0x204), VFW_E_ALREADY_CONNECTED);
+    EXPECT_EQ(MAKE_HRESULT(0, 4, 0x103), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(MAKE_HRESULT(1, 4, 0x111), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(0x204, HRESULT_CODE(VFW_E_ALREADY_CONNECTED));
+    // Win32 error numbers map into facility 7: 2 not found, 14 out of memory,
+    // 87 invalid parameter; 0 stays success.
+    EXPECT_EQ(HRESULT_FROM_WIN32(2), HRESULT_FILE_NOT_FOUND);
+    EXPECT_EQ(HRESULT_FROM_WIN32(14), E_OUTOFMEMORY);
+    EXPECT_EQ(HRESULT_FROM_WIN32(87), E_INVALIDARG);
+    EXPECT_EQ(HRESULT_FROM_WIN32(0), S_OK);
+    EXPECT_EQ(HRESULT_FROM_WIN32(E_ABORT), E_ABORT);  // already an HRESULT
 }
 
 TEST(StringTest, BstrAndUtf8Conversions) {

@@ -123,20 +123,27 @@ TEST(ThreadTest, CurrentThreadPseudoHandleSetsTheCallersPriority) {
 TEST(ThreadTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
-    int counter = 0;
+    // The read and the write are split by a yield, so without the lock the
+    // threads would lose increments on almost every run.
+    volatile int counter = 0;
+    constexpr int kPerThread = 20000;
     auto work = [&] {
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < kPerThread; ++i) {
             EnterCriticalSection(&cs);
             EnterCriticalSection(&cs);  // the owner may enter again
-            ++counter;
+            int seen = counter;
+            if (i % 16 == 0) std::this_thread::yield();
+            counter = seen + 1;
             LeaveCriticalSection(&cs);
             LeaveCriticalSection(&cs);
         }
     };
-    std::thread a(work), b(work);
+    std::thread a(work), b(work), c(work), d(work);
     a.join();
     b.join();
-    EXPECT_EQ(2000, counter);
+    c.join();
+    d.join();
+    EXPECT_EQ(4 * kPerThread, counter);
     DeleteCriticalSection(&cs);
 }
 
