@@ -103,9 +103,10 @@ bool Multiplexer::find_sequence_header() {
             avs::AvsUnitType::SequenceHeader)
             break;
     }
-    int r = avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
-    if (r == avs::kDecodeBadFrameRate) return false;  // ends silently
-    if (r != avs::kDecodeOk) {
+    avs::DecodeResult r =
+        avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
+    if (r == avs::DecodeResult::BadFrameRate) return false;  // ends silently
+    if (r != avs::DecodeResult::Ok) {
         std::fputs("Could not decode avs Sequence header\n", err_);
         return false;
     }
@@ -186,9 +187,9 @@ void Multiplexer::run() {
             continue;
         }
         state.previous_type = state.type;
-        int r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
-        if (r == avs::kUnitBadFrameRate) return;  // ends silently
-        if (r != avs::kUnitContinues && !first_unit && access_unit_length_ > 0) {
+        avs::UnitResult r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
+        if (r == avs::UnitResult::BadFrameRate) return;  // ends silently
+        if (r != avs::UnitResult::Continues && !first_unit && access_unit_length_ > 0) {
             if (!write_access_unit(state.previous_type)) return;
         }
         first_unit = false;
