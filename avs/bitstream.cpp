@@ -4,6 +4,11 @@
 
 namespace avs {
 
+const char* BitstreamError::what() const noexcept {
+    return kind_ == Kind::TooManyBits ? "more than 32 bits in one read"
+                                      : "read past the end of the bits";
+}
+
 void Bitstream::init(const uint8_t* buffer, uint32_t length_bits) {
     ptr_ = buffer;
     bit_offset_ = 0;
@@ -14,8 +19,8 @@ void Bitstream::init(const uint8_t* buffer, uint32_t length_bits) {
 }
 
 uint32_t Bitstream::get_bits(uint32_t n) {
-    if (n > 32) throw kBitstreamTooManyBits;
-    if (n > remain_) throw kBitstreamPastEnd;
+    if (n > 32) throw BitstreamError(BitstreamError::Kind::TooManyBits);
+    if (n > remain_) throw BitstreamError(BitstreamError::Kind::PastEnd);
     uint64_t value = 0;
     uint32_t left = n;
     while (left > 0) {
@@ -51,7 +56,7 @@ uint32_t Bitstream::peek_bits(uint32_t n) {
     uint32_t value;
     try {
         value = get_bits(n);
-    } catch (BitstreamErr_t) {
+    } catch (const BitstreamError&) {
         bookmark(false);
         throw;
     }
@@ -63,7 +68,8 @@ uint32_t Bitstream::read_ue() {
     uint32_t zeros = 0;
     for (;;) {
         uint32_t n = remain_ < 8 ? remain_ : 8;
-        if (n == 0) throw kBitstreamPastEnd;  // no 1 bit left to end the prefix
+        if (n == 0)
+            throw BitstreamError(BitstreamError::Kind::PastEnd);  // no 1 bit left to end the prefix
         uint32_t v = peek_bits(n);
         if (v == 0) {
             zeros += n;

@@ -1,22 +1,33 @@
 // MSB-first bit reader over a caller-owned byte array.
 //
 //   Bitstream bs(bytes, length_in_bits);
-//   uint32_t v = bs.get_bits(5);     // throws BitstreamErr_t on overrun / n > 32
+//   uint32_t v = bs.get_bits(5);     // throws BitstreamError on overrun / n > 32
 //   uint32_t code = bs.read_ue();    // unsigned Exp-Golomb
 //
 // Every read is bounds-checked against the bit count given to init(); a read
-// past the end throws BitstreamErr_t::PastEnd and leaves the position unchanged.
+// past the end throws BitstreamError (kind PastEnd) and leaves the position unchanged.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 
 namespace avs {
 
-// Thrown (by value) from get_bits and everything built on it.
-enum BitstreamErr_t : int {
-    kBitstreamTooManyBits = 0,  // more than 32 bits requested in one read
-    kBitstreamPastEnd = 1,      // the read runs past the last bit of the buffer
+// Thrown from get_bits and everything built on it; caught by the avs parsers, which turn
+// it into their result codes, so it does not leave avs/.
+class BitstreamError : public std::exception {
+  public:
+    enum class Kind {
+        TooManyBits,  // more than 32 bits requested in one read
+        PastEnd,      // the read runs past the last bit of the buffer
+    };
+    explicit BitstreamError(Kind kind) : kind_(kind) {}
+    Kind kind() const noexcept { return kind_; }
+    const char* what() const noexcept override;
+
+  private:
+    Kind kind_;
 };
 
 class Bitstream {

@@ -21,8 +21,9 @@ bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
         try {
             (void)bs.read_ue();
             return true;
-        } catch (BitstreamErr_t e) {
-            if (e != kBitstreamPastEnd || n < limit || limit == sizeof scratch) return false;
+        } catch (const BitstreamError& e) {
+            if (e.kind() != BitstreamError::Kind::PastEnd || n < limit || limit == sizeof scratch)
+                return false;
         }
         limit = sizeof scratch;
     }
@@ -30,22 +31,23 @@ bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
 
 }  // namespace
 
-int examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state) {
+UnitResult examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state) {
     state.type = classify_unit(unit, unit_length);
     switch (state.type) {
         case AvsUnitType::SequenceHeader: {
-            int r = decode_sequence_header(unit, unit_length, state.header);
-            if (r == kDecodeBadFrameRate) return kUnitBadFrameRate;
-            return r == kDecodeOk ? kUnitStartsNew : kUnitParseFailed;
+            DecodeResult r = decode_sequence_header(unit, unit_length, state.header);
+            if (r == DecodeResult::BadFrameRate) return UnitResult::BadFrameRate;
+            return r == DecodeResult::Ok ? UnitResult::StartsNew : UnitResult::ParseFailed;
         }
         case AvsUnitType::Slice: {
             // Only the first code is read, so a few bytes usually settle it; the whole
             // 512-byte scratch is used only when they do not.
             size_t body = unit_length > 4 ? std::min(unit_length - 4, kSliceScratch) : 0;
-            return first_code_readable(unit + 4, body, 16) ? kUnitContinues : kUnitParseFailed;
+            return first_code_readable(unit + 4, body, 16) ? UnitResult::Continues
+                                                           : UnitResult::ParseFailed;
         }
         default:
-            return kUnitStartsNew;
+            return UnitResult::StartsNew;
     }
 }
 

@@ -17,13 +17,15 @@ struct AvsPictureState {
 };
 
 // Results of examine_unit.
-constexpr int kUnitContinues = 0;      // a slice: joins the current access unit
-constexpr int kUnitStartsNew = 1;      // any other unit opens a new access unit
-constexpr int kUnitParseFailed = -1;   // treat like kUnitStartsNew
-constexpr int kUnitBadFrameRate = -2;  // sequence header with frame_rate_code 0 or 9-15
+enum class UnitResult {
+    Continues,     // a slice: joins the current access unit
+    StartsNew,     // any other unit opens a new access unit
+    ParseFailed,   // treat like StartsNew
+    BadFrameRate,  // sequence header with frame_rate_code 0 or 9-15
+};
 
 // Classifies the unit into state.type; decodes a sequence header into state.header; for a
 // slice reads the first Exp-Golomb value (after emulation removal of up to 512 bytes).
-int examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state);
+UnitResult examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state);
 
 }  // namespace avs

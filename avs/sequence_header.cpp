@@ -9,7 +9,8 @@
 
 namespace avs {
 
-int decode_sequence_header(const uint8_t* unit, size_t unit_length, AvsSequenceHeader& header) {
+DecodeResult decode_sequence_header(const uint8_t* unit, size_t unit_length,
+                                    AvsSequenceHeader& header) {
     uint8_t scratch[kSequenceHeaderScratch];
     size_t body = unit_length > 4 ? std::min(unit_length - 4, kSequenceHeaderScratch) : 0;
     size_t n = remove_emulation_bytes(unit + 4, body, scratch, sizeof scratch);
@@ -24,16 +25,16 @@ int decode_sequence_header(const uint8_t* unit, size_t unit_length, AvsSequenceH
         header.sample_precision = static_cast<int32_t>(bs.get_bits(3));
         header.aspect_ratio_information = static_cast<int32_t>(bs.get_bits(4));
         header.frame_rate_code = static_cast<int32_t>(bs.get_bits(4));
-        if (!is_valid_frame_rate_code(header.frame_rate_code)) return kDecodeBadFrameRate;
+        if (!is_valid_frame_rate_code(header.frame_rate_code)) return DecodeResult::BadFrameRate;
         header.frame_rate = frame_rate_table[header.frame_rate_code];
         uint32_t lower = bs.get_bits(18);
         bs.get_bits(1);  // marker
         uint32_t upper = bs.get_bits(12);
         header.bit_rate = static_cast<int32_t>(lower + upper * 0x40000u);
-    } catch (BitstreamErr_t) {
-        return kDecodeTruncated;
+    } catch (const BitstreamError&) {
+        return DecodeResult::Truncated;
     }
-    return kDecodeOk;
+    return DecodeResult::Ok;
 }
 
 namespace {

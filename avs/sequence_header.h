@@ -33,15 +33,18 @@ struct AvsSequenceHeader {
 };
 
 // Results of decode_sequence_header.
-constexpr int kDecodeOk = 0;
-constexpr int kDecodeTruncated = -1;     // a read ran past the available bits
-constexpr int kDecodeBadFrameRate = -2;  // frame_rate_code 0 or 9-15; decoding stopped
+enum class DecodeResult {
+    Ok,
+    Truncated,     // a read ran past the available bits
+    BadFrameRate,  // frame_rate_code 0 or 9-15; decoding stopped
+};
 
 // Decodes the unit (unit_length bytes starting with 00 00 01 B0) the multiplexer's way:
 // the bytes after the 4-byte start code (at most 2048) lose their emulation bytes, then
 // profile_id .. bit_rate are read in order (frame_rate from frame_rate_table). Fields past
-// bit_rate are not read. The multiplexer ends itself on kDecodeBadFrameRate.
-int decode_sequence_header(const uint8_t* unit, size_t unit_length, AvsSequenceHeader& header);
+// bit_rate are not read. The multiplexer ends itself on BadFrameRate.
+DecodeResult decode_sequence_header(const uint8_t* unit, size_t unit_length,
+                                    AvsSequenceHeader& header);
 
 // The filters' decode: header is zeroed, every field up to bbv_buffer_size is taken from
 // its fixed bit position after the 4-byte start code (whose value is not tested; bits

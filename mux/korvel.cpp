@@ -22,6 +22,7 @@ constexpr uint32_t kAudioBufferSize = 8192;
 constexpr size_t kAudioStreamBuffer = 1 << 20;
 constexpr size_t kSmallStreamBuffer = 1 << 16;
 constexpr size_t kTsWriteSize = 1 << 20;
+constexpr const char* kPsiWriteFailed = "can't write PAT/PMT\n";
 
 // A C stream with a buffer of our own size (glibc ignores the size when it allocates the
 // buffer itself), closed before the buffer is freed.
@@ -64,10 +65,13 @@ class Multiplexer {
     bool find_sequence_header();
     // Checks the audio input; false ends the run (exit code 0).
     bool validate_audio();
-    // Writes PAT and PMT and interleaves both inputs to the end.
-    void run();
+    // Writes PAT and PMT, interleaves both inputs to the end and flushes; returns the exit
+    // code.
+    int run();
 
   private:
+    // False when a write failed (and was reported).
+    bool interleave();
     bool write_access_unit(avs::AvsUnitType last_collected);
     int64_t read_time_stamp_or(int64_t current);
 
@@ -103,9 +107,10 @@ bool Multiplexer::find_sequence_header() {
             avs::AvsUnitType::SequenceHeader)
             break;
     }
-    int r = avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
-    if (r == avs::kDecodeBadFrameRate) return false;  // ends silently
-    if (r != avs::kDecodeOk) {
+    avs::DecodeResult r =
+        avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
+    if (r == avs::DecodeResult::BadFrameRate) return false;  // ends silently
+    if (r != avs::DecodeResult::Ok) {
         std::fputs("Could not decode avs Sequence header\n", err_);
         return false;
     }
@@ -158,10 +163,26 @@ bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
     return true;
 }
 
-void Multiplexer::run() {
-    ts_.write_pat();
-    ts_.write_pmt();
+int Multiplexer::run() {
+    if (!ts_.write_pat() || !ts_.write_pmt()) {
+        std::fputs(kPsiWriteFailed, err_);
+        return 1;
+    }
+    if (!interleave()) return 0;
 
+    // Buffered packets reach the file only now; a failure here lost the last frame, or the
+    // tables when no frame was written.
+    bool written = ts_.flush();
+    if (std::fflush(ts_file_) == 0 && written) return 0;
+    if (last_kind_ == nullptr) {
+        std::fputs(kPsiWriteFailed, err_);
+        return 1;
+    }
+    std::fprintf(err_, "can't write %s frame %u\n", last_kind_, last_frame_number_);
+    return 0;
+}
+
+bool Multiplexer::interleave() {
     avs::AvsPictureState state;
     bool first_unit = true;
     int64_t next_audio_pts = 0;
@@ -175,7 +196,7 @@ void Multiplexer::run() {
         if (have_audio && (!have_video || next_audio_pts <= video_pts_)) {
             if (!ts_.write_pes(audio_frame, audio_length, StreamKind::Audio, next_audio_pts)) {
                 std::fprintf(err_, "can't write audio frame %u\n", audio_frame_number);
-                return;
+                return false;
             }
             last_kind_ = "audio";
             last_frame_number_ = audio_frame_number;
@@ -186,22 +207,17 @@ void Multiplexer::run() {
             continue;
         }
         state.previous_type = state.type;
-        int r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
-        if (r == avs::kUnitBadFrameRate) return;  // ends silently
-        if (r != avs::kUnitContinues && !first_unit && access_unit_length_ > 0) {
-            if (!write_access_unit(state.previous_type)) return;
+        avs::UnitResult r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
+        if (r == avs::UnitResult::BadFrameRate) return true;  // ends silently, output kept
+        if (r != avs::UnitResult::Continues && !first_unit && access_unit_length_ > 0) {
+            if (!write_access_unit(state.previous_type)) return false;
         }
         first_unit = false;
         if (access_unit_length_ == 0) reader_.retain();
         access_unit_length_ += reader_.unit_length();
         have_video = avs::read_next_unit(reader_);
     }
-    if (access_unit_length_ > 0 && !write_access_unit(state.type)) return;
-
-    // Buffered packets reach the file only now; a failure here lost the last frame.
-    bool written = ts_.flush();
-    if ((std::fflush(ts_file_) != 0 || !written) && last_kind_ != nullptr)
-        std::fprintf(err_, "can't write %s frame %u\n", last_kind_, last_frame_number_);
+    return access_unit_length_ == 0 || write_access_unit(state.type);
 }
 
 }  // namespace
@@ -243,8 +259,8 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         return 1;
     }
     auto mux = std::make_unique<Multiplexer>(video.get(), audio.get(), stamps.get(), ts.get(), err);
-    if (mux->find_sequence_header() && mux->validate_audio()) mux->run();
-    return 0;
+    if (!mux->find_sequence_header() || !mux->validate_audio()) return 0;
+    return mux->run();
 }
 
 }  // namespace mux

@@ -35,15 +35,11 @@ bool TsWriter::commit() {
     return fill_ < capacity_ || flush();
 }
 
-bool TsWriter::put_ts_packet(const uint8_t* packet) {
-    std::memcpy(slot(), packet, kTsPacketSize);
-    return commit();
-}
-
-int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
-                            uint8_t section_number, uint8_t last_section_number,
-                            const uint8_t* payload, size_t length) {
-    if (12 + length > kMaxSection) return -1;
+TsWriter::SectionResult TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension,
+                                                uint8_t version, uint8_t section_number,
+                                                uint8_t last_section_number, const uint8_t* payload,
+                                                size_t length) {
+    if (12 + length > kMaxSection) return SectionResult::TooLong;
     uint8_t section[kMaxSection];
     size_t section_length = length + 9;
     section[0] = table_id;
@@ -78,18 +74,19 @@ int TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension, uint8
         std::memset(pkt + h + take, 0xFF, kTsPacketSize - h - take);
         done += take;
         first = false;
-        commit();  // failures of PSI packets are not reported
+        if (!commit()) return SectionResult::WriteFailed;
     }
-    return 0;
+    return SectionResult::Written;
 }
 
-void TsWriter::write_pat() {
+bool TsWriter::write_pat() {
     const uint8_t payload[] = {kProgramNumber >> 8, kProgramNumber & 0xFF,
                                static_cast<uint8_t>(0xE0 | (kPmtPid >> 8)), kPmtPid & 0xFF};
-    write_section(0x00, kTransportStreamId, 0, 0, 0, payload, sizeof payload);
+    return write_section(0x00, kTransportStreamId, 0, 0, 0, payload, sizeof payload) ==
+           SectionResult::Written;
 }
 
-void TsWriter::write_pmt() {
+bool TsWriter::write_pmt() {
     const uint8_t payload[] = {0xFF,
                                0xFF,  // reserved, PCR_PID 0x1FFF: no PCR
                                0xF0,
@@ -104,15 +101,14 @@ void TsWriter::write_pmt() {
                                kAudioPid & 0xFF,
                                0xF0,
                                0x00};
-    write_section(0x02, kProgramNumber, 0, 0, 0, payload, sizeof payload);
+    return write_section(0x02, kProgramNumber, 0, 0, 0, payload, sizeof payload) ==
+           SectionResult::Written;
 }
 
-void TsWriter::retransmit_psi() {
-    if (++psi_counter_ == psi_period_) {
-        psi_counter_ = 0;
-        write_pat();
-        write_pmt();
-    }
+bool TsWriter::retransmit_psi() {
+    if (++psi_counter_ != psi_period_) return true;
+    psi_counter_ = 0;
+    return write_pat() && write_pmt();
 }
 
 bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts) {
@@ -121,7 +117,7 @@ bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind,
     size_t done = 0;
     bool first = true;
     while (done < length) {
-        retransmit_psi();
+        if (!retransmit_psi()) return false;
         uint8_t* pkt = slot();
         pkt[0] = 0x47;
         pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));

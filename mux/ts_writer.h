@@ -45,19 +45,28 @@ class TsWriter {
     void set_psi_period(int32_t period) { psi_period_ = period; }
     int32_t psi_period() const { return psi_period_; }
 
-    void write_pat();
-    void write_pmt();
-    // 0, or -1 without writing when the section would exceed 1024 bytes.
-    int write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
-                      uint8_t section_number, uint8_t last_section_number, const uint8_t* payload,
-                      size_t length);
-    // True when every packet was written; false at the first packet that was not.
-    bool write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts);
-    // Counts one PES packet and writes PAT and PMT when the period is reached.
-    void retransmit_psi();
-    bool put_ts_packet(const uint8_t* packet);
+    // True when the table's packets were written (or collected); false when a write failed.
+    [[nodiscard]] bool write_pat();
+    [[nodiscard]] bool write_pmt();
+    // True when every packet was written; false at the first packet that was not, also
+    // when that was a PAT or PMT packet repeated in front of it.
+    [[nodiscard]] bool write_pes(const uint8_t* payload, size_t length, StreamKind kind,
+                                 int64_t pts);
 
   private:
+    friend struct TsWriterAccess;  // tests reach the section writer directly
+
+    enum class SectionResult {
+        Written,
+        TooLong,      // over 1024 bytes; nothing was written
+        WriteFailed,  // a packet could not be written
+    };
+    SectionResult write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
+                                uint8_t section_number, uint8_t last_section_number,
+                                const uint8_t* payload, size_t length);
+    // Counts one PES packet and writes PAT and PMT when the period is reached; false when
+    // that write failed.
+    bool retransmit_psi();
     uint8_t next_continuity(uint16_t pid) { return cc_[pid] = (cc_[pid] + 1) & 0x0F; }
     // Where the next packet is built, and its hand-over once complete.
     uint8_t* slot() { return buffer_.get() + fill_; }

@@ -124,17 +124,18 @@ bool Client::SendText(const std::string& text) {
     return true;
 }
 
-int Client::Request(const char* method, const std::string& target, const RequestOptions& options,
-                    bool with_session, std::unique_ptr<Reply>* reply) {
+ClientError Client::Request(const char* method, const std::string& target,
+                            const RequestOptions& options, bool with_session,
+                            std::unique_ptr<Reply>* reply) {
     if (reply) reply->reset();
     if (target.empty() || target.find_first_of("\r\n") != std::string::npos ||
         options.accept.find_first_of("\r\n") != std::string::npos ||
         options.transport.find_first_of("\r\n") != std::string::npos ||
         options.range.find_first_of("\r\n") != std::string::npos)
-        return kErrorArgument;
+        return ClientError::Argument;
 
     std::lock_guard one_at_a_time(request_mutex_);
-    if (closed_) return kErrorClosed;
+    if (closed_) return ClientError::Closed;
     {
         std::lock_guard send_lock(send_mutex_);
         std::string text;
@@ -159,7 +160,7 @@ int Client::Request(const char* method, const std::string& target, const Request
         if (!SendText(text)) {
             std::lock_guard lock(state_mutex_);
             pending_cseq_ = 0;
-            return kErrorSend;
+            return ClientError::Send;
         }
     }
 
@@ -169,7 +170,7 @@ int Client::Request(const char* method, const std::string& target, const Request
     std::unique_ptr<Message> message = std::move(pending_reply_);
     pending_cseq_ = 0;
     lock.unlock();
-    if (!message) return closed_ ? kErrorClosed : kErrorTimeout;
+    if (!message) return closed_ ? ClientError::Closed : ClientError::Timeout;
 
     auto out = std::make_unique<Reply>();
     out->status_code = message->status_code;
@@ -182,19 +183,20 @@ int Client::Request(const char* method, const std::string& target, const Request
     bool ok = message->status_code >= 200 && message->status_code <= 299;
     out->message = std::move(*message);
     if (reply) *reply = std::move(out);
-    return ok ? kOk : kErrorStatus;
+    return ok ? ClientError::Ok : ClientError::Status;
 }
 
-int Client::Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply) {
+ClientError Client::Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply) {
     return Request("DESCRIBE", url_, options, false, reply);
 }
 
-int Client::Setup(const std::string& control_url, const RequestOptions& options, bool aggregate,
-                  std::unique_ptr<SetupHandle>* handle, std::unique_ptr<Reply>* reply) {
+ClientError Client::Setup(const std::string& control_url, const RequestOptions& options,
+                          bool aggregate, std::unique_ptr<SetupHandle>* handle,
+                          std::unique_ptr<Reply>* reply) {
     if (handle) handle->reset();
     std::unique_ptr<Reply> local;
-    int rc = Request("SETUP", control_url, options, aggregate, &local);
-    if (rc == kOk && handle) {
+    ClientError rc = Request("SETUP", control_url, options, aggregate, &local);
+    if (rc == ClientError::Ok && handle) {
         auto h = std::make_unique<SetupHandle>();
         h->control_url = control_url;
         if (const std::string* t = local->message.Header("Transport")) h->transport = *t;
@@ -205,29 +207,29 @@ int Client::Setup(const std::string& control_url, const RequestOptions& options,
     return rc;
 }
 
-int Client::RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic,
-                                int interleave_index, void* user) {
+ClientError Client::RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic,
+                                        int interleave_index, void* user) {
     if (!callback || periodic || interleave_index < 0 || interleave_index >= kMaxInterleaveIndex)
-        return kErrorArgument;
+        return ClientError::Argument;
     std::lock_guard lock(state_mutex_);
     routes_[interleave_index] = {callback, user};
-    return kOk;
+    return ClientError::Ok;
 }
 
-int Client::Play(const std::string& control_url, const RequestOptions& options,
-                 std::unique_ptr<Reply>* reply) {
+ClientError Client::Play(const std::string& control_url, const RequestOptions& options,
+                         std::unique_ptr<Reply>* reply) {
     return Request("PLAY", control_url, options, true, reply);
 }
 
-int Client::Pause(const std::string& control_url, const RequestOptions& options,
-                  std::unique_ptr<Reply>* reply) {
+ClientError Client::Pause(const std::string& control_url, const RequestOptions& options,
+                          std::unique_ptr<Reply>* reply) {
     return Request("PAUSE", control_url, options, true, reply);
 }
 
-int Client::Teardown(const std::string& control_url, const RequestOptions& options,
-                     std::unique_ptr<Reply>* reply) {
-    int rc = Request("TEARDOWN", control_url, options, true, reply);
-    if (rc == kOk) {
+ClientError Client::Teardown(const std::string& control_url, const RequestOptions& options,
+                             std::unique_ptr<Reply>* reply) {
+    ClientError rc = Request("TEARDOWN", control_url, options, true, reply);
+    if (rc == ClientError::Ok) {
         std::lock_guard lock(state_mutex_);
         session_id_.clear();  // no more keep-alives for a session that is gone
     }

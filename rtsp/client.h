@@ -13,14 +13,14 @@
 
 namespace rtsp {
 
-// Result codes of the requests. 0 is success; everything else is a failure.
-enum ClientError : int {
-    kOk = 0,
-    kErrorStatus = 1,    // the server answered with a status outside 2xx
-    kErrorTimeout = 2,   // no reply within the reply time-out
-    kErrorClosed = 3,    // the connection is closed (by the server or a failure)
-    kErrorSend = 4,      // the request could not be written
-    kErrorArgument = 5,  // a request the client cannot form
+// Result of a request: Ok, or why it failed.
+enum class ClientError {
+    Ok,
+    Status,    // the server answered with a status outside 2xx
+    Timeout,   // no reply within the reply time-out
+    Closed,    // the connection is closed (by the server or a failure)
+    Send,      // the request could not be written
+    Argument,  // a request the client cannot form
 };
 
 // Per-request options. Empty texts are not sent.
@@ -76,21 +76,21 @@ class Client {
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Each returns kOk on a 2xx reply. *reply (when given) receives the reply
+    // Each returns ClientError::Ok on a 2xx reply. *reply (when given) receives the reply
     // whenever one came, also on failure, so the caller can read the status.
-    int Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply);
+    ClientError Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply);
     // aggregate: join the session of an earlier SETUP on this client.
-    int Setup(const std::string& control_url, const RequestOptions& options, bool aggregate,
-              std::unique_ptr<SetupHandle>* handle, std::unique_ptr<Reply>* reply);
+    ClientError Setup(const std::string& control_url, const RequestOptions& options, bool aggregate,
+                      std::unique_ptr<SetupHandle>* handle, std::unique_ptr<Reply>* reply);
     // Packets on channels 2 * index and 2 * index + 1 go to callback(user, ...).
-    int RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic, int interleave_index,
-                            void* user);
-    int Play(const std::string& control_url, const RequestOptions& options,
-             std::unique_ptr<Reply>* reply);
-    int Pause(const std::string& control_url, const RequestOptions& options,
-              std::unique_ptr<Reply>* reply);
-    int Teardown(const std::string& control_url, const RequestOptions& options,
-                 std::unique_ptr<Reply>* reply);
+    ClientError RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic,
+                                    int interleave_index, void* user);
+    ClientError Play(const std::string& control_url, const RequestOptions& options,
+                     std::unique_ptr<Reply>* reply);
+    ClientError Pause(const std::string& control_url, const RequestOptions& options,
+                      std::unique_ptr<Reply>* reply);
+    ClientError Teardown(const std::string& control_url, const RequestOptions& options,
+                         std::unique_ptr<Reply>* reply);
 
     const std::string& url() const { return url_; }
     std::string session_id() const;
@@ -98,8 +98,9 @@ class Client {
 
   private:
     Client(std::string url, const ClientConfig& config, int fd);
-    int Request(const char* method, const std::string& target, const RequestOptions& options,
-                bool with_session, std::unique_ptr<Reply>* reply);
+    ClientError Request(const char* method, const std::string& target,
+                        const RequestOptions& options, bool with_session,
+                        std::unique_ptr<Reply>* reply);
     bool SendText(const std::string& text);
     void ReceiveLoop();
     void HandleMessage(Message&& message);

@@ -80,7 +80,7 @@ bool RtspClientSession::Connect(const std::string& url) {
     rtsp::RequestOptions options;
     options.accept = "application/sdp";
     std::unique_ptr<rtsp::Reply> reply;
-    if (client_->Describe(options, &reply) != rtsp::kOk) {
+    if (client_->Describe(options, &reply) != rtsp::ClientError::Ok) {
         describe_status_ = reply ? reply->status_code : -1;
         status_ = kStatusDescribeFailed;
         client_.reset();
@@ -105,9 +105,10 @@ bool RtspClientSession::Connect(const std::string& url) {
     for (size_t i = 0; i < description_->media.size(); ++i) {
         const rtsp::SdpMedia& media = description_->media[i];
         std::string control = media.control.value_or(std::string());
-        if (client_->Setup(control, options, true, &setup_handles_[i], &reply) != rtsp::kOk ||
+        if (client_->Setup(control, options, true, &setup_handles_[i], &reply) !=
+                rtsp::ClientError::Ok ||
             client_->RegisterRtpCallback(&RtspClientSession::OnRtpPacket, nullptr,
-                                         static_cast<int>(i), this) != rtsp::kOk) {
+                                         static_cast<int>(i), this) != rtsp::ClientError::Ok) {
             status_ = kStatusSetupFailed;
             client_.reset();
             return false;
@@ -123,7 +124,7 @@ bool RtspClientSession::Play() {
     options.range = std::move(range_);
     range_.clear();
     if (!client_ || !description_ || !description_->control ||
-        client_->Play(*description_->control, options, nullptr) != rtsp::kOk) {
+        client_->Play(*description_->control, options, nullptr) != rtsp::ClientError::Ok) {
         status_ = kStatusPlayFailed;
         return false;
     }
@@ -138,7 +139,7 @@ bool RtspClientSession::PlayRange(uint32_t start_ms, uint32_t stop_ms) {
 
 bool RtspClientSession::Pause() {
     if (!client_ || !description_ || !description_->control ||
-        client_->Pause(*description_->control, {}, nullptr) != rtsp::kOk) {
+        client_->Pause(*description_->control, {}, nullptr) != rtsp::ClientError::Ok) {
         status_ = kStatusPauseFailed;
         return false;
     }
@@ -150,7 +151,7 @@ bool RtspClientSession::Teardown() {
     connected_ = false;
     if (!description_) return true;
     bool ok = client_ && description_->control &&
-              client_->Teardown(*description_->control, {}, nullptr) == rtsp::kOk;
+              client_->Teardown(*description_->control, {}, nullptr) == rtsp::ClientError::Ok;
     setup_handles_.clear();
     if (!ok) {
         // The receive thread may still be running; the media table it reads

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 using avs::Bitstream;
-using avs::BitstreamErr_t;
+using avs::BitstreamError;
 
 TEST(Bitstream, ReadsMsbFirstAcrossBytesAndRefusesOverrun) {
     const uint8_t bytes[] = {0xA5, 0x3C, 0xFF, 0x00, 0x81};
@@ -18,19 +20,26 @@ TEST(Bitstream, ReadsMsbFirstAcrossBytesAndRefusesOverrun) {
     try {
         bs.get_bits(1);
         FAIL() << "read past the end";
-    } catch (BitstreamErr_t e) {
-        EXPECT_EQ(e, avs::kBitstreamPastEnd);
+    } catch (const BitstreamError& e) {
+        EXPECT_EQ(e.kind(), BitstreamError::Kind::PastEnd);
+    }
+    // Callers that only know std::exception still see the failure, with a reason.
+    try {
+        bs.get_bits(1);
+        FAIL() << "read past the end";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("past the end"), std::string::npos);
     }
     Bitstream b2(bytes, 40);
     try {
         b2.get_bits(33);
         FAIL() << "33 bits in one read";
-    } catch (BitstreamErr_t e) {
-        EXPECT_EQ(e, avs::kBitstreamTooManyBits);
+    } catch (const BitstreamError& e) {
+        EXPECT_EQ(e.kind(), BitstreamError::Kind::TooManyBits);
     }
     // A bit count shorter than the bytes is honoured.
     Bitstream b3(bytes, 4);
-    EXPECT_THROW(b3.get_bits(5), BitstreamErr_t);
+    EXPECT_THROW(b3.get_bits(5), BitstreamError);
     EXPECT_EQ(b3.get_bits(4), 0xAu);
 }
 
@@ -70,17 +79,17 @@ TEST(Bitstream, ExpGolombCodesIncludingLongPrefixesAndFailures) {
     try {
         b4.read_ue();
         FAIL();
-    } catch (BitstreamErr_t e) {
-        EXPECT_EQ(e, avs::kBitstreamTooManyBits);
+    } catch (const BitstreamError& e) {
+        EXPECT_EQ(e.kind(), BitstreamError::Kind::TooManyBits);
     }
 
     // Only zeros: no 1 bit before the end; a 1 among the last few bits is still found.
     const uint8_t zeros[] = {0x00, 0x00};
     Bitstream b5(zeros, 16);
-    EXPECT_THROW(b5.read_ue(), BitstreamErr_t);
+    EXPECT_THROW(b5.read_ue(), BitstreamError);
     const uint8_t tail[] = {0x00, 0x04};  // 13 zeros, 1, then bits run out
     Bitstream b6(tail, 16);
-    EXPECT_THROW(b6.read_ue(), BitstreamErr_t);
+    EXPECT_THROW(b6.read_ue(), BitstreamError);
     const uint8_t four[] = {0x18};  // 000 11 000: 3 zeros, needs 4 bits -> 0b1100 - 1
     Bitstream b8(four, 7);
     EXPECT_EQ(b8.read_ue(), 0b1100u - 1);

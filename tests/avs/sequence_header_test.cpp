@@ -22,7 +22,7 @@ TEST(SequenceHeader, MultiplexerDecodeKeepsFieldsUpToBitRate) {
     f.bit_rate_upper = 1;
     std::vector<uint8_t> unit = syn::sequence_header(f);
     AvsSequenceHeader h;
-    ASSERT_EQ(decode_sequence_header(unit.data(), unit.size(), h), kDecodeOk);
+    ASSERT_EQ(decode_sequence_header(unit.data(), unit.size(), h), DecodeResult::Ok);
     EXPECT_EQ(h.profile_id, 0x20);
     EXPECT_EQ(h.level_id, 0x42);
     EXPECT_EQ(h.horizontal_size, 1920);
@@ -34,16 +34,17 @@ TEST(SequenceHeader, MultiplexerDecodeKeepsFieldsUpToBitRate) {
     // Stops after bit_rate_upper: 89 bits (12 bytes) after the start code are enough,
     // one byte less is a failed decode.
     std::vector<uint8_t> cut(unit.begin(), unit.begin() + 4 + 12);
-    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), kDecodeOk);
+    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::Ok);
     cut.pop_back();
-    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), kDecodeTruncated);
-    EXPECT_EQ(decode_sequence_header(unit.data(), 4, h), kDecodeTruncated);
-    EXPECT_EQ(decode_sequence_header(unit.data(), 2, h), kDecodeTruncated);
+    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::Truncated);
+    EXPECT_EQ(decode_sequence_header(unit.data(), 4, h), DecodeResult::Truncated);
+    EXPECT_EQ(decode_sequence_header(unit.data(), 2, h), DecodeResult::Truncated);
 
     for (int code : {0, 9, 15}) {
         f.frame_rate_code = code;
         std::vector<uint8_t> bad = syn::sequence_header(f);
-        EXPECT_EQ(decode_sequence_header(bad.data(), bad.size(), h), kDecodeBadFrameRate) << code;
+        EXPECT_EQ(decode_sequence_header(bad.data(), bad.size(), h), DecodeResult::BadFrameRate)
+            << code;
     }
 }
 
@@ -65,8 +66,8 @@ TEST(SequenceHeader, EmulationBytesAreRemovedBeforeDecoding) {
     escaped.push_back(3);
     escaped.insert(escaped.end(), plain.begin() + 6, plain.end());
     AvsSequenceHeader a, b;
-    ASSERT_EQ(decode_sequence_header(plain.data(), plain.size(), a), kDecodeOk);
-    ASSERT_EQ(decode_sequence_header(escaped.data(), escaped.size(), b), kDecodeOk);
+    ASSERT_EQ(decode_sequence_header(plain.data(), plain.size(), a), DecodeResult::Ok);
+    ASSERT_EQ(decode_sequence_header(escaped.data(), escaped.size(), b), DecodeResult::Ok);
     EXPECT_EQ(b.bit_rate, a.bit_rate);
     EXPECT_EQ(b.frame_rate_code, 3);
     EXPECT_EQ(b.vertical_size, a.vertical_size);

@@ -213,8 +213,8 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
         while (read_next_unit(reader)) {
             total += reader.unit_length();
             st.previous_type = st.type;
-            int r = examine_unit(reader.data(), reader.unit_length(), st);
-            if (r != kUnitContinues) ++starts;
+            UnitResult r = examine_unit(reader.data(), reader.unit_length(), st);
+            if (r != UnitResult::Continues) ++starts;
             if (st.type == AvsUnitType::SequenceHeader) {
                 ++seqs;
                 EXPECT_EQ(st.header.horizontal_size, 352);
@@ -223,7 +223,7 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
             }
             int t = static_cast<int>(st.type);
             if (t >= 5 && t <= 7) ++pictures;
-            EXPECT_GE(r, -1);
+            EXPECT_NE(r, UnitResult::BadFrameRate);
         }
         std::fclose(f);
         EXPECT_EQ(pictures, smp.pictures) << smp.name;

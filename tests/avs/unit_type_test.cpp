@@ -49,27 +49,27 @@ TEST(UnitType, ExamineUnitMarksAccessUnitStarts) {
     AvsPictureState st;
     std::mt19937 rng(1);
     std::vector<uint8_t> seq = synthetic::sequence_header({});
-    EXPECT_EQ(examine_unit(seq.data(), seq.size(), st), kUnitStartsNew);
+    EXPECT_EQ(examine_unit(seq.data(), seq.size(), st), UnitResult::StartsNew);
     EXPECT_EQ(st.type, AvsUnitType::SequenceHeader);
     EXPECT_EQ(st.header.horizontal_size, 352);
     std::vector<uint8_t> pic = synthetic::pb_picture_header(2);
-    EXPECT_EQ(examine_unit(pic.data(), pic.size(), st), kUnitStartsNew);
+    EXPECT_EQ(examine_unit(pic.data(), pic.size(), st), UnitResult::StartsNew);
     EXPECT_EQ(st.type, AvsUnitType::BPicture);
     std::vector<uint8_t> sl = synthetic::slice(3, 40, rng);
-    EXPECT_EQ(examine_unit(sl.data(), sl.size(), st), kUnitContinues);
+    EXPECT_EQ(examine_unit(sl.data(), sl.size(), st), UnitResult::Continues);
     EXPECT_EQ(st.type, AvsUnitType::Slice);
     // A slice without a 1 bit, or with no body at all, fails to parse.
     const uint8_t zero_slice[] = {0, 0, 1, 0x05, 0x00, 0x00};
-    EXPECT_EQ(examine_unit(zero_slice, sizeof zero_slice, st), kUnitParseFailed);
-    EXPECT_EQ(examine_unit(zero_slice, 4, st), kUnitParseFailed);
+    EXPECT_EQ(examine_unit(zero_slice, sizeof zero_slice, st), UnitResult::ParseFailed);
+    EXPECT_EQ(examine_unit(zero_slice, 4, st), UnitResult::ParseFailed);
     // Truncated sequence header fails; a bad frame rate is reported as such.
-    EXPECT_EQ(examine_unit(seq.data(), 10, st), kUnitParseFailed);
+    EXPECT_EQ(examine_unit(seq.data(), 10, st), UnitResult::ParseFailed);
     synthetic::SequenceFields f;
     f.frame_rate_code = 0;
     std::vector<uint8_t> bad = synthetic::sequence_header(f);
-    EXPECT_EQ(examine_unit(bad.data(), bad.size(), st), kUnitBadFrameRate);
+    EXPECT_EQ(examine_unit(bad.data(), bad.size(), st), UnitResult::BadFrameRate);
     const uint8_t other[] = {0, 0, 1, 0xB6, 0, 0, 0xC0};
-    EXPECT_EQ(examine_unit(other, sizeof other, st), kUnitStartsNew);
+    EXPECT_EQ(examine_unit(other, sizeof other, st), UnitResult::StartsNew);
 }
 
 TEST(UnitType, SliceParseResultMatchesFullScratchDecode) {
@@ -82,9 +82,9 @@ TEST(UnitType, SliceParseResultMatchesFullScratchDecode) {
         Bitstream bs(scratch, static_cast<uint32_t>(n * 8));
         try {
             bs.read_ue();
-            return kUnitContinues;
-        } catch (BitstreamErr_t) {
-            return kUnitParseFailed;
+            return UnitResult::Continues;
+        } catch (const BitstreamError&) {
+            return UnitResult::ParseFailed;
         }
     };
     std::mt19937 rng(12);
@@ -98,9 +98,9 @@ TEST(UnitType, SliceParseResultMatchesFullScratchDecode) {
             unit.push_back(i < zeros || r < 5 ? 0 : r < 7 ? 3 : static_cast<uint8_t>(rng()));
         }
         AvsPictureState st;
-        int got = examine_unit(unit.data(), unit.size(), st);
+        UnitResult got = examine_unit(unit.data(), unit.size(), st);
         ASSERT_EQ(got, full(unit)) << "round " << round;
-        failures += got == kUnitParseFailed;
+        failures += got == UnitResult::ParseFailed;
     }
     EXPECT_GT(failures, 100);  // both outcomes were exercised
 }

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     avs::Bitstream bs(data, static_cast<uint32_t>(size * 8 > 0xFFFFFFFFu ? 0 : size * 8));
     try {
         while (bs.bits_remain() > 0) bs.read_ue();
-    } catch (avs::BitstreamErr_t) {
+    } catch (const avs::BitstreamError&) {
     }
     return 0;
 }

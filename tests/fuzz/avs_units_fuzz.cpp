@@ -20,9 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         total += reader.unit_length();
         if (total > size) __builtin_trap();  // units never repeat bytes
         state.previous_type = state.type;
-        int r = avs::examine_unit(reader.data(), reader.unit_length(), state);
-        if (r < -2 || r > 1) __builtin_trap();
-        if (r != avs::kUnitContinues && access_unit > 0) {
+        avs::UnitResult r = avs::examine_unit(reader.data(), reader.unit_length(), state);
+        if (r != avs::UnitResult::Continues && r != avs::UnitResult::StartsNew &&
+            r != avs::UnitResult::ParseFailed && r != avs::UnitResult::BadFrameRate)
+            __builtin_trap();
+        if (r != avs::UnitResult::Continues && access_unit > 0) {
             if (reader.retained_length() != access_unit) __builtin_trap();
             for (size_t i = 0; i < access_unit; ++i) check ^= reader.retained()[i];
             reader.release();

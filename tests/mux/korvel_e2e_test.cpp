@@ -289,6 +289,24 @@ TEST(KorvelProgram, WriteFailureIsReportedNotHidden) {
     p = korvel(dir, dir / "big.avs", small.mp3, dir / "big.dat", "/dev/full");
     EXPECT_EQ(p.code, 0);
     EXPECT_TRUE(std::regex_match(p.err, std::regex("can't write video frame [0-9]+\n"))) << p.err;
+    // Nothing but PAT and PMT is written (the second sequence header ends the run before
+    // the first access unit is complete, the only audio frame is cut short): their lost
+    // write is an error of its own.
+    Bytes tables_only = syn::sequence_header({});
+    syn::SequenceFields bad;
+    bad.frame_rate_code = 0;
+    Bytes second = syn::sequence_header(bad);
+    tables_only.insert(tables_only.end(), second.begin(), second.end());
+    muxtest::write_file(dir / "tables.avs", tables_only);
+    Bytes cut = muxtest::mp3_frame();
+    cut.resize(cut.size() / 2);
+    muxtest::write_file(dir / "cut.mp3", cut);
+    p = korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, dir / "tables.ts");
+    EXPECT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(muxtest::read_file(dir / "tables.ts").size(), 2 * 188u);
+    p = korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, "/dev/full");
+    EXPECT_EQ(p.code, 1);
+    EXPECT_EQ(p.err, "can't write PAT/PMT\n");
 }
 
 TEST(KorvelProgram, HugeAccessUnitPassesIntactInBoundedMemory) {

@@ -2,13 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "mux/crc32.h"
 #include "mux_test_support.h"
+
+namespace mux {
+// The section writer is private; these tests reach it for the length limit.
+struct TsWriterAccess {
+    using Result = TsWriter::SectionResult;
+    static Result write_section(TsWriter& w, const uint8_t* payload, size_t length) {
+        return w.write_section(2, 1, 0, 0, 0, payload, length);
+    }
+};
+}  // namespace mux
 
 using namespace mux;
 using muxtest::Bytes;
 
 namespace {
+
+// An unbuffered stream whose writes fail from the `fail_from`-th one (counted from 1) for
+// `fail_count` writes; the others are kept in `kept`.
+struct FailingSink {
+    int fail_from = 1;
+    int fail_count = 1;
+    int writes = 0;
+    std::string kept;
+    std::FILE* file = nullptr;
+
+    FailingSink(int from, int count) : fail_from(from), fail_count(count) {
+        cookie_io_functions_t io{};
+        io.write = [](void* cookie, const char* buf, size_t size) -> ssize_t {
+            auto* self = static_cast<FailingSink*>(cookie);
+            int n = ++self->writes;
+            // 0 rather than -1: glibc counts -1 as bytes written.
+            if (n >= self->fail_from && n < self->fail_from + self->fail_count) return 0;
+            self->kept.append(buf, size);
+            return static_cast<ssize_t>(size);
+        };
+        file = fopencookie(this, "w", io);
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    }
+    ~FailingSink() { std::fclose(file); }
+};
 
 Bytes packets_of(const std::string& s) {
     return Bytes(s.begin(), s.end());
@@ -26,8 +63,8 @@ TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
 
     muxtest::MemStream mem;
     TsWriter w(mem.file());
-    w.write_pat();
-    w.write_pmt();
+    ASSERT_TRUE(w.write_pat());
+    ASSERT_TRUE(w.write_pmt());
     Bytes out = packets_of(mem.str());
     ASSERT_EQ(out.size(), 2 * 188u);
 
@@ -47,9 +84,10 @@ TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
     // A section longer than 1024 bytes is refused without writing; a long one that fits
     // spans several packets with the counter running on.
     Bytes big(1013, 0xAB);
-    EXPECT_EQ(w.write_section(2, 1, 0, 0, 0, big.data(), big.size()), -1);
+    EXPECT_EQ(TsWriterAccess::write_section(w, big.data(), big.size()),
+              TsWriterAccess::Result::TooLong);
     EXPECT_EQ(mem.str().size(), 2 * 188u);
-    EXPECT_EQ(w.write_section(2, 1, 0, 0, 0, big.data(), 1012), 0);
+    EXPECT_EQ(TsWriterAccess::write_section(w, big.data(), 1012), TsWriterAccess::Result::Written);
     out = packets_of(mem.str());
     ASSERT_EQ(out.size(), (2 + 6) * 188u);  // 1024 + pointer byte over 184-byte payloads
     EXPECT_EQ(out[2 * 188 + 1], 0x41);
@@ -112,7 +150,7 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     muxtest::MemStream mem;
     TsWriter w(mem.file());
     Bytes p169(169, 0x5A);
-    w.write_pes(p169.data(), p169.size(), StreamKind::Video, 0);
+    ASSERT_TRUE(w.write_pes(p169.data(), p169.size(), StreamKind::Video, 0));
     Bytes out = packets_of(mem.str());
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 19),
               hex({0x47, 0x41, 0x01, 0x31, 0x00, 0x00, 0x00, 0x01, 0xE0, 0x00, 0xB1, 0x80, 0x80,
@@ -133,9 +171,9 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     Bytes p65527(65527, 1);
     muxtest::MemStream edge;
     TsWriter we(edge.file());
-    we.write_pes(p65527.data(), p65527.size(), StreamKind::Video, 0);
+    ASSERT_TRUE(we.write_pes(p65527.data(), p65527.size(), StreamKind::Video, 0));
     Bytes p65528(65528, 2);
-    we.write_pes(p65528.data(), p65528.size(), StreamKind::Video, 0);
+    ASSERT_TRUE(we.write_pes(p65528.data(), p65528.size(), StreamKind::Video, 0));
     ts = muxtest::parse_ts(packets_of(edge.str()));
     ASSERT_EQ(ts.pes.size(), 2u);
     EXPECT_EQ(ts.pes[0].declared_length, 65535u);
@@ -146,8 +184,8 @@ TEST(TsWriter, PsiRepeatsEveryPeriodAndCountersRunPerPid) {
     muxtest::MemStream mem;
     TsWriter w(mem.file());
     w.set_psi_period(3);
-    w.write_pat();
-    w.write_pmt();
+    ASSERT_TRUE(w.write_pat());
+    ASSERT_TRUE(w.write_pmt());
     Bytes frame(400, 0x22);  // 3 packets
     for (int i = 0; i < 12; ++i)
         ASSERT_TRUE(w.write_pes(frame.data(), frame.size(),
@@ -179,8 +217,7 @@ TEST(TsWriter, FailedPacketWriteIsReported) {
 TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
     auto write_all = [](TsWriter& w) {
         w.set_psi_period(7);
-        w.write_pat();
-        w.write_pmt();
+        if (!w.write_pat() || !w.write_pmt()) return false;
         Bytes frame(1000, 0x33);
         for (int i = 0; i < 30; ++i)
             if (!w.write_pes(frame.data(), frame.size() - i * 13,
@@ -207,8 +244,44 @@ TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
         TsWriter w(full, 4 * 188);
         EXPECT_FALSE(write_all(w));  // the packet that fills the buffer fails
         Bytes small(10, 1);
-        w.write_pes(small.data(), small.size(), StreamKind::Audio, 0);
+        (void)w.write_pes(small.data(), small.size(), StreamKind::Audio, 0);
         EXPECT_FALSE(w.flush());
     }
     std::fclose(full);
+}
+
+TEST(TsWriter, FailedPatOrPmtWriteIsReported) {
+    Bytes frame(10, 1);
+    {
+        // Unbuffered: the failing table says so itself.
+        FailingSink pat(1, 1);
+        TsWriter w(pat.file);
+        EXPECT_FALSE(w.write_pat());
+        EXPECT_TRUE(w.write_pmt());
+        FailingSink pmt(2, 1);
+        TsWriter w2(pmt.file);
+        EXPECT_TRUE(w2.write_pat());
+        EXPECT_FALSE(w2.write_pmt());
+    }
+    {
+        // Buffered: the PMT packet fills the buffer and its hand-over fails.
+        FailingSink sink(1, 1);
+        TsWriter w(sink.file, 2 * 188);
+        EXPECT_TRUE(w.write_pat());
+        EXPECT_FALSE(w.write_pmt());
+    }
+    {
+        // A repeated PAT fills the buffer in front of a PES packet and its hand-over fails,
+        // losing the PES packet before it: the PES write fails, even though the sink would
+        // take the packets after it.
+        FailingSink sink(2, 1);
+        TsWriter w(sink.file, 2 * 188);
+        w.set_psi_period(2);
+        ASSERT_TRUE(w.write_pat());
+        ASSERT_TRUE(w.write_pmt());  // 1st hand-over
+        ASSERT_TRUE(w.write_pes(frame.data(), frame.size(), StreamKind::Video, 0));
+        EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Audio, 0));
+        EXPECT_TRUE(w.flush());
+        EXPECT_EQ(sink.kept.size(), 2 * 188u);  // only the first hand-over arrived
+    }
 }

@@ -90,31 +90,35 @@ TEST(RtspClient, SessionWithSplitRepliesAndInterleavedPackets) {
     auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
     ASSERT_TRUE(client);
     Received index0, index1;
-    ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 0, &index0), rtsp::kOk);
-    ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 1, &index1), rtsp::kOk);
+    ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 0, &index0),
+              rtsp::ClientError::Ok);
+    ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 1, &index1),
+              rtsp::ClientError::Ok);
     EXPECT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 128, &index1),
-              rtsp::kErrorArgument);
+              rtsp::ClientError::Argument);
 
     rtsp::RequestOptions options;
     options.accept = "application/sdp";
     std::unique_ptr<rtsp::Reply> reply;
-    ASSERT_EQ(client->Describe(options, &reply), rtsp::kOk);
+    ASSERT_EQ(client->Describe(options, &reply), rtsp::ClientError::Ok);
     EXPECT_EQ(reply->body, "v=0\r\n");
     EXPECT_EQ(reply->content_base, "rtsp://base/x");
 
     options = {};
     options.transport = "RTP/AVP/TCP;interleaved=0-1";
     std::unique_ptr<rtsp::SetupHandle> handle;
-    ASSERT_EQ(client->Setup("rtsp://base/x/trackID=1", options, true, &handle, &reply), rtsp::kOk);
+    ASSERT_EQ(client->Setup("rtsp://base/x/trackID=1", options, true, &handle, &reply),
+              rtsp::ClientError::Ok);
     EXPECT_EQ(handle->session_id, "ABC123");
     EXPECT_EQ(handle->transport, "RTP/AVP/TCP;interleaved=0-1");
-    ASSERT_EQ(client->Setup("rtsp://base/x/trackID=2", options, true, &handle, nullptr), rtsp::kOk);
+    ASSERT_EQ(client->Setup("rtsp://base/x/trackID=2", options, true, &handle, nullptr),
+              rtsp::ClientError::Ok);
 
     options = {};
     options.range = "npt=5.050-60.000";
-    ASSERT_EQ(client->Play("rtsp://base/x", options, &reply), rtsp::kOk);
+    ASSERT_EQ(client->Play("rtsp://base/x", options, &reply), rtsp::ClientError::Ok);
     EXPECT_EQ(*reply->message.Header("RTP-Info"), "url=rtsp://base/x/trackID=1;seq=1;rtptime=5");
-    ASSERT_EQ(client->Teardown("rtsp://base/x", {}, nullptr), rtsp::kOk);
+    ASSERT_EQ(client->Teardown("rtsp://base/x", {}, nullptr), rtsp::ClientError::Ok);
     EXPECT_EQ(client->session_id(), "");
     client.reset();  // closes, joins
 
@@ -143,7 +147,7 @@ TEST(RtspClient, FailedStatusKeepsTheReplyAndStaleRepliesAreIgnored) {
     auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
     ASSERT_TRUE(client);
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::kErrorStatus);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Status);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status_code, 404);
 }
@@ -166,7 +170,7 @@ TEST(RtspClient, ServerRequestIsAnswered501) {
     ASSERT_TRUE(client);
     std::this_thread::sleep_for(200ms);
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::kOk);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Ok);
     EXPECT_EQ(reply->content_base, "rtsp://h/loc/");  // without Content-Base, Content-Location
 }
 
@@ -181,9 +185,9 @@ TEST(RtspClient, ServerThatClosesFailsPendingAndLaterRequestsAtOnce) {
     ASSERT_TRUE(client);
     auto start = std::chrono::steady_clock::now();
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::kErrorClosed);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Closed);
     EXPECT_FALSE(reply);
-    EXPECT_EQ(client->Play("rtsp://x", {}, nullptr), rtsp::kErrorClosed);
+    EXPECT_EQ(client->Play("rtsp://x", {}, nullptr), rtsp::ClientError::Closed);
     EXPECT_FALSE(client->is_open());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // not the reply time-out
 }
@@ -193,7 +197,7 @@ TEST(RtspClient, SilentServerTimesOutAndGarbageClosesTheConnection) {
     auto client = rtsp::Client::Create(silent.url(), ShortTimeouts());
     ASSERT_TRUE(client);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client->Describe({}, nullptr), rtsp::kErrorTimeout);
+    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Timeout);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 1400ms);
     EXPECT_LT(took, 3s);
@@ -206,7 +210,7 @@ TEST(RtspClient, SilentServerTimesOutAndGarbageClosesTheConnection) {
     });
     client = rtsp::Client::Create(garbage.url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->Describe({}, nullptr), rtsp::kErrorClosed);
+    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Closed);
 }
 
 TEST(RtspClient, KeepsTheSessionAliveWithinItsTimeout) {
@@ -223,7 +227,8 @@ TEST(RtspClient, KeepsTheSessionAliveWithinItsTimeout) {
     });
     auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    ASSERT_EQ(client->Setup(server.url() + "/t", {}, false, nullptr, nullptr), rtsp::kOk);
+    ASSERT_EQ(client->Setup(server.url() + "/t", {}, false, nullptr, nullptr),
+              rtsp::ClientError::Ok);
     std::this_thread::sleep_for(1600ms);
     client.reset();
     EXPECT_EQ(server.requests().size(), 2u);
@@ -250,8 +255,8 @@ TEST(RtspClient, UnusableAddressesAndRefusedConnections) {
     FakeServer server([](FakeServer& s) { s.WaitForClose(3000); });
     auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->Play("rtsp://x/\r\nEvil: 1", {}, nullptr), rtsp::kErrorArgument);
-    EXPECT_EQ(client->Play("", {}, nullptr), rtsp::kErrorArgument);
+    EXPECT_EQ(client->Play("rtsp://x/\r\nEvil: 1", {}, nullptr), rtsp::ClientError::Argument);
+    EXPECT_EQ(client->Play("", {}, nullptr), rtsp::ClientError::Argument);
 }
 
 }  // namespace

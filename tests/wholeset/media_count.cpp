@@ -32,7 +32,8 @@ int count_avs(std::FILE* in) {
         // Pictures are whole units: an I header is 00 00 01 B3, P and B share B6 and
         // differ in the picture_coding_type bits after the 16-bit bbv_delay.
         if (!have_header && picture.size() > 4 && picture[3] == 0xB0)
-            have_header = avs::decode_sequence_header(picture.data(), picture.size(), header) == 0;
+            have_header = avs::decode_sequence_header(picture.data(), picture.size(), header) ==
+                          avs::DecodeResult::Ok;
         for (size_t i = 0; i + 6 < picture.size(); ++i) {
             if (picture[i] != 0 || picture[i + 1] != 0 || picture[i + 2] != 1) continue;
             if (picture[i + 3] == 0xB3) {

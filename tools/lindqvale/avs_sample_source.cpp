@@ -54,11 +54,11 @@ void AvsSampleSource::append_unit(Bytes& to, const uint8_t* unit, uint32_t lengt
 
 void AvsSampleSource::take_sequence_header(const uint8_t* unit, uint32_t length) {
     avs::AvsSequenceHeader h;
-    const int r = avs::decode_sequence_header(unit, length, h);
-    if (r == avs::kDecodeTruncated)
+    const avs::DecodeResult r = avs::decode_sequence_header(unit, length, h);
+    if (r == avs::DecodeResult::Truncated)
         throw LindqvaleError(path_ + ": the sequence header is cut short");
     timing_ = timing_for_frame_rate_code(h.frame_rate_code);
-    if (r == avs::kDecodeBadFrameRate || timing_.timescale == 0)
+    if (r == avs::DecodeResult::BadFrameRate || timing_.timescale == 0)
         throw LindqvaleError(path_ + ": the sequence header has no valid frame rate (code " +
                              std::to_string(h.frame_rate_code) + ")");
     // The fixed-position decode also gives the fields past bit_rate.
