@@ -45,14 +45,14 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
         AvsTrace("Audio Start Buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = true;
-        filter_->buffering = true;
+        filter_->shared().SetBuffering(true);
         bool ending = false;
         while (queue_.total_bytes() <= kBufferHighBytes) {
             // Nothing more will come: what is queued goes out without a pause.
             if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
-            if (stop_ || (ending_ && queue_.count() == 0)) {
+            if (queue_.stopped() || (ending_ && queue_.count() == 0)) {
                 buffering_here_ = false;
-                filter_->buffering = false;
+                filter_->shared().SetBuffering(false);
                 return S_FALSE;
             }
             if (CommandPending()) {  // a seek: give the worker back empty-handed
@@ -66,9 +66,9 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = false;
         if (!ending) new_segment_pending_ = true;
-        filter_->buffering = false;
+        filter_->shared().SetBuffering(false);
     } else {
-        filter_->buffering = false;
+        filter_->shared().SetBuffering(false);
     }
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;
@@ -77,7 +77,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
         sample->SetDiscontinuity(TRUE);
         DeliverNewSegment(0, kOpenSegmentStop, 1.0);
     }
-    REFERENCE_TIME base = filter_->base_time;
+    REFERENCE_TIME base = filter_->shared().base_time();
     REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
     sample->SetTime(&start, &stop);
     sample->SetSyncPoint(popped->sync ? TRUE : FALSE);
@@ -87,7 +87,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
 HRESULT CRtspAudioStream::ChangeStart() {
     CopySegment();
     if (filter_->state() == State_Stopped || filter_->video_pin() != nullptr) return S_OK;
-    CAutoLock seek(&filter_->seek_lock);
+    CAutoLock seek(filter_->shared().seek_lock());
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
     StopWorkerForSeek();
@@ -96,7 +96,7 @@ HRESULT CRtspAudioStream::ChangeStart() {
     FlushPin();
     ResetEnd();
     // Packet times count from where the connection's first PLAY started.
-    filter_->base_time = seeking_start() - filter_->time_origin;
+    filter_->shared().SetBaseTime(seeking_start() - filter_->shared().time_origin());
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
                            static_cast<uint32_t>(seeking_stop() / 10000));

@@ -14,15 +14,28 @@ CRtspReceive::CRtspReceive(std::string url, FrameSink* filter, HRESULT* result)
     : url_(std::move(url)), filter_(filter) {
     if (result) *result = S_OK;
     local_file_ = url_.find("://") == std::string::npos;
+    if (local_file_) {
+        reader_started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        reader_stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if ((reader_started_ == nullptr || reader_stop_ == nullptr) && result)
+            *result = E_OUTOFMEMORY;
+    }
 }
 
 CRtspReceive::~CRtspReceive() {
-    if (reader_thread_) {
-        not_playing_ = true;
-        WaitForSingleObject(reader_thread_, INFINITE);
-        CloseHandle(reader_thread_);
-    }
+    StopReader();
+    if (reader_started_) CloseHandle(reader_started_);
+    if (reader_stop_) CloseHandle(reader_stop_);
     session_.reset();  // TEARDOWN when still connected, then the receive thread ends
+}
+
+void CRtspReceive::StopReader() {
+    if (!reader_thread_) return;
+    not_playing_ = true;
+    SetEvent(reader_stop_);
+    WaitForSingleObject(reader_thread_, INFINITE);
+    CloseHandle(reader_thread_);
+    reader_thread_ = nullptr;
 }
 
 int CRtspReceive::OnFrame(const FrameDescriptor& frame) {
@@ -74,18 +87,17 @@ bool CRtspReceive::Init() {
 
 void CRtspReceive::OnThreadCreate() {
     if (local_file_) {
-        if (reader_thread_) {  // a reader that ended on its own
-            not_playing_ = true;
-            WaitForSingleObject(reader_thread_, INFINITE);
-            CloseHandle(reader_thread_);
-        }
+        StopReader();  // a reader that ended on its own
         not_playing_ = true;
+        ResetEvent(reader_started_);
+        ResetEvent(reader_stop_);
         reader_thread_ =
             CreateThread(nullptr, 0, &CRtspReceive::SocketThreadProc, this, 0, nullptr);
         if (reader_thread_ == nullptr) return;
         // The reader clears the flag as it starts; it may also have read the
         // whole file already, so its end counts as started too.
-        while (not_playing_ && WaitForSingleObject(reader_thread_, 0) == WAIT_TIMEOUT) Sleep(10);
+        const HANDLE started[2] = {reader_started_, reader_thread_};
+        WaitForMultipleObjects(2, started, FALSE, INFINITE);
         return;
     }
     if (!session_) return;
@@ -102,11 +114,7 @@ void CRtspReceive::OnThreadCreate() {
 void CRtspReceive::OnThreadDestroy() {
     if (local_file_) {
         not_playing_ = true;
-        if (reader_thread_) {
-            WaitForSingleObject(reader_thread_, INFINITE);
-            CloseHandle(reader_thread_);
-            reader_thread_ = nullptr;
-        }
+        StopReader();
         return;
     }
     if (!not_playing_ && connected_ && session_) {
@@ -134,6 +142,7 @@ void CRtspReceive::SetRange(uint32_t start_ms, uint32_t stop_ms) {
 DWORD WINAPI CRtspReceive::SocketThreadProc(LPVOID param) {
     auto* self = static_cast<CRtspReceive*>(param);
     self->not_playing_ = false;
+    SetEvent(self->reader_started_);
     std::FILE* f = std::fopen(self->url_.c_str(), "rb");
     if (f == nullptr) {
         MessageBox(nullptr, "Can not open the input file", nullptr, MB_OK);
@@ -146,9 +155,11 @@ DWORD WINAPI CRtspReceive::SocketThreadProc(LPVOID param) {
             self->not_playing_ = true;
             break;
         }
+        // A refused chunk is offered again; the pin refuses only once stopped,
+        // so a retry waits for the reader's own stop rather than spinning.
         while (self->filter_->Deliver(true, chunk.data(), static_cast<uint32_t>(got), 0) < 0 &&
                !self->not_playing_)
-            Sleep(10);
+            WaitForSingleObject(self->reader_stop_, INFINITE);
     }
     std::fclose(f);
     return 0;

@@ -56,6 +56,8 @@ class CRtspReceive {
     static int OnFrame(const FrameDescriptor& frame);
     static DWORD WINAPI SocketThreadProc(LPVOID self);
     bool ConnectSession();
+    // A local file's reader: told to stop (not_playing_ and its event), then joined.
+    void StopReader();
 
     const std::string url_;
     std::string title_url_;
@@ -70,6 +72,10 @@ class CRtspReceive {
     avs::AvsSequenceHeader video_header_{};
     AudioFormatRecord audio_format_{};
     HANDLE reader_thread_ = nullptr;
+    // Manual reset: set by the reader as it starts, and by StopReader for a
+    // reader waiting out a refused frame.
+    HANDLE reader_started_ = nullptr;
+    HANDLE reader_stop_ = nullptr;
 };
 
 }  // namespace rtspstream

@@ -26,6 +26,7 @@ CRtspStream::CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter,
       filter_(filter) {
     event_ = CreateEventA(nullptr, FALSE, FALSE, event_name);
     if (event_ == nullptr && phr) *phr = E_OUTOFMEMORY;
+    queue_.SetWakeEvent(event_);
 }
 
 CRtspStream::~CRtspStream() {
@@ -59,7 +60,7 @@ void CRtspStream::CopySegment() {
 }
 
 void CRtspStream::PrepareForPlay() {
-    stop_ = false;
+    queue_.Start();
     ending_ = false;
     received_ = false;
     queue_.Flush();
@@ -76,18 +77,13 @@ void CRtspStream::FlushPin() {
 }
 
 void CRtspStream::StopDelivery() {
-    stop_ = true;
-    SetEvent(event_);
+    queue_.Stop();
     queue_.Flush();
 }
 
 bool CRtspStream::Push(std::unique_ptr<QueuedSample> sample) {
-    while (queue_.total_bytes() >= kQueueLimitBytes) {
-        if (stop_) return false;
-        Sleep(1);
-    }
-    queue_.Push(std::move(sample));
-    return true;
+    // Waits while the queue is full; a stop ends the wait and drops the frame.
+    return queue_.Push(std::move(sample));
 }
 
 int CRtspStream::QueueHeld(int64_t time, bool sync) {
@@ -101,9 +97,8 @@ int CRtspStream::QueueHeld(int64_t time, bool sync) {
     sample->sync = sync;
     sample->start = held_start_;
     sample->stop = time;
-    if (!Push(std::move(sample))) return -1;
-    SetEvent(event_);
-    return 0;
+    // The push wakes the worker.
+    return Push(std::move(sample)) ? 0 : -1;
 }
 
 void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
@@ -113,23 +108,30 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
     newest_time_ = time;
     last_receive_ns_ = SteadyNanoseconds();
     received_ = true;
+    // The end-of-stream check reads the times just set (the other pin's worker
+    // needs no wake: a frame only puts its quiet deadline later).
+    SetEvent(event_);
 }
 
 bool CRtspStream::CheckEndOfStream(int64_t lead) {
+    quiet_deadline_ns_ = 0;
     if (ending_) return true;
     if (!received_) return false;  // nothing yet: the newest time means nothing
     FILTER_STATE state = State_Stopped;
     filter_->GetState(0, &state);
     uint64_t threshold = end_threshold_;
     // Packet times count from where the connection's first PLAY started.
-    auto newest = static_cast<uint64_t>(newest_time_.load() + filter_->time_origin.load());
+    auto newest = static_cast<uint64_t>(newest_time_.load() + filter_->shared().time_origin());
     if (newest < threshold) return false;
     if (state != State_Running &&
         static_cast<uint64_t>(seeking_start()) < threshold - static_cast<uint64_t>(lead))
         return false;
     // The threshold is reached while a real-time server still sends the
     // last 2 s: end only once it has stopped.
-    if (!ServerQuiet()) return false;
+    if (!ServerQuiet()) {
+        quiet_deadline_ns_ = QuietDeadline();
+        return false;
+    }
     SetEnding();
     CRtspStream* other = OtherPin();
     if (other) other->SetEnding();
@@ -142,12 +144,26 @@ CRtspStream* CRtspStream::OtherPin() const {
                : static_cast<CRtspStream*>(filter_->video_pin());
 }
 
-bool CRtspStream::ServerQuiet() const {
+int64_t CRtspStream::QuietDeadline() const {
     int64_t latest = last_receive_ns_;
     if (const CRtspStream* other = OtherPin())
         latest = std::max<int64_t>(latest, other->last_receive_ns_);
-    auto quiet = std::chrono::duration_cast<std::chrono::nanoseconds>(kEndQuiet).count();
-    return SteadyNanoseconds() - latest >= quiet;
+    return latest + std::chrono::duration_cast<std::chrono::nanoseconds>(kEndQuiet).count();
+}
+
+bool CRtspStream::ServerQuiet() const {
+    return SteadyNanoseconds() >= QuietDeadline();
+}
+
+void CRtspStream::WaitForData() {
+    DWORD timeout = INFINITE;
+    if (quiet_deadline_ns_ != 0) {
+        // Rounded up, so that the check after the wake finds the server quiet.
+        int64_t left = quiet_deadline_ns_ - SteadyNanoseconds();
+        timeout = left <= 0 ? 0 : static_cast<DWORD>((left + 999999) / 1000000);
+    }
+    const HANDLE handles[2] = {event_, GetRequestHandle()};
+    WaitForMultipleObjects(2, handles, FALSE, timeout);
 }
 
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {
@@ -182,13 +198,12 @@ HRESULT CRtspStream::OnThreadCreate() {
     // The queue and the held frame were reset before PLAY (PrepareForPlay):
     // doing it here, after the server started sending, would lose the first
     // pictures and race the receive thread.
-    stop_ = false;
+    queue_.Start();
     return S_OK;
 }
 
 HRESULT CRtspStream::OnThreadDestroy() {
-    stop_ = true;
-    SetEvent(event_);
+    queue_.Stop();
     queue_.Flush();
     return S_OK;
 }
@@ -199,8 +214,7 @@ HRESULT CRtspStream::OnThreadStartPlay() {
 }
 
 HRESULT CRtspStream::Inactive() {
-    stop_ = true;
-    SetEvent(event_);
+    queue_.Stop();
     return CSourceStream::Inactive();
 }
 

@@ -62,7 +62,8 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     // while downstream is still flushing, which would lose them.
     void StopWorkerForSeek();
     void RunWorkerAfterSeek();
-    // The filter's Stop: stop set, event signalled, queue emptied.
+    // The filter's Stop: the queue stopped (which wakes the worker and a
+    // push waiting for room) and emptied.
     void StopDelivery();
     void MarkNewSegment() { new_segment_pending_ = true; }
     void SetEnding() {
@@ -76,14 +77,14 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
         newest_time_ = 0;
         received_ = false;
     }
-    void SetStop() {
-        stop_ = true;
-        SetEvent(event_);
-    }
+    void SetStop() { queue_.Stop(); }
+    // Something the worker's waits depend on changed (buffering, the filter's state).
+    void WakeWorker() { SetEvent(event_); }
+    HANDLE wake_event() const { return event_; }
     uint64_t queued_bytes() const { return queue_.total_bytes(); }
     size_t queued_count() const { return queue_.count(); }
     bool buffering_here() const { return buffering_here_; }
-    bool stopped() const { return stop_; }
+    bool stopped() const { return queue_.stopped(); }
     // The seeking start and stop, copied whenever they change: the worker must
     // not take the filter lock (a Stop holding it waits for the worker).
     REFERENCE_TIME seeking_start() const { return segment_start_; }
@@ -120,18 +121,25 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     bool CheckEndOfStream(int64_t lead);
     // The server sent nothing to either pin for kEndQuiet.
     bool ServerQuiet() const;
+    // When the server will have been quiet for kEndQuiet, unless a frame comes first.
+    int64_t QuietDeadline() const;
     CRtspStream* OtherPin() const;
-    // Waits up to 100 ms for a push or a stop.
-    void WaitForData() { WaitForSingleObject(event_, 100); }
+    // Waits until a frame comes on either pin, a flush, a stop, a flag change,
+    // a command for the worker, or the end-of-stream quiet time runs out.
+    void WaitForData();
     // A seek or stop wants the worker while it waits for data.
     bool CommandPending() { return CheckRequest(nullptr); }
     // Pops one sample into the media sample; false when none was queued.
     bool PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped);
 
     CTallowmere* const filter_;
-    SampleQueue queue_;
+    SampleQueue queue_{kQueueLimitBytes};
+    // Auto-reset and set by every change the worker may wait for; a set event
+    // stays set until the worker's next wait, so no wake-up is lost.
     HANDLE event_ = nullptr;
-    std::atomic<bool> stop_{false};
+    // When the last end-of-stream check failed only because the server was not
+    // yet quiet: the steady-clock nanoseconds it will be. Worker thread only.
+    int64_t quiet_deadline_ns_ = 0;
     std::atomic<bool> accepting_{false};
     std::atomic<bool> ending_{false};
     std::atomic<bool> received_{false};  // a frame came since the start or the seek

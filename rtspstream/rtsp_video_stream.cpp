@@ -43,7 +43,7 @@ CRtspVideoStream::CRtspVideoStream(HRESULT* phr, CTallowmere* filter)
     : CRtspStream(TEXT("CRtspVideoStream"), phr, filter, L"Video", "RtspVideoStream") {}
 
 STDMETHODIMP CRtspVideoStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IMediaSeeking && !filter_->seek_allowed) return E_NOINTERFACE;
+    if (riid == IID_IMediaSeeking && !filter_->shared().seek_allowed()) return E_NOINTERFACE;
     return CRtspStream::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -58,7 +58,7 @@ void CRtspVideoStream::SetHeader(const uint8_t* header_bytes, int32_t header_len
     std::memcpy(header_.header_bytes, header_bytes, length);
     int64_t d = duration_seconds * 10000000;
     SetDuration(d);
-    filter_->duration = d;
+    filter_->shared().SetDuration(d);
 }
 
 HRESULT CRtspVideoStream::GetMediaType(CMediaType* mt) {
@@ -70,7 +70,7 @@ HRESULT CRtspVideoStream::CheckMediaType(const CMediaType* mt) {
 }
 
 int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
-    if (data == nullptr || length > kMaxFrameBytes || stop_) {
+    if (data == nullptr || length > kMaxFrameBytes || queue_.stopped()) {
         AvsTrace("Data too long");
         return 0;
     }
@@ -98,15 +98,15 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         return S_OK;
     }
     if (queue_.total_bytes() < kBufferLowBytes && !filter_->audio_drives_buffering())
-        filter_->buffering = true;
-    if (filter_->buffering) {
+        filter_->shared().SetBuffering(true);
+    if (filter_->shared().buffering()) {
         AvsTrace("Video Start Buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = true;
         bool ending = false;
-        while (filter_->buffering) {
+        while (filter_->shared().buffering()) {
             if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come: drain
-            if (stop_) {
+            if (queue_.stopped()) {
                 buffering_here_ = false;
                 AvsTrace("CRtspVideoStream::FillBuffer() Stop");
                 return S_FALSE;
@@ -118,16 +118,16 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
             }
             WaitForData();
             if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
-                filter_->buffering = false;
+                filter_->shared().SetBuffering(false);
         }
         AvsTrace("Video End buffering (%llu)...",
                  static_cast<unsigned long long>(queue_.total_bytes()));
         buffering_here_ = false;
         if (!ending) new_segment_pending_ = true;
         // Nothing more will come: no point in buffering again.
-        if (ending && !filter_->audio_drives_buffering()) filter_->buffering = false;
+        if (ending && !filter_->audio_drives_buffering()) filter_->shared().SetBuffering(false);
     }
-    while (queue_.count() == 0 && !stop_) {
+    while (queue_.count() == 0 && !queue_.stopped()) {
         if (CheckEndOfStream(10000000)) {
             AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
             return S_FALSE;
@@ -138,7 +138,7 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         }
         WaitForData();
     }
-    if (stop_) return S_FALSE;
+    if (queue_.stopped()) return S_FALSE;
 
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;
@@ -154,7 +154,7 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         sample->SetActualDataLength(0);
         return S_OK;
     }
-    REFERENCE_TIME base = filter_->base_time;
+    REFERENCE_TIME base = filter_->shared().base_time();
     REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
     sample->SetTime(&start, &stop);
     sample->SetSyncPoint(next_not_sync_.exchange(false) ? FALSE : TRUE);
@@ -169,10 +169,10 @@ HRESULT CRtspVideoStream::ChangeStart() {
         return S_OK;
     }
     seek_pending_ = false;
-    CAutoLock seek(&filter_->seek_lock);
+    CAutoLock seek(filter_->shared().seek_lock());
     CRtspReceive* receive = filter_->receive();
     if (receive) receive->Pause();
-    filter_->seek_allowed = false;
+    filter_->shared().SetSeekAllowed(false);
     CRtspAudioStream* audio = filter_->audio_pin();
     StopWorkerForSeek();
     if (audio) audio->StopWorkerForSeek();
@@ -183,7 +183,7 @@ HRESULT CRtspVideoStream::ChangeStart() {
     ResetEnd();
     if (audio) audio->ResetEnd();
     // Packet times count from where the connection's first PLAY started.
-    filter_->base_time = seeking_start() - filter_->time_origin;
+    filter_->shared().SetBaseTime(seeking_start() - filter_->shared().time_origin());
     // Set while the worker is stopped, so that no picture popped before the seek takes it.
     next_not_sync_ = true;
     if (receive)
@@ -191,7 +191,7 @@ HRESULT CRtspVideoStream::ChangeStart() {
                            static_cast<uint32_t>(seeking_stop() / 10000));
     RunWorkerAfterSeek();
     if (audio) audio->RunWorkerAfterSeek();
-    filter_->seek_allowed = true;
+    filter_->shared().SetSeekAllowed(true);
     return S_OK;
 }
 

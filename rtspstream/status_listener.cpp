@@ -95,7 +95,7 @@ void StatusListener::Run(std::promise<void>& ready) {
             bool buffering = false;
             {
                 std::lock_guard lock(mutex_);
-                buffering = filter_ && filter_->buffering;
+                buffering = filter_ && filter_->shared().buffering();
             }
             uint8_t reply[2] = {static_cast<uint8_t>(buffering ? 1 : 0), query[1]};
             sendto(fd, reply, sizeof reply, 0, to, from_length);

@@ -80,6 +80,19 @@ STDMETHODIMP CTallowmere::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 
+void SharedPlayState::SetBuffering(bool on) {
+    if (buffering_.exchange(on) == on) return;
+    for (const auto& wake : wake_)
+        if (HANDLE event = wake.load()) SetEvent(event);
+}
+
+void SharedPlayState::AddWakeEvent(HANDLE event) {
+    for (auto& wake : wake_) {
+        HANDLE none = nullptr;
+        if (wake.compare_exchange_strong(none, event)) return;
+    }
+}
+
 bool CTallowmere::audio_drives_buffering() const {
     CRtspAudioStream* audio = audio_pin_;
     return has_audio_ && audio != nullptr && audio->IsConnected();
@@ -120,6 +133,7 @@ STDMETHODIMP CTallowmere::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
         }
         const avs::AvsSequenceHeader& header = receive_->GetVideoHeader();
         pin->SetHeader(header.header_bytes, header.header_length, seconds);
+        shared_.AddWakeEvent(pin->wake_event());
         video_pin_ = pin;
     }
     has_audio_ = false;
@@ -133,6 +147,7 @@ STDMETHODIMP CTallowmere::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
             return hr;
         }
         pin->SetFormat(receive_->GetAudioFormat(), seconds);
+        shared_.AddWakeEvent(pin->wake_event());
         audio_pin_ = pin;
     }
     url_ = address;
@@ -174,7 +189,7 @@ STDMETHODIMP CTallowmere::Restart() {
     graph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
     if (control) control->Stop();
     if (seeking) {
-        LONGLONG start = 0, stop = duration;
+        LONGLONG start = 0, stop = shared_.duration();
         seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
                               AM_SEEKING_AbsolutePositioning);
     }
@@ -199,6 +214,11 @@ int CTallowmere::Deliver(bool is_video, const uint8_t* data, uint32_t length, in
     return audio ? audio->Deliver(data, length, time) : 0;
 }
 
+void CTallowmere::WakePins() {
+    if (CRtspVideoStream* video = video_pin_) video->WakeWorker();
+    if (CRtspAudioStream* audio = audio_pin_) audio->WakeWorker();
+}
+
 void CTallowmere::FlushPins() {
     if (CRtspVideoStream* video = video_pin_) video->FlushPin();
     if (CRtspAudioStream* audio = audio_pin_) audio->FlushPin();
@@ -219,12 +239,12 @@ STDMETHODIMP CTallowmere::Pause() {
             prepared_ = true;
         }
     } else if (receive_) {
-        time_origin = 0;
+        shared_.SetTimeOrigin(0);
         if (video_pin_.load() && video_pin_.load()->TakeSeekPending()) {
             // A fresh time line starts at the range's start.
             RtspClientSession* session = receive_->session();
             if (!receive_->connected() || (session && session->time_line().first_packet()))
-                time_origin = video_pin_.load()->seeking_start();
+                shared_.SetTimeOrigin(video_pin_.load()->seeking_start());
             receive_->SetRange(static_cast<uint32_t>(video_pin_.load()->seeking_start() / 10000),
                                static_cast<uint32_t>(video_pin_.load()->seeking_stop() / 10000));
         }
@@ -237,6 +257,7 @@ STDMETHODIMP CTallowmere::Pause() {
         prepared_ = true;
     }
     HRESULT hr = CSource::Pause();
+    WakePins();
     if (FAILED(hr))
         AvsTrace("CTallowmere::Pause() Return failed (0x%x)", static_cast<unsigned>(hr));
     return hr;
@@ -259,15 +280,16 @@ STDMETHODIMP CTallowmere::Run(REFERENCE_TIME start) {
         prepared_ = true;
     }
     HRESULT hr = CSource::Run(start);
+    WakePins();
     return FAILED(hr) ? hr : S_OK;
 }
 
 STDMETHODIMP CTallowmere::Stop() {
-    base_time = 0;
+    shared_.SetBaseTime(0);
     HRESULT hr;
     {
         CAutoLock lock(&m_cStateLock);
-        buffering = false;
+        shared_.SetBuffering(false);
         // The pins stop taking frames first: a receive thread held in a full
         // queue would otherwise leave TEARDOWN's reply unread.
         if (video_pin_) video_pin_.load()->StopDelivery();
@@ -275,7 +297,7 @@ STDMETHODIMP CTallowmere::Stop() {
         if (receive_) receive_->OnThreadDestroy();
         if (video_pin_) video_pin_.load()->StopDelivery();
         if (audio_pin_) audio_pin_.load()->StopDelivery();
-        buffering = true;
+        shared_.SetBuffering(true);
         hr = CSource::Stop();
     }
     if (FAILED(hr)) return hr;

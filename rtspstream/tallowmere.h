@@ -15,6 +15,37 @@ namespace rtspstream {
 class CRtspVideoStream;
 class CRtspAudioStream;
 
+// What the pins share with the filter. A change of buffering wakes the pins'
+// workers, since the video pin waits for the audio pin's buffering to end.
+class SharedPlayState {
+  public:
+    bool buffering() const { return buffering_.load(); }
+    void SetBuffering(bool on);
+    int64_t base_time() const { return base_time_.load(); }
+    void SetBaseTime(int64_t time) { base_time_ = time; }
+    // The stream position where the connection's time line starts: the
+    // range of the PLAY that started it (a seek made while stopped), else 0.
+    int64_t time_origin() const { return time_origin_.load(); }
+    void SetTimeOrigin(int64_t time) { time_origin_ = time; }
+    bool seek_allowed() const { return seek_allowed_.load(); }
+    void SetSeekAllowed(bool allowed) { seek_allowed_ = allowed; }
+    int64_t duration() const { return duration_.load(); }
+    void SetDuration(int64_t duration) { duration_ = duration; }
+    // Held through a seek, so that the two pins' seeks do not interleave.
+    CCritSec* seek_lock() { return &seek_lock_; }
+    // The pins' wake events, set once as the pins are made.
+    void AddWakeEvent(HANDLE event);
+
+  private:
+    std::atomic<bool> buffering_{true};
+    std::atomic<int64_t> base_time_{0};
+    std::atomic<int64_t> time_origin_{0};
+    std::atomic<bool> seek_allowed_{true};
+    std::atomic<int64_t> duration_{0};
+    CCritSec seek_lock_;
+    std::atomic<HANDLE> wake_[2] = {nullptr, nullptr};
+};
+
 class CTallowmere final : public CSource,
                           public FrameSink,
                           public IFileSourceFilter,
@@ -51,15 +82,8 @@ class CTallowmere final : public CSource,
     // FrameSink, on the receive thread, without a filter lock.
     int Deliver(bool is_video, const uint8_t* data, uint32_t length, int64_t time) override;
 
-    // Shared with the pins.
-    std::atomic<bool> buffering{true};
-    std::atomic<int64_t> base_time{0};
-    // The stream position where the connection's time line starts: the
-    // range of the PLAY that started it (a seek made while stopped), else 0.
-    std::atomic<int64_t> time_origin{0};
-    std::atomic<bool> seek_allowed{true};
-    std::atomic<int64_t> duration{0};
-    CCritSec seek_lock;
+    SharedPlayState& shared() { return shared_; }
+    const SharedPlayState& shared() const { return shared_; }
     bool has_audio() const { return has_audio_; }
     // The video pin waits for the audio pin's buffering only while audio flows.
     bool audio_drives_buffering() const;
@@ -74,7 +98,10 @@ class CTallowmere final : public CSource,
   private:
     CTallowmere(LPUNKNOWN pUnk, HRESULT* phr);
     void FlushPins();
+    // The filter's state changed: the end-of-stream rule depends on it.
+    void WakePins();
 
+    SharedPlayState shared_;
     std::wstring url_;
     std::atomic<bool> loadable_{true};
     std::unique_ptr<CRtspReceive> receive_;

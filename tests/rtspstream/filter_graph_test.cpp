@@ -56,7 +56,7 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     EXPECT_FALSE(p.filter->live());
     p.Render();
     ASSERT_TRUE(p.video_renderer && p.audio_renderer);
-    EXPECT_EQ(p.filter->duration.load(), 40000000);
+    EXPECT_EQ(p.filter->shared().duration(), 40000000);
     ASSERT_EQ(p.Control()->Pause(), S_OK);
     ASSERT_EQ(p.Control()->Run(), S_OK);
     ASSERT_TRUE(p.video.WaitEnd(20s));
@@ -202,7 +202,7 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     EXPECT_EQ(recorder.methods(), expected);
     EXPECT_EQ(recorder.requests().back().range, "npt=2.000-4.000");
     // This connection's time line began at 1 s, where its first PLAY started.
-    EXPECT_EQ(p.filter->base_time.load(), 10000000);
+    EXPECT_EQ(p.filter->shared().base_time(), 10000000);
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(p.video.WaitFor(
         [&](const std::vector<Seen>& v) {
@@ -362,7 +362,7 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY"};
     EXPECT_EQ(recorder.methods(), expected);
     EXPECT_EQ(recorder.requests().back().range.substr(0, 10), "npt=2.000-");
-    EXPECT_EQ(p.filter->base_time.load(), 20000000);
+    EXPECT_EQ(p.filter->shared().base_time(), 20000000);
 
     ASSERT_TRUE(p.audio.WaitEnd(20s));
     std::vector<Seen> all = p.audio.seen();

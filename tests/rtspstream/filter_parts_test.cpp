@@ -2,6 +2,8 @@
 // test, the queue under two threads, the bit-rate log, the pin's hold-one rule.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +159,149 @@ TEST(TallowmereParts, QueueBetweenTwoThreads) {
     queue.Flush();
     EXPECT_EQ(queue.total_bytes(), 0u);
     EXPECT_FALSE(queue.Pop());
+}
+
+namespace {
+
+std::unique_ptr<QueuedSample> SampleOf(size_t size, int64_t start) {
+    auto s = std::make_unique<QueuedSample>();
+    s->bytes.assign(size, static_cast<uint8_t>(start));
+    s->start = start;
+    return s;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point began) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+}  // namespace
+
+// The queue as the receive thread and a worker meet it: a push waits for room,
+// a pop waits for a frame, and a stop or a flush ends either wait at once. Every
+// wait below is far longer than a wake should take, so a lost wake-up fails it.
+TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
+    using namespace std::chrono_literals;
+    constexpr auto kLong = 20s;
+
+    // A small limit against a fast producer: every frame once, in order, and
+    // the push never went past the limit by more than the one frame it added.
+    {
+        SampleQueue queue(16);
+        constexpr int kCount = 5000;
+        std::atomic<uint64_t> worst{0};
+        std::thread producer([&] {
+            for (int i = 0; i < kCount; ++i) {
+                ASSERT_TRUE(queue.Push(SampleOf(1 + i % 5, i)));
+                uint64_t now = queue.total_bytes();
+                if (now > worst) worst = now;
+            }
+        });
+        for (int next = 0; next < kCount; ++next) {
+            auto s = queue.WaitPop(kLong);
+            ASSERT_TRUE(s) << "no frame " << next;
+            ASSERT_EQ(s->start, next);
+            ASSERT_EQ(s->bytes.size(), static_cast<size_t>(1 + next % 5));
+        }
+        producer.join();
+        EXPECT_LT(worst.load(), 16u + 5u);
+        EXPECT_EQ(queue.total_bytes(), 0u);
+    }
+
+    // A push on a full queue waits; a stop releases it with the frame dropped.
+    {
+        SampleQueue queue(10);
+        ASSERT_TRUE(queue.Push(SampleOf(10, 0)));
+        std::atomic<bool> returned{false};
+        bool pushed = true;
+        std::thread pusher([&] {
+            pushed = queue.Push(SampleOf(3, 1));
+            returned = true;
+        });
+        std::this_thread::sleep_for(100ms);
+        EXPECT_FALSE(returned.load()) << "a push on a full queue must wait";
+        auto began = std::chrono::steady_clock::now();
+        queue.Stop();
+        pusher.join();
+        EXPECT_LT(SecondsSince(began), 2.0);
+        EXPECT_FALSE(pushed);
+        EXPECT_EQ(queue.count(), 1u);
+        EXPECT_EQ(queue.total_bytes(), 10u);
+        // Stopped, a push with room still queues (the pin decides what it takes).
+        queue.Flush();
+        EXPECT_TRUE(queue.Push(SampleOf(4, 2)));
+        EXPECT_EQ(queue.count(), 1u);
+        // Started again, a full queue makes a push wait again; a pop gives it room.
+        queue.Start();
+        ASSERT_TRUE(queue.Push(SampleOf(8, 3)));
+        std::thread again([&] { pushed = queue.Push(SampleOf(1, 4)); });
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(queue.count(), 2u);
+        EXPECT_EQ(queue.Pop()->start, 2);
+        again.join();
+        EXPECT_TRUE(pushed);
+        EXPECT_EQ(queue.Pop()->start, 3);
+        EXPECT_EQ(queue.Pop()->start, 4);
+    }
+
+    // A flush releases a waiting push by making room: only the new frame is left.
+    {
+        SampleQueue queue(10);
+        ASSERT_TRUE(queue.Push(SampleOf(12, 0)));
+        bool pushed = false;
+        std::thread pusher([&] { pushed = queue.Push(SampleOf(3, 1)); });
+        std::this_thread::sleep_for(50ms);
+        queue.Flush();
+        pusher.join();
+        EXPECT_TRUE(pushed);
+        EXPECT_EQ(queue.count(), 1u);
+        EXPECT_EQ(queue.total_bytes(), 3u);
+        EXPECT_EQ(queue.Pop()->start, 1);
+    }
+
+    // A waiting pop wakes on a push, and a flush or a stop ends it empty-handed.
+    {
+        SampleQueue queue;
+        HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        ASSERT_NE(wake, nullptr);
+        queue.SetWakeEvent(wake);
+        std::unique_ptr<QueuedSample> got;
+        std::thread popper([&] { got = queue.WaitPop(kLong); });
+        std::this_thread::sleep_for(50ms);
+        auto began = std::chrono::steady_clock::now();
+        ASSERT_TRUE(queue.Push(SampleOf(5, 7)));
+        popper.join();
+        EXPECT_LT(SecondsSince(began), 2.0);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->start, 7);
+        // The push also set the worker's event, which waits with its commands.
+        EXPECT_EQ(WaitForSingleObject(wake, 0), WAIT_OBJECT_0);
+
+        std::thread flushed([&] { got = queue.WaitPop(kLong); });
+        std::this_thread::sleep_for(50ms);
+        began = std::chrono::steady_clock::now();
+        queue.Flush();
+        flushed.join();
+        EXPECT_LT(SecondsSince(began), 2.0);
+        EXPECT_FALSE(got);
+        EXPECT_EQ(WaitForSingleObject(wake, 0), WAIT_OBJECT_0);
+
+        std::thread stopped([&] { got = queue.WaitPop(kLong); });
+        std::this_thread::sleep_for(50ms);
+        began = std::chrono::steady_clock::now();
+        queue.Stop();
+        stopped.join();
+        EXPECT_LT(SecondsSince(began), 2.0);
+        EXPECT_FALSE(got);
+        EXPECT_TRUE(queue.stopped());
+        EXPECT_EQ(WaitForSingleObject(wake, 0), WAIT_OBJECT_0);
+
+        // Nothing comes: the pop gives up at its time-out, not before.
+        queue.Start();
+        began = std::chrono::steady_clock::now();
+        EXPECT_FALSE(queue.WaitPop(100ms));
+        EXPECT_GE(SecondsSince(began), 0.09);
+        CloseHandle(wake);
+    }
 }
 
 TEST(TallowmereParts, BitRateLogOnceAMinute) {
