@@ -39,18 +39,6 @@ HRESULT CBranwickAudioStream::CheckMediaType(const CMediaType* type) {
     return E_INVALIDARG;
 }
 
-HRESULT CBranwickAudioStream::DecideBufferSize(IMemAllocator* allocator,
-                                               ALLOCATOR_PROPERTIES* request) {
-    CheckPointer(allocator, E_POINTER);
-    CheckPointer(request, E_POINTER);
-    request->cBuffers = 2;
-    request->cbBuffer = kAudioBufferSize;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < kAudioBufferSize ? E_FAIL : S_OK;
-}
-
 HRESULT CBranwickAudioStream::Active() {
     filter_->audio_new_segment_pending() = true;
     return CBranwickStream::Active();
@@ -95,7 +83,7 @@ HRESULT CBranwickAudioStream::FillBuffer(IMediaSample* sample) {
 }
 
 HRESULT CBranwickAudioStream::ChangeStart() {
-    UpdateSegment();
+    CopySegment();
     // With a video stream, the video's seek moves this stream too.
     if (filter_->video_stream() != nullptr) return S_OK;
     int64_t k = 0, offset = 0;

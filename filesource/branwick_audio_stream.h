@@ -19,7 +19,7 @@ class CBranwickAudioStream : public CBranwickStream {
 
     HRESULT GetMediaType(CMediaType* type) override;
     HRESULT CheckMediaType(const CMediaType* type) override;
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    LONG SampleBufferSize() const override { return kAudioBufferSize; }
     HRESULT Active() override;
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT ChangeStart() override;

@@ -10,14 +10,14 @@
 #include "filesource/upstream_reader.h"
 #include "filtermodule/creators.h"
 #include "filtermodule/module_ids.h"
+#include "filtermodule/seeking_stream.h"
+#include "filtermodule/source_interfaces.h"
 
 namespace filesource {
 
 CUnknown* WINAPI CBranwickSource::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-    if (phr != nullptr) *phr = S_OK;
-    auto* filter = new (std::nothrow) CBranwickSource(outer, phr);
-    if (filter == nullptr && phr != nullptr) *phr = E_OUTOFMEMORY;
-    return filter;
+    return filtermodule::NewFilterInstance(
+        phr, [&] { return new (std::nothrow) CBranwickSource(outer, phr); });
 }
 
 CBranwickSource::CBranwickSource(LPUNKNOWN outer, HRESULT* phr)
@@ -34,12 +34,8 @@ CBranwickSource::~CBranwickSource() {
 
 STDMETHODIMP CBranwickSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     CheckPointer(ppv, E_POINTER);
-    if (riid == IID_IAMFilterMiscFlags)
-        return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
-    if (riid == IID_IAMOpenProgress) return GetInterface(static_cast<IAMOpenProgress*>(this), ppv);
-    if (riid == IID_IAMMediaContent) return GetInterface(static_cast<IAMMediaContent*>(this), ppv);
     if (riid == IID_ISamplePosition) return GetInterface(static_cast<ISamplePosition*>(this), ppv);
-    return CSource::NonDelegatingQueryInterface(riid, ppv);
+    return filtermodule::QuerySourceInterfaces(this, riid, ppv);
 }
 
 int CBranwickSource::GetPinCount() {

@@ -16,15 +16,7 @@ int64_t proportional_sample(int64_t start, int64_t stop, int64_t limit) {
 
 CBranwickStream::CBranwickStream(LPCTSTR object_name, HRESULT* phr, CBranwickSource* filter,
                                  LPCWSTR pin_name)
-    : CSourceStream(object_name, phr, filter, pin_name),
-      CSourceSeeking(TEXT("MediaSeeking"), static_cast<IPin*>(this), phr, filter->pStateLock()),
-      filter_(filter) {}
-
-STDMETHODIMP CBranwickStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
+    : CSeekingSourceStream(object_name, phr, filter, pin_name), filter_(filter) {}
 
 void CBranwickStream::Rewind() {
     next_sample_ = 1;
@@ -48,40 +40,12 @@ void CBranwickStream::Reposition(int64_t k, std::optional<int64_t> offset) {
     }
 }
 
-HRESULT CBranwickStream::OnThreadStartPlay() {
-    return DeliverNewSegment(segment_start_.load(), segment_stop_.load(), segment_rate_.load());
-}
-
-HRESULT CBranwickStream::ChangeStop() {
-    UpdateSegment();
-    return S_OK;
-}
-
-HRESULT CBranwickStream::ChangeRate() {
-    UpdateSegment();
-    return S_OK;
-}
-
 void CBranwickStream::InitSeeking(int64_t duration) {
     {
         CAutoLock lock(CSourceSeeking::m_pLock);
         m_rtStart = 0;
-        m_rtStop = m_rtDuration = duration;
     }
-    UpdateSegment();
-}
-
-void CBranwickStream::SeekingPositions(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
-    CAutoLock lock(CSourceSeeking::m_pLock);
-    start = m_rtStart;
-    stop = m_rtStop;
-}
-
-void CBranwickStream::UpdateSegment() {
-    CAutoLock lock(CSourceSeeking::m_pLock);
-    segment_start_ = m_rtStart;
-    segment_stop_ = m_rtStop;
-    segment_rate_ = m_dRateSeeking;
+    SetSeekingDuration(duration);
 }
 
 void CBranwickStream::SetTimes(IMediaSample* sample, int64_t start, int64_t stop) const {

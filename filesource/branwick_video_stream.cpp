@@ -50,20 +50,6 @@ HRESULT CBranwickVideoStream::CheckMediaType(const CMediaType* type) {
     return E_INVALIDARG;
 }
 
-HRESULT CBranwickVideoStream::DecideBufferSize(IMemAllocator* allocator,
-                                               ALLOCATOR_PROPERTIES* request) {
-    CheckPointer(allocator, E_POINTER);
-    CheckPointer(request, E_POINTER);
-    // Four bytes per pixel of the coded size: more than any coded picture takes.
-    const LONG size = header_.horizontal_size * header_.vertical_size * 4;
-    request->cBuffers = 2;
-    request->cbBuffer = size;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < size ? E_FAIL : S_OK;
-}
-
 HRESULT CBranwickVideoStream::Active() {
     filter_->video_new_segment_pending() = true;
     send_header_first_ = true;
@@ -125,7 +111,7 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
 }
 
 HRESULT CBranwickVideoStream::ChangeStart() {
-    UpdateSegment();
+    CopySegment();
     CBranwickAudioStream* audio = filter_->audio_stream();
     int64_t k = 0, audio_target = 0;
     std::optional<int64_t> offset;

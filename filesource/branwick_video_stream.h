@@ -20,7 +20,10 @@ class CBranwickVideoStream : public CBranwickStream {
 
     HRESULT GetMediaType(CMediaType* type) override;
     HRESULT CheckMediaType(const CMediaType* type) override;
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    // Four bytes per pixel of the coded size: more than any coded picture takes.
+    LONG SampleBufferSize() const override {
+        return header_.horizontal_size * header_.vertical_size * 4;
+    }
     HRESULT Active() override;
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT ChangeStart() override;

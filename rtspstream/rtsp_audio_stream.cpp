@@ -96,10 +96,10 @@ HRESULT CRtspAudioStream::ChangeStart() {
     FlushPin();
     ResetEnd();
     // Packet times count from where the connection's first PLAY started.
-    filter_->shared().SetBaseTime(seeking_start() - filter_->shared().time_origin());
+    filter_->shared().SetBaseTime(segment_start() - filter_->shared().time_origin());
     if (receive)
-        receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
-                           static_cast<uint32_t>(seeking_stop() / 10000));
+        receive->PlayRange(static_cast<uint32_t>(segment_start() / 10000),
+                           static_cast<uint32_t>(segment_stop() / 10000));
     RunWorkerAfterSeek();
     return S_OK;
 }

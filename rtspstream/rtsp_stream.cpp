@@ -21,9 +21,7 @@ int64_t SteadyNanoseconds() {
 
 CRtspStream::CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter, LPCWSTR pin_name,
                          const char* event_name)
-    : CSourceStream(object_name, phr, filter, pin_name),
-      CSourceSeeking(TEXT("MediaSeeking"), static_cast<IPin*>(this), phr, filter->pStateLock()),
-      filter_(filter) {
+    : CSeekingSourceStream(object_name, phr, filter, pin_name), filter_(filter) {
     event_ = CreateEventA(nullptr, FALSE, FALSE, event_name);
     if (event_ == nullptr && phr) *phr = E_OUTOFMEMORY;
     queue_.SetWakeEvent(event_);
@@ -33,30 +31,13 @@ CRtspStream::~CRtspStream() {
     if (event_) CloseHandle(event_);
 }
 
-STDMETHODIMP CRtspStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (riid == IID_IMediaSeeking) {
-        if (filter_->live()) return E_NOINTERFACE;
-        return CSourceSeeking::NonDelegatingQueryInterface(riid, ppv);
-    }
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+bool CRtspStream::SeekingOffered() const {
+    return !filter_->live();
 }
 
 void CRtspStream::SetDuration(int64_t duration) {
-    {
-        CAutoLock lock(CSourceSeeking::m_pLock);
-        m_rtDuration = duration;
-        m_rtStop = duration;
-    }
-    CopySegment();
+    SetSeekingDuration(duration);
     end_threshold_ = static_cast<uint64_t>(duration) - static_cast<uint64_t>(kEndMargin);
-}
-
-void CRtspStream::CopySegment() {
-    CAutoLock lock(CSourceSeeking::m_pLock);
-    segment_start_ = m_rtStart;
-    segment_stop_ = m_rtStop;
-    segment_rate_ = m_dRateSeeking;
 }
 
 void CRtspStream::PrepareForPlay() {
@@ -124,7 +105,7 @@ bool CRtspStream::CheckEndOfStream(int64_t lead) {
     auto newest = static_cast<uint64_t>(newest_time_.load() + filter_->shared().time_origin());
     if (newest < threshold) return false;
     if (state != State_Running &&
-        static_cast<uint64_t>(seeking_start()) < threshold - static_cast<uint64_t>(lead))
+        static_cast<uint64_t>(segment_start()) < threshold - static_cast<uint64_t>(lead))
         return false;
     // The threshold is reached while a real-time server still sends the
     // last 2 s: end only once it has stopped.
@@ -182,18 +163,6 @@ bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& p
     return true;
 }
 
-HRESULT CRtspStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
-    CheckPointer(alloc, E_POINTER);
-    CheckPointer(request, E_POINTER);
-    request->cBuffers = 2;
-    request->cbBuffer = kMaxFrameBytes;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    if (actual.cbBuffer < static_cast<LONG>(kMaxFrameBytes)) return E_FAIL;
-    return S_OK;
-}
-
 HRESULT CRtspStream::OnThreadCreate() {
     // The queue and the held frame were reset before PLAY (PrepareForPlay):
     // doing it here, after the server started sending, would lose the first
@@ -210,7 +179,7 @@ HRESULT CRtspStream::OnThreadDestroy() {
 
 HRESULT CRtspStream::OnThreadStartPlay() {
     new_segment_pending_ = true;
-    return DeliverNewSegment(segment_start_, segment_stop_, segment_rate_);
+    return CSeekingSourceStream::OnThreadStartPlay();
 }
 
 HRESULT CRtspStream::Inactive() {

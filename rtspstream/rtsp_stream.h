@@ -1,6 +1,7 @@
 // What the stream source's two output pins share: the queue between the
 // receive thread and the pin's worker, the held frame, the stop flag and the
-// event, buffering and the end-of-stream rule, and IMediaSeeking on the pin.
+// event, buffering and the end-of-stream rule; seeking comes from the shared
+// pin base.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "dshow/streams.h"
+#include "filtermodule/seeking_stream.h"
 #include "rtspstream/sample_queue.h"
 
 namespace rtspstream {
@@ -19,7 +21,7 @@ inline constexpr uint32_t kMaxFrameBytes = 0x50000;     // 327680
 inline constexpr uint64_t kQueueLimitBytes = 0xA00001;  // the push waits from here on
 inline constexpr uint64_t kBufferLowBytes = 512;        // buffering starts at or below
 inline constexpr uint64_t kBufferHighBytes = 5120;      // and ends above
-inline constexpr REFERENCE_TIME kOpenSegmentStop = 0x7F00000000000000LL;
+using filtermodule::kOpenSegmentStop;
 inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
 // A stored stream ends only once the server has been quiet this long: a server
 // pacing in real time is still sending the last 2 s when the margin is reached.
@@ -28,20 +30,11 @@ inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
 // a few hundred milliseconds; 1 s keeps the end prompt without cutting a tail.
 inline constexpr std::chrono::milliseconds kEndQuiet{1000};
 
-class CRtspStream : public CSourceStream, public CSourceSeeking {
+class CRtspStream : public filtermodule::CSeekingSourceStream {
   public:
     CRtspStream(LPCTSTR object_name, HRESULT* phr, CTallowmere* filter, LPCWSTR pin_name,
                 const char* event_name);
     ~CRtspStream() override;
-
-    // Both bases are COM objects owned by the pin; everything goes to the filter.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        return CSourceStream::GetOwner()->QueryInterface(riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return CSourceStream::GetOwner()->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return CSourceStream::GetOwner()->Release(); }
-    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP Notify(IBaseFilter*, Quality) override { return E_NOTIMPL; }
 
     // Receive thread: holds the frame and queues the one held before it.
     // 0, or -1 when a frame had to be dropped at the push.
@@ -85,26 +78,15 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     size_t queued_count() const { return queue_.count(); }
     bool buffering_here() const { return buffering_here_; }
     bool stopped() const { return queue_.stopped(); }
-    // The seeking start and stop, copied whenever they change: the worker must
-    // not take the filter lock (a Stop holding it waits for the worker).
-    REFERENCE_TIME seeking_start() const { return segment_start_; }
-    REFERENCE_TIME seeking_stop() const { return segment_stop_; }
 
   protected:
-    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+    // A live stream cannot seek.
+    bool SeekingOffered() const override;
+    LONG SampleBufferSize() const override { return static_cast<LONG>(kMaxFrameBytes); }
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;
     HRESULT OnThreadStartPlay() override;
     HRESULT Inactive() override;
-    HRESULT ChangeStop() override {
-        CopySegment();
-        return S_OK;
-    }
-    HRESULT ChangeRate() override {
-        CopySegment();
-        return S_OK;
-    }
-    void CopySegment();
 
     // Sets the duration, the seeking stop and the end threshold.
     void SetDuration(int64_t duration);
@@ -151,9 +133,6 @@ class CRtspStream : public CSourceStream, public CSourceSeeking {
     std::atomic<int64_t> newest_time_{0};
     // Steady-clock nanoseconds of the latest frame taken by the receive thread.
     std::atomic<int64_t> last_receive_ns_{0};
-    std::atomic<REFERENCE_TIME> segment_start_{0};
-    std::atomic<REFERENCE_TIME> segment_stop_{0x7FFFFFFFFFFFFFFFLL};
-    std::atomic<double> segment_rate_{1.0};
     std::atomic<uint64_t> end_threshold_{static_cast<uint64_t>(-kEndMargin)};
 };
 

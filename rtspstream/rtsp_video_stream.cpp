@@ -42,9 +42,8 @@ bool HoldsIntraPicture(const uint8_t* data, uint32_t length) {
 CRtspVideoStream::CRtspVideoStream(HRESULT* phr, CTallowmere* filter)
     : CRtspStream(TEXT("CRtspVideoStream"), phr, filter, L"Video", "RtspVideoStream") {}
 
-STDMETHODIMP CRtspVideoStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IMediaSeeking && !filter_->shared().seek_allowed()) return E_NOINTERFACE;
-    return CRtspStream::NonDelegatingQueryInterface(riid, ppv);
+bool CRtspVideoStream::SeekingOffered() const {
+    return filter_->shared().seek_allowed() && CRtspStream::SeekingOffered();
 }
 
 void CRtspVideoStream::SetHeader(const uint8_t* header_bytes, int32_t header_length,
@@ -183,12 +182,12 @@ HRESULT CRtspVideoStream::ChangeStart() {
     ResetEnd();
     if (audio) audio->ResetEnd();
     // Packet times count from where the connection's first PLAY started.
-    filter_->shared().SetBaseTime(seeking_start() - filter_->shared().time_origin());
+    filter_->shared().SetBaseTime(segment_start() - filter_->shared().time_origin());
     // Set while the worker is stopped, so that no picture popped before the seek takes it.
     next_not_sync_ = true;
     if (receive)
-        receive->PlayRange(static_cast<uint32_t>(seeking_start() / 10000),
-                           static_cast<uint32_t>(seeking_stop() / 10000));
+        receive->PlayRange(static_cast<uint32_t>(segment_start() / 10000),
+                           static_cast<uint32_t>(segment_stop() / 10000));
     RunWorkerAfterSeek();
     if (audio) audio->RunWorkerAfterSeek();
     filter_->shared().SetSeekAllowed(true);

@@ -18,9 +18,9 @@ class CRtspVideoStream final : public CRtspStream {
     // Pause from Stopped takes a seek made while stopped.
     bool TakeSeekPending() { return seek_pending_.exchange(false); }
 
-    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
   protected:
+    // Not while the server refuses to seek this stream, nor on a live one.
+    bool SeekingOffered() const override;
     HRESULT GetMediaType(CMediaType* mt) override;
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT FillBuffer(IMediaSample* sample) override;

@@ -4,6 +4,8 @@
 
 #include "filtermodule/creators.h"
 #include "filtermodule/module_ids.h"
+#include "filtermodule/seeking_stream.h"
+#include "filtermodule/source_interfaces.h"
 #include "rtspstream/rtsp_audio_stream.h"
 #include "rtspstream/rtsp_video_stream.h"
 #include "rtspstream/status_listener.h"
@@ -12,32 +14,6 @@
 namespace rtspstream {
 
 namespace {
-
-// UTF-8 from the wide address (code points above 0x10FFFF become '?').
-std::string Narrow(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        auto c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x110000) {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += '?';
-        }
-    }
-    return out;
-}
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -51,10 +27,8 @@ void TraceToHook(const char* line) {
 }  // namespace
 
 CUnknown* WINAPI CTallowmere::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
-    if (phr) *phr = S_OK;
-    auto* filter = new (std::nothrow) CTallowmere(pUnk, phr);
-    if (filter == nullptr && phr) *phr = E_OUTOFMEMORY;
-    return filter;
+    return filtermodule::NewFilterInstance(
+        phr, [&] { return new (std::nothrow) CTallowmere(pUnk, phr); });
 }
 
 CTallowmere::CTallowmere(LPUNKNOWN pUnk, HRESULT* phr)
@@ -72,12 +46,8 @@ STDMETHODIMP CTallowmere::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     CheckPointer(ppv, E_POINTER);
     if (riid == IID_IFileSourceFilter)
         return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
-    if (riid == IID_IAMFilterMiscFlags)
-        return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
-    if (riid == IID_IAMOpenProgress) return GetInterface(static_cast<IAMOpenProgress*>(this), ppv);
-    if (riid == IID_IAMMediaContent) return GetInterface(static_cast<IAMMediaContent*>(this), ppv);
     if (riid == IID_ISamplePosition) return GetInterface(static_cast<ISamplePosition*>(this), ppv);
-    return CSource::NonDelegatingQueryInterface(riid, ppv);
+    return filtermodule::QuerySourceInterfaces(this, riid, ppv);
 }
 
 void SharedPlayState::SetBuffering(bool on) {
@@ -101,7 +71,7 @@ bool CTallowmere::audio_drives_buffering() const {
 STDMETHODIMP CTallowmere::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
     CheckPointer(address, E_POINTER);
     if (!loadable_) return S_FALSE;
-    std::string copy = Narrow(address);
+    std::string copy = avs::com::Narrow(address);
     AvsTrace("CTallowmere::Load(%s)", copy.c_str());
     ReplaceAll(copy, "rtsp2:", "rtsp:");
     CAutoLock lock(&m_cStateLock);
@@ -244,9 +214,9 @@ STDMETHODIMP CTallowmere::Pause() {
             // A fresh time line starts at the range's start.
             RtspClientSession* session = receive_->session();
             if (!receive_->connected() || (session && session->time_line().first_packet()))
-                shared_.SetTimeOrigin(video_pin_.load()->seeking_start());
-            receive_->SetRange(static_cast<uint32_t>(video_pin_.load()->seeking_start() / 10000),
-                               static_cast<uint32_t>(video_pin_.load()->seeking_stop() / 10000));
+                shared_.SetTimeOrigin(video_pin_.load()->segment_start());
+            receive_->SetRange(static_cast<uint32_t>(video_pin_.load()->segment_start() / 10000),
+                               static_cast<uint32_t>(video_pin_.load()->segment_stop() / 10000));
         }
         // The pins are ready for frames before the server starts sending them.
         if (video_pin_) video_pin_.load()->PrepareForPlay();

@@ -107,9 +107,19 @@ std::wstring Widen(std::string_view s) {
 std::string Narrow(std::wstring_view w) {
     std::string out;
     out.reserve(w.size());
-    for (wchar_t wc : w) {
-        std::uint32_t cp = static_cast<std::uint32_t>(wc);
-        if (cp > 0x10FFFF) cp = 0xFFFD;
+    for (size_t i = 0; i < w.size(); ++i) {
+        std::uint32_t cp = static_cast<std::uint32_t>(w[i]);
+        // A 16-bit wchar_t (Windows) carries code points above 0xFFFF as a
+        // surrogate pair; a lone surrogate, like a value past 0x10FFFF, is no
+        // character and becomes the replacement character.
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < w.size()) {
+            const auto low = static_cast<std::uint32_t>(w[i + 1]);
+            if (low >= 0xDC00 && low < 0xE000) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {

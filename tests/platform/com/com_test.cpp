@@ -76,6 +76,21 @@ TEST(StringTest, BstrAndUtf8Conversions) {
     std::wstring broken = avs::com::Widen(std::string("ab\xE4\xB8", 4));
     EXPECT_EQ(3u, broken.size());
     EXPECT_EQ(L'\xFFFD', broken[2]);
+    // Wide text that is no character: a surrogate pair (as a 16-bit wchar_t
+    // holds U+1F600) is one code point, a lone surrogate or a value past
+    // U+10FFFF is the replacement character, never bytes of invalid UTF-8.
+    const std::wstring pair = {L'a', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+    EXPECT_EQ("a\xF0\x9F\x98\x80", avs::com::Narrow(pair));
+    const std::wstring lone = {static_cast<wchar_t>(0xDC00), L'b', static_cast<wchar_t>(0xD800)};
+    EXPECT_EQ(
+        "\xEF\xBF\xBD"
+        "b"
+        "\xEF\xBF\xBD",
+        avs::com::Narrow(lone));
+    if constexpr (sizeof(wchar_t) == 4) {
+        const std::wstring past = {static_cast<wchar_t>(0x110000)};
+        EXPECT_EQ("\xEF\xBF\xBD", avs::com::Narrow(past));
+    }
 }
 
 TEST(StringTest, Win32ConversionsReportSizesAndRefuseSmallBuffers) {
