@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,12 +86,25 @@ class AvsContainer {
     // unpacks straight into its own buffer.
     bool read_stored_sample(uint32_t track, uint64_t number, TrackSample& out);
 
+    enum class DirectRead { kRead, kTooLarge, kFailed };
+    // The same again, but the stored bytes go straight into `buffer` (a media
+    // sample's, say) and out.bytes and out.stored are left alone. kRead: the
+    // first out.length bytes of `buffer` hold the sample. kTooLarge: nothing
+    // was read or reported; out.length is the size the sample needs and the
+    // times are filled in, so the caller can take a path of its own. kFailed:
+    // as a false from read_stored_sample.
+    DirectRead read_stored_sample_into(uint32_t track, uint64_t number, std::span<uint8_t> buffer,
+                                       TrackSample& out);
+
     const mp4::MovieFile& movie() const { return *movie_; }
 
   private:
     AvsContainer() = default;
     const mp4::Track* track(uint32_t id) const;
     void report(const std::string& message) const;
+    // Clears `out` and finds the track; false (reported) for an unknown track
+    // or sample number 0.
+    const mp4::Track* begin_read(uint32_t id, uint64_t number, TrackSample& out) const;
 
     std::shared_ptr<mp4::ByteSource> source_;
     std::unique_ptr<mp4::MovieFile> movie_;
