@@ -53,7 +53,10 @@ class AvsContainer {
     static std::unique_ptr<AvsContainer> open(std::shared_ptr<mp4::ByteSource> source,
                                               ErrorSink errors = write_error_to_stderr,
                                               size_t read_ahead = kDefaultReadAhead);
-    static constexpr size_t kDefaultReadAhead = 1 << 20;
+    // Small: the audio chunk between two video chunks is what the window
+    // serves in play, and every refill also copies the video after it, which
+    // is read again straight into its own buffers.
+    static constexpr size_t kDefaultReadAhead = 64 << 10;
 
     // Tracks whose handler is `handler` ("vide", "soun").
     uint32_t track_count(std::string_view handler) const;
