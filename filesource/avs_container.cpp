@@ -88,19 +88,33 @@ uint32_t AvsContainer::track_timescale(uint32_t id) const {
     return t ? t->timescale() : 0;
 }
 
-bool AvsContainer::read_stored_sample(uint32_t id, uint64_t number, TrackSample& out) {
-    // The vectors keep their memory from earlier reads: a player reads sample
-    // after sample into the same TrackSample, and fresh pages cost more than
-    // the copy. Sizes are only ever set, so no byte is zeroed needlessly.
+namespace {
+void set_times(const mp4::SampleInfo& info, uint32_t timescale, TrackSample& out) {
+    out.start = to_reference_time(double(info.start), timescale);
+    const double stop = double(info.duration) / double(timescale) * 10000000.0 + double(out.start);
+    out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
+    out.sync = info.sync;
+}
+}  // namespace
+
+const mp4::Track* AvsContainer::begin_read(uint32_t id, uint64_t number, TrackSample& out) const {
     out.length = 0;
     out.start = out.stop = 0;
     out.sync = false;
     const mp4::Track* t = track(id);
-    if (!t) return false;
-    if (number == 0) {
+    if (t && number == 0) {
         report("sample number 0 is refused");
-        return false;
+        return nullptr;
     }
+    return t;
+}
+
+bool AvsContainer::read_stored_sample(uint32_t id, uint64_t number, TrackSample& out) {
+    // The vectors keep their memory from earlier reads: a player reads sample
+    // after sample into the same TrackSample, and fresh pages cost more than
+    // the copy. Sizes are only ever set, so no byte is zeroed needlessly.
+    const mp4::Track* t = begin_read(id, number, out);
+    if (!t) return false;
     mp4::SampleInfo info;
     try {
         std::lock_guard<std::mutex> hold(read_lock_);
@@ -112,13 +126,31 @@ bool AvsContainer::read_stored_sample(uint32_t id, uint64_t number, TrackSample&
         return false;
     }
     if (out.stored.empty()) return false;
-    out.start = to_reference_time(double(info.start), t->timescale());
-    const double stop =
-        double(info.duration) / double(t->timescale()) * 10000000.0 + double(out.start);
-    out.stop = stop < 9.2e18 ? static_cast<int64_t>(stop) : std::numeric_limits<int64_t>::max();
-    out.sync = info.sync;
+    set_times(info, t->timescale(), out);
     out.length = static_cast<uint32_t>(out.stored.size());
     return true;
+}
+
+AvsContainer::DirectRead AvsContainer::read_stored_sample_into(uint32_t id, uint64_t number,
+                                                               std::span<uint8_t> buffer,
+                                                               TrackSample& out) {
+    const mp4::Track* t = begin_read(id, number, out);
+    if (!t) return DirectRead::kFailed;
+    mp4::SampleInfo info;
+    try {
+        std::lock_guard<std::mutex> hold(read_lock_);
+        // Looked up once; the size decides between reading and handing back.
+        info = movie_->sample_info(*t, number);
+        if (info.size <= buffer.size())
+            mp4::read_exact_at(*source_, info.offset, buffer.data(), info.size);
+    } catch (const std::exception& e) {
+        report(e.what());
+        return DirectRead::kFailed;
+    }
+    if (info.size == 0) return DirectRead::kFailed;
+    set_times(info, t->timescale(), out);
+    out.length = info.size;
+    return info.size <= buffer.size() ? DirectRead::kRead : DirectRead::kTooLarge;
 }
 
 bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& out) {

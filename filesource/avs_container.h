@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,7 +53,10 @@ class AvsContainer {
     static std::unique_ptr<AvsContainer> open(std::shared_ptr<mp4::ByteSource> source,
                                               ErrorSink errors = write_error_to_stderr,
                                               size_t read_ahead = kDefaultReadAhead);
-    static constexpr size_t kDefaultReadAhead = 1 << 20;
+    // Small: the audio chunk between two video chunks is what the window
+    // serves in play, and every refill also copies the video after it, which
+    // is read again straight into its own buffers.
+    static constexpr size_t kDefaultReadAhead = 64 << 10;
 
     // Tracks whose handler is `handler` ("vide", "soun").
     uint32_t track_count(std::string_view handler) const;
@@ -85,12 +89,25 @@ class AvsContainer {
     // unpacks straight into its own buffer.
     bool read_stored_sample(uint32_t track, uint64_t number, TrackSample& out);
 
+    enum class DirectRead { kRead, kTooLarge, kFailed };
+    // The same again, but the stored bytes go straight into `buffer` (a media
+    // sample's, say) and out.bytes and out.stored are left alone. kRead: the
+    // first out.length bytes of `buffer` hold the sample. kTooLarge: nothing
+    // was read or reported; out.length is the size the sample needs and the
+    // times are filled in, so the caller can take a path of its own. kFailed:
+    // as a false from read_stored_sample.
+    DirectRead read_stored_sample_into(uint32_t track, uint64_t number, std::span<uint8_t> buffer,
+                                       TrackSample& out);
+
     const mp4::MovieFile& movie() const { return *movie_; }
 
   private:
     AvsContainer() = default;
     const mp4::Track* track(uint32_t id) const;
     void report(const std::string& message) const;
+    // Clears `out` and finds the track; false (reported) for an unknown track
+    // or sample number 0.
+    const mp4::Track* begin_read(uint32_t id, uint64_t number, TrackSample& out) const;
 
     std::shared_ptr<mp4::ByteSource> source_;
     std::unique_ptr<mp4::MovieFile> movie_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "filesource/branwick_source.h"
 #include "filesource/media_types.h"
@@ -54,16 +55,23 @@ HRESULT CBranwickAudioStream::FillBuffer(IMediaSample* sample) {
     if (next < 1) next_sample_ = next = 1;
 
     TrackSample& s = fill_sample_;
-    const bool ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
+    const size_t room = static_cast<size_t>(std::max<LONG>(0, sample->GetSize()));
+    // Read straight into the delivery buffer; a frame larger than it is cut.
+    const auto read = container_->read_stored_sample_into(track_, static_cast<uint64_t>(next),
+                                                          std::span<uint8_t>(buffer, room), s);
+    bool ok = read == AvsContainer::DirectRead::kRead;
+    size_t n = s.length;
+    if (read == AvsContainer::DirectRead::kTooLarge) {
+        ok = container_->read_track_sample(track_, static_cast<uint64_t>(next), s);
+        n = std::min(room, s.bytes.size());
+        if (ok) std::memcpy(buffer, s.bytes.data(), n);
+    }
     // An unreadable sample is passed on once as an empty sample and skipped.
     next_sample_ = next + 1;
     if (!ok) {
         MakeEmpty(sample);
         return S_OK;
     }
-    const size_t room = static_cast<size_t>(std::max<LONG>(0, sample->GetSize()));
-    const size_t n = std::min(room, s.bytes.size());
-    std::memcpy(buffer, s.bytes.data(), n);
     sample->SetActualDataLength(static_cast<LONG>(n));
 
     std::atomic<bool>& pending = filter_->audio_new_segment_pending();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "filesource/branwick_audio_stream.h"
 #include "filesource/branwick_source.h"
@@ -79,9 +80,24 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
     }
 
     TrackSample& s = fill_sample_;
-    bool ok = container_->read_stored_sample(track_, static_cast<uint64_t>(next), s);
-    const std::optional<size_t> total =
-        ok ? unpacked_video_size(s.stored) : std::optional<size_t>();
+    // The stored sample is read straight into the delivery buffer and unpacked
+    // there; only one larger than the buffer goes through our own, and is cut.
+    const auto read = container_->read_stored_sample_into(track_, static_cast<uint64_t>(next),
+                                                          std::span<uint8_t>(buffer, room), s);
+    std::optional<size_t> total;
+    bool ok = read != AvsContainer::DirectRead::kFailed;
+    if (read == AvsContainer::DirectRead::kRead) {
+        total = unpack_video_sample_in_place(std::span<uint8_t>(buffer, s.length));
+    } else if (read == AvsContainer::DirectRead::kTooLarge) {
+        ok = container_->read_stored_sample(track_, static_cast<uint64_t>(next), s);
+        if (ok) total = unpacked_video_size(s.stored);
+        if (total && *total > 0) {
+            s.bytes.resize(*total);
+            unpack_video_sample_into(s.stored, s.bytes.data());
+            total = std::min(*total, room);
+            std::memcpy(buffer, s.bytes.data(), *total);
+        }
+    }
     // An unreadable sample is passed on once as an empty sample and skipped, so
     // the stream still reaches its end.
     next_sample_ = next + 1;
@@ -90,16 +106,7 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
         MakeEmpty(sample);
         return S_OK;
     }
-    // Unpacked straight into the delivery buffer; a longer sample is cut.
-    size_t n = *total;
-    if (n <= room) {
-        unpack_video_sample_into(s.stored, buffer);
-    } else {
-        s.bytes.resize(n);
-        unpack_video_sample_into(s.stored, s.bytes.data());
-        std::memcpy(buffer, s.bytes.data(), room);
-        n = room;
-    }
+    const size_t n = *total;
     sample->SetActualDataLength(static_cast<LONG>(n));
     if (filter_->video_new_segment_pending().exchange(false)) {
         DeliverNewSegment(0, kOpenSegmentStop, 1.0);

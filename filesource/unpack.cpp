@@ -36,6 +36,24 @@ void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* dst) {
     }
 }
 
+std::optional<size_t> unpack_video_sample_in_place(std::span<uint8_t> bytes) {
+    const std::optional<size_t> total = unpacked_video_size(bytes);
+    if (!total) return std::nullopt;
+    uint8_t* dst = bytes.data();
+    for (size_t pos = 0; pos < bytes.size();) {
+        // The length is taken before the prefix overwrites it; the body may
+        // overlap its new place.
+        const uint32_t length = be32(bytes.data() + pos);
+        dst[0] = 0;
+        dst[1] = 0;
+        dst[2] = 1;
+        std::memmove(dst + 3, bytes.data() + pos + 5, length - 1);
+        dst += size_t{length} + 2;
+        pos += size_t{length} + 4;
+    }
+    return total;
+}
+
 bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& out) {
     const std::optional<size_t> total = unpacked_video_size(stored);
     if (!total) {

@@ -24,4 +24,10 @@ bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& 
 std::optional<size_t> unpacked_video_size(std::span<const uint8_t> stored);
 void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* out);
 
+// Unpacks the stored sample in `bytes` where it lies (each unit shrinks by two
+// bytes, so the result never overtakes what is still to be read) and returns
+// the unpacked size. When the units do not fit, nothing is changed and nothing
+// is returned.
+std::optional<size_t> unpack_video_sample_in_place(std::span<uint8_t> bytes);
+
 }  // namespace filesource

@@ -100,4 +100,15 @@ std::vector<uint8_t> MovieFile::read_sample(const Track& track, uint64_t number,
     return read_exact_at(source_, where.offset, where.size);
 }
 
+size_t MovieFile::read_sample_into(const Track& track, uint64_t number, std::span<uint8_t> buffer,
+                                   SampleInfo* info) const {
+    SampleInfo where = sample_info(track, number);
+    if (info) *info = where;
+    if (where.size > buffer.size())
+        throw Mp4Error("sample " + std::to_string(number) + " needs " + std::to_string(where.size) +
+                       " bytes, the buffer holds " + std::to_string(buffer.size()));
+    read_exact_at(source_, where.offset, buffer.data(), where.size);
+    return where.size;
+}
+
 }  // namespace mp4

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "mp4/box.h"
@@ -34,6 +35,11 @@ class MovieFile {
     // serialise their reads, since they share the source's position.
     std::vector<uint8_t> read_sample(const Track& track, uint64_t number,
                                      SampleInfo* info = nullptr) const;
+    // The sample's bytes straight into `buffer` (no copy of our own); returns
+    // the sample's size. Throws, reading nothing, when the sample does not fit
+    // `buffer` or cannot be read. Not thread-safe, as read_sample.
+    size_t read_sample_into(const Track& track, uint64_t number, std::span<uint8_t> buffer,
+                            SampleInfo* info = nullptr) const;
 
   private:
     explicit MovieFile(ByteSource& source) : source_(source) {}

@@ -68,8 +68,9 @@ uint64_t SampleTable::bytes_before(uint64_t first, uint64_t number) const {
 }
 
 SampleInfo SampleTable::lookup(uint64_t number) const {
-    const std::string which = "sample " + std::to_string(number);
-    if (number < 1 || number > sample_count()) throw Mp4Error(which + " is out of range");
+    // Built only for an error: lookups run once per sample played.
+    auto which = [number] { return "sample " + std::to_string(number); };
+    if (number < 1 || number > sample_count()) throw Mp4Error(which() + " is out of range");
 
     SampleInfo info;
     info.size = size_of(number);
@@ -77,22 +78,23 @@ SampleInfo SampleTable::lookup(uint64_t number) const {
     auto t = std::upper_bound(time_runs_.begin(), time_runs_.end(), number,
                               [](uint64_t n, const TimeRun& r) { return n < r.first_sample; });
     if (t == time_runs_.begin() || number - (t - 1)->first_sample >= (t - 1)->count)
-        throw Mp4Error(which + " has no entry in 'stts'");
+        throw Mp4Error(which() + " has no entry in 'stts'");
     --t;
     info.start = t->start + (number - t->first_sample) * t->delta;
     info.duration = t->delta;
 
     auto c = std::upper_bound(chunk_runs_.begin(), chunk_runs_.end(), number,
                               [](uint64_t n, const ChunkRun& r) { return n < r.first_sample; });
-    if (c == chunk_runs_.begin()) throw Mp4Error(which + " lies in no chunk");
+    if (c == chunk_runs_.begin()) throw Mp4Error(which() + " lies in no chunk");
     --c;
-    if (c->samples_per_chunk == 0) throw Mp4Error(which + " lies in no chunk");
+    if (c->samples_per_chunk == 0) throw Mp4Error(which() + " lies in no chunk");
     const uint64_t into_run = number - c->first_sample;
     const uint64_t chunk = c->first_chunk + into_run / c->samples_per_chunk;
     if (c + 1 != chunk_runs_.end() && chunk >= (c + 1)->first_chunk)
-        throw Mp4Error(which + " lies in no chunk");
+        throw Mp4Error(which() + " lies in no chunk");
     if (chunk > chunk_offsets_->offsets.size())
-        throw Mp4Error(which + " lies in chunk " + std::to_string(chunk) + ", which has no offset");
+        throw Mp4Error(which() + " lies in chunk " + std::to_string(chunk) +
+                       ", which has no offset");
     const uint64_t first_in_chunk = number - into_run % c->samples_per_chunk;
     info.offset =
         saturating_add(chunk_offsets_->offsets[chunk - 1], bytes_before(first_in_chunk, number));

@@ -266,3 +266,85 @@ TEST(AvsContainer, ReferenceTimesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(filesource::to_reference_time(1e30, 1), INT64_MAX);
     EXPECT_EQ(filesource::to_reference_time(5, 0), 0);
 }
+
+TEST(AvsContainer, ReadsStoredSamplesStraightIntoACallersBuffer) {
+    MovieSpec m;
+    m.duration = 200;
+    TrackSpec v = video_track(3);
+    v.samples[2] = {};  // zero bytes
+    m.tracks = {v, audio_track(2)};
+    Bytes file = build_movie(m);
+    std::string errors;
+    auto c = open_bytes(file, &errors);
+    ASSERT_TRUE(c);
+    using Read = AvsContainer::DirectRead;
+
+    // Read into a larger buffer and unpacked there: the same as the copying path.
+    const Bytes& stored = m.tracks[0].samples[0];
+    Bytes buffer(stored.size() + 8, 0xEE);
+    TrackSample s;
+    s.stored = {1, 2};
+    ASSERT_EQ(c->read_stored_sample_into(1, 1, buffer, s), Read::kRead);
+    EXPECT_EQ(s.length, stored.size());
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + s.length), stored);
+    EXPECT_EQ(buffer[s.length], 0xEE);
+    EXPECT_EQ(s.stored, (Bytes{1, 2}));  // left alone
+    EXPECT_TRUE(s.sync);
+    const auto n = filesource::unpack_video_sample_in_place(std::span(buffer.data(), s.length));
+    ASSERT_TRUE(n);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + *n), expected_unpacked(stored));
+
+    // Audio, into a buffer of exactly its size, with its times and sync flag.
+    Bytes frame(418);
+    ASSERT_EQ(c->read_stored_sample_into(2, 2, frame, s), Read::kRead);
+    EXPECT_EQ(frame, m.tracks[1].samples[1]);
+    EXPECT_FALSE(s.sync);
+    EXPECT_EQ(s.start, int64_t(1152.0 / 44100.0 * 1e7));
+
+    // One byte too small: nothing read, nothing reported, the size and times given.
+    Bytes small(418, 0xEE);
+    ASSERT_EQ(c->read_stored_sample_into(2, 3, std::span(small.data(), 418), s), Read::kTooLarge);
+    EXPECT_EQ(s.length, 419u);
+    EXPECT_TRUE(s.sync);
+    EXPECT_EQ(s.start, int64_t(2 * 1152.0 / 44100.0 * 1e7));
+    EXPECT_EQ(small, Bytes(418, 0xEE));
+    EXPECT_TRUE(errors.empty()) << errors;
+
+    // Faults: reported, never thrown, and the previous sample's values cleared.
+    EXPECT_EQ(c->read_stored_sample_into(1, 3, buffer, s), Read::kFailed);  // zero bytes
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_EQ(c->read_stored_sample_into(1, 0, buffer, s), Read::kFailed);
+    EXPECT_EQ(c->read_stored_sample_into(1, 4, buffer, s), Read::kFailed);
+    EXPECT_EQ(c->read_stored_sample_into(9, 1, buffer, s), Read::kFailed);
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_EQ(s.start, 0);
+    EXPECT_NE(errors.find("refused"), std::string::npos);
+    EXPECT_NE(errors.find("out of range"), std::string::npos);
+    EXPECT_NE(errors.find("no track with id 9"), std::string::npos);
+}
+
+TEST(AvsContainer, DirectReadOfASamplePastTheEndOfTheFileFails) {
+    MovieSpec m;
+    m.duration = 200;
+    m.tracks = {audio_track(2, 4)};
+    Bytes file = build_movie(m);
+    // Move the chunk (the one entry of 'stco') so that its last sample ends one
+    // byte past the file.
+    const uint64_t chunk = 417 + 418 + 419 + 420;
+    const Bytes tag{'s', 't', 'c', 'o'};
+    auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    it += 4 + 4 + 4;  // the type, version and flags, entry count
+    Bytes moved;
+    put32(moved, static_cast<uint32_t>(file.size() - chunk + 1));
+    std::copy(moved.begin(), moved.end(), it);
+    std::string errors;
+    auto c = open_bytes(file, &errors);
+    ASSERT_TRUE(c);
+    Bytes buffer(4096);
+    TrackSample s;
+    EXPECT_EQ(c->read_stored_sample_into(2, 3, buffer, s), AvsContainer::DirectRead::kRead);
+    EXPECT_EQ(c->read_stored_sample_into(2, 4, buffer, s), AvsContainer::DirectRead::kFailed);
+    EXPECT_EQ(s.length, 0u);
+    EXPECT_NE(errors.find("past the end of the file"), std::string::npos) << errors;
+}

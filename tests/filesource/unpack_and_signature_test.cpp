@@ -85,3 +85,34 @@ TEST(Signature, FoundOnlyAtOffsetsZeroToTwentyOne) {
     EXPECT_FALSE(signed_file(Bytes(file.begin(), file.begin() + 24)));
     EXPECT_TRUE(signed_file(Bytes(file.begin(), file.begin() + 25)));
 }
+
+TEST(UnpackVideoSample, InPlaceMatchesTheCopyAndLeavesBadSamplesAlone) {
+    // Units of several sizes, the smallest first so that bodies overlap their new place.
+    Bytes stored = unit(1, 0x77, {});
+    append(stored, unit(5, 0x42, {0xB0, 1, 2, 3}));
+    append(stored, unit(3, 0x00, {0xB3, 9}));
+    Bytes big_body(300);
+    for (size_t i = 0; i < big_body.size(); ++i) big_body[i] = uint8_t(i * 7 + 1);
+    append(stored, unit(301, 0x00, big_body));
+    Bytes expected;
+    ASSERT_TRUE(unpack_video_sample(stored, expected));
+
+    Bytes buffer = stored;
+    buffer.push_back(0xEE);  // the delivery buffer is usually larger than the sample
+    const auto n =
+        filesource::unpack_video_sample_in_place(std::span(buffer.data(), stored.size()));
+    ASSERT_TRUE(n);
+    EXPECT_EQ(*n, expected.size());
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + *n), expected);
+    EXPECT_EQ(buffer.back(), 0xEE);
+
+    // A unit that does not fit: nothing is changed.
+    Bytes bad = stored;
+    append(bad, unit(4, 0, {0xB6, 1}));
+    Bytes before = bad;
+    EXPECT_FALSE(filesource::unpack_video_sample_in_place(bad));
+    EXPECT_EQ(bad, before);
+    Bytes zero = unit(0, 0, {});
+    EXPECT_FALSE(filesource::unpack_video_sample_in_place(zero));
+    EXPECT_EQ(filesource::unpack_video_sample_in_place(std::span<uint8_t>()), size_t{0});
+}

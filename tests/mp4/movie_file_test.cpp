@@ -281,3 +281,59 @@ TEST(MovieFile, ZeroAndLargeBoxSizes) {
     EXPECT_EQ(mdat->header_size(), 16u);
     EXPECT_EQ(mdat->size(), 16u + 7 * 100 + 21 + 4 * 417);
 }
+
+TEST(MovieFile, ReadsASampleIntoTheCallersBufferWithinItsBounds) {
+    MovieSpec spec = two_track_movie();
+    Bytes file = build_movie(spec);
+    CountingSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    const mp4::Track& v = movie->tracks()[0];
+
+    // Exactly the sample's size and more both work; the bytes past it stay.
+    Bytes buffer(106 + 3, 0xEE);
+    mp4::SampleInfo info;
+    EXPECT_EQ(movie->read_sample_into(v, 7, std::span<uint8_t>(buffer.data(), 106), &info), 106u);
+    EXPECT_TRUE(
+        std::equal(buffer.begin(), buffer.begin() + 106, spec.tracks[0].samples[6].begin()));
+    EXPECT_EQ(info.size, 106u);
+    EXPECT_EQ(info.start, 4u * 3600 + 2 * 1800);
+    EXPECT_EQ(movie->read_sample_into(v, 1, buffer), 100u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 100), spec.tracks[0].samples[0]);
+    EXPECT_EQ(buffer[106], 0xEE);
+
+    // One byte too small: refused before anything is read or written.
+    Bytes small(105, 0xEE);
+    const int before = src.reads;
+    try {
+        movie->read_sample_into(v, 7, small);
+        ADD_FAILURE() << "a buffer too small was accepted";
+    } catch (const mp4::Mp4Error& e) {
+        EXPECT_NE(std::string(e.what()).find("needs 106 bytes"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(src.reads, before);
+    EXPECT_EQ(small, Bytes(105, 0xEE));
+    EXPECT_THROW(movie->read_sample_into(v, 1, std::span<uint8_t>()), mp4::Mp4Error);
+    EXPECT_THROW(movie->read_sample_into(v, 0, buffer), mp4::Mp4Error);
+    EXPECT_THROW(movie->read_sample_into(v, 8, buffer), mp4::Mp4Error);
+
+    // A sample whose data lies past the end of the file.
+    auto audio = movie->sample_info(movie->tracks()[1], 1);
+    Bytes needle;
+    put32(needle, static_cast<uint32_t>(audio.offset));
+    auto it = std::search(file.begin() + audio.offset + 4 * 417, file.end(), needle.begin(),
+                          needle.end());
+    ASSERT_NE(it, file.end());
+    Bytes moved;
+    put32(moved, static_cast<uint32_t>(file.size() - 4 * 417 + 1));
+    std::copy(moved.begin(), moved.end(), it);
+    mp4::MemoryByteSource src2(file);
+    movie = mp4::MovieFile::open(src2, factory());
+    Bytes frame(417);
+    EXPECT_EQ(movie->read_sample_into(movie->tracks()[1], 3, frame), 417u);
+    try {
+        movie->read_sample_into(movie->tracks()[1], 4, frame);
+        ADD_FAILURE() << "a sample past the end of the file was read";
+    } catch (const mp4::Mp4Error& e) {
+        EXPECT_NE(std::string(e.what()).find("past the end"), std::string::npos) << e.what();
+    }
+}
