@@ -167,8 +167,11 @@ class QuenbyEncoding : public ::testing::Test {
               // 7.1 with the tone on channel 5 (left back) only.
               MakeMedia("surround8.wav",
                         "-f lavfi -i 'sine=f=440:r=44100:d=2,pan=7.1|BL=c0' -c:a pcm_s16le");
-        // Ten channels without positions, the tone on channel 6.
+        // Ten channels without positions, the tone on channel 6; a WAV without samples; a
+        // header claiming 65535 channels.
         WriteWav(Dir() / "plain10.wav", 10, 44100, 5);
+        WriteWav(Dir() / "empty.wav", 2, 0, 0);
+        WriteWav(Dir() / "many.wav", 65535, 4, 0);
     }
     static void TearDownTestSuite() { fs::remove_all(Dir()); }
     void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the test media"; }
@@ -277,6 +280,40 @@ TEST_F(QuenbyEncoding, SourcesOfMoreChannelsThanStereoAreMixedDownAndLoseNoChann
         EXPECT_EQ(std::atoi(Probe(out)["channels"].c_str()), c.channels) << label;
         // The source's tone is -12 dB; mixed down it stays far above silence.
         EXPECT_GT(LoudestChannelDb(out, c.channels), -40.0) << label;
+    }
+}
+
+TEST_F(QuenbyEncoding, FailedRunsLeaveNoOutputBehindAndFilesTheyWouldNotWriteAlone) {
+    // No samples: no MP3 of no frames, which nothing could open.
+    {
+        const auto r = RunProgram(kQuenby, {"empty.wav", "empty.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(
+            r.out.ends_with("Encoding, please wait...\r\n"
+                            "The input file holds no audio samples\r\n"))
+            << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "empty.mp3"));
+    }
+    // A header claiming more channels than anything decodes.
+    {
+        const auto r = RunProgram(kQuenby, {"many.wav", "many.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255) << r.out;
+        EXPECT_EQ(r.out.find("Mission completed!"), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "many.mp3"));
+    }
+    // An earlier MP3 the run was asked to replace is not left truncated.
+    {
+        std::ofstream(Dir() / "replaced.mp3") << "an earlier run's output";
+        const auto r = RunProgram(kQuenby, {"empty.wav", "replaced.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_FALSE(fs::exists(Dir() / "replaced.mp3"));
+    }
+    // A run that fails before it writes leaves an existing file as it was.
+    {
+        std::ofstream(Dir() / "kept.mp3") << "the user's own file";
+        const auto r = RunProgram(kQuenby, {"noaudio.mp4", "kept.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_EQ(ReadAll(Dir() / "kept.mp3"), "the user's own file");
     }
 }
 
