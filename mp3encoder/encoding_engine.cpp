@@ -87,6 +87,7 @@ void EncodingEngine::InsertSilence(std::uint64_t frames) {
 void EncodingEngine::AddFrames(const std::uint8_t* src, std::size_t frames) {
     const unsigned in_channels = std::max(1u, params_.source_channels);
     const auto out_channels = static_cast<unsigned>(params_.encoder_channels);
+    source_frames_ += frames;
     while (frames > 0 && !failed()) {
         const std::size_t take = std::min(frames, (chunk_bytes_ - fill_) / encoder_frame_bytes_);
         std::int16_t* dst = chunk_.data() + fill_ / 2;

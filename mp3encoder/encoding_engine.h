@@ -40,6 +40,8 @@ class EncodingEngine : public PcmSampleSink {
 
     bool failed() const { return encode_failed_ || write_failed_; }
     bool write_failed() const { return write_failed_; }
+    // Sample frames of the source's audio taken so far, silence put in before it not counted.
+    std::uint64_t source_frames() const { return source_frames_; }
     // Size in bytes of one full chunk of encoder input.
     std::size_t chunk_bytes() const { return chunk_bytes_; }
 
@@ -62,6 +64,7 @@ class EncodingEngine : public PcmSampleSink {
     std::size_t fill_ = 0;               // bytes in chunk_
     std::vector<std::uint8_t> pending_;  // part of a source frame split across samples
     std::vector<unsigned char> mp3_buffer_;
+    std::uint64_t source_frames_ = 0;
     bool first_sample_ = true;
     bool encode_failed_ = false;
     bool write_failed_ = false;

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <memory>
+#include <string>
 
 #include "chunk_encoder.h"
 #include "encoder_config.h"
@@ -19,6 +19,44 @@ bool SameFile(const std::string& a, const std::string& b) {
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
+
+// The MP3 file while the run writes it. A run that fails removes it again, so that no empty
+// or partial MP3 is left for the next stage to take as finished; only a regular file this run
+// created or truncated goes, never a device or pipe named as the output.
+class OutputFile {
+  public:
+    explicit OutputFile(const std::string& path) : path_(path) {}
+    ~OutputFile() {
+        if (file_ != nullptr) std::fclose(file_);
+        struct stat now;
+        if (!kept_ && removable_ && lstat(path_.c_str(), &now) == 0 &&
+            now.st_dev == opened_.st_dev && now.st_ino == opened_.st_ino)
+            std::remove(path_.c_str());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool Open() {
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (file_ == nullptr) return false;
+        removable_ = fstat(fileno(file_), &opened_) == 0 && S_ISREG(opened_.st_mode);
+        return true;
+    }
+    FILE* get() const { return file_; }
+    bool Close() {
+        const bool ok = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+    void Keep() { kept_ = true; }
+
+  private:
+    std::string path_;
+    FILE* file_ = nullptr;
+    struct stat opened_ {};
+    bool removable_ = false;
+    bool kept_ = false;
+};
 
 int Fail(FILE* console, const char* message) {
     std::fputs(message, console);
@@ -78,9 +116,8 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
         std::fflush(out);
         return -1;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> mp3(std::fopen(settings.output_path.c_str(), "wb"),
-                                              &std::fclose);
-    if (!mp3) {
+    OutputFile mp3(settings.output_path);
+    if (!mp3.Open()) {
         std::fprintf(out, "Could not create the output file %s\r\n", settings.output_path.c_str());
         std::fflush(out);
         return -1;
@@ -104,9 +141,12 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
     EncodingEngine engine(params, encoder, mp3.get(), out);
 
     if (!env.graph.RunToCompletion(engine)) return Fail(out, "Could not run the filter graph\r\n");
+    // An MP3 of no frames is not a file players or the multiplexer can open.
+    if (engine.source_frames() == 0 && !engine.failed())
+        return Fail(out, "The input file holds no audio samples\r\n");
     const bool finished = engine.Finish();
     encoder.Close();
-    const bool closed = std::fclose(mp3.release()) == 0;
+    const bool closed = mp3.Close();
     if (engine.write_failed() || !closed) return Fail(out, "Could not write the output file\r\n");
     // An encoder failure has been reported where it happened; the file is incomplete.
     if (!finished) return -1;
@@ -114,6 +154,7 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
     // The encoder left a placeholder frame at the start of the file; now that every frame is
     // known it becomes the VBR/Info header that gives players the exact length.
     lame.WriteVBRHeader(settings.output_path.c_str());
+    mp3.Keep();
 
     WriteFinalProgress(out);
     std::fputs("\nMission completed!\r\n", out);

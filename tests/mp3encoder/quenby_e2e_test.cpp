@@ -1,11 +1,14 @@
 // Media made with ffmpeg, encoded by the real program, judged with ffprobe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +33,44 @@ bool MakeMedia(const std::string& name, const std::string& ffmpeg_args) {
     const std::string cmd = "ffmpeg -nostdin -v error -y " + ffmpeg_args + " '" +
                             (Dir() / name).string() + "' >/dev/null 2>&1 && echo ok";
     return Shell(cmd) == "ok\n";
+}
+
+// A plain PCM WAV (no channel positions) of `frames` 16-bit frames at 44100 Hz, silent but for
+// a 440 Hz tone on channel `toned`; the header's channel count and data size as given.
+void WriteWav(const fs::path& file, unsigned channels, std::uint32_t frames, unsigned toned) {
+    std::string data;
+    for (std::uint32_t n = 0; n < frames; ++n) {
+        for (unsigned c = 0; c < channels; ++c) {
+            const auto v = static_cast<std::int16_t>(
+                c == toned ? 8000 * std::sin(2 * std::numbers::pi * 440 * n / 44100.0) : 0);
+            data.push_back(static_cast<char>(v & 0xff));
+            data.push_back(static_cast<char>((v >> 8) & 0xff));
+        }
+    }
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string b;
+        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+        return b;
+    };
+    const std::string fmt = le(1, 2) + le(channels, 2) + le(44100, 4) +
+                            le(44100 * channels * 2, 4) + le(channels * 2, 2) + le(16, 2);
+    const std::string body = "WAVEfmt " + le(16, 4) + fmt + "data" +
+                             le(static_cast<std::uint32_t>(data.size()), 4) + data;
+    std::ofstream(file, std::ios::binary)
+        << "RIFF" << le(static_cast<std::uint32_t>(body.size()), 4) << body;
+}
+
+// The peak level in dB of the loudest channel of a file, as FFmpeg decodes it.
+double LoudestChannelDb(const fs::path& file, int channels) {
+    double loudest = -1000;
+    for (int c = 0; c < channels; ++c) {
+        const std::string out =
+            Shell("ffmpeg -nostdin -i '" + file.string() + "' -af 'pan=mono|c0=c" +
+                  std::to_string(c) + ",volumedetect' -f null - 2>&1 | grep max_volume");
+        const auto at = out.find("max_volume: ");
+        if (at != std::string::npos) loudest = std::max(loudest, std::atof(out.c_str() + at + 12));
+    }
+    return loudest;
 }
 
 std::map<std::string, std::string> Probe(const fs::path& file) {
@@ -122,7 +163,15 @@ class QuenbyEncoding : public ::testing::Test {
               MakeMedia("vorbis.mkv", tone + "44100:d=2 -c:a libvorbis -ac 1") &&
               MakeMedia("late.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=3 -itsoffset 0.5 " +
                                         tone + "44100:d=2 -c:v mpeg4 -c:a aac -ac 2") &&
-              MakeMedia("noaudio.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -c:v mpeg4");
+              MakeMedia("noaudio.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -c:v mpeg4") &&
+              // 7.1 with the tone on channel 5 (left back) only.
+              MakeMedia("surround8.wav",
+                        "-f lavfi -i 'sine=f=440:r=44100:d=2,pan=7.1|BL=c0' -c:a pcm_s16le");
+        // Ten channels without positions, the tone on channel 6; a WAV without samples; a
+        // header claiming 65535 channels.
+        WriteWav(Dir() / "plain10.wav", 10, 44100, 5);
+        WriteWav(Dir() / "empty.wav", 2, 0, 0);
+        WriteWav(Dir() / "many.wav", 65535, 4, 0);
     }
     static void TearDownTestSuite() { fs::remove_all(Dir()); }
     void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the test media"; }
@@ -205,6 +254,66 @@ TEST_F(QuenbyEncoding, SourcesBecomeMp3sOfTheRightShapeAndLength) {
         }
         // The late audio ends at 2.5 s of a 3 s video, so its progress stops near 83.
         EXPECT_GE(last, c.source == "late.mp4" ? 80 : 90) << label;
+    }
+}
+
+TEST_F(QuenbyEncoding, SourcesOfMoreChannelsThanStereoAreMixedDownAndLoseNoChannel) {
+    struct Case {
+        std::string source;
+        std::vector<std::string> options;
+        int channels;
+    };
+    const Case cases[] = {
+        {"surround8.wav", {}, 2},
+        {"surround8.wav", {"-mode", "3"}, 1},
+        {"plain10.wav", {}, 2},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string label = c.source + " #" + std::to_string(n);
+        const fs::path out = Dir() / ("mixed" + std::to_string(n++) + ".mp3");
+        std::vector<std::string> args = {(Dir() / c.source).string(), out.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = RunProgram(kQuenby, args, Dir());
+        ASSERT_EQ(r.exit_code, 0) << label << "\n" << r.out;
+        EXPECT_TRUE(r.out.ends_with("Mission completed!\r\n")) << label;
+        EXPECT_EQ(std::atoi(Probe(out)["channels"].c_str()), c.channels) << label;
+        // The source's tone is -12 dB; mixed down it stays far above silence.
+        EXPECT_GT(LoudestChannelDb(out, c.channels), -40.0) << label;
+    }
+}
+
+TEST_F(QuenbyEncoding, FailedRunsLeaveNoOutputBehindAndFilesTheyWouldNotWriteAlone) {
+    // No samples: no MP3 of no frames, which nothing could open.
+    {
+        const auto r = RunProgram(kQuenby, {"empty.wav", "empty.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_TRUE(
+            r.out.ends_with("Encoding, please wait...\r\n"
+                            "The input file holds no audio samples\r\n"))
+            << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "empty.mp3"));
+    }
+    // A header claiming more channels than anything decodes.
+    {
+        const auto r = RunProgram(kQuenby, {"many.wav", "many.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255) << r.out;
+        EXPECT_EQ(r.out.find("Mission completed!"), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(Dir() / "many.mp3"));
+    }
+    // An earlier MP3 the run was asked to replace is not left truncated.
+    {
+        std::ofstream(Dir() / "replaced.mp3") << "an earlier run's output";
+        const auto r = RunProgram(kQuenby, {"empty.wav", "replaced.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_FALSE(fs::exists(Dir() / "replaced.mp3"));
+    }
+    // A run that fails before it writes leaves an existing file as it was.
+    {
+        std::ofstream(Dir() / "kept.mp3") << "the user's own file";
+        const auto r = RunProgram(kQuenby, {"noaudio.mp4", "kept.mp3"}, Dir());
+        EXPECT_EQ(r.exit_code, 255);
+        EXPECT_EQ(ReadAll(Dir() / "kept.mp3"), "the user's own file");
     }
 }
 

@@ -179,7 +179,9 @@ TEST_F(FfmpegGraph, EveryDecodedSampleReachesTheCallbackOnAStreamingThreadAndThe
     };
     for (const Case c :
          {Case{"stereo44.wav", 44100, 2}, Case{"pcm.avi", 44100, 2}, Case{"aac.mp4", 48000, 2},
-          Case{"opus.mkv", 48000, 2}, Case{"vorbis.mkv", 22050, 1}}) {
+          Case{"opus.mkv", 48000, 2}, Case{"vorbis.mkv", 22050, 1},
+          // More channels than stereo come mixed down to two.
+          Case{"surround8.wav", 44100, 2}}) {
         SCOPED_TRACE(c.file);
         Grabbed grabbed;
         g_grabbed = &grabbed;

@@ -68,7 +68,10 @@ inline bool MakeAllMedia() {
            // A transport stream's clock starts well above zero.
            Make("late.ts", "-f lavfi -i testsrc=size=160x120:rate=25:d=3 -itsoffset 0.5 " + tone +
                                "44100:d=2 -c:v mpeg2video -c:a mp2 -ac 2") &&
-           Make("noaudio.mp4", video + "-c:v mpeg4");
+           Make("noaudio.mp4", video + "-c:v mpeg4") &&
+           // 7.1 with sound on the left back channel only.
+           Make("surround8.wav",
+                "-f lavfi -i 'sine=f=440:r=44100:d=2,pan=7.1|BL=c0' -c:a pcm_s16le");
 }
 
 inline std::wstring MediaPath(const std::string& name) {

@@ -12,6 +12,8 @@ namespace {
 
 using media::FormatPtr;
 
+constexpr unsigned kMostPcmChannels = 2;
+
 // {F6E8003F-AC70-4722-B2AD-E2225410145F}
 constexpr CLSID CLSID_FfmpegSource = {
     0xf6e8003f, 0xac70, 0x4722, {0xb2, 0xad, 0xe2, 0x22, 0x54, 0x10, 0x14, 0x5f}};
@@ -194,8 +196,11 @@ HRESULT CreateFfmpegSource(LPCWSTR file, IBaseFilter** out) {
                 par->ch_layout.nb_channels <= 0)
                 continue;
             const std::wstring name = audio++ == 0 ? L"Audio" : L"Audio " + std::to_wstring(audio);
-            new CAudioStream(&hr, filter, name.c_str(), index,
-                             static_cast<unsigned>(par->ch_layout.nb_channels),
+            // Sources of more than two channels are offered mixed down to stereo, so that a
+            // consumer carrying at most two channels loses none of their sound.
+            const auto channels =
+                std::min(static_cast<unsigned>(par->ch_layout.nb_channels), kMostPcmChannels);
+            new CAudioStream(&hr, filter, name.c_str(), index, channels,
                              static_cast<unsigned>(par->sample_rate));
         } else {
             const std::wstring name = video++ == 0 ? L"Video" : L"Video " + std::to_wstring(video);

@@ -69,6 +69,36 @@ std::int64_t PcmDecoder::StartOf(const AVFrame* f) const {
     return ReferenceTime(pts, reader_.stream()->time_base, origin_);
 }
 
+bool PcmDecoder::MakeResampler(AVChannelLayout& out, AVChannelLayout& in, int format, int in_rate,
+                               bool even_mix) {
+    swr_free(&swr_);
+    if (swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_S16, static_cast<int>(rate_), &in,
+                            static_cast<AVSampleFormat>(format), in_rate, 0, nullptr) < 0) {
+        swr_free(&swr_);
+        return false;
+    }
+    if (even_mix) {
+        // Input channel i goes to output channel i mod n, each output the mean of its inputs.
+        const int n_out = out.nb_channels;
+        const int n_in = in.nb_channels;
+        std::vector<double> matrix(static_cast<std::size_t>(n_out) * n_in, 0.0);
+        for (int o = 0; o < n_out; ++o) {
+            const int share = (n_in - o + n_out - 1) / n_out;
+            for (int i = o; i < n_in; i += n_out)
+                matrix[static_cast<std::size_t>(o) * n_in + i] = 1.0 / share;
+        }
+        if (swr_set_matrix(swr_, matrix.data(), n_in) < 0) {
+            swr_free(&swr_);
+            return false;
+        }
+    }
+    if (swr_init(swr_) < 0) {
+        swr_free(&swr_);
+        return false;
+    }
+    return true;
+}
+
 bool PcmDecoder::Convert(const AVFrame* f) {
     if (f != nullptr &&
         (swr_ == nullptr || f->format != swr_in_format_ || f->sample_rate != swr_in_rate_ ||
@@ -80,18 +110,20 @@ bool PcmDecoder::Convert(const AVFrame* f) {
             av_channel_layout_default(&in, f->ch_layout.nb_channels);
         else if (av_channel_layout_copy(&in, &f->ch_layout) < 0)
             return false;
-        // The connected channel count stays; only the samples' form and rate change.
+        // The connected channel count stays; only the samples' form and rate change. More
+        // channels than connected are mixed down with FFmpeg's standard matrix.
         if (in.nb_channels == static_cast<int>(channels_))
             av_channel_layout_copy(&out, &in);
         else
             av_channel_layout_default(&out, static_cast<int>(channels_));
-        const int made =
-            swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_S16, static_cast<int>(rate_), &in,
-                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+        bool made = MakeResampler(out, in, f->format, f->sample_rate, false);
+        // Channels without a known position have no standard matrix; an even mix keeps
+        // their sound.
+        if (!made && in.nb_channels > static_cast<int>(channels_))
+            made = MakeResampler(out, in, f->format, f->sample_rate, true);
         av_channel_layout_uninit(&out);
-        if (made < 0 || swr_init(swr_) < 0) {
+        if (!made) {
             av_channel_layout_uninit(&in);
-            swr_free(&swr_);
             return false;
         }
         swr_in_layout_ = in;

@@ -52,6 +52,8 @@ class PcmDecoder {
 
   private:
     bool Convert(const AVFrame* f);  // null: what the resampler still holds
+    bool MakeResampler(AVChannelLayout& out, AVChannelLayout& in, int format, int in_rate,
+                       bool even_mix);
     bool NeedsConversion(const AVFrame* f) const;
     std::int64_t StartOf(const AVFrame* f) const;
 
