@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "avs/avs.h"
@@ -220,6 +222,12 @@ bool Multiplexer::interleave() {
     return access_unit_length_ == 0 || write_access_unit(state.type);
 }
 
+// By identity (device and file number), so links and other spellings of a path count.
+bool same_file(const char* a, const char* b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
 }  // namespace
 
 int32_t psi_period_for(int32_t video_bit_rate, int audio_kbps) {
@@ -252,6 +260,15 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
     if (!stamps) {
         std::fputs("Open TimeStamp file failed\n", err);
         return 1;
+    }
+    // Creating the output truncates it, so an input named as the output (under any path that
+    // leads to the same file) would be lost before a byte of it was read.
+    const char* const input_kinds[] = {"video", "audio", "TimeStamp"};
+    for (int i = 0; i < 3; ++i) {
+        if (same_file(argv[i + 1], argv[4])) {
+            std::fprintf(err, "TS file is the same file as the %s file\n", input_kinds[i]);
+            return 1;
+        }
     }
     File ts(argv[4], "wb", kSmallStreamBuffer);
     if (!ts) {

@@ -179,6 +179,42 @@ TEST(KorvelProgram, CommandLineAndOpeningFiles) {
     }
 }
 
+TEST(KorvelProgram, AnInputNamedAsTheOutputIsRefusedAndKept) {
+    muxtest::TempDir dir;
+    Inputs in = good_inputs(dir);
+    const Bytes avs = muxtest::read_file(in.avs), mp3 = muxtest::read_file(in.mp3),
+                dat = muxtest::read_file(in.dat);
+    fs::create_symlink(in.mp3, dir / "link.mp3");
+    fs::create_hard_link(in.dat, dir / "hard.dat");
+    struct Case {
+        fs::path output;
+        const char* message;
+    };
+    // The same file under its own name, through "./", through a symbolic and a hard link.
+    for (Case c : {Case{in.avs, "TS file is the same file as the video file\n"},
+                   Case{dir / "." / "in.avs", "TS file is the same file as the video file\n"},
+                   Case{in.mp3, "TS file is the same file as the audio file\n"},
+                   Case{dir / "link.mp3", "TS file is the same file as the audio file\n"},
+                   Case{in.dat, "TS file is the same file as the TimeStamp file\n"},
+                   Case{dir / "hard.dat", "TS file is the same file as the TimeStamp file\n"}}) {
+        Proc p = korvel(dir, in.avs, in.mp3, in.dat, c.output);
+        EXPECT_EQ(p.code, 1) << c.output;
+        EXPECT_EQ(p.err, c.message);
+        EXPECT_EQ(p.out, "");
+        EXPECT_EQ(muxtest::read_file(in.avs), avs) << c.output;
+        EXPECT_EQ(muxtest::read_file(in.mp3), mp3) << c.output;
+        EXPECT_EQ(muxtest::read_file(in.dat), dat) << c.output;
+    }
+    // A missing input is still reported as missing, before the output is looked at.
+    Proc missing = korvel(dir, dir / "missing.avs", in.mp3, in.dat, in.mp3);
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "Open video file failed\n");
+    // A different file beside them is written as always.
+    Proc good = korvel(dir, in.avs, dir / "link.mp3", in.dat, dir / "out.ts");
+    EXPECT_EQ(good.code, 0) << good.err;
+    EXPECT_GT(fs::file_size(dir / "out.ts"), 0u);
+}
+
 TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
     muxtest::TempDir dir;
     Inputs in = good_inputs(dir);
