@@ -23,6 +23,7 @@ void AvsUnitReader::reset() {
     filled_ = 0;
     capacity_ = 0;
     continues_cut_unit_ = false;
+    continuation_ = false;
     retaining_ = false;
     retain_pos_ = 0;
 }
@@ -92,15 +93,21 @@ bool AvsUnitReader::next() {
     if (unit_length_ > 0 || filled_ == 0) {
         if (!refill(unit_length_) && filled_ == 0) return false;
     }
-    // After a unit cut at the size cap the rest of it follows, not leading garbage.
-    if (!cut && !begins_with_prefix(data(), filled_)) {
+    // After a unit cut at the size cap the rest of it follows, not leading garbage; unless
+    // a prefix stood right at the cut, which starts a unit of its own.
+    const bool prefixed = begins_with_prefix(data(), filled_);
+    if (!cut && !prefixed) {
         uint32_t k = find_start_code(data(), filled_);
         if (k > 0) refill(k);
     }
+    continuation_ = cut && !prefixed;
     // Search data()[from, filled) for the next prefix. After growing, the bytes already
     // searched hold no prefix whose 01 byte was examined, so the search resumes six
-    // bytes before the old end with the same result as searching again from byte 4.
-    uint32_t from = 4;
+    // bytes before the old end with the same result as searching again from byte 4. A
+    // continuation starts with the last five bytes of the piece before it, so it is
+    // searched from its start: a prefix at any offset but 0 lies at byte 4 or later of the
+    // unit.
+    uint32_t from = continuation_ ? 0 : 4;
     for (;;) {
         if (filled_ > from) {
             uint32_t k = find_start_code(data() + from, filled_ - from);
@@ -112,6 +119,22 @@ bool AvsUnitReader::next() {
         uint32_t old = filled_;
         if (!refill(0)) {
             continues_cut_unit_ = ahead_ > 0 || !source_->at_end();
+            // A prefix whose 01 byte lies among the last three bytes was not found, so
+            // the last five bytes begin the next piece, where such a prefix is found.
+            // A prefix among them opens the next piece itself, so that the zero of a
+            // 00 00 00 01 prefix stays with the unit before, as in a read without a cut.
+            if (continues_cut_unit_ && filled_ > 5) {
+                uint32_t keep = 5;
+                for (uint32_t k = 5; k >= 3; --k) {
+                    const uint8_t* p = data() + filled_ - k;
+                    if (p[0] == 0 && p[1] == 0 && p[2] == 1) {
+                        keep = k;
+                        break;
+                    }
+                }
+                unit_length_ = filled_ - keep;
+                return true;
+            }
             break;
         }
         from = old >= 10 ? old - 6 : 4;

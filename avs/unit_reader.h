@@ -27,7 +27,8 @@ class AvsUnitReader {
   public:
     static constexpr uint32_t kGrowStep = 0x4000;
     // Larger units are cut at this size rather than growing the buffer without end (the
-    // rest follows as the next unit). At least kGrowStep.
+    // rest follows as the next unit, marked by continues_unit(); the cut keeps a prefix
+    // whole, so the pieces joined are the units an uncut read gives). At least kGrowStep.
     static constexpr uint32_t kDefaultMaxCapacity = 1u << 30;
 
     explicit AvsUnitReader(ByteSource& source, uint32_t max_capacity = kDefaultMaxCapacity)
@@ -41,6 +42,9 @@ class AvsUnitReader {
     uint32_t unit_length() const { return unit_length_; }
     uint32_t filled() const { return filled_; }
     uint32_t capacity() const { return capacity_; }
+    // True when the current unit is the rest of a unit cut at the size cap rather than a
+    // unit of its own.
+    bool continues_unit() const { return continuation_; }
 
     // Keeps the bytes from the current unit on readable through the following units until
     // release(), so that a caller can gather consecutive units without copying them:
@@ -77,6 +81,7 @@ class AvsUnitReader {
     uint32_t filled_ = 0;
     uint32_t capacity_ = 0;
     bool continues_cut_unit_ = false;
+    bool continuation_ = false;
     bool retaining_ = false;
     size_t retain_pos_ = 0;  // storage offset of the first retained byte
 };

@@ -21,7 +21,20 @@ std::string CommandLine(std::string_view start_dir, std::string_view program,
     return line;
 }
 
+bool Quotable(std::string_view path) {
+    return path.find('"') == std::string_view::npos && (path.empty() || path.back() != '\\');
+}
+
 }  // namespace
+
+std::string PathTheQuotingCannotCarry(std::string_view start_dir, const SourceNames& names) {
+    // Each further path only adds an extension to the base, so these three cover them all.
+    for (std::string_view path :
+         {start_dir, std::string_view(names.input), std::string_view(names.base)}) {
+        if (!Quotable(path)) return std::string(path);
+    }
+    return {};
+}
 
 SourceNames DeriveSourceNames(std::string_view input, std::string_view output_path) {
     SourceNames names;

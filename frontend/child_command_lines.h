@@ -28,6 +28,10 @@ struct SourceNames {
 // output_path is used as typed: only the empty text counts as empty.
 SourceNames DeriveSourceNames(std::string_view input, std::string_view output_path);
 
+// The path on a command line that the quoting cannot carry, or empty when all can: a double
+// quote ends the quoted argument early, and a backslash before the closing quote escapes it.
+std::string PathTheQuotingCannotCarry(std::string_view start_dir, const SourceNames& names);
+
 // The command lines: the program quoted after the start directory, each path quoted, paths
 // passed as they are (no escaping).
 std::string VideoCommandLine(std::string_view start_dir, const SourceNames& names,

@@ -30,10 +30,23 @@ RunResult RunConversion(const RunRequest& request, ChildRunner& runner, Conversi
     ui.SetWaitCursor(true);
 
     const std::string& dir = request.start_dir;
-    while (ui.FileCount() > 0) {
+    int refused = 0;  // refused sources stay at the front of the list
+    while (ui.FileCount() > refused) {
         runner.ClearReadBuffer();
         ui.SetProgress(0);
-        const SourceNames names = DeriveSourceNames(ui.FirstFile(), request.settings.output_path);
+        const SourceNames names =
+            DeriveSourceNames(ui.FileAt(refused), request.settings.output_path);
+        // Such a path would split its command line: the children would get other arguments
+        // and write files where nobody asked for them.
+        const std::string bad = PathTheQuotingCannotCarry(dir, names);
+        if (!bad.empty()) {
+            ui.ShowMessage(
+                "Cannot pass a path with a double quote or a trailing backslash to "
+                "the encoders: " +
+                bad);
+            ++refused;
+            continue;
+        }
         if (request.target == Target::kContainer) RemoveIfPresent(names.Asm());
 
         if (runner.RunPipedChild(VideoCommandLine(dir, names, options), kVideoStage) ==
@@ -61,7 +74,7 @@ RunResult RunConversion(const RunRequest& request, ChildRunner& runner, Conversi
 
         ui.SetProgress(100);
         ui.SetPercentText("100%");
-        ui.RemoveFirstFile();
+        ui.RemoveFileAt(refused);
         RemoveIfPresent(names.Avs());
         RemoveIfPresent(names.Mp3());
         RemoveIfPresent(names.Dat());
@@ -71,7 +84,7 @@ RunResult RunConversion(const RunRequest& request, ChildRunner& runner, Conversi
     ui.SetProgress(0);
     ui.SetPercentText("完成");
     ui.SetRunControlsEnabled(true);
-    return RunResult::kFinished;
+    return refused > 0 ? RunResult::kRefused : RunResult::kFinished;
 }
 
 }  // namespace avs::frontend

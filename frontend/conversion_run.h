@@ -15,8 +15,8 @@ enum class Target { kContainer, kTransportStream };
 class ConversionUi : public RunnerUi {
   public:
     virtual int FileCount() = 0;
-    virtual std::string FirstFile() = 0;
-    virtual void RemoveFirstFile() = 0;
+    virtual std::string FileAt(int index) = 0;
+    virtual void RemoveFileAt(int index) = 0;
     // The buttons that would start or change a run; About and Exit stay enabled.
     virtual void SetRunControlsEnabled(bool enabled) = 0;
     virtual void SetProgressRange(int low, int high) = 0;
@@ -26,6 +26,7 @@ class ConversionUi : public RunnerUi {
 enum class RunResult {
     kEmptyList,  // nothing to do; the user was told
     kFinished,   // the list was worked off
+    kRefused,    // the list was worked off but for refused sources, which stay in it
     kStopped,    // the closing flag was found set before a child
     kFatal,      // a piped stage failed to start; the program must end
 };

@@ -241,12 +241,12 @@ int COstranderDlg::FileCount() {
     return list_->count();
 }
 
-std::string COstranderDlg::FirstFile() {
-    return list_->item(0)->text().toStdString();
+std::string COstranderDlg::FileAt(int index) {
+    return list_->item(index)->text().toStdString();
 }
 
-void COstranderDlg::RemoveFirstFile() {
-    delete list_->takeItem(0);
+void COstranderDlg::RemoveFileAt(int index) {
+    delete list_->takeItem(index);
 }
 
 void COstranderDlg::SetRunControlsEnabled(bool enabled) {

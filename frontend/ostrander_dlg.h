@@ -56,8 +56,8 @@ class COstranderDlg : public QDialog, public ConversionUi {
     void PumpEvents() override;
     void ShowMessage(const std::string& text) override;
     int FileCount() override;
-    std::string FirstFile() override;
-    void RemoveFirstFile() override;
+    std::string FileAt(int index) override;
+    void RemoveFileAt(int index) override;
     void SetRunControlsEnabled(bool enabled) override;
     void SetProgressRange(int low, int high) override;
     void SetWaitCursor(bool on) override;

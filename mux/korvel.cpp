@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "avs/avs.h"
@@ -23,6 +25,10 @@ constexpr size_t kAudioStreamBuffer = 1 << 20;
 constexpr size_t kSmallStreamBuffer = 1 << 16;
 constexpr size_t kTsWriteSize = 1 << 20;
 constexpr const char* kPsiWriteFailed = "can't write PAT/PMT\n";
+// Memory stays bounded whatever the input: units are read in pieces of at most this size,
+// and an access unit that grows beyond it is written out as it is read.
+constexpr uint32_t kUnitPiece = 2 << 20;
+constexpr size_t kAccessUnitHeld = 2 << 20;
 
 // A C stream with a buffer of our own size (glibc ignores the size when it allocates the
 // buffer itself), closed before the buffer is freed.
@@ -57,7 +63,7 @@ class Multiplexer {
           ts_file_(ts),
           err_(err),
           video_source_(video),
-          reader_(video_source_),
+          reader_(video_source_, kUnitPiece),
           audio_(audio, err),
           ts_(ts, kTsWriteSize) {}
 
@@ -73,6 +79,9 @@ class Multiplexer {
     // False when a write failed (and was reported).
     bool interleave();
     bool write_access_unit(avs::AvsUnitType last_collected);
+    // Writes the bytes collected so far as the start or the next part of the access unit's
+    // PES packet; `type` is that of the last unit collected.
+    bool write_access_unit_part(avs::AvsUnitType type);
     int64_t read_time_stamp_or(int64_t current);
 
     std::FILE* video_file_;
@@ -90,6 +99,10 @@ class Multiplexer {
     // The access unit being collected stays in the reader's buffer (retained there) rather
     // than being copied out; this counts its bytes.
     size_t access_unit_length_ = 0;
+    // The access unit's PES packet is under way (its first parts written), with this PTS.
+    bool pes_open_ = false;
+    bool stamp_taken_ = false;
+    int64_t open_pts_ = 0;
     int64_t video_pts_ = 0;
     uint32_t video_frame_number_ = 1;
     // For a failure found only when the last buffered bytes reach the file.
@@ -103,8 +116,9 @@ bool Multiplexer::find_sequence_header() {
             std::fputs("Could not find avs parameter header\n", err_);
             return false;
         }
-        if (avs::classify_unit(reader_.data(), reader_.unit_length()) ==
-            avs::AvsUnitType::SequenceHeader)
+        if (!reader_.continues_unit() &&
+            avs::classify_unit(reader_.data(), reader_.unit_length()) ==
+                avs::AvsUnitType::SequenceHeader)
             break;
     }
     avs::DecodeResult r =
@@ -147,7 +161,43 @@ int64_t Multiplexer::read_time_stamp_or(int64_t current) {
     return int64_t{ms} * 90;  // 64 bits: no overflow after 6.6 hours
 }
 
+bool Multiplexer::write_access_unit_part(avs::AvsUnitType type) {
+    if (!pes_open_) {
+        // A unit that is a picture header or a slice ends, with any slices after it, as a
+        // picture, so its time stamp is due now. Any other unit keeps the last PTS (a
+        // slice that joins it later still takes its time stamp, for the pictures after).
+        stamp_taken_ = avs::is_picture_or_slice(type);
+        open_pts_ = stamp_taken_ ? read_time_stamp_or(video_pts_) : video_pts_;
+        ts_.begin_pes(StreamKind::Video, open_pts_);
+        pes_open_ = true;
+    }
+    size_t length = std::min(access_unit_length_, reader_.retained_length());
+    if (!ts_.add_pes_payload(reader_.retained(), length)) {
+        std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
+        return false;
+    }
+    access_unit_length_ = 0;
+    reader_.release();
+    return true;
+}
+
 bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
+    if (pes_open_) {
+        // The PTS went out with the first part; audio waits for video_pts_, set only now.
+        if (!write_access_unit_part(last_collected)) return false;
+        if (!ts_.end_pes()) {
+            std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
+            return false;
+        }
+        pes_open_ = false;
+        video_pts_ = open_pts_;
+        if (!stamp_taken_ && avs::is_picture_or_slice(last_collected))
+            video_pts_ = read_time_stamp_or(video_pts_);
+        last_kind_ = "video";
+        last_frame_number_ = video_frame_number_;
+        ++video_frame_number_;
+        return true;
+    }
     if (avs::is_picture_or_slice(last_collected)) video_pts_ = read_time_stamp_or(video_pts_);
     // Units follow each other in the stream, so the retained bytes are the units collected.
     size_t length = std::min(access_unit_length_, reader_.retained_length());
@@ -206,18 +256,33 @@ bool Multiplexer::interleave() {
             next_audio_pts += audio_frame_duration_;
             continue;
         }
-        state.previous_type = state.type;
-        avs::UnitResult r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
-        if (r == avs::UnitResult::BadFrameRate) return true;  // ends silently, output kept
-        if (r != avs::UnitResult::Continues && !first_unit && access_unit_length_ > 0) {
-            if (!write_access_unit(state.previous_type)) return false;
+        // The rest of a unit cut at the piece size belongs to the unit before it.
+        if (!reader_.continues_unit()) {
+            state.previous_type = state.type;
+            avs::UnitResult r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
+            if (r == avs::UnitResult::BadFrameRate) return true;  // ends silently, output kept
+            if (r != avs::UnitResult::Continues && !first_unit &&
+                (access_unit_length_ > 0 || pes_open_)) {
+                if (!write_access_unit(state.previous_type)) return false;
+            }
         }
         first_unit = false;
         if (access_unit_length_ == 0) reader_.retain();
         access_unit_length_ += reader_.unit_length();
         have_video = avs::read_next_unit(reader_);
+        if (access_unit_length_ >= kAccessUnitHeld && !write_access_unit_part(state.type))
+            return false;
+        // The rest of the audio would otherwise go out inside the video PES packet under way;
+        // held whole, the last access unit came after it.
+        if (!have_video && pes_open_ && !write_access_unit(state.type)) return false;
     }
-    return access_unit_length_ == 0 || write_access_unit(state.type);
+    return (access_unit_length_ == 0 && !pes_open_) || write_access_unit(state.type);
+}
+
+// By identity (device and file number), so links and other spellings of a path count.
+bool same_file(const char* a, const char* b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 }  // namespace
@@ -252,6 +317,15 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
     if (!stamps) {
         std::fputs("Open TimeStamp file failed\n", err);
         return 1;
+    }
+    // Creating the output truncates it, so an input named as the output (under any path that
+    // leads to the same file) would be lost before a byte of it was read.
+    const char* const input_kinds[] = {"video", "audio", "TimeStamp"};
+    for (int i = 0; i < 3; ++i) {
+        if (same_file(argv[i + 1], argv[4])) {
+            std::fprintf(err, "TS file is the same file as the %s file\n", input_kinds[i]);
+            return 1;
+        }
     }
     File ts(argv[4], "wb", kSmallStreamBuffer);
     if (!ts) {

@@ -111,56 +111,104 @@ bool TsWriter::retransmit_psi() {
     return write_pat() && write_pmt();
 }
 
-bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts) {
+bool TsWriter::put_pes_packet(StreamKind kind, bool first, size_t pes_length, int64_t pts,
+                              const uint8_t* data, size_t d) {
     const uint16_t pid = kind == StreamKind::Video ? kVideoPid : kAudioPid;
     const uint8_t stream_id = kind == StreamKind::Video ? kVideoStreamId : kAudioStreamId;
+    if (!retransmit_psi()) return false;
+    uint8_t* pkt = slot();
+    pkt[0] = 0x47;
+    pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
+    pkt[2] = static_cast<uint8_t>(pid);
+    pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
+    uint8_t pes_header[14];
+    size_t pes_header_size = 0;
+    if (first) {
+        if (pes_length > 0xFFFF) pes_length = 0;
+        pes_header[0] = 0x00;
+        pes_header[1] = 0x00;
+        pes_header[2] = 0x01;
+        pes_header[3] = stream_id;
+        pes_header[4] = static_cast<uint8_t>(pes_length >> 8);
+        pes_header[5] = static_cast<uint8_t>(pes_length);
+        pes_header[6] = 0x80;
+        pes_header[7] = 0x80;  // PTS only
+        pes_header[8] = 5;
+        encode_pts(pts, pes_header + 9);
+        pes_header_size = sizeof pes_header;
+    }
+    size_t h = 4 + pes_header_size;
+    size_t s = kTsPacketSize - h - d;
+    size_t at = 4;
+    if (s > 0) {
+        pkt[3] |= 0x20;
+        pkt[4] = static_cast<uint8_t>(s - 1);
+        if (s >= 2) {
+            pkt[5] = 0x00;
+            std::memset(pkt + 6, 0xFF, s - 2);
+        }
+        at += s;
+    }
+    if (pes_header_size > 0) std::memcpy(pkt + at, pes_header, pes_header_size);
+    at += pes_header_size;
+    std::memcpy(pkt + at, data, d);
+    return commit();
+}
+
+bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts) {
     size_t done = 0;
     bool first = true;
     while (done < length) {
-        if (!retransmit_psi()) return false;
-        uint8_t* pkt = slot();
-        pkt[0] = 0x47;
-        pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
-        pkt[2] = static_cast<uint8_t>(pid);
-        pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
-        uint8_t pes_header[14];
-        size_t pes_header_size = 0;
-        if (first) {
-            size_t pes_length = length + 8;
-            if (pes_length > 0xFFFF) pes_length = 0;
-            pes_header[0] = 0x00;
-            pes_header[1] = 0x00;
-            pes_header[2] = 0x01;
-            pes_header[3] = stream_id;
-            pes_header[4] = static_cast<uint8_t>(pes_length >> 8);
-            pes_header[5] = static_cast<uint8_t>(pes_length);
-            pes_header[6] = 0x80;
-            pes_header[7] = 0x80;  // PTS only
-            pes_header[8] = 5;
-            encode_pts(pts, pes_header + 9);
-            pes_header_size = sizeof pes_header;
-        }
-        size_t h = 4 + pes_header_size;
-        size_t d = std::min(kTsPacketSize - h, length - done);
-        size_t s = kTsPacketSize - h - d;
-        size_t at = 4;
-        if (s > 0) {
-            pkt[3] |= 0x20;
-            pkt[4] = static_cast<uint8_t>(s - 1);
-            if (s >= 2) {
-                pkt[5] = 0x00;
-                std::memset(pkt + 6, 0xFF, s - 2);
-            }
-            at += s;
-        }
-        if (pes_header_size > 0) std::memcpy(pkt + at, pes_header, pes_header_size);
-        at += pes_header_size;
-        std::memcpy(pkt + at, payload + done, d);
+        size_t d = std::min(kTsPacketSize - 4 - (first ? 14 : 0), length - done);
+        if (!put_pes_packet(kind, first, length + 8, pts, payload + done, d)) return false;
         done += d;
         first = false;
-        if (!commit()) return false;
     }
     return true;
+}
+
+void TsWriter::begin_pes(StreamKind kind, int64_t pts) {
+    part_kind_ = kind;
+    part_pts_ = pts;
+    part_first_ = true;
+    part_fill_ = 0;
+}
+
+bool TsWriter::add_pes_payload(const uint8_t* payload, size_t length) {
+    // A full packet is the same whether more follows or not, so it goes out at once.
+    auto put = [&](const uint8_t* data, size_t d) {
+        const bool first = part_first_;
+        part_first_ = false;
+        return put_pes_packet(part_kind_, first, 0, part_pts_, data, d);
+    };
+    if (part_fill_ > 0) {
+        const size_t take = std::min(part_room() - part_fill_, length);
+        std::memcpy(part_ + part_fill_, payload, take);
+        part_fill_ += take;
+        payload += take;
+        length -= take;
+        if (part_fill_ < part_room()) return true;
+        part_fill_ = 0;
+        if (!put(part_, part_room())) return false;
+    }
+    while (length >= part_room()) {
+        const size_t d = part_room();
+        if (!put(payload, d)) return false;
+        payload += d;
+        length -= d;
+    }
+    std::memcpy(part_, payload, length);
+    part_fill_ = length;
+    return true;
+}
+
+bool TsWriter::end_pes() {
+    if (part_fill_ == 0) return true;
+    const bool first = part_first_;
+    part_first_ = false;
+    const size_t d = part_fill_;
+    part_fill_ = 0;
+    return put_pes_packet(part_kind_, first, 0, part_pts_, part_, d);
 }
 
 }  // namespace mux

@@ -53,6 +53,13 @@ class TsWriter {
     [[nodiscard]] bool write_pes(const uint8_t* payload, size_t length, StreamKind kind,
                                  int64_t pts);
 
+    // One PES packet whose payload comes in parts, for payloads too large to hold: the
+    // packets are those write_pes makes of the joined parts when they total more than 65535
+    // bytes (PES_packet_length 0). Each returns false at the first packet not written.
+    void begin_pes(StreamKind kind, int64_t pts);
+    [[nodiscard]] bool add_pes_payload(const uint8_t* payload, size_t length);
+    [[nodiscard]] bool end_pes();
+
   private:
     friend struct TsWriterAccess;  // tests reach the section writer directly
 
@@ -71,6 +78,10 @@ class TsWriter {
     // Where the next packet is built, and its hand-over once complete.
     uint8_t* slot() { return buffer_.get() + fill_; }
     bool commit();
+    // One PES transport packet of d payload bytes, with the PES header when first.
+    bool put_pes_packet(StreamKind kind, bool first, size_t pes_length, int64_t pts,
+                        const uint8_t* data, size_t d);
+    size_t part_room() const { return kTsPacketSize - 4 - (part_first_ ? 14 : 0); }
 
     std::FILE* out_;
     std::unique_ptr<uint8_t[]> buffer_;
@@ -79,6 +90,12 @@ class TsWriter {
     uint8_t cc_[0x2000] = {};
     int32_t psi_counter_ = 0;
     int32_t psi_period_ = 0x7FFFFFFF;
+    // The PES packet being written in parts: fewer bytes than one packet takes wait here.
+    StreamKind part_kind_ = StreamKind::Video;
+    int64_t part_pts_ = 0;
+    bool part_first_ = true;
+    uint8_t part_[kTsPacketSize] = {};
+    size_t part_fill_ = 0;
 };
 
 }  // namespace mux

@@ -190,6 +190,34 @@ TEST(UnitReader, LargeUnitGrowsBufferAndCapIsHonoured) {
     for (const Bytes& p : pieces) EXPECT_LE(p.size(), 1u << 20);
 }
 
+TEST(UnitReader, PiecesOfACutUnitJoinToTheUnitsOfAnUncutRead) {
+    // A unit boundary at every offset around the cut, a 00 00 00 01 prefix among them: the
+    // pieces, each joined to the unit it continues, are the units read without a cap.
+    constexpr uint32_t kCap = 4 * AvsUnitReader::kGrowStep;
+    std::mt19937 rng(9);
+    for (size_t first = kCap - 12; first <= kCap + 4; ++first) {
+        for (bool four_byte : {false, true}) {
+            Bytes s = synthetic::slice(1, first - 4, rng);
+            if (four_byte) s.back() = 0x00;
+            Bytes next = synthetic::slice(2, 3 * kCap, rng);
+            s.insert(s.end(), next.begin(), next.end());
+            Bytes tail = synthetic::slice(3, 10, rng);
+            s.insert(s.end(), tail.begin(), tail.end());
+
+            MemoryByteSource src(s.data(), s.size());
+            AvsUnitReader reader(src, kCap);
+            std::vector<Bytes> joined;
+            while (read_next_unit(reader)) {
+                EXPECT_LE(reader.unit_length(), kCap);
+                if (!reader.continues_unit() || joined.empty()) joined.emplace_back();
+                joined.back().insert(joined.back().end(), reader.data(),
+                                     reader.data() + reader.unit_length());
+            }
+            EXPECT_EQ(joined, split(s)) << "first unit " << first << " bytes";
+        }
+    }
+}
+
 TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
     struct Sample {
         const char* name;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 #include "fake_ui.h"
 #include "stand_ins.h"
@@ -120,7 +122,7 @@ TEST_F(ConversionRunTest, ExitDuringTheVideoStageOfTheSecondSource) {
     ui.Add(hang);
     on_pump = [&](ChildRunner& runner) {
         // Exit, as the dialog's handler does it, once the second encode is under way.
-        if (ui.FirstFile() == hang && ReadFile(hang + ".avs").size() > 0 && !closing) {
+        if (ui.FileAt(0) == hang && ReadFile(hang + ".avs").size() > 0 && !closing) {
             closing = true;
             runner.TerminateRunning();
         }
@@ -137,6 +139,62 @@ TEST_F(ConversionRunTest, ExitDuringTheVideoStageOfTheSecondSource) {
     EXPECT_FALSE(FileExists(a + ".avs"));
     EXPECT_FALSE(ui.controls_enabled);  // the dialog is closing; nothing is re-enabled
     EXPECT_EQ(ui.shown.back(), "label 95%");
+}
+
+// Every entry of a directory, by name.
+std::vector<std::string> Listing(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(ConversionRunTest, APathTheQuotingCannotCarryIsRefusedAndStaysInTheList) {
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    const std::string good = dir.MakeSource("a.avi");
+    const std::string quote = dir.MakeSource("x\" \"y.avi");
+    const std::string backslash = dir.MakeSource("z\\");
+    for (const std::string& src : {good, quote, backslash}) ui.Add(src);
+    const std::vector<std::string> start_dir_before = Listing(dir.path());
+    ConversionSettings settings;
+    settings.output_path = out;
+
+    EXPECT_EQ(Run(Target::kTransportStream, settings), RunResult::kRefused);
+    EXPECT_THAT(ui.messages,
+                ElementsAre("Cannot pass a path with a double quote or a trailing backslash to "
+                            "the encoders: " +
+                                quote,
+                            "Cannot pass a path with a double quote or a trailing backslash to "
+                            "the encoders: " +
+                                backslash));
+    // Only the good source reached the children, and only its result was written.
+    const std::string base = out + "/a.avi";
+    EXPECT_THAT(dir.LogLines(),
+                ElementsAre("Harrowgate|" + good + "|" + base + ".avs|" + kDefaultOptions,
+                            "Quenby|" + good + "|" + base + ".mp3",
+                            "Korvel|" + base + ".avs|" + base + ".mp3|" + base + ".dat|" + base +
+                                ".avsts"));
+    EXPECT_THAT(Listing(out), ElementsAre("a.avi.avsts"));
+    std::vector<std::string> start_dir_after = start_dir_before;
+    start_dir_after.push_back("log.txt");
+    std::sort(start_dir_after.begin(), start_dir_after.end());
+    EXPECT_EQ(Listing(dir.path()), start_dir_after);
+    EXPECT_THAT(ui.files, ElementsAre(quote, backslash));
+    EXPECT_TRUE(ui.controls_enabled);
+
+    // An output folder with a quote spoils every base: all sources are refused, none runs.
+    const std::string odd = dir.File("o\"d");
+    ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
+    settings.output_path = odd;
+    ui.Add(good);
+    ui.messages.clear();
+    EXPECT_EQ(Run(Target::kContainer, settings), RunResult::kRefused);
+    EXPECT_EQ(ui.messages.size(), 3u);
+    EXPECT_EQ(dir.LogLines().size(), 3u);
+    EXPECT_THAT(Listing(odd), IsEmpty());
+    EXPECT_EQ(ui.files.size(), 3u);
 }
 
 TEST_F(ConversionRunTest, MissingChildren) {

@@ -31,8 +31,8 @@ class FakeUi : public ConversionUi {
         shown.push_back("message " + text);
     }
     int FileCount() override { return static_cast<int>(files.size()); }
-    std::string FirstFile() override { return files.front(); }
-    void RemoveFirstFile() override { files.erase(files.begin()); }
+    std::string FileAt(int index) override { return files.at(index); }
+    void RemoveFileAt(int index) override { files.erase(files.begin() + index); }
     void SetRunControlsEnabled(bool enabled) override {
         controls_enabled = enabled;
         shown.push_back(enabled ? "enable" : "disable");

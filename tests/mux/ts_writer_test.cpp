@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 
 #include "mux/crc32.h"
 #include "mux_test_support.h"
@@ -283,5 +285,38 @@ TEST(TsWriter, FailedPatOrPmtWriteIsReported) {
         EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Audio, 0));
         EXPECT_TRUE(w.flush());
         EXPECT_EQ(sink.kept.size(), 2 * 188u);  // only the first hand-over arrived
+    }
+}
+
+TEST(TsWriter, APesPacketWrittenInPartsIsTheOneWrittenWhole) {
+    std::mt19937 rng(7);
+    // Lengths around packet boundaries, parts from one byte to more than a packet, a PSI
+    // period short enough to repeat the tables inside the packet.
+    for (size_t length :
+         {size_t{65536}, size_t{65536 + 170}, size_t{65536 + 170 + 184 * 3 - 1}, size_t{200000}}) {
+        Bytes payload(length);
+        for (uint8_t& b : payload) b = static_cast<uint8_t>(rng());
+        muxtest::MemStream whole_mem, parts_mem;
+        {
+            TsWriter whole(whole_mem.file());
+            whole.set_psi_period(100);
+            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::Audio, 7));
+            ASSERT_TRUE(whole.write_pes(payload.data(), length, StreamKind::Video, 90000));
+            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::Audio, 8));
+        }
+        {
+            TsWriter parts(parts_mem.file());
+            parts.set_psi_period(100);
+            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::Audio, 7));
+            parts.begin_pes(StreamKind::Video, 90000);
+            for (size_t done = 0; done < length;) {
+                size_t n = std::min<size_t>(1 + rng() % 400, length - done);
+                ASSERT_TRUE(parts.add_pes_payload(payload.data() + done, n));
+                done += n;
+            }
+            ASSERT_TRUE(parts.end_pes());
+            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::Audio, 8));
+        }
+        EXPECT_EQ(packets_of(parts_mem.str()), packets_of(whole_mem.str())) << length;
     }
 }

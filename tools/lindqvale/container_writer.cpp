@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "tools/lindqvale/movie_box.h"
 
@@ -15,10 +16,25 @@ namespace lindqvale {
 
 namespace {
 
-// The output file under its temporary name; removed unless committed.
+// The output file under its temporary name; removed unless committed. A target that
+// exists and is not a regular file (a FIFO, a device) is written in place instead: renaming
+// over it would put a regular file where the FIFO or device node was. The container is then
+// built in an unnamed temporary file, since its mdat size is patched at the end, and copied
+// into the target once complete.
 class TemporaryFile {
   public:
     explicit TemporaryFile(const std::string& target) : target_(target) {
+        struct stat st {};
+        in_place_ = ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+        if (in_place_) {
+            temp_ = "a temporary file";
+            file_ = std::tmpfile();
+            if (!file_)
+                throw LindqvaleError("cannot create a temporary file for " + target + ": " +
+                                     std::strerror(errno));
+            std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+            return;
+        }
         temp_ = target + ".tmp-XXXXXX";
         const int fd = mkstemp(temp_.data());
         if (fd < 0) throw LindqvaleError("cannot create " + target + ": " + std::strerror(errno));
@@ -35,7 +51,7 @@ class TemporaryFile {
     }
     ~TemporaryFile() {
         if (file_) std::fclose(file_);
-        if (!committed_) ::unlink(temp_.c_str());
+        if (!committed_ && !in_place_) ::unlink(temp_.c_str());
     }
     std::FILE* file() { return file_; }
     void write(const void* p, size_t n) {
@@ -51,6 +67,10 @@ class TemporaryFile {
         if (fseeko(file_, back, SEEK_SET) != 0) throw LindqvaleError("cannot seek");
     }
     void commit() {
+        if (in_place_) {
+            copy_into_target();
+            return;
+        }
         const bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
         const bool closed = std::fclose(file_) == 0;
         file_ = nullptr;
@@ -63,8 +83,33 @@ class TemporaryFile {
     }
 
   private:
+    void copy_into_target() {
+        if (std::fflush(file_) != 0 || fseeko(file_, 0, SEEK_SET) != 0)
+            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
+        std::FILE* to = std::fopen(target_.c_str(), "wb");
+        if (!to) throw LindqvaleError("cannot open " + target_ + ": " + std::strerror(errno));
+        std::vector<char> piece(1 << 20);
+        bool ok = true;
+        for (;;) {
+            const size_t n = std::fread(piece.data(), 1, piece.size(), file_);
+            if (n == 0) break;
+            if (std::fwrite(piece.data(), 1, n, to) != n) {
+                ok = false;
+                break;
+            }
+        }
+        ok = ok && !std::ferror(file_) && std::fflush(to) == 0;
+        const int saved = errno;
+        const bool closed = std::fclose(to) == 0;
+        if (!ok || !closed)
+            throw LindqvaleError("cannot write " + target_ + ": " +
+                                 std::strerror(ok ? errno : saved));
+        committed_ = true;
+    }
+
     std::string target_, temp_;
     std::FILE* file_ = nullptr;
+    bool in_place_ = false;
     bool committed_ = false;
 };
 

@@ -1,7 +1,8 @@
 // Writes an AVS media container: ftyp, one mdat with the tracks' samples
 // interleaved in chunks of about a second, then moov. The file is written
 // under a temporary name beside the target and renamed over it only when
-// complete, so a failure never leaves a broken container behind.
+// complete, so a failure never leaves a broken container behind. A target that
+// exists and is not a regular file (a FIFO, a device) is written in place.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "tools/lindqvale/lindqvale.h"
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,24 @@ int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     const std::string& input = paths[0];
     const std::string& output = paths[1];
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // By identity, so a link or another spelling of the input is caught too: the container
+    // would replace the input it is made from.
+    if (fs::equivalent(input, output, ec) && !ec) {
+        std::fprintf(err, "Lindqvale: output %s is the input itself\n", output.c_str());
+        return 1;
+    }
+    // The audio step reads the container back from the output, which a FIFO or a device
+    // cannot give.
+    const fs::file_status target = fs::status(output, ec);
+    if (!create && fs::exists(target) && !fs::is_regular_file(target)) {
+        std::fprintf(
+            err,
+            "Lindqvale: %s is not a regular file; the audio step reads the container from it\n",
+            output.c_str());
+        return 1;
+    }
     try {
         if (create) {
             AvsSampleSource video(input);

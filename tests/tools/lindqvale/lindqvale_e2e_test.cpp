@@ -1,6 +1,7 @@
 // Lindqvale run as a program on the real AVS samples and generated MP3s, its
 // output read back through the container reader and checked with ffprobe.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "avs/byte_source.h"
@@ -314,6 +316,65 @@ TEST_F(Lindqvale, BadInputLeavesNoBrokenOrChangedContainer) {
     r = lindqvale(mp3, write("not.asm", Bytes(100, 0)), false);
     EXPECT_EQ(r.code, 1);
     // No temporary file is left behind by any of this.
+    for (const auto& name : entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+TEST_F(Lindqvale, AnInputNamedAsTheOutputIsRefusedAndKept) {
+    const std::string avs = path("v.avs");
+    fs::copy_file(kXavs, avs);
+    fs::create_symlink(avs, path("link.avs"));
+    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
+    const Bytes video = read_file(avs), audio = read_file(mp3);
+    // The same file by its name, through "./" and through a symbolic link, in either step.
+    for (const std::string& out : {avs, dir_ + "/./v.avs", path("link.avs")}) {
+        Result r = lindqvale(avs, out, true);
+        EXPECT_EQ(r.code, 1) << out;
+        EXPECT_EQ(r.out, "Lindqvale: output " + out + " is the input itself\n");
+        EXPECT_TRUE(read_file(avs) == video) << out;
+    }
+    Result r = lindqvale(mp3, dir_ + "/./a.mp3", false);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(read_file(mp3) == audio);
+    EXPECT_TRUE(fs::is_symlink(path("link.avs")));
+    for (const auto& name : entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+TEST_F(Lindqvale, AFifoOrADeviceAsOutputIsWrittenInPlace) {
+    const std::string reference = path("ref.asm");
+    ASSERT_EQ(lindqvale(kRm52j, reference, true).code, 0);
+
+    // A reader on the FIFO takes the whole container; the time limit keeps a reader whose
+    // FIFO was replaced from waiting for ever.
+    const std::string fifo = path("pipe.asm"), received = path("received.asm");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Result read_back;
+    std::thread reader([&] { read_back = sh("timeout 30 cat " + q(fifo) + " > " + q(received)); });
+    Result r = lindqvale(kRm52j, fifo, true);
+    reader.join();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_back.code, 0) << read_back.out;
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(read_file(received) == read_file(reference));
+
+    // A device stays the device: /dev/null takes it all, /dev/full fails with one line.
+    r = lindqvale(kRm52j, "/dev/null", true);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    r = lindqvale(kRm52j, "/dev/full", true);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
+    // The audio step reads the container back from its output: refused at once for both.
+    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
+    for (const std::string& out : {fifo, std::string("/dev/null")}) {
+        r = lindqvale(mp3, out, false);
+        EXPECT_EQ(r.code, 1) << out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << out << ": " << r.out;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
     for (const auto& name : entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
