@@ -26,11 +26,14 @@ std::optional<size_t> unpacked_video_size(std::span<const uint8_t> stored) {
 void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* dst) {
     const size_t size = stored.size();
     for (size_t pos = 0; pos < size;) {
+        // The length is read before the prefix is written: `dst` may be the
+        // stored bytes themselves (unpacking in place), so the body is moved,
+        // not copied.
         const uint32_t length = be32(stored.data() + pos);
         dst[0] = 0;
         dst[1] = 0;
         dst[2] = 1;
-        std::memcpy(dst + 3, stored.data() + pos + 5, length - 1);
+        std::memmove(dst + 3, stored.data() + pos + 5, length - 1);
         dst += size_t{length} + 2;
         pos += size_t{length} + 4;
     }
@@ -38,19 +41,7 @@ void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* dst) {
 
 std::optional<size_t> unpack_video_sample_in_place(std::span<uint8_t> bytes) {
     const std::optional<size_t> total = unpacked_video_size(bytes);
-    if (!total) return std::nullopt;
-    uint8_t* dst = bytes.data();
-    for (size_t pos = 0; pos < bytes.size();) {
-        // The length is taken before the prefix overwrites it; the body may
-        // overlap its new place.
-        const uint32_t length = be32(bytes.data() + pos);
-        dst[0] = 0;
-        dst[1] = 0;
-        dst[2] = 1;
-        std::memmove(dst + 3, bytes.data() + pos + 5, length - 1);
-        dst += size_t{length} + 2;
-        pos += size_t{length} + 4;
-    }
+    if (total) unpack_video_sample_into(bytes, bytes.data());
     return total;
 }
 

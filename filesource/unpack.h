@@ -20,7 +20,8 @@ bool unpack_video_sample(std::span<const uint8_t> stored, std::vector<uint8_t>& 
 
 // The two passes apart, so a caller can unpack straight into a buffer of its own:
 // the unpacked size, or nothing when the units do not fit `stored` (as above);
-// then the unpacking into `out`, which must hold that many bytes.
+// then the unpacking into `out`, which must hold that many bytes and may be
+// where `stored` lies.
 std::optional<size_t> unpacked_video_size(std::span<const uint8_t> stored);
 void unpack_video_sample_into(std::span<const uint8_t> stored, uint8_t* out);
 

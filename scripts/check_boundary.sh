@@ -30,26 +30,23 @@ done
 
 # Platform headers by their include roots; POSIX headers by name.
 pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]((com|dshow|sync|process|lame_enc|platform)/[^">]*|(unistd|fcntl|pthread|poll|dirent|signal|termios|netdb|dlfcn|syslog|windows|winsock2|ws2tcpip)\.h|(sys|arpa|netinet|net)/[^">]*)[">]'
-found=()
+declare -A found=()
 while IFS= read -r hit; do
-  file=${hit%%:*}
   header=$(sed -E 's/.*[<"]([^">]*)[">].*/\1/' <<<"${hit#*:}")
-  found+=("$file:$header")
+  found["${hit%%:*}:$header"]=1
 done < <(grep -HE "$pattern" "${files[@]}")
+declare -A allowed=()
+for k in "${known[@]}"; do allowed[$k]=1; done
 
 status=0
-for pair in "${found[@]}"; do
-  allowed=0
-  for k in "${known[@]}"; do [ "$pair" = "$k" ] && allowed=1; done
-  if ((!allowed)); then
+for pair in "${!found[@]}"; do
+  if [ -z "${allowed[$pair]:-}" ]; then
     echo "boundary: ${pair%%:*} includes <${pair#*:}>; platform calls belong in platform/" >&2
     status=1
   fi
 done
 for k in "${known[@]}"; do
-  seen=0
-  for pair in "${found[@]}"; do [ "$pair" = "$k" ] && seen=1; done
-  if ((!seen)); then
+  if [ -z "${found[$k]:-}" ]; then
     echo "boundary: ${k%%:*} no longer includes <${k#*:}>; drop it from the known exceptions" >&2
     status=1
   fi
