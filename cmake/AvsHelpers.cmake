@@ -1,8 +1,14 @@
 # Shared helpers for tests, fuzz targets and sub-folder discovery.
 
-# Adds every immediate sub-folder of the current source folder that has a CMakeLists.txt.
+# Adds every immediate sub-folder of the current source folder that has a CMakeLists.txt;
+# the Windows build adds only the ones listed after WINDOWS.
 function(avs_add_child_dirs)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  cmake_parse_arguments(D "" "" "WINDOWS" ${ARGN})
+  if(WIN32)
+    set(children ${D_WINDOWS})
+  else()
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  endif()
   list(SORT children)
   foreach(child ${children})
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
@@ -25,9 +31,9 @@ function(avs_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
-    AVS_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
-    AVS_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-    AVS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    AVS_TEST_DATA_DIR="${AVS_TEST_PATH_PREFIX}${CMAKE_SOURCE_DIR}/tests/data"
+    AVS_BIN_DIR="${AVS_TEST_PATH_PREFIX}${CMAKE_BINARY_DIR}/bin"
+    AVS_SOURCE_DIR="${AVS_TEST_PATH_PREFIX}${CMAKE_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   set(labels ${T_LABELS})
   if(NOT labels)

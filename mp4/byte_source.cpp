@@ -1,11 +1,6 @@
 #include "mp4/byte_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "mp4/error.h"
@@ -25,29 +20,19 @@ std::vector<uint8_t> read_exact_at(ByteSource& source, uint64_t position, size_t
 }
 
 FileByteSource::FileByteSource(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw Mp4Error("cannot open " + path + ": " + std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        ::close(fd_);
-        throw Mp4Error("cannot read " + path + ": " + std::strerror(errno));
-    }
-    size_ = static_cast<uint64_t>(st.st_size);
+    std::string error;
+    file_ = avs::files::PositionalFile::Open(path, error);
+    if (!file_) throw Mp4Error("cannot open " + path + ": " + error);
 }
 
-FileByteSource::~FileByteSource() {
-    if (fd_ >= 0) ::close(fd_);
+FileByteSource::~FileByteSource() = default;
+
+uint64_t FileByteSource::size() {
+    return file_->size();
 }
 
 size_t FileByteSource::read(void* buffer, size_t n) {
-    auto* out = static_cast<uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(position_ + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
+    const size_t done = file_->ReadAt(position_, buffer, n);
     position_ += done;
     return done;
 }

@@ -3,9 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "files/files.h"
 
 namespace mp4 {
 
@@ -26,7 +29,7 @@ class ByteSource {
 void read_exact_at(ByteSource& source, uint64_t position, void* buffer, size_t n);
 std::vector<uint8_t> read_exact_at(ByteSource& source, uint64_t position, size_t n);
 
-// A read-only file, read with pread so the position is our own.
+// A read-only file, read at explicit positions so the position is our own.
 class FileByteSource : public ByteSource {
   public:
     // Throws Mp4Error when the file cannot be opened.
@@ -35,13 +38,12 @@ class FileByteSource : public ByteSource {
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
-    uint64_t size() override { return size_; }
+    uint64_t size() override;
     size_t read(void* buffer, size_t n) override;
     void seek(uint64_t position) override { position_ = position; }
 
   private:
-    int fd_ = -1;
-    uint64_t size_ = 0;
+    std::unique_ptr<avs::files::PositionalFile> file_;
     uint64_t position_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "avs/avs.h"
+#include "files/files.h"
 #include "mux/mpeg_audio_reader.h"
 #include "mux/ts_writer.h"
 
@@ -34,7 +35,8 @@ constexpr size_t kAccessUnitHeld = 2 << 20;
 // buffer itself), closed before the buffer is freed.
 class File {
   public:
-    File(const char* path, const char* mode, size_t buffer_size) : f_(std::fopen(path, mode)) {
+    File(const char* path, const char* mode, size_t buffer_size)
+        : f_(avs::files::OpenStream(path, mode)) {
         if (f_) {
             buffer_ = std::make_unique<char[]>(buffer_size);
             std::setvbuf(f_, buffer_.get(), _IOFBF, buffer_size);
@@ -282,7 +284,7 @@ bool Multiplexer::interleave() {
 // By identity (device and file number), so links and other spellings of a path count.
 bool same_file(const char* a, const char* b) {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(avs::files::Utf8Path(a), avs::files::Utf8Path(b), ec) && !ec;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "mux/mpeg_audio_reader.h"
 
+#include "files/files.h"
+
 namespace mux {
 
 namespace {
@@ -16,14 +18,14 @@ bool invalid_third_byte(int b) {
 // Remembers the stream position and puts it back when it goes out of scope.
 class PositionGuard {
   public:
-    explicit PositionGuard(std::FILE* f) : f_(f), pos_(ftello(f)) {}
+    explicit PositionGuard(std::FILE* f) : f_(f), pos_(avs::files::Tell(f)) {}
     ~PositionGuard() {
-        if (pos_ >= 0) fseeko(f_, pos_, SEEK_SET);
+        if (pos_ >= 0) avs::files::Seek(f_, pos_, SEEK_SET);
     }
 
   private:
     std::FILE* f_;
-    off_t pos_;
+    int64_t pos_;
 };
 
 }  // namespace
@@ -33,7 +35,7 @@ bool MpegAudioReader::find_frame_header(bool accept_layer_00, uint32_t& header) 
     uint32_t h0 = 0, h1 = 0, h2 = 0;
     uint32_t dropped = 0;
     for (;;) {
-        int b = getc_unlocked(in_);
+        int b = avs::files::GetByte(in_);
         if (b == EOF) return false;
         if (s == 3) {
             header = (h0 << 24) | (h1 << 16) | (h2 << 8) | static_cast<uint32_t>(b);

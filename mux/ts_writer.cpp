@@ -138,6 +138,8 @@ bool TsWriter::put_pes_packet(StreamKind kind, bool first, size_t pes_length, in
         pes_header_size = sizeof pes_header;
     }
     size_t h = 4 + pes_header_size;
+    // Callers cut the payload to what one packet holds; more would run past the packet.
+    if (d > kTsPacketSize - h) return false;
     size_t s = kTsPacketSize - h - d;
     size_t at = 4;
     if (s > 0) {

@@ -14,7 +14,6 @@ session=(trace media_table control_urls stream_formats time_line frame_assembler
 
 # file:header pairs allowed until these calls move behind the platform layer.
 known=(
-  mp4/byte_source.cpp:fcntl.h mp4/byte_source.cpp:sys/stat.h mp4/byte_source.cpp:unistd.h
   rtsp/client.cpp:fcntl.h rtsp/client.cpp:netdb.h rtsp/client.cpp:netinet/in.h
   rtsp/client.cpp:netinet/tcp.h rtsp/client.cpp:poll.h rtsp/client.cpp:sys/socket.h
   rtsp/client.cpp:unistd.h

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "avs/unit_type.h"
+#include "files/files.h"
 
 namespace lindqvale {
 
@@ -32,8 +33,8 @@ VideoTiming timing_for_frame_rate_code(int code) {
 }
 
 AvsSampleSource::AvsSampleSource(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) throw LindqvaleError("cannot open " + path + ": " + std::strerror(errno));
+    file_ = avs::files::OpenStream(path, "rb");
+    if (!file_) throw LindqvaleError("cannot open " + path + ": " + avs::files::LastErrorText());
     std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     bytes_ = std::make_unique<avs::FileByteSource>(file_);
     reader_ = std::make_unique<avs::AvsUnitReader>(*bytes_);

@@ -1,15 +1,10 @@
 #include "tools/lindqvale/container_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <vector>
 
+#include "files/files.h"
 #include "tools/lindqvale/movie_box.h"
 
 namespace lindqvale {
@@ -24,70 +19,61 @@ namespace {
 class TemporaryFile {
   public:
     explicit TemporaryFile(const std::string& target) : target_(target) {
-        struct stat st {};
-        in_place_ = ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+        in_place_ = avs::files::IsSpecialFile(target);
         if (in_place_) {
             temp_ = "a temporary file";
             file_ = std::tmpfile();
             if (!file_)
                 throw LindqvaleError("cannot create a temporary file for " + target + ": " +
-                                     std::strerror(errno));
-            std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
-            return;
-        }
-        temp_ = target + ".tmp-XXXXXX";
-        const int fd = mkstemp(temp_.data());
-        if (fd < 0) throw LindqvaleError("cannot create " + target + ": " + std::strerror(errno));
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        file_ = fdopen(fd, "wb");
-        if (!file_) {
-            ::close(fd);
-            ::unlink(temp_.c_str());
-            throw LindqvaleError("cannot write " + temp_);
+                                     avs::files::LastErrorText());
+        } else {
+            file_ = avs::files::CreateTemporaryBeside(target, temp_);
+            if (!file_)
+                throw LindqvaleError("cannot create " + target + ": " +
+                                     avs::files::LastErrorText());
         }
         std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     }
     ~TemporaryFile() {
         if (file_) std::fclose(file_);
-        if (!committed_ && !in_place_) ::unlink(temp_.c_str());
+        if (!committed_ && !in_place_) avs::files::RemoveFile(temp_);
     }
     std::FILE* file() { return file_; }
     void write(const void* p, size_t n) {
         if (n && std::fwrite(p, 1, n, file_) != n)
-            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
+            throw LindqvaleError("cannot write " + temp_ + ": " + avs::files::LastErrorText());
     }
-    uint64_t position() { return static_cast<uint64_t>(ftello(file_)); }
+    uint64_t position() { return static_cast<uint64_t>(avs::files::Tell(file_)); }
     void write_at(uint64_t at, const Bytes& b) {
-        const off_t back = ftello(file_);
-        if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0)
+        const int64_t back = avs::files::Tell(file_);
+        if (back < 0 || !avs::files::Seek(file_, static_cast<int64_t>(at), SEEK_SET))
             throw LindqvaleError("cannot seek");
         write(b.data(), b.size());
-        if (fseeko(file_, back, SEEK_SET) != 0) throw LindqvaleError("cannot seek");
+        if (!avs::files::Seek(file_, back, SEEK_SET)) throw LindqvaleError("cannot seek");
     }
     void commit() {
         if (in_place_) {
             copy_into_target();
             return;
         }
-        const bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+        const bool ok = avs::files::Commit(file_);
         const bool closed = std::fclose(file_) == 0;
         file_ = nullptr;
         if (!ok || !closed)
-            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
-        if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+            throw LindqvaleError("cannot write " + temp_ + ": " + avs::files::LastErrorText());
+        if (!avs::files::RenameOver(temp_, target_))
             throw LindqvaleError("cannot rename " + temp_ + " to " + target_ + ": " +
-                                 std::strerror(errno));
+                                 avs::files::LastErrorText());
         committed_ = true;
     }
 
   private:
     void copy_into_target() {
-        if (std::fflush(file_) != 0 || fseeko(file_, 0, SEEK_SET) != 0)
-            throw LindqvaleError("cannot write " + temp_ + ": " + std::strerror(errno));
-        std::FILE* to = std::fopen(target_.c_str(), "wb");
-        if (!to) throw LindqvaleError("cannot open " + target_ + ": " + std::strerror(errno));
+        if (std::fflush(file_) != 0 || !avs::files::Seek(file_, 0, SEEK_SET))
+            throw LindqvaleError("cannot write " + temp_ + ": " + avs::files::LastErrorText());
+        std::FILE* to = avs::files::OpenStream(target_, "wb");
+        if (!to)
+            throw LindqvaleError("cannot open " + target_ + ": " + avs::files::LastErrorText());
         std::vector<char> piece(1 << 20);
         bool ok = true;
         for (;;) {
@@ -99,11 +85,11 @@ class TemporaryFile {
             }
         }
         ok = ok && !std::ferror(file_) && std::fflush(to) == 0;
-        const int saved = errno;
+        const std::string reason = avs::files::LastErrorText();
         const bool closed = std::fclose(to) == 0;
         if (!ok || !closed)
             throw LindqvaleError("cannot write " + target_ + ": " +
-                                 std::strerror(ok ? errno : saved));
+                                 (ok ? avs::files::LastErrorText() : reason));
         committed_ = true;
     }
 

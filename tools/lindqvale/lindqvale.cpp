@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/files.h"
 #include "tools/lindqvale/avs_sample_source.h"
 #include "tools/lindqvale/container_video_source.h"
 #include "tools/lindqvale/container_writer.h"
@@ -49,13 +50,13 @@ int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::error_code ec;
     // By identity, so a link or another spelling of the input is caught too: the container
     // would replace the input it is made from.
-    if (fs::equivalent(input, output, ec) && !ec) {
+    if (fs::equivalent(avs::files::Utf8Path(input), avs::files::Utf8Path(output), ec) && !ec) {
         std::fprintf(err, "Lindqvale: output %s is the input itself\n", output.c_str());
         return 1;
     }
     // The audio step reads the container back from the output, which a FIFO or a device
     // cannot give.
-    const fs::file_status target = fs::status(output, ec);
+    const fs::file_status target = fs::status(avs::files::Utf8Path(output), ec);
     if (!create && fs::exists(target) && !fs::is_regular_file(target)) {
         std::fprintf(
             err,

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/files.h"
 #include "mux/mpeg_audio_header.h"
 
 namespace lindqvale {
@@ -24,8 +25,8 @@ bool layer3_header(uint32_t raw, mux::MpegAudioHeader& h) {
 }  // namespace
 
 Mp3SampleSource::Mp3SampleSource(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) throw LindqvaleError("cannot open " + path + ": " + std::strerror(errno));
+    file_ = avs::files::OpenStream(path, "rb");
+    if (!file_) throw LindqvaleError("cannot open " + path + ": " + avs::files::LastErrorText());
     buffer_.resize(kChunk * 2);
     skip_id3v2();
 
