@@ -2,7 +2,8 @@
 # The whole test suite: set-up, the source checks (format, platform boundary),
 # the release build (warnings are errors) with every test, the
 # sanitizer build with the unit tests and a bounded run of each fuzz target,
-# and the ThreadSanitizer build with the threaded tests.
+# the ThreadSanitizer build with the threaded tests, and the Windows builds with their
+# tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
@@ -29,4 +30,6 @@ scripts/build.sh tsan
 if ctest --test-dir build-tsan -N -L tsan | grep -q 'Total Tests: [1-9]'; then
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L tsan
 fi
+echo "== Windows builds (mingw-w64) and their tests under Wine"
+scripts/windows_tests.sh
 echo "== all test stages passed"

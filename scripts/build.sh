@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# build.sh [release|san|tsan] — configures and builds one build tree.
+# build.sh [release|san|tsan|win32|win64] — configures and builds one build tree.
 #   release  build/       g++, programs in build/bin, all tests
 #   san      build-san/   clang with AddressSanitizer, UBSan and the fuzz targets
 #   tsan     build-tsan/  clang with ThreadSanitizer, only the threaded tests
+#   win32    build-win32/ mingw-w64 for 32-bit Windows, programs and modules in bin/
+#   win64    build-win64/ mingw-w64 for 64-bit Windows; its tests run under wine64
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-release}
@@ -21,5 +23,10 @@ case "$kind" in
       -DCMAKE_CXX_COMPILER=clang++ -DAVS_SANITIZE=thread -DAVS_BUILD_GUI=OFF \
       -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1 >/dev/null
     cmake --build build-tsan -j "$jobs" --target tsan_tests ;;
-  *) echo "usage: build.sh [release|san|tsan]" >&2; exit 2 ;;
+  win32|win64)
+    arch=$([ "$kind" = win32 ] && echo i686 || echo x86_64)
+    cmake -S . -B "build-$kind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-$arch.cmake" >/dev/null
+    cmake --build "build-$kind" -j "$jobs" ;;
+  *) echo "usage: build.sh [release|san|tsan|win32|win64]" >&2; exit 2 ;;
 esac

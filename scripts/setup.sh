@@ -8,6 +8,7 @@ PKGS=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libmp3lame-dev lame time
   qt6-base-dev fonts-wqy-zenhei xvfb xauth
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 file
 )
 missing=()
 for p in "${PKGS[@]}"; do
@@ -19,4 +20,14 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
   "${SUDO[@]}" apt-get update -q
   "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# The 32-bit Windows tests need 32-bit Wine, which only hosts that run 32-bit code can use.
+if "$(dirname "$0")/host_runs_32bit.sh" &&
+  ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  echo "setup: installing wine32:i386 (this host runs 32-bit code)"
+  SUDO=()
+  [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
+  "${SUDO[@]}" dpkg --add-architecture i386
+  "${SUDO[@]}" apt-get update -q
+  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386
 fi

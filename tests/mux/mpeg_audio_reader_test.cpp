@@ -12,8 +12,7 @@ namespace {
 // Runs fn on a FILE* over the bytes, with warnings collected.
 struct AudioFixture {
     explicit AudioFixture(const Bytes& b) : data(b) {
-        in = fmemopen(data.empty() ? nullptr : data.data(), data.size(), "rb");
-        if (!in) in = std::fopen("/dev/null", "rb");
+        in = muxtest::stream_of(data);
         reader = std::make_unique<MpegAudioReader>(in, warnings.file());
     }
     ~AudioFixture() { std::fclose(in); }

@@ -120,16 +120,28 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-MemStream::MemStream() : f_(open_memstream(&buf_, &size_)) {}
+MemStream::MemStream() : f_(std::tmpfile()) {}
 
 MemStream::~MemStream() {
     if (f_) std::fclose(f_);
-    std::free(buf_);
 }
 
 std::string MemStream::str() {
     std::fflush(f_);
-    return std::string(buf_ ? buf_ : "", size_);
+    const long end = std::ftell(f_);
+    std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
+    std::rewind(f_);
+    const size_t got = std::fread(text.data(), 1, text.size(), f_);
+    text.resize(got);
+    std::fseek(f_, 0, SEEK_END);
+    return text;
+}
+
+std::FILE* stream_of(const Bytes& bytes) {
+    std::FILE* f = std::tmpfile();
+    if (f && !bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (f) std::rewind(f);
+    return f;
 }
 
 }  // namespace muxtest

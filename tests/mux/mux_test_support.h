@@ -54,18 +54,22 @@ class TempDir {
     std::filesystem::path dir_;
 };
 
-// Contents of a FILE* opened with open_memstream, closed by the destructor.
+// A stream written to and then read back whole (a temporary file, which every C run-time
+// has), closed by the destructor.
 class MemStream {
   public:
     MemStream();
     ~MemStream();
+    MemStream(const MemStream&) = delete;
+    MemStream& operator=(const MemStream&) = delete;
     std::FILE* file() const { return f_; }
     std::string str();
 
   private:
-    char* buf_ = nullptr;
-    size_t size_ = 0;
     std::FILE* f_;
 };
+
+// A temporary stream holding the bytes, positioned at the start; the caller closes it.
+std::FILE* stream_of(const Bytes& bytes);
 
 }  // namespace muxtest

@@ -22,6 +22,7 @@ ContainerVideoSource::ContainerVideoSource(const std::string& path) : path_(path
             throw LindqvaleError(path +
                                  " has no AVS video track; make it from the video first (-f)");
         if (track_->sample_count() == 0) throw LindqvaleError(path + ": the video track is empty");
+        sample_count_ = track_->sample_count();
         const mp4::Box& entry = *track_->descriptions().entry(1);
         description_.handler = "vide";
         description_.handler_name = "AVS1-P2 video";
@@ -41,7 +42,14 @@ ContainerVideoSource::ContainerVideoSource(const std::string& path) : path_(path
 }
 
 bool ContainerVideoSource::next(Sample& out) {
-    if (next_sample_ > track_->sample_count()) return false;
+    if (next_sample_ > sample_count_) {
+        // Closed once the last sample is taken: Windows will not replace a file that is
+        // still open, and the container is written over this very file.
+        track_ = nullptr;
+        movie_.reset();
+        source_.reset();
+        return false;
+    }
     try {
         // The sample entry is not one the plain box reader knows, so the
         // sample is found through the tables and read directly.

@@ -26,6 +26,7 @@ class ContainerVideoSource : public SampleSource {
     std::unique_ptr<mp4::MovieFile> movie_;
     const mp4::Track* track_ = nullptr;
     uint64_t next_sample_ = 1;
+    uint64_t sample_count_ = 0;
     TrackDescription description_;
 };
 

@@ -1,6 +1,8 @@
 #include "tools/lindqvale/movie_box.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -15,6 +17,20 @@ constexpr uint64_t kEpochOffset = 2082844800;
 
 void identity_matrix(BoxWriter& w) {
     for (uint32_t v : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) w.u32(v);
+}
+
+// The creation and modification time: SOURCE_DATE_EPOCH (seconds since 1970) when it is
+// set, so the same inputs can give the same container byte for byte, else the clock.
+uint64_t creation_time() {
+    if (const char* fixed = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long seconds = std::strtoull(fixed, &end, 10);
+        if (*fixed >= '0' && *fixed <= '9' && *end == '\0' && errno == 0 &&
+            seconds <= std::numeric_limits<uint64_t>::max() - kEpochOffset)
+            return seconds + kEpochOffset;
+    }
+    return static_cast<uint64_t>(std::time(nullptr)) + kEpochOffset;
 }
 
 uint64_t to_movie_time(uint64_t duration, uint32_t timescale) {
@@ -152,7 +168,7 @@ void write_track(BoxWriter& w, const TrackTables& t, uint32_t id, uint64_t now) 
 }  // namespace
 
 Bytes movie_box(const std::vector<TrackTables>& tracks) {
-    const uint64_t now = static_cast<uint64_t>(std::time(nullptr)) + kEpochOffset;
+    const uint64_t now = creation_time();
     uint64_t duration = 0;
     for (const auto& t : tracks)
         duration = std::max(duration, to_movie_time(t.duration, t.description.timescale));

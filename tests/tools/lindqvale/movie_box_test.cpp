@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+
 #include "mp4/movie_file.h"
 #include "tools/lindqvale/container_writer.h"
 
@@ -82,4 +86,55 @@ TEST(MovieBox, TablesReadBackIncludingOffsetsPastFourGiB) {
     EXPECT_EQ(a.samples().lookup(4).offset, 7000u);
     EXPECT_EQ(a.samples().lookup(6).offset, 7000u + 1003 + 1004);
     EXPECT_TRUE(a.samples().lookup(5).sync);  // no stss
+}
+
+namespace {
+// The movie header's creation time, read from its raw bytes (version 0 or 1).
+uint64_t movie_creation_time(const Bytes& moov) {
+    const uint8_t tag[] = {'m', 'v', 'h', 'd'};
+    const auto at = std::search(moov.begin(), moov.end(), tag, tag + 4);
+    EXPECT_NE(at, moov.end());
+    const size_t pos = static_cast<size_t>(at - moov.begin()) + 4;
+    const int bytes = moov[pos] == 1 ? 8 : 4;
+    uint64_t t = 0;
+    for (int i = 0; i < bytes; ++i) t = t << 8 | moov[pos + 4 + static_cast<size_t>(i)];
+    return t;
+}
+
+class SourceDateEpoch {
+  public:
+#ifdef _WIN32
+    explicit SourceDateEpoch(const char* value) {
+        _putenv_s("SOURCE_DATE_EPOCH", value);
+    }
+    ~SourceDateEpoch() {
+        _putenv_s("SOURCE_DATE_EPOCH", "");
+    }
+#else
+    explicit SourceDateEpoch(const char* value) {
+        setenv("SOURCE_DATE_EPOCH", value, 1);
+    }
+    ~SourceDateEpoch() {
+        unsetenv("SOURCE_DATE_EPOCH");
+    }
+#endif
+};
+}  // namespace
+
+// A fixed SOURCE_DATE_EPOCH makes the container reproducible; a value that is not a plain
+// number is ignored rather than read as a time.
+TEST(MovieBox, CreationTimeFollowsSourceDateEpochWhenItIsANumber) {
+    const TrackTables video = track("vide", 90000, {100}, {2}, 3600);
+    constexpr uint64_t k1904To1970 = 2082844800;
+    {
+        SourceDateEpoch fixed("1700000000");
+        EXPECT_EQ(movie_creation_time(movie_box({video})), 1700000000 + k1904To1970);
+    }
+    const uint64_t clock_now = static_cast<uint64_t>(std::time(nullptr)) + k1904To1970;
+    for (const char* bad : {"", "soon", "-5", "12abc", "99999999999999999999999"}) {
+        SourceDateEpoch ignored(bad);
+        const uint64_t t = movie_creation_time(movie_box({video}));
+        EXPECT_GE(t, clock_now) << bad;
+        EXPECT_LE(t, clock_now + 5) << bad;
+    }
 }

@@ -1,0 +1,56 @@
+# Shared by the scripts that run a Linux program and its Windows build (under wine64) on
+# the same inputs and insist on the same outputs, messages and exit codes.
+#   LINUX_BIN  the Linux build's bin folder     WIN_BIN  the Windows build's bin folder
+#   WINE_RUN   scripts/wine-run.sh
+set -euo pipefail
+: "${LINUX_BIN:?}" "${WIN_BIN:?}" "${WINE_RUN:?}"
+work=$(mktemp -d "${TMPDIR:-/tmp}/windows-compare.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+
+# run_both NAME PROGRAM ARGS... — runs PROGRAM from both builds in fresh copies of the
+# current inputs (in lin/ and win/) and compares exit code, stdout, stderr and every file
+# left behind. The console of a Windows program ends lines with CRLF; that is the only
+# difference allowed in the messages.
+run_both() {
+  local name=$1 program=$2
+  shift 2
+  rm -rf lin win
+  mkdir lin win
+  cp -a inputs/. lin/
+  cp -a inputs/. win/
+  local lin_code=0 win_code=0
+  (cd lin && "$LINUX_BIN/$program" "$@" >../lin.out 2>../lin.err) || lin_code=$?
+  (cd win && "$WINE_RUN" "$WIN_BIN/$program.exe" "$@" >../win.out 2>../win.err) || win_code=$?
+  tr -d '\r' <win.out >win.out.lf
+  tr -d '\r' <win.err >win.err.lf
+  local bad=()
+  [ "$lin_code" = "$win_code" ] || bad+=("exit code $lin_code on Linux, $win_code on Windows")
+  cmp -s lin.out win.out.lf || bad+=("stdout differs: $(diff lin.out win.out.lf | head -3 | tr '\n' ' ' || true)")
+  cmp -s lin.err win.err.lf || bad+=("stderr differs: $(diff lin.err win.err.lf | head -3 | tr '\n' ' ' || true)")
+  local files
+  files=$( (cd lin && find . -type f; cd ../win && find . -type f) | sort -u)
+  for f in $files; do
+    if [ ! -f "lin/$f" ] || [ ! -f "win/$f" ]; then
+      bad+=("$f left by only one of them")
+    elif ! cmp -s "lin/$f" "win/$f"; then
+      bad+=("$f differs: $(cmp "lin/$f" "win/$f" 2>&1 | head -1 || true)")
+    fi
+  done
+  if ((${#bad[@]})); then
+    failures=$((failures + 1))
+    echo "FAIL $name"
+    printf '  %s\n' "${bad[@]}"
+  else
+    echo "ok   $name (exit $lin_code, $(wc -c <lin.err) bytes of messages)"
+  fi
+}
+
+finish() {
+  if ((failures)); then
+    echo "$failures case(s) differ"
+    exit 1
+  fi
+  echo "all cases match"
+}
