@@ -90,6 +90,20 @@ std::string open_error(const Bytes& file) {
     return "";
 }
 
+// Moves the audio chunk (four 417-byte samples, the first at `first`) so that its last
+// sample ends one byte past the file; false when the chunk offset is not found.
+bool move_audio_chunk_past_end(Bytes& file, const mp4::SampleInfo& first) {
+    Bytes needle;
+    put32(needle, static_cast<uint32_t>(first.offset));
+    auto it = std::search(file.begin() + static_cast<std::ptrdiff_t>(first.offset) + 4 * 417,
+                          file.end(), needle.begin(), needle.end());
+    if (it == file.end()) return false;
+    Bytes moved;
+    put32(moved, static_cast<uint32_t>(file.size() - 4 * 417 + 1));
+    std::copy(moved.begin(), moved.end(), it);
+    return true;
+}
+
 }  // namespace
 
 TEST(MovieFile, ReadsTracksTablesAndSamples) {
@@ -198,15 +212,7 @@ TEST(MovieFile, SampleDataPastTheFileEndIsRefused) {
     // Move the audio chunk offset so the last sample ends one byte past the file.
     mp4::MemoryByteSource src(file);
     auto movie = mp4::MovieFile::open(src, factory());
-    auto info = movie->sample_info(movie->tracks()[1], 1);
-    Bytes needle;
-    put32(needle, static_cast<uint32_t>(info.offset));
-    auto it =
-        std::search(file.begin() + info.offset + 4 * 417, file.end(), needle.begin(), needle.end());
-    ASSERT_NE(it, file.end());
-    Bytes moved;
-    put32(moved, static_cast<uint32_t>(file.size() - 4 * 417 + 1));
-    std::copy(moved.begin(), moved.end(), it);
+    ASSERT_TRUE(move_audio_chunk_past_end(file, movie->sample_info(movie->tracks()[1], 1)));
     mp4::MemoryByteSource src2(file);
     movie = mp4::MovieFile::open(src2, factory());
     EXPECT_NO_THROW(movie->read_sample(movie->tracks()[1], 3));
@@ -317,15 +323,7 @@ TEST(MovieFile, ReadsASampleIntoTheCallersBufferWithinItsBounds) {
     EXPECT_THROW(movie->read_sample_into(v, 8, buffer), mp4::Mp4Error);
 
     // A sample whose data lies past the end of the file.
-    auto audio = movie->sample_info(movie->tracks()[1], 1);
-    Bytes needle;
-    put32(needle, static_cast<uint32_t>(audio.offset));
-    auto it = std::search(file.begin() + audio.offset + 4 * 417, file.end(), needle.begin(),
-                          needle.end());
-    ASSERT_NE(it, file.end());
-    Bytes moved;
-    put32(moved, static_cast<uint32_t>(file.size() - 4 * 417 + 1));
-    std::copy(moved.begin(), moved.end(), it);
+    ASSERT_TRUE(move_audio_chunk_past_end(file, movie->sample_info(movie->tracks()[1], 1)));
     mp4::MemoryByteSource src2(file);
     movie = mp4::MovieFile::open(src2, factory());
     Bytes frame(417);
