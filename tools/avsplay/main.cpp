@@ -1,13 +1,18 @@
 // avsplay INPUT [--video FILE] [--audio FILE] [--log FILE] [--seek SECONDS] [--decode]
-#include <unistd.h>
-
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "files/files.h"
 #include "tools/avsplay/options.h"
 #include "tools/avsplay/player.h"
 
 int main(int argc, char** argv) {
-    const avsplay::ParseResult r = avsplay::parse_command_line(argc, argv);
+    const std::vector<std::string> args = avs::files::Utf8Arguments(argc, argv);
+    std::vector<const char*> arg_pointers;
+    for (const std::string& arg : args) arg_pointers.push_back(arg.c_str());
+    const avsplay::ParseResult r =
+        avsplay::parse_command_line(static_cast<int>(arg_pointers.size()), arg_pointers.data());
     if (r.kind == avsplay::ParseResult::Kind::kHelp) {
         std::fputs(avsplay::help_text().c_str(), stdout);
         return 0;
@@ -17,5 +22,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Progress only for a person watching.
-    return avsplay::Run(r.options, stdout, isatty(STDERR_FILENO) ? stderr : nullptr);
+    return avsplay::Run(r.options, stdout, avs::files::IsTerminal(stderr) ? stderr : nullptr);
 }

@@ -1,12 +1,15 @@
 #include "tools/avsplay/player.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "com/memory.h"
 #include "dshow/runtime.h"
+#include "files/files.h"
 #include "tools/avsplay/rtsp_source.h"
 #include "tools/avsplay/stream_sink.h"
 
@@ -22,24 +25,11 @@ std::string hex(HRESULT hr) {
     return buf;
 }
 
-bool HasOpenOutput(IBaseFilter* filter) {
-    for (auto& pin : avs::dshow::FilterPins(filter)) {
-        PIN_DIRECTION dir = PINDIR_INPUT;
-        pin->QueryDirection(&dir);
-        ComPtr<IPin> peer;
-        pin->ConnectedTo(peer.Put());
-        if (dir == PINDIR_OUTPUT && !peer) return true;
-    }
-    return false;
-}
-
 std::string PinName(IPin* pin) {
     PIN_INFO info{};
     if (FAILED(pin->QueryPinInfo(&info))) return "stream";
     if (info.pFilter != nullptr) info.pFilter->Release();
-    std::string name;
-    for (const WCHAR* c = info.achName; *c != 0; ++c) name += static_cast<char>(*c);
-    return name;
+    return avs::com::Narrow(info.achName);
 }
 
 // "video" or "audio" from the connection type, else the pin's name.
@@ -54,86 +44,146 @@ std::string StreamName(IPin* pin) {
     return name.empty() ? PinName(pin) : name;
 }
 
+ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
+    PIN_INFO info{};
+    if (pin == nullptr || FAILED(pin->QueryPinInfo(&info))) return {};
+    return ComPtr<IBaseFilter>::Adopt(info.pFilter);
+}
+
+ComPtr<IPin> PeerOf(IPin* pin) {
+    ComPtr<IPin> peer;
+    pin->ConnectedTo(peer.Put());
+    return peer;
+}
+
+// Capture renderers take the streams a source delivers, never a file's raw bytes: a
+// graph manager that tries the renderers already in the graph first must pass the bytes
+// on to the registered parsers.
+bool IsDeliveredStream(const AM_MEDIA_TYPE& mt) {
+    return mt.majortype != MEDIATYPE_Stream;
+}
+
+// A file's container holds at most a video and an audio stream.
+constexpr int kFileStreams = 2;
+
+}  // namespace
+
 struct Stream {
-    ComPtr<IPin> pin;
+    ComPtr<IPin> pin;  // the source's pin, once connected
     ComPtr<IBaseFilter> renderer;
+    // The sink is made once the connection tells which stream this is; nothing is
+    // delivered before that.
+    std::shared_ptr<StreamSink*> slot = std::make_shared<StreamSink*>(nullptr);
     std::unique_ptr<StreamSink> sink;
 };
+
+namespace {
+
+HRESULT AddCapture(IGraphBuilder* graph, std::vector<Stream>& streams) {
+    Stream s;
+    auto slot = s.slot;
+    HRESULT hr = avs::dshow::CreateCaptureRenderer(
+        [slot](const avs::dshow::CaptureEvent& e) {
+            if (*slot != nullptr) (*slot)->on_event(e);
+        },
+        s.renderer.Put(), IsDeliveredStream);
+    if (FAILED(hr)) return hr;
+    const std::wstring name = L"Capture " + std::to_wstring(streams.size() + 1);
+    hr = graph->AddFilter(s.renderer.Get(), name.c_str());
+    if (FAILED(hr)) return hr;
+    streams.push_back(std::move(s));
+    return S_OK;
+}
+
+// The position of `pin` among the filter's pins (for a stable stream order).
+size_t PinIndex(IBaseFilter* filter, IPin* pin) {
+    size_t i = 0;
+    for (auto& p : avs::dshow::FilterPins(filter)) {
+        if (p.Get() == pin) return i;
+        ++i;
+    }
+    return i;
+}
 
 }  // namespace
 
 HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilter** source,
-                       std::string& error) {
+                       std::vector<Stream>& streams, std::string& error) {
     *source = nullptr;
-    std::wstring wide(path.begin(), path.end());
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (FILE* f = avs::files::OpenStream(path, "rb")) {
         std::fclose(f);
     } else {
         error = "cannot open " + path;
         return E_FAIL;
     }
-    HRESULT hr = graph->RenderFile(wide.c_str(), nullptr);
+    // The renderers are in the graph before RenderFile, so the graph manager connects the
+    // parser's streams to them instead of looking for decoders.
+    for (int i = 0; i < kFileStreams; ++i) {
+        HRESULT hr = AddCapture(graph, streams);
+        if (FAILED(hr)) {
+            error = "cannot create a renderer (" + hex(hr) + ")";
+            return hr;
+        }
+    }
+    HRESULT hr = graph->RenderFile(avs::com::Widen(path).c_str(), nullptr);
     if (FAILED(hr)) {
         error = "no registered filter plays " + path + " (" + hex(hr) +
                 "); are the filter modules registered?";
         return hr;
     }
-    ComPtr<IEnumFilters> filters;
-    graph->EnumFilters(filters.Put());
-    IBaseFilter* f = nullptr;
-    ULONG got = 0;
-    while (filters && filters->Next(1, &f, &got) == S_OK && got == 1) {
-        ComPtr<IBaseFilter> filter = ComPtr<IBaseFilter>::Adopt(f);
-        if (HasOpenOutput(filter.Get())) {
-            *source = filter.Detach();
-            return S_OK;
-        }
+    std::vector<Stream> connected;
+    for (auto& s : streams) {
+        ComPtr<IPin> in = avs::dshow::FirstPin(s.renderer.Get(), PINDIR_INPUT);
+        s.pin = in ? PeerOf(in.Get()) : ComPtr<IPin>();
+        if (s.pin)
+            connected.push_back(std::move(s));
+        else
+            graph->RemoveFilter(s.renderer.Get());
     }
-    error = path + " has no stream left to capture";
-    return E_FAIL;
+    streams = std::move(connected);
+    if (streams.empty()) {
+        error = path + " has no stream left to capture";
+        return E_FAIL;
+    }
+    ComPtr<IBaseFilter> owner = OwnerOf(streams.front().pin.Get());
+    std::stable_sort(streams.begin(), streams.end(), [&](const Stream& a, const Stream& b) {
+        return PinIndex(owner.Get(), a.pin.Get()) < PinIndex(owner.Get(), b.pin.Get());
+    });
+    *source = owner.Detach();
+    return S_OK;
 }
 
-int PlaySource(IGraphBuilder* graph, IBaseFilter* source, const Options& options, FILE* out,
-               FILE* progress) {
+int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& streams,
+               const Options& options, FILE* out, FILE* progress) {
     std::unique_ptr<SampleLog> log;
-    std::vector<Stream> streams;
     try {
         if (!options.log.empty()) log = std::make_unique<SampleLog>(options.log);
         for (auto& pin : avs::dshow::FilterPins(source)) {
             PIN_DIRECTION dir = PINDIR_INPUT;
             pin->QueryDirection(&dir);
-            ComPtr<IPin> peer;
-            pin->ConnectedTo(peer.Put());
-            if (dir != PINDIR_OUTPUT || peer) continue;
-            Stream s;
-            s.pin = pin;
-            // The sink is made once the connection tells which stream this is;
-            // nothing is delivered before that.
-            auto slot = std::make_shared<StreamSink*>(nullptr);
-            HRESULT hr = avs::dshow::CreateCaptureRenderer(
-                [slot](const avs::dshow::CaptureEvent& e) {
-                    if (*slot != nullptr) (*slot)->on_event(e);
-                },
-                s.renderer.Put());
+            if (dir != PINDIR_OUTPUT || PeerOf(pin.Get())) continue;
+            HRESULT hr = AddCapture(graph, streams);
             if (FAILED(hr)) throw std::runtime_error("cannot create a renderer (" + hex(hr) + ")");
-            const std::wstring name = L"Capture " + std::to_wstring(streams.size() + 1);
-            graph->AddFilter(s.renderer.Get(), name.c_str());
+            Stream& s = streams.back();
             ComPtr<IPin> in = avs::dshow::FirstPin(s.renderer.Get(), PINDIR_INPUT);
             hr = graph->Connect(pin.Get(), in.Get());
             if (FAILED(hr)) {
                 std::fprintf(stderr, "avsplay: stream %s cannot be connected (%s)\n",
                              PinName(pin.Get()).c_str(), hex(hr).c_str());
                 graph->RemoveFilter(s.renderer.Get());
+                streams.pop_back();
                 continue;
             }
-            const std::string kind = StreamName(pin.Get());
+            s.pin = pin;
+        }
+        for (auto& s : streams) {
+            const std::string kind = StreamName(s.pin.Get());
             const std::string& path = kind == "video"   ? options.video_out
                                       : kind == "audio" ? options.audio_out
                                                         : std::string();
             s.sink = std::make_unique<StreamSink>(kind, path, log.get(),
                                                   options.decode && kind == "video");
-            *slot = s.sink.get();
-            streams.push_back(std::move(s));
+            *s.slot = s.sink.get();
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "avsplay: %s\n", e.what());
@@ -208,17 +258,19 @@ int Run(const Options& options, FILE* out, FILE* progress) {
             std::fprintf(stderr, "avsplay: cannot create a filter graph (%s)\n", hex(hr).c_str());
         } else {
             ComPtr<IBaseFilter> source;
+            std::vector<Stream> streams;
             std::string error;
             Options run = options;
             // A server's stream plays in real time: the stream source ends it
             // once its queues run dry near the end, which must not happen early.
             run.real_time = IsRtspAddress(options.input);
-            hr = run.real_time ? OpenRtspSource(graph.Get(), options.input, source.Put(), error)
-                               : OpenFileSource(graph.Get(), options.input, source.Put(), error);
+            hr = run.real_time
+                     ? OpenRtspSource(graph.Get(), options.input, source.Put(), error)
+                     : OpenFileSource(graph.Get(), options.input, source.Put(), streams, error);
             if (FAILED(hr))
                 std::fprintf(stderr, "avsplay: %s\n", error.c_str());
             else
-                code = PlaySource(graph.Get(), source.Get(), run, out, progress);
+                code = PlaySource(graph.Get(), source.Get(), streams, run, out, progress);
         }
     }
     CoUninitialize();

@@ -670,11 +670,32 @@ class FilterGraph final : public CUnknown,
         return false;
     }
 
-    // Renders one output pin: tries the registered filters in merit order, keeps the first
-    // whose input accepts the connection, then renders that filter's outputs. Output pins
-    // that nothing registered accepts stay open (VFW_S_PARTIAL_RENDER).
+    // Renders the outputs of a filter that `out` was just connected to.
+    HRESULT RenderOutputsOf(IBaseFilter* next, int depth) {
+        bool partial = false;
+        for (auto& p : FilterPins(next)) {
+            if (Direction(p.Get()) != PINDIR_OUTPUT || PeerOf(p.Get())) continue;
+            HRESULT hr = RenderPin(p.Get(), depth + 1);
+            if (hr != S_OK) partial = true;
+        }
+        return partial ? VFW_S_PARTIAL_RENDER : S_OK;
+    }
+
+    // Renders one output pin: first the filters already in the graph with a free input
+    // (a program's own renderers), then the registered filters in merit order; keeps the
+    // first whose input accepts the connection, then renders that filter's outputs.
+    // Output pins that nothing accepts stay open (VFW_S_PARTIAL_RENDER).
     HRESULT RenderPin(IPin* out, int depth) {
         if (depth > 6) return VFW_E_CANNOT_RENDER;
+        ComPtr<IBaseFilter> owner = OwnerOf(out);
+        std::vector<ComPtr<IBaseFilter>> present;
+        for (const auto& e : filters_)
+            if (e.filter.Get() != owner.Get()) present.push_back(e.filter);
+        for (auto& next : present) {
+            ComPtr<IPin> in = FirstPin(next.Get(), PINDIR_INPUT, true);
+            if (in && SUCCEEDED(out->Connect(in.Get(), nullptr)))
+                return RenderOutputsOf(next.Get(), depth);
+        }
         std::vector<CMediaType> offered = OfferedTypes(out);
         for (const RegisteredFilter& reg : EnumerateRegisteredFilters()) {
             if (reg.merit <= MERIT_DO_NOT_USE || !AcceptsOnInput(reg, offered)) continue;
@@ -688,13 +709,7 @@ class FilterGraph final : public CUnknown,
                 RemoveFilter(next.Get());
                 continue;  // refused: the next filter by merit gets its turn
             }
-            bool partial = false;
-            for (auto& p : FilterPins(next.Get())) {
-                if (Direction(p.Get()) != PINDIR_OUTPUT || PeerOf(p.Get())) continue;
-                HRESULT hr = RenderPin(p.Get(), depth + 1);
-                if (hr != S_OK) partial = true;
-            }
-            return partial ? VFW_S_PARTIAL_RENDER : S_OK;
+            return RenderOutputsOf(next.Get(), depth);
         }
         return VFW_E_CANNOT_RENDER;
     }

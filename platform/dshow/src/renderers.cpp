@@ -26,7 +26,9 @@ class RendererInputPin final : public CBaseInputPin {
     RendererFilter* renderer_;
 };
 
-class RendererFilter final : public CBaseFilter, public IAMFilterMiscFlags {
+// A renderer is where a graph manager that seeks through its renderers (Windows's does)
+// finds IMediaSeeking; it passes every call to the stream's upstream pin.
+class RendererFilter final : public CBaseFilter, public IAMFilterMiscFlags, public IMediaSeeking {
   public:
     RendererFilter(const CLSID& clsid, CaptureCallback cb,
                    std::function<bool(const AM_MEDIA_TYPE&)> accept, LPUNKNOWN outer, HRESULT* phr)
@@ -40,9 +42,68 @@ class RendererFilter final : public CBaseFilter, public IAMFilterMiscFlags {
         CheckPointer(ppv, E_POINTER);
         if (riid == IID_IAMFilterMiscFlags)
             return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+        if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
         return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
     }
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+    STDMETHODIMP GetCapabilities(DWORD* caps) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetCapabilities(caps); });
+    }
+    STDMETHODIMP CheckCapabilities(DWORD* caps) override {
+        return Upstream([&](IMediaSeeking* s) { return s->CheckCapabilities(caps); });
+    }
+    STDMETHODIMP IsFormatSupported(const GUID* format) override {
+        return Upstream([&](IMediaSeeking* s) { return s->IsFormatSupported(format); });
+    }
+    STDMETHODIMP QueryPreferredFormat(GUID* format) override {
+        return Upstream([&](IMediaSeeking* s) { return s->QueryPreferredFormat(format); });
+    }
+    STDMETHODIMP GetTimeFormat(GUID* format) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetTimeFormat(format); });
+    }
+    STDMETHODIMP IsUsingTimeFormat(const GUID* format) override {
+        return Upstream([&](IMediaSeeking* s) { return s->IsUsingTimeFormat(format); });
+    }
+    STDMETHODIMP SetTimeFormat(const GUID* format) override {
+        return Upstream([&](IMediaSeeking* s) { return s->SetTimeFormat(format); });
+    }
+    STDMETHODIMP GetDuration(LONGLONG* duration) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetDuration(duration); });
+    }
+    STDMETHODIMP GetStopPosition(LONGLONG* stop) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetStopPosition(stop); });
+    }
+    STDMETHODIMP GetCurrentPosition(LONGLONG* current) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetCurrentPosition(current); });
+    }
+    STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* target_format, LONGLONG source,
+                                   const GUID* source_format) override {
+        return Upstream([&](IMediaSeeking* s) {
+            return s->ConvertTimeFormat(target, target_format, source, source_format);
+        });
+    }
+    STDMETHODIMP SetPositions(LONGLONG* current, DWORD current_flags, LONGLONG* stop,
+                              DWORD stop_flags) override {
+        return Upstream([&](IMediaSeeking* s) {
+            return s->SetPositions(current, current_flags, stop, stop_flags);
+        });
+    }
+    STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetPositions(current, stop); });
+    }
+    STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetAvailable(earliest, latest); });
+    }
+    STDMETHODIMP SetRate(double rate) override {
+        return Upstream([&](IMediaSeeking* s) { return s->SetRate(rate); });
+    }
+    STDMETHODIMP GetRate(double* rate) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetRate(rate); });
+    }
+    STDMETHODIMP GetPreroll(LONGLONG* preroll) override {
+        return Upstream([&](IMediaSeeking* s) { return s->GetPreroll(preroll); });
+    }
 
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
@@ -84,6 +145,15 @@ class RendererFilter final : public CBaseFilter, public IAMFilterMiscFlags {
     }
     ~RendererFilter() override {
         if (clock_ != nullptr) clock_->Release();
+    }
+
+    // Runs `call` on the upstream pin's IMediaSeeking; E_NOTIMPL when it has none.
+    template <class Call>
+    HRESULT Upstream(Call call) {
+        IPin* peer = pin_.GetConnected();
+        avs::com::ComPtr<IMediaSeeking> seeking;
+        if (peer != nullptr) peer->QueryInterface(IID_IMediaSeeking, seeking.PutVoid());
+        return seeking ? call(seeking.Get()) : E_NOTIMPL;
     }
 
     bool Accepts(const AM_MEDIA_TYPE& mt) const { return !accept_ || accept_(mt); }

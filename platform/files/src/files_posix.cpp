@@ -29,6 +29,10 @@ std::string LastErrorText() {
     return std::strerror(errno);
 }
 
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) == 1;
+}
+
 bool IsSpecialFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);

@@ -92,6 +92,10 @@ std::string LastErrorText() {
     return std::strerror(errno);
 }
 
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+
 bool IsSpecialFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)

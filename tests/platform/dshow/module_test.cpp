@@ -169,3 +169,51 @@ TEST(ModuleTest, ParserPullsTheWholeFileThroughTheAsyncReader) {
     CoFreeUnusedLibraries();
     EXPECT_EQ(S_OK, CallModule("DllUnregisterServer"));
 }
+
+// A program's own renderers in the graph take the parser's streams (the graph does not
+// leave them open), while the file's raw bytes still go to a registered parser; seeking
+// asked of such a renderer reaches the stream's pin.
+TEST(ModuleTest, RenderFileRendersIntoRenderersAlreadyInTheGraph) {
+    TempRegistry reg;
+    ASSERT_EQ(S_OK, CallModule("DllRegisterServer"));
+    std::wstring file = WriteFile(reg.dir(), "own.dat", "AAAA and the rest");
+    {
+        ComPtr<IGraphBuilder> gb;
+        ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));
+        ComPtr<IBaseFilter> renderer;
+        ASSERT_EQ(S_OK, avs::dshow::CreateCaptureRenderer(
+                            {}, renderer.Put(), [](const AM_MEDIA_TYPE& mt) {
+                                return mt.majortype != MEDIATYPE_Stream;
+                            }));
+        ASSERT_EQ(S_OK, gb->AddFilter(renderer.Get(), L"Own"));
+        ASSERT_EQ(S_OK, gb->RenderFile(file.c_str(), nullptr));
+        ComPtr<IBaseFilter> parser = ParserAfterReader(gb.Get(), file);
+        ASSERT_TRUE(parser);
+        EXPECT_EQ(avs::test::CLSID_TestParserA, ClassOf(parser.Get()));
+        ComPtr<IPin> in = avs::dshow::FirstPin(renderer.Get(), PINDIR_INPUT);
+        ComPtr<IPin> peer;
+        ASSERT_EQ(S_OK, in->ConnectedTo(peer.Put()));
+        PIN_INFO info{};
+        ASSERT_EQ(S_OK, peer->QueryPinInfo(&info));
+        ComPtr<IBaseFilter> owner = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+        EXPECT_EQ(parser.Get(), owner.Get());
+
+        auto seeking = renderer.As<IMediaSeeking>(IID_IMediaSeeking);
+        ASSERT_TRUE(seeking);
+        auto upstream = peer.As<IMediaSeeking>(IID_IMediaSeeking);
+        DWORD caps = 0;
+        if (upstream) {
+            DWORD expected = 0;
+            ASSERT_EQ(S_OK, upstream->GetCapabilities(&expected));
+            ASSERT_EQ(S_OK, seeking->GetCapabilities(&caps));
+            EXPECT_EQ(expected, caps);
+        } else {
+            EXPECT_EQ(E_NOTIMPL, seeking->GetCapabilities(&caps));
+        }
+        gb->Disconnect(peer.Get());
+        gb->Disconnect(in.Get());
+        EXPECT_EQ(E_NOTIMPL, seeking->GetCapabilities(&caps));  // nothing upstream any more
+    }
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(S_OK, CallModule("DllUnregisterServer"));
+}

@@ -40,6 +40,9 @@ inline int GetByte(std::FILE* stream) {
 #endif
 }
 
+// True when the stream is a terminal (a person is watching it).
+bool IsTerminal(std::FILE* stream);
+
 // The text of the last failed C library call (errno).
 std::string LastErrorText();
 
