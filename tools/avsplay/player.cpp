@@ -44,18 +44,6 @@ std::string StreamName(IPin* pin) {
     return name.empty() ? PinName(pin) : name;
 }
 
-ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
-    PIN_INFO info{};
-    if (pin == nullptr || FAILED(pin->QueryPinInfo(&info))) return {};
-    return ComPtr<IBaseFilter>::Adopt(info.pFilter);
-}
-
-ComPtr<IPin> PeerOf(IPin* pin) {
-    ComPtr<IPin> peer;
-    pin->ConnectedTo(peer.Put());
-    return peer;
-}
-
 // Capture renderers take the streams a source delivers, never a file's raw bytes: a
 // graph manager that tries the renderers already in the graph first must pass the bytes
 // on to the registered parsers.
@@ -134,7 +122,7 @@ HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilte
     std::vector<Stream> connected;
     for (auto& s : streams) {
         ComPtr<IPin> in = avs::dshow::FirstPin(s.renderer.Get(), PINDIR_INPUT);
-        s.pin = in ? PeerOf(in.Get()) : ComPtr<IPin>();
+        s.pin = in ? avs::dshow::PinPeer(in.Get()) : ComPtr<IPin>();
         if (s.pin)
             connected.push_back(std::move(s));
         else
@@ -145,7 +133,7 @@ HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilte
         error = path + " has no stream left to capture";
         return E_FAIL;
     }
-    ComPtr<IBaseFilter> owner = OwnerOf(streams.front().pin.Get());
+    ComPtr<IBaseFilter> owner = avs::dshow::PinOwner(streams.front().pin.Get());
     std::stable_sort(streams.begin(), streams.end(), [&](const Stream& a, const Stream& b) {
         return PinIndex(owner.Get(), a.pin.Get()) < PinIndex(owner.Get(), b.pin.Get());
     });
@@ -159,9 +147,9 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& s
     try {
         if (!options.log.empty()) log = std::make_unique<SampleLog>(options.log);
         for (auto& pin : avs::dshow::FilterPins(source)) {
-            PIN_DIRECTION dir = PINDIR_INPUT;
-            pin->QueryDirection(&dir);
-            if (dir != PINDIR_OUTPUT || PeerOf(pin.Get())) continue;
+            if (avs::dshow::PinDirection(pin.Get()) != PINDIR_OUTPUT ||
+                avs::dshow::PinPeer(pin.Get()))
+                continue;
             HRESULT hr = AddCapture(graph, streams);
             if (FAILED(hr)) throw std::runtime_error("cannot create a renderer (" + hex(hr) + ")");
             Stream& s = streams.back();

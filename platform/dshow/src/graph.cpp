@@ -54,24 +54,6 @@ class SystemClock final : public CUnknown, public IReferenceClock {
     STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
 };
 
-PIN_DIRECTION Direction(IPin* pin) {
-    PIN_DIRECTION d = PINDIR_INPUT;
-    pin->QueryDirection(&d);
-    return d;
-}
-
-ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
-    PIN_INFO info{};
-    if (FAILED(pin->QueryPinInfo(&info))) return {};
-    return ComPtr<IBaseFilter>::Adopt(info.pFilter);
-}
-
-ComPtr<IPin> PeerOf(IPin* pin) {
-    ComPtr<IPin> peer;
-    pin->ConnectedTo(peer.Put());
-    return peer;
-}
-
 bool TypeMatches(const RegisteredPinType& reg, const std::vector<CMediaType>& offered) {
     // GUID_NULL registered types match everything; a pin that offers no type at all
     // (it accepts what it is given) is tried against every filter.
@@ -162,7 +144,7 @@ class FilterGraph final : public CUnknown,
         ComPtr<IBaseFilter> keep = it->filter;
         if (state_ != State_Stopped) keep->Stop();
         for (auto& pin : FilterPins(filter)) {
-            ComPtr<IPin> peer = PeerOf(pin.Get());
+            ComPtr<IPin> peer = PinPeer(pin.Get());
             if (peer) {
                 peer->Disconnect();
                 pin->Disconnect();
@@ -196,7 +178,7 @@ class FilterGraph final : public CUnknown,
         CheckPointer(in, E_POINTER);
         CAutoLock l(&lock_);
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-        if (Direction(out) != PINDIR_OUTPUT || Direction(in) != PINDIR_INPUT)
+        if (PinDirection(out) != PINDIR_OUTPUT || PinDirection(in) != PINDIR_INPUT)
             return VFW_E_INVALID_DIRECTION;
         if (!InGraph(out) || !InGraph(in)) return VFW_E_NOT_IN_GRAPH;
         return out->Connect(in, pmt);
@@ -221,9 +203,9 @@ class FilterGraph final : public CUnknown,
         CheckPointer(in, E_POINTER);
         CAutoLock l(&lock_);
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-        if (Direction(out) != PINDIR_OUTPUT || Direction(in) != PINDIR_INPUT)
+        if (PinDirection(out) != PINDIR_OUTPUT || PinDirection(in) != PINDIR_INPUT)
             return VFW_E_INVALID_DIRECTION;
-        if (PeerOf(out) || PeerOf(in)) return VFW_E_ALREADY_CONNECTED;
+        if (PinPeer(out) || PinPeer(in)) return VFW_E_ALREADY_CONNECTED;
         return ConnectVia(out, in, 2);
     }
 
@@ -231,8 +213,8 @@ class FilterGraph final : public CUnknown,
         CheckPointer(out, E_POINTER);
         CAutoLock l(&lock_);
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-        if (Direction(out) != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
-        if (PeerOf(out)) return VFW_E_ALREADY_CONNECTED;
+        if (PinDirection(out) != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
+        if (PinPeer(out)) return VFW_E_ALREADY_CONNECTED;
         return RenderPin(out, 0);
     }
 
@@ -610,7 +592,7 @@ class FilterGraph final : public CUnknown,
     }
 
     bool InGraph(IPin* pin) {
-        ComPtr<IBaseFilter> owner = OwnerOf(pin);
+        ComPtr<IBaseFilter> owner = PinOwner(pin);
         for (const auto& e : filters_)
             if (e.filter.Get() == owner.Get()) return true;
         return false;
@@ -628,7 +610,7 @@ class FilterGraph final : public CUnknown,
         HRESULT direct = out->Connect(in, nullptr);
         if (SUCCEEDED(direct) || depth == 0) return direct;
         std::vector<CMediaType> offered = OfferedTypes(out);
-        ComPtr<IBaseFilter> target = OwnerOf(in);
+        ComPtr<IBaseFilter> target = PinOwner(in);
         for (const RegisteredFilter& reg : EnumerateRegisteredFilters()) {
             if (reg.merit <= MERIT_DO_NOT_USE || !AcceptsOnInput(reg, offered) || !HasOutput(reg))
                 continue;
@@ -641,7 +623,7 @@ class FilterGraph final : public CUnknown,
             if (ComPtr<IPin> midIn = FirstPin(mid.Get(), PINDIR_INPUT, true);
                 midIn && SUCCEEDED(out->Connect(midIn.Get(), nullptr))) {
                 for (auto& p : FilterPins(mid.Get())) {
-                    if (Direction(p.Get()) != PINDIR_OUTPUT || PeerOf(p.Get())) continue;
+                    if (PinDirection(p.Get()) != PINDIR_OUTPUT || PinPeer(p.Get())) continue;
                     if (SUCCEEDED(ConnectVia(p.Get(), in, depth - 1))) {
                         ok = true;
                         break;
@@ -674,7 +656,7 @@ class FilterGraph final : public CUnknown,
     HRESULT RenderOutputsOf(IBaseFilter* next, int depth) {
         bool partial = false;
         for (auto& p : FilterPins(next)) {
-            if (Direction(p.Get()) != PINDIR_OUTPUT || PeerOf(p.Get())) continue;
+            if (PinDirection(p.Get()) != PINDIR_OUTPUT || PinPeer(p.Get())) continue;
             HRESULT hr = RenderPin(p.Get(), depth + 1);
             if (hr != S_OK) partial = true;
         }
@@ -687,7 +669,7 @@ class FilterGraph final : public CUnknown,
     // Output pins that nothing accepts stay open (VFW_S_PARTIAL_RENDER).
     HRESULT RenderPin(IPin* out, int depth) {
         if (depth > 6) return VFW_E_CANNOT_RENDER;
-        ComPtr<IBaseFilter> owner = OwnerOf(out);
+        ComPtr<IBaseFilter> owner = PinOwner(out);
         std::vector<ComPtr<IBaseFilter>> present;
         for (const auto& e : filters_)
             if (e.filter.Get() != owner.Get()) present.push_back(e.filter);
@@ -726,10 +708,10 @@ class FilterGraph final : public CUnknown,
                 if (placed.count(f.Get())) continue;
                 bool ready = true;
                 for (auto& p : FilterPins(f.Get())) {
-                    if (Direction(p.Get()) != PINDIR_OUTPUT) continue;
-                    ComPtr<IPin> peer = PeerOf(p.Get());
+                    if (PinDirection(p.Get()) != PINDIR_OUTPUT) continue;
+                    ComPtr<IPin> peer = PinPeer(p.Get());
                     if (!peer) continue;
-                    ComPtr<IBaseFilter> down = OwnerOf(peer.Get());
+                    ComPtr<IBaseFilter> down = PinOwner(peer.Get());
                     if (down && down.Get() != f.Get() && !placed.count(down.Get())) ready = false;
                 }
                 if (ready) {
@@ -764,13 +746,13 @@ class FilterGraph final : public CUnknown,
             auto pins = FilterPins(e.filter.Get());
             bool fedBySeeker = false;
             for (auto& p : pins) {
-                if (Direction(p.Get()) != PINDIR_INPUT) continue;
-                ComPtr<IPin> peer = PeerOf(p.Get());
+                if (PinDirection(p.Get()) != PINDIR_INPUT) continue;
+                ComPtr<IPin> peer = PinPeer(p.Get());
                 if (peer && peer.As<IMediaSeeking>(IID_IMediaSeeking)) fedBySeeker = true;
             }
             if (fedBySeeker) continue;
             for (auto& p : pins) {
-                if (Direction(p.Get()) != PINDIR_OUTPUT || !PeerOf(p.Get())) continue;
+                if (PinDirection(p.Get()) != PINDIR_OUTPUT || !PinPeer(p.Get())) continue;
                 auto s = p.As<IMediaSeeking>(IID_IMediaSeeking);
                 if (s) out.push_back(s);
             }
@@ -783,8 +765,8 @@ class FilterGraph final : public CUnknown,
         for (auto& e : filters_) {
             bool input = false, output = false;
             for (auto& p : FilterPins(e.filter.Get())) {
-                if (!PeerOf(p.Get())) continue;
-                (Direction(p.Get()) == PINDIR_INPUT ? input : output) = true;
+                if (!PinPeer(p.Get())) continue;
+                (PinDirection(p.Get()) == PINDIR_INPUT ? input : output) = true;
             }
             if (input && !output) ++n;
         }
@@ -929,25 +911,6 @@ HRESULT CreateFilterGraph(IGraphBuilder** out) {
 void SetSourceFilterFactory(SourceFilterFactory factory) {
     std::lock_guard<std::mutex> g(HookMutex());
     Hook() = std::move(factory);
-}
-
-std::vector<ComPtr<IPin>> FilterPins(IBaseFilter* filter) {
-    std::vector<ComPtr<IPin>> out;
-    ComPtr<IEnumPins> e;
-    if (filter == nullptr || FAILED(filter->EnumPins(e.Put())) || !e) return out;
-    IPin* p = nullptr;
-    ULONG n = 0;
-    while (e->Next(1, &p, &n) == S_OK && n == 1) out.push_back(ComPtr<IPin>::Adopt(p));
-    return out;
-}
-
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION dir, bool unconnected_only) {
-    for (auto& p : FilterPins(filter)) {
-        if (Direction(p.Get()) != dir) continue;
-        if (unconnected_only && PeerOf(p.Get())) continue;
-        return p;
-    }
-    return {};
 }
 
 }  // namespace avs::dshow

@@ -80,5 +80,9 @@ void SetSourceFilterFactory(SourceFilterFactory factory);
 std::vector<avs::com::ComPtr<IPin>> FilterPins(IBaseFilter* filter);
 avs::com::ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION dir,
                                 bool unconnected_only = false);
+PIN_DIRECTION PinDirection(IPin* pin);
+// The filter that owns the pin, and the pin it is connected to (null when none).
+avs::com::ComPtr<IBaseFilter> PinOwner(IPin* pin);
+avs::com::ComPtr<IPin> PinPeer(IPin* pin);
 
 }  // namespace avs::dshow
