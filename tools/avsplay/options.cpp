@@ -17,7 +17,7 @@ std::string help_text() {
            "length\n"
            "  --seek SECONDS   seek the graph to this position before running\n"
            "  --decode         decode the delivered video with FFmpeg's AVS decoder\n"
-           "The filter modules must be registered first: build/bin/regsvr MODULE.\n";
+           "The filter modules must be registered first: regsvr MODULE (regsvr32 on Windows).\n";
 }
 
 ParseResult parse_command_line(int argc, const char* const* argv) {

@@ -27,8 +27,8 @@ HRESULT OpenRtspSource(IGraphBuilder* graph, const std::string& address, IBaseFi
     HRESULT hr = CoCreateInstance(CLSID_Tallowmere, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                   filter.PutVoid());
     if (FAILED(hr)) {
-        error =
-            "the stream source is not available (" + Hex(hr) + "); is Tallowmere.so registered?";
+        error = "the stream source is not available (" + Hex(hr) +
+                "); is the Tallowmere module registered?";
         return hr;
     }
     hr = graph->AddFilter(filter.Get(), L"Tallowmere");

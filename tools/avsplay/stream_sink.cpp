@@ -1,18 +1,18 @@
 #include "tools/avsplay/stream_sink.h"
 
-#include <cerrno>
 #include <cinttypes>
-#include <cstring>
 #include <stdexcept>
+
+#include "files/files.h"
 
 namespace avsplay {
 
 namespace {
 
 FILE* create(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE* f = avs::files::OpenStream(path, "wb");
     if (f == nullptr)
-        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot create " + path + ": " + avs::files::LastErrorText());
     // Samples are small next to a system call.
     std::setvbuf(f, nullptr, _IOFBF, 1 << 20);
     return f;
