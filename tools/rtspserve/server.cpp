@@ -460,7 +460,7 @@ class Connection {
         if (!tracks_[kVideo].setup) return;
         const PictureEntry& p = server_.video().pictures[i];
         if (!ReadAt(video_file_, p.offset, p.length, video_position_)) {
-            Log("cannot read picture %zu", i);
+            Log("cannot read picture %lu", static_cast<unsigned long>(i));
             return;
         }
         uint32_t ts = Timestamp(PictureTime(i));
@@ -476,7 +476,7 @@ class Connection {
         if (!tracks_[kAudio].setup) return;
         const AudioFrameEntry& f = server_.audio()->frames[j];
         if (!ReadAt(audio_file_, f.offset, f.length, audio_position_)) {
-            Log("cannot read audio frame %zu", j);
+            Log("cannot read audio frame %lu", static_cast<unsigned long>(j));
             return;
         }
         static const uint8_t kAudioHeader[4] = {0, 0, 0, 0};  // no fragment offset

@@ -1,7 +1,6 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <mstcpip.h>
 #include <windows.h>
 // clang-format on
 
@@ -12,6 +11,9 @@
 namespace avs::net {
 
 namespace {
+
+// The SDK has it in mstcpip.h; mingw-w64's headers lack it.
+constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
 
 SOCKET S(Socket socket) {
     return static_cast<SOCKET>(socket);
@@ -203,8 +205,7 @@ Socket OpenUdp(uint32_t address, uint16_t port) {
     // WSAECONNRESET, which would end a listener that POSIX keeps running.
     BOOL report = FALSE;
     DWORD returned = 0;
-    WSAIoctl(fd, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
-             nullptr);
+    WSAIoctl(fd, kUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(address);

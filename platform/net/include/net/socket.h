@@ -76,7 +76,9 @@ inline int WaitReadable(Socket socket, int timeout_ms) {
     return r > 0 ? 1 : r;
 }
 
-// Ends both directions (wakes a thread blocked on the socket); the socket stays open.
+// Ends both directions: the peer sees the end. A wait on this socket is not woken by it
+// everywhere (not under Winsock), so receivers wait in bounded steps and check a stop
+// flag. The socket stays open.
 void Shutdown(Socket socket);
 void Close(Socket socket);
 
