@@ -1,17 +1,9 @@
 #include "rtsp/client.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "net/socket.h"
 #include "rtsp/url.h"
 
 namespace rtsp {
@@ -29,53 +21,6 @@ void SetError(std::string* error, std::string text) {
     if (error) *error = std::move(text);
 }
 
-int ConnectWithTimeout(const RtspUrl& target, std::chrono::milliseconds timeout,
-                       std::string* error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    std::string port = std::to_string(target.port);
-    int rc = getaddrinfo(target.host.c_str(), port.c_str(), &hints, &list);
-    if (rc != 0) {
-        SetError(error, "cannot resolve " + target.host + ": " + gai_strerror(rc));
-        return -1;
-    }
-    int fd = -1;
-    std::string last = "no address";
-    for (addrinfo* ai = list; ai && fd < 0; ai = ai->ai_next) {
-        int s = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (s < 0) continue;
-        int flags = fcntl(s, F_GETFL, 0);
-        fcntl(s, F_SETFL, flags | O_NONBLOCK);
-        int r = connect(s, ai->ai_addr, ai->ai_addrlen);
-        if (r != 0 && errno == EINPROGRESS) {
-            pollfd p{s, POLLOUT, 0};
-            r = poll(&p, 1, static_cast<int>(timeout.count()));
-            if (r == 1) {
-                int so_error = 0;
-                socklen_t len = sizeof so_error;
-                getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &len);
-                r = so_error == 0 ? 0 : -1;
-                errno = so_error;
-            } else {
-                if (r == 0) errno = ETIMEDOUT;
-                r = -1;
-            }
-        }
-        if (r == 0) {
-            fcntl(s, F_SETFL, flags);
-            fd = s;
-        } else {
-            last = std::strerror(errno);
-            close(s);
-        }
-    }
-    freeaddrinfo(list);
-    if (fd < 0) SetError(error, "cannot connect to " + target.host + ":" + port + ": " + last);
-    return fd;
-}
-
 }  // namespace
 
 std::unique_ptr<Client> Client::Create(const std::string& url, const ClientConfig& config,
@@ -85,27 +30,24 @@ std::unique_ptr<Client> Client::Create(const std::string& url, const ClientConfi
         SetError(error, "not an rtsp:// address: " + url);
         return nullptr;
     }
-    int fd = ConnectWithTimeout(*target, config.connect_timeout, error);
-    if (fd < 0) return nullptr;
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval tv{};
-    tv.tv_sec = config.reply_timeout.count() / 1000;
-    tv.tv_usec = (config.reply_timeout.count() % 1000) * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    avs::net::Socket fd =
+        avs::net::ConnectTcp(target->host, target->port, config.connect_timeout, error);
+    if (fd == avs::net::kInvalidSocket) return nullptr;
+    avs::net::SetNoDelay(fd);
+    avs::net::SetSendTimeout(fd, config.reply_timeout);
     return std::unique_ptr<Client>(new Client(url, config, fd));
 }
 
-Client::Client(std::string url, const ClientConfig& config, int fd)
+Client::Client(std::string url, const ClientConfig& config, avs::net::Socket fd)
     : url_(std::move(url)), config_(config), fd_(fd), last_send_(Clock::now()) {
     receiver_ = std::thread([this] { ReceiveLoop(); });
 }
 
 Client::~Client() {
     stopping_ = true;
-    shutdown(fd_, SHUT_RDWR);
+    avs::net::Shutdown(fd_);
     if (receiver_.joinable()) receiver_.join();
-    close(fd_);
+    avs::net::Close(fd_);
 }
 
 std::string Client::session_id() const {
@@ -114,14 +56,7 @@ std::string Client::session_id() const {
 }
 
 bool Client::SendText(const std::string& text) {
-    size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
+    return avs::net::SendAll(fd_, text.data(), text.size());
 }
 
 ClientError Client::Request(const char* method, const std::string& target,
@@ -303,9 +238,8 @@ void Client::ReceiveLoop() {
     std::vector<uint8_t> buffer(kInitialBuffer);
     size_t used = 0;
     while (!stopping_) {
-        pollfd p{fd_, POLLIN, 0};
-        int ready = poll(&p, 1, kPollMs);
-        if (ready < 0 && errno == EINTR) continue;
+        int ready = avs::net::WaitReadable(fd_, kPollMs);
+        if (ready < 0) break;
         if (ready == 0) {
             MaybeKeepAlive();
             continue;
@@ -314,8 +248,7 @@ void Client::ReceiveLoop() {
             if (buffer.size() >= kMaxBuffer) break;  // a message beyond every limit
             buffer.resize(std::min(buffer.size() * 2, kMaxBuffer));
         }
-        ssize_t n = recv(fd_, buffer.data() + used, buffer.size() - used, 0);
-        if (n < 0 && errno == EINTR) continue;
+        std::ptrdiff_t n = avs::net::Receive(fd_, buffer.data() + used, buffer.size() - used);
         if (n <= 0) break;
         used += static_cast<size_t>(n);
 
@@ -350,7 +283,7 @@ void Client::ReceiveLoop() {
         MaybeKeepAlive();
     }
     MarkClosed();
-    shutdown(fd_, SHUT_RDWR);
+    avs::net::Shutdown(fd_);
 }
 
 }  // namespace rtsp

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "net/socket.h"
 #include "rtsp/message_parser.h"
 
 namespace rtsp {
@@ -97,7 +98,7 @@ class Client {
     bool is_open() const { return !closed_.load(); }
 
   private:
-    Client(std::string url, const ClientConfig& config, int fd);
+    Client(std::string url, const ClientConfig& config, avs::net::Socket fd);
     ClientError Request(const char* method, const std::string& target,
                         const RequestOptions& options, bool with_session,
                         std::unique_ptr<Reply>* reply);
@@ -111,7 +112,7 @@ class Client {
 
     const std::string url_;
     const ClientConfig config_;
-    const int fd_;
+    const avs::net::Socket fd_;
     std::atomic<bool> closed_{false};
     std::atomic<bool> stopping_{false};
 

@@ -211,7 +211,8 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
     if (!assembler_.Add(header.payload, header.payload_length)) return;
     if (!header.marker) return;
     if (assembler_.overflowed()) {
-        Trace("frame over %zu bytes dropped", FrameAssembler::kMaxFrameBytes);
+        Trace("frame over %lu bytes dropped",
+              static_cast<unsigned long>(FrameAssembler::kMaxFrameBytes));
         assembler_.NextFrame();
         return;
     }

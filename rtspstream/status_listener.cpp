@@ -1,13 +1,8 @@
 #include "rtspstream/status_listener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <future>
 
+#include "net/socket.h"
 #include "rtspstream/tallowmere.h"
 
 namespace rtspstream {
@@ -50,36 +45,22 @@ void StatusListener::Forget(CTallowmere* filter) {
 }
 
 void StatusListener::Run(std::promise<void>& ready) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ready.set_value();
-        return;
-    }
-    timeval timeout{0, 1000};  // 1 ms, so that Stop is quick
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(kStatusPort);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    namespace net = avs::net;
+    net::Socket fd = net::OpenUdp(0, kStatusPort);  // any local address
+    if (fd == net::kInvalidSocket) {
         AvsTrace("status listener: cannot bind UDP port %u", kStatusPort);
-        close(fd);
         ready.set_value();
         return;
     }
+    net::SetReceiveTimeout(fd, std::chrono::milliseconds(1));  // so that Stop is quick
     ready.set_value();
     while (run_) {
         uint8_t query[2] = {0, 0};
-        sockaddr_in from{};
-        socklen_t from_length = sizeof from;
-        ssize_t n =
-            recvfrom(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            break;
-        }
+        net::Endpoint from;
+        std::ptrdiff_t n = net::ReceiveFrom(fd, query, sizeof query, &from);
+        if (n == net::kNoData) continue;
+        if (n < 0) break;
         if (n < 1) continue;
-        const auto* to = reinterpret_cast<const sockaddr*>(&from);
         if (query[0] == 2) {
             DWORD bytes = 0;
             {
@@ -89,8 +70,8 @@ void StatusListener::Run(std::promise<void>& ready) {
             uint8_t reply[4] = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8),
                                 static_cast<uint8_t>(bytes >> 16),
                                 static_cast<uint8_t>(bytes >> 24)};
-            sendto(fd, reply, sizeof reply, 0, to, from_length);
-            sendto(fd, &query[1], 1, 0, to, from_length);
+            net::SendTo(fd, reply, sizeof reply, from);
+            net::SendTo(fd, &query[1], 1, from);
         } else if (query[0] == 3) {
             bool buffering = false;
             {
@@ -98,10 +79,10 @@ void StatusListener::Run(std::promise<void>& ready) {
                 buffering = filter_ && filter_->shared().buffering();
             }
             uint8_t reply[2] = {static_cast<uint8_t>(buffering ? 1 : 0), query[1]};
-            sendto(fd, reply, sizeof reply, 0, to, from_length);
+            net::SendTo(fd, reply, sizeof reply, from);
         }
     }
-    close(fd);
+    net::Close(fd);
 }
 
 }  // namespace rtspstream

@@ -238,16 +238,11 @@ TEST(RtspClient, UnusableAddressesAndRefusedConnections) {
     std::string error;
     EXPECT_FALSE(rtsp::Client::Create("http://127.0.0.1/", {}, &error));
     EXPECT_NE(error.find("rtsp://"), std::string::npos);
-    // A port nobody listens on: bind one and close it again.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
-    uint16_t port = ntohs(addr.sin_port);
-    close(probe);  // bound, never listened: connections are refused
+    // A port nobody listens on: take a free one and close it again.
+    avs::net::Socket probe = avs::net::ListenTcp("127.0.0.1", 0, 1, nullptr);
+    ASSERT_NE(probe, avs::net::kInvalidSocket);
+    uint16_t port = avs::net::LocalPort(probe);
+    avs::net::Close(probe);  // closed: connections are refused
     error.clear();
     EXPECT_FALSE(rtsp::Client::Create("rtsp://127.0.0.1:" + std::to_string(port) + "/x",
                                       ShortTimeouts(), &error));

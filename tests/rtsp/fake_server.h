@@ -2,12 +2,6 @@
 // connection and runs the test's script on its own thread.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -17,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/socket.h"
 #include "rtsp/message_parser.h"
 
 namespace rtsptest {
@@ -26,27 +21,19 @@ class FakeServer {
     using Script = std::function<void(FakeServer&)>;
 
     explicit FakeServer(Script script) {
-        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(listen_fd_, 4);
-        socklen_t len = sizeof addr;
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        listen_fd_ = avs::net::ListenTcp("127.0.0.1", 0, 4, nullptr);
+        port_ = avs::net::LocalPort(listen_fd_);
         thread_ = std::thread([this, script = std::move(script)] {
-            pollfd p{listen_fd_, POLLIN, 0};
-            if (poll(&p, 1, 5000) == 1) {
-                fd_ = accept(listen_fd_, nullptr, nullptr);
-                if (fd_ >= 0) script(*this);
+            if (avs::net::WaitReadable(listen_fd_, 5000) == 1) {
+                fd_ = avs::net::Accept(listen_fd_);
+                if (fd_ != avs::net::kInvalidSocket) script(*this);
             }
             Close();
         });
     }
     ~FakeServer() {
         if (thread_.joinable()) thread_.join();
-        close(listen_fd_);
+        avs::net::Close(listen_fd_);
     }
 
     uint16_t port() const { return port_; }
@@ -72,23 +59,18 @@ class FakeServer {
             if (r.kind == rtsp::ParseKind::Error) return std::nullopt;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || fd_ < 0) return std::nullopt;
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left.count())) != 1) return std::nullopt;
+            if (left.count() <= 0 || fd_ == avs::net::kInvalidSocket) return std::nullopt;
+            if (avs::net::WaitReadable(fd_, static_cast<int>(left.count())) != 1)
+                return std::nullopt;
             uint8_t chunk[4096];
-            ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+            std::ptrdiff_t n = avs::net::Receive(fd_, chunk, sizeof chunk);
             if (n <= 0) return std::nullopt;
             in_.insert(in_.end(), chunk, chunk + n);
         }
     }
 
     void Write(std::string_view bytes) {
-        size_t sent = 0;
-        while (fd_ >= 0 && sent < bytes.size()) {
-            ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            sent += static_cast<size_t>(n);
-        }
+        if (fd_ != avs::net::kInvalidSocket) avs::net::SendAll(fd_, bytes.data(), bytes.size());
     }
     static std::string Interleaved(uint8_t channel, const std::vector<uint8_t>& packet) {
         std::string out = {'$', static_cast<char>(channel), static_cast<char>(packet.size() >> 8),
@@ -105,17 +87,16 @@ class FakeServer {
         return text + "\r\n" + body;
     }
     void Close() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
+        avs::net::Close(fd_);
+        fd_ = avs::net::kInvalidSocket;
     }
     // Waits until the client closes the connection (or the time-out).
     bool WaitForClose(int timeout_ms = 5000) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (fd_ >= 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) == 1) {
+        while (fd_ != avs::net::kInvalidSocket && std::chrono::steady_clock::now() < deadline) {
+            if (avs::net::WaitReadable(fd_, 50) == 1) {
                 uint8_t chunk[4096];
-                ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+                std::ptrdiff_t n = avs::net::Receive(fd_, chunk, sizeof chunk);
                 if (n <= 0) return true;
                 in_.insert(in_.end(), chunk, chunk + n);
             }
@@ -129,8 +110,8 @@ class FakeServer {
     }
 
   private:
-    int listen_fd_ = -1;
-    int fd_ = -1;
+    avs::net::Socket listen_fd_ = avs::net::kInvalidSocket;
+    avs::net::Socket fd_ = avs::net::kInvalidSocket;
     uint16_t port_ = 0;
     std::vector<uint8_t> in_;
     std::mutex mutex_;

@@ -1,15 +1,6 @@
 #include "tools/rtspserve/server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -17,11 +8,15 @@
 #include <cstring>
 #include <random>
 
+#include "files/files.h"
+#include "net/socket.h"
 #include "rtsp/message_parser.h"
 #include "rtsp/sdp.h"
 #include "tools/rtspserve/packetizer.h"
 
 namespace rtspserve {
+
+namespace net = avs::net;
 
 namespace {
 
@@ -61,7 +56,7 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 // One client connection: its requests, its session and its sending position.
 class Connection {
   public:
-    Connection(const Server& server, const ServerOptions& options, int fd, uint64_t id,
+    Connection(const Server& server, const ServerOptions& options, net::Socket fd, uint64_t id,
                const std::atomic<bool>& stopping)
         : server_(server), options_(options), fd_(fd), id_(id), stopping_(stopping), rng_(id) {
         char text[32];
@@ -79,20 +74,19 @@ class Connection {
         video_file_ = std::fopen(options_.video_path.c_str(), "rb");
         if (!options_.audio_path.empty())
             audio_file_ = std::fopen(options_.audio_path.c_str(), "rb");
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL, 0) | O_NONBLOCK);
+        net::SetNonBlocking(fd_);
         while (!stopping_ && !closing_) {
             if (playing_) Produce();
-            short events = POLLIN;
-            if (Pending() > 0) events |= POLLOUT;
+            unsigned events = net::kReadable;
+            if (Pending() > 0) events |= net::kWritable;
             int timeout = 200;
             if (playing_ && Pending() < kHighWater) {
                 double wait = SecondsUntilDue();
                 if (wait >= 0) timeout = std::clamp(static_cast<int>(wait * 1000), 0, 100);
             }
-            pollfd p{fd_, events, 0};
-            int ready = poll(&p, 1, timeout);
-            if (ready < 0 && errno != EINTR) break;
-            if (ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+            int ready = net::Wait(fd_, events, timeout);
+            if (ready < 0) break;
+            if (ready & net::kReadable) {
                 if (!Receive()) break;
             }
             if (Pending() > 0 && !Flush()) break;
@@ -100,7 +94,7 @@ class Connection {
         }
         if (video_file_) std::fclose(video_file_);
         if (audio_file_) std::fclose(audio_file_);
-        close(fd_);
+        net::Close(fd_);
     }
 
   private:
@@ -126,9 +120,8 @@ class Connection {
 
     bool Flush() {
         while (Pending() > 0) {
-            ssize_t n = send(fd_, out_.data() + out_pos_, Pending(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            std::ptrdiff_t n = net::Send(fd_, out_.data() + out_pos_, Pending());
+            if (n == net::kNoData) break;
             if (n <= 0) return false;
             out_pos_ += static_cast<size_t>(n);
         }
@@ -144,8 +137,8 @@ class Connection {
 
     bool Receive() {
         uint8_t chunk[16384];
-        ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+        std::ptrdiff_t n = net::Receive(fd_, chunk, sizeof chunk);
+        if (n == net::kNoData) return true;
         if (n <= 0) return false;
         in_.insert(in_.end(), chunk, chunk + n);
         if (in_.size() > kMaxInput) return false;
@@ -456,7 +449,7 @@ class Connection {
         buffer_.resize(length);
         if (!file) return false;
         // Pictures and frames are mostly read in file order: seek only when not.
-        if (position != offset && fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
+        if (position != offset && !avs::files::Seek(file, static_cast<int64_t>(offset), SEEK_SET))
             return false;
         bool ok = std::fread(buffer_.data(), 1, length, file) == length;
         position = ok ? offset + length : UINT64_MAX;
@@ -467,7 +460,7 @@ class Connection {
         if (!tracks_[kVideo].setup) return;
         const PictureEntry& p = server_.video().pictures[i];
         if (!ReadAt(video_file_, p.offset, p.length, video_position_)) {
-            Log("cannot read picture %zu", i);
+            Log("cannot read picture %lu", static_cast<unsigned long>(i));
             return;
         }
         uint32_t ts = Timestamp(PictureTime(i));
@@ -483,7 +476,7 @@ class Connection {
         if (!tracks_[kAudio].setup) return;
         const AudioFrameEntry& f = server_.audio()->frames[j];
         if (!ReadAt(audio_file_, f.offset, f.length, audio_position_)) {
-            Log("cannot read audio frame %zu", j);
+            Log("cannot read audio frame %lu", static_cast<unsigned long>(j));
             return;
         }
         static const uint8_t kAudioHeader[4] = {0, 0, 0, 0};  // no fragment offset
@@ -493,7 +486,7 @@ class Connection {
 
     const Server& server_;
     const ServerOptions& options_;
-    const int fd_;
+    const net::Socket fd_;
     const uint64_t id_;
     const std::atomic<bool>& stopping_;
     std::mt19937 rng_;
@@ -533,32 +526,15 @@ std::unique_ptr<Server> Server::Create(const ServerOptions& options, std::string
         audio = IndexMp3File(options.audio_path, error);
         if (!audio) return nullptr;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(options.port);
-    if (inet_pton(AF_INET, options.bind_address.c_str(), &addr.sin_addr) != 1) {
-        if (error) *error = "not an IPv4 address: " + options.bind_address;
-        close(fd);
-        return nullptr;
-    }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
-        if (error)
-            *error = "cannot listen on " + options.bind_address + ":" +
-                     std::to_string(options.port) + ": " + std::strerror(errno);
-        close(fd);
-        return nullptr;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    net::Socket fd = net::ListenTcp(options.bind_address, options.port, 16, error);
+    if (fd == net::kInvalidSocket) return nullptr;
+    uint16_t port = net::LocalPort(fd);
     return std::unique_ptr<Server>(
-        new Server(options, std::move(*video), std::move(audio), fd, ntohs(addr.sin_port)));
+        new Server(options, std::move(*video), std::move(audio), fd, port));
 }
 
-Server::Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio, int fd,
-               uint16_t port)
+Server::Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio,
+               net::Socket fd, uint16_t port)
     : options_(options),
       video_(std::move(video)),
       audio_(std::move(audio)),
@@ -567,7 +543,7 @@ Server::Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3In
 
 Server::~Server() {
     Stop();
-    close(listen_fd_);
+    net::Close(listen_fd_);
 }
 
 double Server::duration_seconds() const {
@@ -605,7 +581,7 @@ void Server::Start() {
 
 void Server::Stop() {
     stopping_ = true;
-    shutdown(listen_fd_, SHUT_RDWR);
+    net::Shutdown(listen_fd_);
     if (acceptor_.joinable()) acceptor_.join();
     std::lock_guard lock(connections_mutex_);
     for (Worker& w : connections_)
@@ -616,12 +592,10 @@ void Server::Stop() {
 void Server::AcceptLoop() {
     uint64_t next_id = 1;
     while (!stopping_) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0) continue;
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (net::WaitReadable(listen_fd_, 200) <= 0) continue;
+        net::Socket fd = net::Accept(listen_fd_);
+        if (fd == net::kInvalidSocket) continue;
+        net::SetNoDelay(fd);
         uint64_t id = next_id++;
         if (options_.verbose)
             std::fprintf(stderr, "rtspserve: [%llu] connected\n",
@@ -645,7 +619,7 @@ void Server::AcceptLoop() {
     }
 }
 
-void Server::ServeConnection(int fd, uint64_t id) {
+void Server::ServeConnection(net::Socket fd, uint64_t id) {
     Connection connection(*this, options_, fd, id, stopping_);
     connection.Run();
     if (options_.verbose)

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "net/socket.h"
 #include "tools/rtspserve/media_index.h"
 
 namespace rtspserve {
@@ -54,15 +55,15 @@ class Server {
     std::string Describe(const std::string& base) const;  // the SDP text
 
   private:
-    Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio, int fd,
-           uint16_t port);
+    Server(const ServerOptions& options, AvsIndex video, std::optional<Mp3Index> audio,
+           avs::net::Socket fd, uint16_t port);
     void AcceptLoop();
-    void ServeConnection(int fd, uint64_t id);
+    void ServeConnection(avs::net::Socket fd, uint64_t id);
 
     const ServerOptions options_;
     const AvsIndex video_;
     const std::optional<Mp3Index> audio_;
-    const int listen_fd_;
+    const avs::net::Socket listen_fd_;
     const uint16_t port_;
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
