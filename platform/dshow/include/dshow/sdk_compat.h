@@ -38,3 +38,8 @@ using LPAMOVIESETUP_FILTER = AMOVIESETUP_FILTER*;
 // Media time is in 100 ns units.
 constexpr LONGLONG UNITS = 10000000;
 constexpr LONGLONG MILLISECONDS = 10000;
+
+// The system's sample grabber and null renderer: libstrmiids defines their identifiers,
+// mingw-w64's qedit.h does not declare them.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
