@@ -12,7 +12,8 @@
 
 #include "dshow/streams.h"
 #include "filtermodule/module_ids.h"
-// clang-format off: qedit.h needs the SDK headers above
+// After the SDK headers it builds on.
+// clang-format off
 #include <qedit.h>
 // clang-format on
 
@@ -39,7 +40,8 @@ class ComScope {
 
 ComPtr<IBaseFilter> Create(REFCLSID clsid) {
     ComPtr<IBaseFilter> f;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.PutVoid());
+    HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.PutVoid());
     EXPECT_EQ(hr, S_OK);
     return f;
 }

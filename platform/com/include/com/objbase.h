@@ -3,8 +3,10 @@
 
 #ifdef _WIN32
 // Windows has COM itself; only the project's helpers on top of it are added.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
+// clang-format on
 
 #include "com/comptr.h"
 #include "com/memory.h"

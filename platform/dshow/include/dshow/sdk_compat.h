@@ -7,7 +7,8 @@
 #error "sdk_compat.h is for the Windows build only"
 #endif
 
-// clang-format off: the SDK headers depend on this order
+// The SDK headers depend on this order.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <strmif.h>

@@ -80,10 +80,9 @@ HRESULT SetupFilterOldMapper(IFilterMapper* mapper, const CFactoryTemplate& t, B
     HRESULT hr = mapper->RegisterFilter(*setup->clsID, t.m_Name, setup->dwMerit);
     for (UINT p = 0; p < setup->nPins && SUCCEEDED(hr); ++p) {
         const AMOVIESETUP_PIN& pin = setup->lpPin[p];
-        hr = mapper->RegisterPin(*setup->clsID, pin.strName, pin.bRendered, pin.bOutput,
-                                 pin.bZero, pin.bMany,
-                                 pin.clsConnectsToFilter ? *pin.clsConnectsToFilter : CLSID_NULL,
-                                 pin.strConnectsToPin);
+        hr = mapper->RegisterPin(
+            *setup->clsID, pin.strName, pin.bRendered, pin.bOutput, pin.bZero, pin.bMany,
+            pin.clsConnectsToFilter ? *pin.clsConnectsToFilter : CLSID_NULL, pin.strConnectsToPin);
         for (UINT m = 0; m < pin.nMediaTypes && SUCCEEDED(hr); ++m)
             hr = mapper->RegisterPinType(*setup->clsID, pin.strName,
                                          *pin.lpMediaType[m].clsMajorType,

@@ -91,7 +91,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 #endif  // _WIN32
 
 // Trace hook: silent unless the environment variable AVS_TRACE is set (non-empty and not
-// "0"); then each line goes to standard error, or to the sink set below.
+// "0"); then each line goes to standard error (on Windows to OutputDebugStringA), or to
+// the sink set below.
 void AvsTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 bool AvsTraceEnabled();
 // Replaces the output of trace lines (tests); an empty function restores standard error.
