@@ -1,6 +1,8 @@
 // What both filter modules share: the registration exports and the process attach and
 // detach routine.
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include "dshow/base/dllsetup.h"
 #include "dshow/streams.h"
@@ -25,11 +27,10 @@ bool SocketStartup() {
 }
 void FrameworkShutdown() {}
 
-bool g_load_failed = false;
-
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
+// C linkage: on Windows the run-time's start-up code calls it by that name.
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             if (!FrameworkStartup()) {
@@ -50,7 +51,10 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
     return DllEntryPoint(hInstance, reason, nullptr);
 }
 
+#ifndef _WIN32
 namespace {
+
+bool g_load_failed = false;
 
 // The loader's calls that Windows makes to DllMain.
 __attribute__((constructor)) void OnLoad() {
@@ -65,3 +69,4 @@ __attribute__((destructor)) void OnUnload() {
 }
 
 }  // namespace
+#endif  // !_WIN32

@@ -5,7 +5,7 @@ namespace filtermodule {
 CSeekingSourceStream::CSeekingSourceStream(LPCTSTR object_name, HRESULT* phr, CSource* filter,
                                            LPCWSTR pin_name)
     : CSourceStream(object_name, phr, filter, pin_name),
-      CSourceSeeking(TEXT("MediaSeeking"), static_cast<IPin*>(this), phr, filter->pStateLock()) {}
+      CSourceSeeking(TEXT("MediaSeeking"), static_cast<IPin*>(this), phr, &seeking_lock_) {}
 
 STDMETHODIMP CSeekingSourceStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     CheckPointer(ppv, E_POINTER);

@@ -182,14 +182,20 @@ HRESULT FilterGraph::ReceiveInput() {
     return filter_->input_pin()->ReceiveConnection(reader_pin_.Get(), &mt);
 }
 
-bool FilterGraph::AttachRenderers() {
+bool FilterGraph::AttachRenderers(
+    std::function<void(const std::wstring&, const CaptureEvent&)> also) {
     for (int i = 1; i < filter_->GetPinCount(); ++i) {
         CBasePin* pin = filter_->GetPin(i);
         if (pin->IsConnected()) continue;
         Recorder* r = std::wstring(pin->Name()) == L"Video" ? &video_ : &audio_;
         ComPtr<IBaseFilter> renderer;
-        avs::dshow::CreateCaptureRenderer([r](const CaptureEvent& e) { r->add(e); },
-                                          renderer.Put());
+        std::wstring name = pin->Name();
+        avs::dshow::CreateCaptureRenderer(
+            [r, also, name](const CaptureEvent& e) {
+                r->add(e);
+                if (also) also(name, e);
+            },
+            renderer.Put());
         graph_->AddFilter(renderer.Get(), std::wstring(pin->Name()).c_str());
         ComPtr<IPin> in = avs::dshow::FirstPin(renderer.Get(), PINDIR_INPUT);
         if (FAILED(graph_->ConnectDirect(pin, in.Get(), nullptr))) return false;

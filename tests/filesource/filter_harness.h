@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -81,8 +82,10 @@ class FilterGraph {
     // The filter's own answer to a connection (Load's result), bypassing the
     // reader pin's retries over media types.
     HRESULT ReceiveInput();
-    // Capture renderers on every output pin; false when one fails to connect.
-    bool AttachRenderers();
+    // Capture renderers on every output pin; false when one fails to connect. `also`, when
+    // set, sees every event after the recorder, with the pin's name, on the streaming thread.
+    bool AttachRenderers(
+        std::function<void(const std::wstring&, const avs::dshow::CaptureEvent&)> also = {});
     // Runs without a clock until the graph completes; false on time-out.
     bool RunToEnd(int timeout_ms = 20000);
     HRESULT Seek(int64_t position);

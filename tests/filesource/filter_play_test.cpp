@@ -3,7 +3,13 @@
 // and two filters in one process keeping their own state.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
 
 #include "filter_harness.h"
 
@@ -280,6 +286,43 @@ TEST(BranwickPlay, TwoFiltersKeepTheirOwnNewSegmentState) {
             EXPECT_EQ(2, segments);
         }
     }
+}
+
+// Renderers may ask the source pin for its stop position on the streaming thread as the
+// stream ends; a Stop on another thread holds the filter's lock while it waits for that
+// thread, so the answer must not need the filter's lock.
+TEST(BranwickPlay, StopWhileARendererAsksForTheStopPositionAtTheEnd) {
+    using namespace std::chrono_literals;
+    TempFile f(testing_mp4::build_movie(movie({video_track(clip(6, 3))}, 240)));
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    avs::com::ComPtr<IPin> video;
+    ASSERT_EQ(S_OK, g.filter()->FindPin(L"Video", video.Put()));
+    auto seeking = video.As<IMediaSeeking>(IID_IMediaSeeking);
+    ASSERT_TRUE(seeking);
+    std::promise<void> at_end;
+    std::atomic<bool> ended{false};
+    std::atomic<HRESULT> asked{E_FAIL};
+    ASSERT_TRUE(g.AttachRenderers([&](const std::wstring& pin, const CaptureEvent& e) {
+        if (pin != L"Video" || e.kind != Kind::kEndOfStream || ended.exchange(true)) return;
+        at_end.set_value();
+        std::this_thread::sleep_for(200ms);  // the Stop below takes the filter lock meanwhile
+        LONGLONG stop = 0;
+        asked = seeking->GetStopPosition(&stop);
+    }));
+    auto control = avs::com::ComPtr<IGraphBuilder>(g.graph()).As<IMediaControl>(IID_IMediaControl);
+    ASSERT_EQ(S_OK, control->Run());
+    ASSERT_EQ(std::future_status::ready, at_end.get_future().wait_for(10s));
+    auto stopped = std::async(std::launch::async, [&] { return g.filter()->Stop(); });
+    if (stopped.wait_for(10s) != std::future_status::ready) {
+        // Deadlocked: nothing can be cleaned up any more.
+        std::fprintf(stderr, "Stop and the end-of-stream question wait for each other\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    EXPECT_EQ(S_OK, stopped.get());
+    EXPECT_EQ(S_OK, asked.load());
+    g.Stop();
 }
 
 }  // namespace

@@ -54,6 +54,10 @@ class CSeekingSourceStream : public CSourceStream, public CSourceSeeking {
     void CopySegment();
 
   private:
+    // The seeking values' own lock, not the filter's: a renderer may ask for the stop
+    // position on the worker thread (at end of stream) while a Stop holding the filter
+    // lock waits for that worker. The seeking base only keeps its address until then.
+    CCritSec seeking_lock_;
     std::atomic<REFERENCE_TIME> segment_start_{0};
     std::atomic<REFERENCE_TIME> segment_stop_{0x7FFFFFFFFFFFFFFFLL};
     std::atomic<double> segment_rate_{1.0};

@@ -187,7 +187,8 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 pSample->Release();
                 if (hr != S_OK) {
                     // Downstream refused (flushing or stopping): wait for a command.
-                    DbgLog((LOG_TRACE, 2, TEXT("Deliver() returned %08x; stopping"), hr));
+                    DbgLog((LOG_TRACE, 2, TEXT("Deliver() returned %08x; stopping"),
+                            static_cast<unsigned>(hr)));
                     return S_OK;
                 }
             } else if (hr == S_FALSE) {
@@ -196,7 +197,8 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 return S_OK;
             } else {
                 pSample->Release();
-                DbgLog((LOG_ERROR, 1, TEXT("Error %08x from FillBuffer"), hr));
+                DbgLog(
+                    (LOG_ERROR, 1, TEXT("Error %08x from FillBuffer"), static_cast<unsigned>(hr)));
                 DeliverEndOfStream();
                 m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
                 return hr;

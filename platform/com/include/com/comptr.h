@@ -3,7 +3,11 @@
 
 #include <utility>
 
+#ifdef _WIN32
+#include <objbase.h>
+#else
 #include "com/unknown.h"
+#endif
 
 namespace avs::com {
 

@@ -4,6 +4,11 @@
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+// Windows has the task memory, BSTR and code-page functions; only the helpers below are
+// the project's.
+#include <objbase.h>
+#else
 #include "com/types.h"
 
 LPVOID CoTaskMemAlloc(SIZE_T cb);
@@ -26,6 +31,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWideCha
                         int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefaultChar);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbMultiByte, LPWSTR out,
                         int cchWideChar);
+#endif  // _WIN32
 
 namespace avs::com {
 // Converts between UTF-8 and the wide strings of the COM API.

@@ -2,6 +2,10 @@
 // offsets are those of 32-bit Windows and are checked below.
 #pragma once
 
+#ifdef _WIN32
+// Windows has these: the SDK's headers take the place of this one.
+#include "dshow/sdk_compat.h"
+#else
 #include <cstddef>
 
 #include "com/types.h"
@@ -121,3 +125,4 @@ static_assert(offsetof(MPEG1VIDEOINFO, hdr.bmiHeader.biWidth) == 52);
 static_assert(offsetof(MPEG1VIDEOINFO, hdr.bmiHeader.biHeight) == 56);
 static_assert(offsetof(MPEG1VIDEOINFO, hdr.bmiHeader.biCompression) == 64);
 static_assert(offsetof(MPEG1VIDEOINFO, hdr.bmiHeader.biYPelsPerMeter) == 76);
+#endif  // _WIN32

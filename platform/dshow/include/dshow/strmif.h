@@ -2,6 +2,10 @@
 // signatures (strmif.h, control.h, qnetwork.h), for the parts this tool set uses.
 #pragma once
 
+#ifdef _WIN32
+// Windows has these: the SDK's headers take the place of this one.
+#include "dshow/sdk_compat.h"
+#else
 #include "com/objbase.h"
 
 struct IPin;
@@ -411,3 +415,4 @@ using LPAMOVIESETUP_FILTER = AMOVIESETUP_FILTER*;
 // Reference times are in 100 ns units.
 constexpr LONGLONG UNITS = 10000000;
 constexpr LONGLONG MILLISECONDS = 10000;
+#endif  // _WIN32

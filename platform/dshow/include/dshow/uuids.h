@@ -1,6 +1,10 @@
 // Interface, class, media-type and format identifiers (the SDK's uuids.h names).
 #pragma once
 
+#ifdef _WIN32
+// Windows has these: the SDK's headers take the place of this one.
+#include "dshow/sdk_compat.h"
+#else
 #include "com/guid.h"
 
 // Interfaces.
@@ -104,3 +108,4 @@ inline constexpr GUID TIME_FORMAT_MEDIA_TIME = {
 inline constexpr GUID WaveFormatSubtype(WORD tag) {
     return {tag, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 }
+#endif  // _WIN32

@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+#ifdef _WIN32
+// Windows has all of these itself, the message box included.
+#include <windows.h>
+#else
 #include "com/types.h"
 
 using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
@@ -84,13 +88,18 @@ constexpr int IDOK = 1;
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 #define MessageBox MessageBoxA
 
+#endif  // _WIN32
+
 // Trace hook: silent unless the environment variable AVS_TRACE is set (non-empty and not
-// "0"); then each line goes to standard error, or to the sink set below.
+// "0"); then each line goes to standard error (on Windows to OutputDebugStringA), or to
+// the sink set below.
 void AvsTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 bool AvsTraceEnabled();
 // Replaces the output of trace lines (tests); an empty function restores standard error.
 // A sink also turns tracing on regardless of AVS_TRACE.
 void AvsSetTraceSink(std::function<void(const std::string&)> sink);
+#ifndef _WIN32
 // Same for message boxes, so tests can see them.
 void AvsSetMessageBoxSink(
     std::function<void(const std::string& text, const std::string& caption)> sink);
+#endif

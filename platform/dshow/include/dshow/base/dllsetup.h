@@ -11,10 +11,13 @@ extern int g_cTemplates;
 // Registers (TRUE) or unregisters (FALSE) every template's class and filter.
 STDAPI AMovieDllRegisterServer2(BOOL bRegister);
 
+#ifndef _WIN32
+// Windows has these in winnt.h.
 constexpr DWORD DLL_PROCESS_DETACH = 0;
 constexpr DWORD DLL_PROCESS_ATTACH = 1;
 constexpr DWORD DLL_THREAD_ATTACH = 2;
 constexpr DWORD DLL_THREAD_DETACH = 3;
+#endif
 
 // The base classes' part of process attach and detach.
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, ULONG ulReason, LPVOID pv);
