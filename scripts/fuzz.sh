@@ -18,7 +18,8 @@ if ! [[ "$minutes" =~ ^[0-9]*\.?[0-9]+$ ]]; then
 fi
 seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); print s < 1 ? 1 : s }')
 
-targets="$*"
+names=("$@")
+targets="${names[*]}"
 JOBS=${JOBS:-2} TARGETS="${targets:-fuzz_targets}" scripts/build.sh san
 
 # Each target's command as ctest runs it: the binary, its options and corpora.
@@ -28,7 +29,7 @@ wanted = set(sys.argv[1:])
 for t in json.load(sys.stdin)["tests"]:
     if not wanted or t["name"] in wanted:
         print("\t".join([t["name"]] + t["command"]))
-' $targets)
+' "${names[@]}")
 if [ -z "$commands" ]; then
   echo "fuzz.sh: no fuzz target matches: ${targets:-any}" >&2
   exit 2
