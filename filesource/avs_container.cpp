@@ -41,6 +41,7 @@ std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource
     try {
         static const mp4::BoxFactory factory = avs_box_factory();
         c->movie_ = mp4::MovieFile::open(*c->source_, factory);
+        c->movie_->check_tables_fit();
     } catch (const std::exception& e) {
         c->report(e.what());
         return nullptr;

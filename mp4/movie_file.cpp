@@ -77,16 +77,17 @@ std::unique_ptr<MovieFile> MovieFile::open(ByteSource& source, const BoxFactory&
     if (file->mvhd_->timescale == 0) throw Mp4Error("the movie has time scale 0");
     for (const auto& child : moov->children())
         if (child->type() == "trak") file->tracks_.emplace_back(*child);
-    // Refused here, a table that claims more than the file holds cannot make a
-    // reader try billions of samples that are not there.
-    for (const auto& t : file->tracks_) {
+    return file;
+}
+
+void MovieFile::check_tables_fit() const {
+    for (const auto& t : tracks_) {
         try {
-            t.samples().check_fits(file->file_size_);
+            t.samples().check_fits(file_size_);
         } catch (const Mp4Error& e) {
             throw Mp4Error("track " + std::to_string(t.id()) + ": " + e.what());
         }
     }
-    return file;
 }
 
 const Track* MovieFile::find_track(uint32_t id) const {

@@ -349,6 +349,25 @@ TEST(AvsContainer, DirectReadOfASamplePastTheEndOfTheFileFails) {
     EXPECT_NE(errors.find("past the end of the file"), std::string::npos) << errors;
 }
 
+TEST(AvsContainer, TablesThatClaimMoreThanTheFileHoldsAreRefusedAtOpen) {
+    MovieSpec m;
+    m.duration = 200;
+    m.tracks = {audio_track(2, 4)};
+    Bytes file = build_movie(m);
+    // 'stsz' with a fixed size of one byte for 4,294,967,295 samples.
+    const Bytes tag{'s', 't', 's', 'z'};
+    auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    const Bytes claim{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::copy(claim.begin(), claim.end(), it + 4 + 4);
+    std::string errors;
+    EXPECT_FALSE(open_bytes(file, &errors));
+    EXPECT_EQ(errors,
+              "track 2: the sample table claims 4294967295 bytes of samples, more than the "
+              "file's " +
+                  std::to_string(file.size()) + "\n");
+}
+
 TEST(AvsContainer, AMessageRepeatedForManySamplesIsPrintedOnlyAFewTimes) {
     MovieSpec m;
     m.duration = 200;
