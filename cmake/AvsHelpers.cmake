@@ -53,13 +53,18 @@ set(AVS_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs under ctest"
 
 # avs_add_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir])
 # A libFuzzer target, built only with AVS_FUZZ, run by ctest (label "fuzz") for
-# AVS_FUZZ_SECONDS seconds starting from the optional seed corpus.
+# AVS_FUZZ_SECONDS seconds starting from the optional seed corpus. The target
+# fuzz_targets builds them all (scripts/fuzz.sh).
+if(AVS_FUZZ AND NOT TARGET fuzz_targets)
+  add_custom_target(fuzz_targets)
+endif()
 function(avs_add_fuzzer name)
   if(NOT AVS_FUZZ)
     return()
   endif()
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
+  add_dependencies(fuzz_targets ${name})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)

@@ -14,6 +14,13 @@ void write_error_to_stderr(const std::string& message) {
     std::fprintf(stderr, "BranwickSource: %s\n", message.c_str());
 }
 
+bool is_avs_sample_entry(std::string_view type) {
+    if (type.size() < 3) return false;
+    for (size_t i = 0; i < 3; ++i)
+        if ((type[i] | 0x20) != "avs"[i]) return false;
+    return true;
+}
+
 int64_t to_reference_time(double t, uint32_t timescale) {
     if (timescale == 0) return 0;
     const double value = t / double(timescale) * 10000000.0;
@@ -34,6 +41,7 @@ std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource
     try {
         static const mp4::BoxFactory factory = avs_box_factory();
         c->movie_ = mp4::MovieFile::open(*c->source_, factory);
+        c->movie_->check_tables_fit();
     } catch (const std::exception& e) {
         c->report(e.what());
         return nullptr;
@@ -46,7 +54,20 @@ std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource
 }
 
 void AvsContainer::report(const std::string& message) const {
-    if (errors_) errors_(message);
+    if (!errors_) return;
+    std::string kind;
+    for (char ch : message)
+        if (!(ch >= '0' && ch <= '9'))
+            kind += ch;
+        else if (kind.empty() || kind.back() != '#')
+            kind += '#';
+    int seen = 0;
+    {
+        std::lock_guard<std::mutex> hold(report_lock_);
+        seen = ++report_counts_[kind];
+    }
+    if (seen <= kRepeatedMessageLimit) errors_(message);
+    if (seen == kRepeatedMessageLimit) errors_("further messages like the last one are suppressed");
 }
 
 const mp4::Track* AvsContainer::track(uint32_t id) const {

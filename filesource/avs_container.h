@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,10 @@ namespace filesource {
 // Handler types of the two tracks the filter plays.
 inline constexpr std::string_view kVideoHandler = "vide";
 inline constexpr std::string_view kAudioHandler = "soun";
+
+// True for the sample entry types the filter plays as video: those that begin
+// with "avs", in any case.
+bool is_avs_sample_entry(std::string_view type);
 
 // Receives the box reader's error text; by default it goes to standard error.
 using ErrorSink = std::function<void(const std::string&)>;
@@ -101,6 +106,11 @@ class AvsContainer {
 
     const mp4::MovieFile& movie() const { return *movie_; }
 
+    // How many times one kind of message (its text with the numbers left out)
+    // goes to the error sink before one line says the rest are suppressed: a
+    // file with many unreadable samples must not flood the sink.
+    static constexpr int kRepeatedMessageLimit = 5;
+
   private:
     AvsContainer() = default;
     const mp4::Track* track(uint32_t id) const;
@@ -112,6 +122,8 @@ class AvsContainer {
     std::shared_ptr<mp4::ByteSource> source_;
     std::unique_ptr<mp4::MovieFile> movie_;
     ErrorSink errors_;
+    mutable std::mutex report_lock_;  // both workers and the seek report
+    mutable std::map<std::string, int> report_counts_;
     std::mutex read_lock_;
     uint32_t movie_timescale_ = 0;
     uint64_t movie_duration_ = 0;

@@ -66,12 +66,15 @@ HRESULT CBranwickAudioStream::FillBuffer(IMediaSample* sample) {
         n = std::min(room, s.bytes.size());
         if (ok) std::memcpy(buffer, s.bytes.data(), n);
     }
-    // An unreadable sample is passed on once as an empty sample and skipped.
+    // An unreadable sample is passed on once as an empty sample and skipped;
+    // a long run of them ends the stream.
     next_sample_ = next + 1;
     if (!ok) {
+        if (EndsAfterUnreadable()) return S_FALSE;
         MakeEmpty(sample);
         return S_OK;
     }
+    CountReadable();
     sample->SetActualDataLength(static_cast<LONG>(n));
 
     std::atomic<bool>& pending = filter_->audio_new_segment_pending();

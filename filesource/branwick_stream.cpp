@@ -21,11 +21,13 @@ CBranwickStream::CBranwickStream(LPCTSTR object_name, HRESULT* phr, CBranwickSou
 void CBranwickStream::Rewind() {
     next_sample_ = 1;
     time_offset_ = 0;
+    unreadable_run_ = 0;
 }
 
 void CBranwickStream::Reposition(int64_t k, std::optional<int64_t> offset) {
     auto change = [&] {
         next_sample_ = k;
+        unreadable_run_ = 0;
         if (offset) time_offset_ = *offset;
         OnReposition();
     };

@@ -25,6 +25,9 @@ class CBranwickStream : public filtermodule::CSeekingSourceStream {
     int64_t sample_limit() const { return sample_limit_.load(); }
     int64_t time_offset() const { return time_offset_.load(); }
 
+    // Unreadable samples in a row after which a stream ends.
+    static constexpr int kUnreadableRunLimit = 16;
+
     // Back to the first sample with no time offset (the filter's Stop).
     void Rewind();
     // Moves the stream to sample k, and to a new time offset when one is
@@ -43,6 +46,11 @@ class CBranwickStream : public filtermodule::CSeekingSourceStream {
     void SetTimes(IMediaSample* sample, int64_t start, int64_t stop) const;
     // An empty sample at time 0 for a sample that cannot be read.
     static void MakeEmpty(IMediaSample* sample);
+    // Counts a sample that could not be read; true once kUnreadableRunLimit of
+    // them came in a row, when the stream ends instead: a broken table can
+    // claim billions of samples that are not there.
+    bool EndsAfterUnreadable() { return ++unreadable_run_ >= kUnreadableRunLimit; }
+    void CountReadable() { unreadable_run_ = 0; }
 
     CBranwickSource* filter_;
     AvsContainer* container_ = nullptr;  // owned by the filter
@@ -51,8 +59,9 @@ class CBranwickStream : public filtermodule::CSeekingSourceStream {
     std::atomic<int64_t> next_sample_{1};
     std::atomic<int64_t> sample_limit_{0};
     std::atomic<int64_t> time_offset_{0};
-    CCritSec stream_lock_;     // held by the seek computation
-    TrackSample fill_sample_;  // the worker's, reused from sample to sample
+    std::atomic<int> unreadable_run_{0};  // unreadable samples in a row
+    CCritSec stream_lock_;                // held by the seek computation
+    TrackSample fill_sample_;             // the worker's, reused from sample to sample
 };
 
 // k = trunc(start / stop * limit), at least 1, computed in double precision. A

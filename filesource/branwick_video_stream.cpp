@@ -1,7 +1,5 @@
 #include "filesource/branwick_video_stream.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstring>
 #include <span>
@@ -27,7 +25,7 @@ int CBranwickVideoStream::SetupTrack(AvsContainer* container) {
     header_ = avs::AvsSequenceHeader{};
     track_ = container->first_track_id(kVideoHandler);
     const std::optional<std::string> entry = container->sample_entry_type(track_);
-    if (!entry || entry->size() < 3 || ::strncasecmp(entry->c_str(), "avs", 3) != 0) return -1;
+    if (!entry || !is_avs_sample_entry(*entry)) return -1;
 
     TrackSample first;
     if (!container->read_track_sample(track_, 1, first)) return -1;
@@ -99,13 +97,15 @@ HRESULT CBranwickVideoStream::FillBuffer(IMediaSample* sample) {
         }
     }
     // An unreadable sample is passed on once as an empty sample and skipped, so
-    // the stream still reaches its end.
+    // the stream still reaches its end; a long run of them ends it at once.
     next_sample_ = next + 1;
     if (!total || *total == 0) {
         if (ok) AvsTrace("CBranwickVideoStream: sample %lld does not unpack", (long long)next);
+        if (EndsAfterUnreadable()) return S_FALSE;
         MakeEmpty(sample);
         return S_OK;
     }
+    CountReadable();
     const size_t n = *total;
     sample->SetActualDataLength(static_cast<LONG>(n));
     if (filter_->video_new_segment_pending().exchange(false)) {

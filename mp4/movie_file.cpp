@@ -1,6 +1,7 @@
 #include "mp4/movie_file.h"
 
 #include <cstring>
+#include <string>
 
 #include "mp4/error.h"
 
@@ -77,6 +78,16 @@ std::unique_ptr<MovieFile> MovieFile::open(ByteSource& source, const BoxFactory&
     for (const auto& child : moov->children())
         if (child->type() == "trak") file->tracks_.emplace_back(*child);
     return file;
+}
+
+void MovieFile::check_tables_fit() const {
+    for (const auto& t : tracks_) {
+        try {
+            t.samples().check_fits(file_size_);
+        } catch (const Mp4Error& e) {
+            throw Mp4Error("track " + std::to_string(t.id()) + ": " + e.what());
+        }
+    }
 }
 
 const Track* MovieFile::find_track(uint32_t id) const {

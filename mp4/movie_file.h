@@ -27,6 +27,11 @@ class MovieFile {
     // The track with this id, or null.
     const Track* find_track(uint32_t id) const;
     uint64_t file_size() const { return file_size_; }
+    // Throws Mp4Error when a track's tables claim more than the file holds
+    // (SampleTable::check_fits), so that a player can refuse the file before
+    // it tries billions of samples that are not there. Not part of open: a
+    // writer reads back the tables of a file whose data is not in the source.
+    void check_tables_fit() const;
 
     // Looks a sample up and checks that it is readable: a known sample entry,
     // data in this file, bytes inside the file. Throws otherwise.

@@ -58,6 +58,20 @@ SampleTable::SampleTable(const Box& stbl) {
     }
 }
 
+void SampleTable::check_fits(uint64_t file_size) const {
+    // A fixed size times a 32-bit count cannot overflow 64 bits.
+    const uint64_t total = stsz_->sample_size ? uint64_t{stsz_->sample_size} * stsz_->sample_count
+                                              : size_prefix_.back();
+    if (total > file_size)
+        throw Mp4Error("the sample table claims " + std::to_string(total) +
+                       " bytes of samples, more than the file's " + std::to_string(file_size));
+    const auto& offsets = chunk_offsets_->offsets;
+    for (size_t i = 0; i < offsets.size(); ++i)
+        if (offsets[i] > file_size)
+            throw Mp4Error("chunk " + std::to_string(i + 1) + " starts at offset " +
+                           std::to_string(offsets[i]) + ", past the end of the file");
+}
+
 uint32_t SampleTable::size_of(uint64_t number) const {
     return stsz_->sample_size ? stsz_->sample_size : stsz_->sizes[number - 1];
 }

@@ -29,6 +29,11 @@ class SampleTable {
     // Sample numbers count from 1. Throws for a number out of range or one the
     // tables do not cover. The offset is not checked against the file here.
     SampleInfo lookup(uint64_t number) const;
+    // Throws Mp4Error when the tables claim more than a file of `file_size`
+    // bytes can hold: samples whose sizes add up to more than the file, or a
+    // chunk that starts past its end. Costs one pass over the chunk offsets;
+    // the sizes were summed when the table was built.
+    void check_fits(uint64_t file_size) const;
 
   private:
     struct TimeRun {

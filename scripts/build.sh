@@ -5,10 +5,12 @@
 #   tsan     build-tsan/  clang with ThreadSanitizer, only the threaded tests
 #   win32    build-win32/ mingw-w64 for 32-bit Windows, programs and modules in bin/
 #   win64    build-win64/ mingw-w64 for 64-bit Windows; its tests run under wine64
+# JOBS=N sets the build jobs (default: every core); TARGETS="a b" builds only
+# those targets of the san build (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-release}
-jobs=$(nproc)
+jobs=${JOBS:-$(nproc)}
 case "$kind" in
   release)
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -17,7 +19,8 @@ case "$kind" in
     cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DAVS_SANITIZE=address,undefined -DAVS_FUZZ=ON \
       -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1 >/dev/null
-    cmake --build build-san -j "$jobs" ;;
+    # shellcheck disable=SC2086  # TARGETS is a list of names
+    cmake --build build-san -j "$jobs" ${TARGETS:+--target $TARGETS} ;;
   tsan)
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DAVS_SANITIZE=thread -DAVS_BUILD_GUI=OFF \

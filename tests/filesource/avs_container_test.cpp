@@ -348,3 +348,58 @@ TEST(AvsContainer, DirectReadOfASamplePastTheEndOfTheFileFails) {
     EXPECT_EQ(s.length, 0u);
     EXPECT_NE(errors.find("past the end of the file"), std::string::npos) << errors;
 }
+
+TEST(AvsContainer, TablesThatClaimMoreThanTheFileHoldsAreRefusedAtOpen) {
+    MovieSpec m;
+    m.duration = 200;
+    m.tracks = {audio_track(2, 4)};
+    Bytes file = build_movie(m);
+    // 'stsz' with a fixed size of one byte for 4,294,967,295 samples.
+    const Bytes tag{'s', 't', 's', 'z'};
+    auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    const Bytes claim{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::copy(claim.begin(), claim.end(), it + 4 + 4);
+    std::string errors;
+    EXPECT_FALSE(open_bytes(file, &errors));
+    EXPECT_EQ(errors,
+              "track 2: the sample table claims 4294967295 bytes of samples, more than the "
+              "file's " +
+                  std::to_string(file.size()) + "\n");
+}
+
+TEST(AvsContainer, AMessageRepeatedForManySamplesIsPrintedOnlyAFewTimes) {
+    MovieSpec m;
+    m.duration = 200;
+    m.tracks = {audio_track(2, 40)};
+    m.tracks[0].samples_per_chunk = 4;
+    Bytes file = build_movie(m);
+    // Chunks 3 to 10 start at the file's end, so samples 9 to 40 lie past it.
+    const Bytes tag{'s', 't', 'c', 'o'};
+    auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    it += 4 + 4 + 4 + 2 * 4;  // the type, version and flags, entry count, chunks 1 and 2
+    for (int chunk = 3; chunk <= 10; ++chunk, it += 4) {
+        Bytes end;
+        put32(end, static_cast<uint32_t>(file.size()));
+        std::copy(end.begin(), end.end(), it);
+    }
+    std::string errors;
+    auto c = open_bytes(file, &errors);
+    ASSERT_TRUE(c) << errors;
+    TrackSample s;
+    for (uint64_t n = 1; n <= 40; ++n) EXPECT_EQ(n <= 8, c->read_track_sample(2, n, s)) << n;
+    auto lines_with = [&errors](const std::string& what) {
+        int n = 0;
+        for (size_t at = errors.find(what); at != std::string::npos; at = errors.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(AvsContainer::kRepeatedMessageLimit, lines_with("past the end of the file"))
+        << errors;
+    EXPECT_NE(errors.find("sample 9 lies past"), std::string::npos) << errors;
+    EXPECT_EQ(1, lines_with("further messages like the last one are suppressed")) << errors;
+    // Another kind of message still gets through.
+    EXPECT_FALSE(c->read_track_sample(2, 41, s));
+    EXPECT_EQ(1, lines_with("sample 41 is out of range")) << errors;
+}

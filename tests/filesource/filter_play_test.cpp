@@ -3,6 +3,7 @@
 // and two filters in one process keeping their own state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include "filesource/branwick_stream.h"
 #include "filter_harness.h"
 
 namespace filesource::test {
@@ -165,6 +167,48 @@ TEST(BranwickPlay, UnreadableSamplesGoOutEmptyOnceAndTheStreamEnds) {
         }
     }
     EXPECT_EQ(1, g.video().count(Kind::kEndOfStream));
+}
+
+TEST(BranwickPlay, ARunOfUnreadableSamplesEndsTheStream) {
+    // Video: pictures 3 to 40 hold a unit with L = 0; audio: chunks 3 to 10 (of
+    // four frames each) start at the file's end, so frames 9 to 40 lie past it.
+    const auto pics = clip(40, 4);
+    auto video = video_track(pics);
+    for (size_t i = 2; i < video.samples.size(); ++i)
+        video.samples[i].insert(video.samples[i].begin(), {0, 0, 0, 0});
+    auto audio = audio_track(2, 40, 44100);
+    audio.samples_per_chunk = 4;
+    Bytes file = testing_mp4::build_movie(movie({video, audio}, 1600));
+    const Bytes tag{'s', 't', 'c', 'o'};
+    // The audio track's table is the second 'stco'.
+    auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    it = std::search(it + 1, file.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, file.end());
+    it += 4 + 4 + 4 + 2 * 4;  // the type, version and flags, entry count, chunks 1 and 2
+    for (int chunk = 3; chunk <= 10; ++chunk, it += 4) {
+        Bytes end;
+        testing_mp4::put32(end, static_cast<uint32_t>(file.size()));
+        std::copy(end.begin(), end.end(), it);
+    }
+    TempFile f(file);
+    FilterGraph g(f.path());
+    ASSERT_EQ(S_OK, g.ConnectInput());
+    ASSERT_TRUE(g.AttachRenderers());
+    ASSERT_TRUE(g.RunToEnd());
+    // The readable samples, then one empty sample for each unreadable one but
+    // the last of the run, which ends the stream instead.
+    const int empties = CBranwickStream::kUnreadableRunLimit - 1;
+    const auto v = g.video().samples();
+    ASSERT_EQ(size_t(1 + 2 + empties), v.size());
+    EXPECT_EQ(v[2].data, es_sample(pics[1]));
+    for (size_t i = 3; i < v.size(); ++i) EXPECT_TRUE(v[i].data.empty()) << i;
+    EXPECT_EQ(1, g.video().count(Kind::kEndOfStream));
+    const auto a = g.audio().samples();
+    ASSERT_EQ(size_t(8 + empties), a.size());
+    EXPECT_EQ(a[7].data, audio.samples[7]);
+    for (size_t i = 8; i < a.size(); ++i) EXPECT_TRUE(a[i].data.empty()) << i;
+    EXPECT_EQ(1, g.audio().count(Kind::kEndOfStream));
 }
 
 // 30 pictures with key frames at samples 1, 11 and 21; 40 audio frames.

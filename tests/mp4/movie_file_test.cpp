@@ -104,6 +104,34 @@ bool move_audio_chunk_past_end(Bytes& file, const mp4::SampleInfo& first) {
     return true;
 }
 
+// What check_tables_fit says of a file that opens; "" when it has no complaint.
+std::string fit_error(const Bytes& file) {
+    mp4::MemoryByteSource src(file);
+    auto movie = mp4::MovieFile::open(src, factory());
+    try {
+        movie->check_tables_fit();
+    } catch (const mp4::Mp4Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Where the payload of the `nth` (from 0) box of `type` begins.
+size_t payload_of(const Bytes& file, const std::string& type, int nth) {
+    auto it = file.begin();
+    for (int i = 0; i <= nth; ++i) {
+        it = std::search(i ? it + 1 : it, file.end(), type.begin(), type.end());
+        if (it == file.end()) return 0;
+    }
+    return static_cast<size_t>(it - file.begin()) + 4;
+}
+
+void set32(Bytes& file, size_t at, uint64_t v) {
+    Bytes b;
+    put32(b, static_cast<uint32_t>(v));
+    std::copy(b.begin(), b.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 }  // namespace
 
 TEST(MovieFile, ReadsTracksTablesAndSamples) {
@@ -217,6 +245,43 @@ TEST(MovieFile, SampleDataPastTheFileEndIsRefused) {
     movie = mp4::MovieFile::open(src2, factory());
     EXPECT_NO_THROW(movie->read_sample(movie->tracks()[1], 3));
     EXPECT_THROW(movie->read_sample(movie->tracks()[1], 4), mp4::Mp4Error);
+}
+
+TEST(MovieFile, TablesThatClaimMoreThanTheFileHoldsAreFound) {
+    const Bytes good = build_movie(two_track_movie());
+    ASSERT_EQ(fit_error(good), "");
+    // The audio 'stsz' (the second) claims 4,294,967,295 samples of one byte.
+    Bytes file = good;
+    size_t stsz = payload_of(file, "stsz", 1);
+    ASSERT_NE(stsz, 0u);
+    set32(file, stsz + 4, 1);
+    set32(file, stsz + 8, 0xFFFFFFFF);
+    EXPECT_NE(fit_error(file).find("track 2: the sample table claims 4294967295 bytes"),
+              std::string::npos)
+        << fit_error(file);
+    // Listed sizes that add up to more than the file: one audio sample of 2 GiB.
+    file = good;
+    set32(file, stsz + 12, 0x80000000u);
+    EXPECT_NE(fit_error(file).find("track 2: the sample table claims"), std::string::npos)
+        << fit_error(file);
+
+    // A chunk past the end: the second video chunk (64-bit offsets) and the audio chunk.
+    file = good;
+    const size_t co64 = payload_of(file, "co64", 0);
+    ASSERT_NE(co64, 0u);
+    set32(file, co64 + 8 + 8, 1);  // the high word: 4 GiB further on
+    EXPECT_NE(fit_error(file).find("track 1: chunk 2 starts at offset"), std::string::npos)
+        << fit_error(file);
+    file = good;
+    const size_t stco = payload_of(file, "stco", 0);
+    ASSERT_NE(stco, 0u);
+    set32(file, stco + 8, file.size() + 1);
+    EXPECT_NE(fit_error(file).find("track 2: chunk 1 starts at offset"), std::string::npos)
+        << fit_error(file);
+    // A chunk that starts right at the end is no claim the file cannot meet by
+    // itself: its samples fail when read.
+    set32(file, stco + 8, file.size());
+    EXPECT_EQ(fit_error(file), "");
 }
 
 TEST(MovieFile, BrokenStructuresFailToOpen) {

@@ -10,6 +10,7 @@
 #include "com/memory.h"
 #include "dshow/runtime.h"
 #include "files/files.h"
+#include "tools/avsplay/parser_refusal.h"
 #include "tools/avsplay/rtsp_source.h"
 #include "tools/avsplay/stream_sink.h"
 
@@ -115,8 +116,11 @@ HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilte
     }
     HRESULT hr = graph->RenderFile(avs::com::Widen(path).c_str(), nullptr);
     if (FAILED(hr)) {
-        error = "no registered filter plays " + path + " (" + hex(hr) +
-                "); are the filter modules registered?";
+        if (auto why = ParserRefusal(path))
+            error = path + " was refused by the registered parsers: " + *why;
+        else
+            error = "no registered filter plays " + path + " (" + hex(hr) +
+                    "); are the filter modules registered?";
         return hr;
     }
     std::vector<Stream> connected;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -281,6 +282,45 @@ TEST_F(Avsplay, BadInputAndBadOptionsGiveOneLineAndAnExitCode) {
     r = play(q(asm_file));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("are the filter modules registered?"), std::string::npos) << r.out;
+}
+
+TEST_F(Avsplay, ACorruptContainerIsReportedWithTheParsersReason) {
+    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
+    const Bytes good = read_file(make_asm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3));
+    // The audio 'stsz' (the second) claims 4,294,967,295 samples of one byte.
+    const std::string tag = "stsz";
+    auto it = std::search(good.begin(), good.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, good.end());
+    it = std::search(it + 1, good.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, good.end());
+    Bytes bad = good;
+    const size_t at = static_cast<size_t>(it - good.begin()) + 4 + 4;
+    const Bytes claim{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::copy(claim.begin(), claim.end(), bad.begin() + static_cast<std::ptrdiff_t>(at));
+    write_file(path("claims.asm"), bad);
+    Result r = play(q(path("claims.asm")));
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(r.out.find("avsplay: " + path("claims.asm") +
+                         " was refused by the registered parsers: track 2: the sample table "
+                         "claims 4294967295 bytes"),
+              std::string::npos)
+        << r.out;
+    EXPECT_LT(r.out.size(), 1000u) << r.out;
+
+    // Cut short: the reader's reason is the box that runs past the file.
+    write_file(path("cut.asm"), Bytes(good.begin(), good.begin() + good.size() / 2));
+    r = play(q(path("cut.asm")));
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(r.out.find("was refused by the registered parsers: box '"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("runs past its parent"), std::string::npos) << r.out;
+
+    // Without the module registered nothing refused it: the old advice stands.
+    ::setenv("AVS_REGISTRY", path("empty.reg").c_str(), 1);
+    r = play(q(path("claims.asm")));
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(r.out.find("are the filter modules registered?"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("refused"), std::string::npos) << r.out;
 }
 
 }  // namespace
