@@ -16,7 +16,9 @@ fi
 export WINEPREFIX=${WINEPREFIX:-$root/$build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or HTML engine: the prefix needs neither, and Wine would offer to download them.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No sound driver: these hosts have no sound card, and the driver would report that on the
+# program's stderr whenever a graph is made.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winealsa.drv=}
 wine=$(command -v "$loader" || echo "/usr/lib/wine/$loader")
 server=$(dirname "$wine")/wineserver
 [ -x "$server" ] || server=/usr/lib/wine/wineserver
