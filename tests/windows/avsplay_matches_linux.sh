@@ -46,7 +46,8 @@ run_both "bad option" avsplay c.asm --fast
 cp "$data/xavs_cif352x288_25fps_IBP_100f.avs" v.avs
 "$LINUX_BIN/Lindqvale" -f v.avs c.asm >/dev/null
 head -c 20000 c.asm >inputs/cut.asm
-head -c 50000 /dev/urandom >inputs/noise.asm
+# Text, not random bytes: in random bytes a media parser may well find a frame or two.
+yes "not a container" | head -c 50000 >inputs/noise.asm || true
 STDERR_FILTER='^avsplay:' run_both "cut container" avsplay cut.asm
 STDERR_FILTER='^avsplay:' run_both "noise" avsplay noise.asm
 finish
