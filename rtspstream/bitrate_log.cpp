@@ -1,9 +1,9 @@
 #include "rtspstream/bitrate_log.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "files/files.h"
 
 namespace rtspstream {
 
@@ -17,21 +17,14 @@ std::string FromEnv(const char* name) {
 // mkdir -p for the folder part of path; failures show up when the file is opened.
 void MakeParents(const std::string& path) {
     for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
-        mkdir(path.substr(0, at).c_str(), 0755);
+        avs::files::MakeDirectory(path.substr(0, at));
 }
 
 }  // namespace
 
 std::string BitRateLogPath() {
     std::string path = FromEnv("AVS_BITRATE_LOG");
-    if (!path.empty()) return path;
-    std::string state = FromEnv("XDG_STATE_HOME");
-    if (state.empty()) {
-        std::string home = FromEnv("HOME");
-        if (home.empty()) return "VideoBitRate.log";
-        state = home + "/.local/state";
-    }
-    return state + "/avs-toolset/VideoBitRate.log";
+    return path.empty() ? avs::files::StateFilePath("VideoBitRate.log") : path;
 }
 
 BitRateLog& BitRateLog::Module() {
@@ -45,7 +38,7 @@ void BitRateLog::Add(uint32_t length, uint64_t now_ms) {
         start_ms_ = now_ms;
     } else if (now_ms - start_ms_ > 59999) {
         MakeParents(path_);
-        if (std::FILE* f = std::fopen(path_.c_str(), writes_ == 0 ? "w" : "a+")) {
+        if (std::FILE* f = avs::files::OpenStream(path_, writes_ == 0 ? "w" : "a+")) {
             std::fprintf(f, "%d\n", static_cast<int>(bytes_ * 8 / 1000 / 60));
             std::fclose(f);
         }

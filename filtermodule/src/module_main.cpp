@@ -16,9 +16,9 @@ STDAPI DllUnregisterServer() {
 
 namespace {
 
-// The dialog framework and its socket support have nothing to start on this platform
-// (no MFC; sockets need no initialisation), so these always succeed. The failure
-// branches below stay for platforms where they can fail.
+// There is no dialog framework to start (no MFC), and the socket layer starts Winsock
+// itself on first use, once per module, so these always succeed. The failure branches
+// below stay for a start-up that can fail.
 bool FrameworkStartup() {
     return true;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "files/files.h"
@@ -72,6 +73,20 @@ bool MakeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) == 0) return true;
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string StateFilePath(const std::string& name) {
+    const auto from_env = [](const char* variable) {
+        const char* v = std::getenv(variable);
+        return v && *v ? std::string(v) : std::string();
+    };
+    std::string state = from_env("XDG_STATE_HOME");
+    if (state.empty()) {
+        const std::string home = from_env("HOME");
+        if (home.empty()) return name;
+        state = home + "/.local/state";
+    }
+    return state + "/avs-toolset/" + name;
 }
 
 std::unique_ptr<PositionalFile> PositionalFile::Open(const std::string& path, std::string& error) {

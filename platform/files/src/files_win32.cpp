@@ -169,6 +169,10 @@ bool MakeDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string StateFilePath(const std::string& name) {
+    return "c://" + name;
+}
+
 std::unique_ptr<PositionalFile> PositionalFile::Open(const std::string& path, std::string& error) {
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

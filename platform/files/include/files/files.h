@@ -66,6 +66,12 @@ bool RemoveFile(const std::string& path);
 // Creates one directory (not its parents); true when it exists afterwards.
 bool MakeDirectory(const std::string& path);
 
+// Where the tool set keeps a state file of its own (the bit-rate log): on Windows the root
+// of drive C, where the tool set's users have always found it; elsewhere the user's state
+// folder ($XDG_STATE_HOME, else ~/.local/state) under avs-toolset/, or the current folder
+// when there is no home. The folders may not exist yet.
+std::string StateFilePath(const std::string& name);
+
 // A read-only file read at explicit positions, so readers keep their own position and
 // threads do not share one.
 class PositionalFile {
