@@ -33,6 +33,10 @@ constexpr uint8_t kAudioPayloadType = 14;
 constexpr uint32_t kClock = 90000;
 constexpr size_t kHighWater = 256 * 1024;  // queued output before packets wait
 constexpr size_t kMaxInput = 256 * 1024;
+// Queued output beyond which the client's requests are not read until it reads: a
+// client that sends requests and never reads the answers would otherwise make them
+// pile up without end.
+constexpr size_t kMaxPending = 4 * kHighWater;
 
 std::string Base64(const std::vector<uint8_t>& bytes) {
     static const char kAlphabet[] =
@@ -142,7 +146,7 @@ class Connection {
         last_heard_ = Clock::now();
         while (!stopping_ && !closing_) {
             if (playing_) Produce();
-            unsigned events = net::kReadable;
+            unsigned events = Pending() < kMaxPending ? net::kReadable : 0;
             if (Pending() > 0) events |= net::kWritable;
             int timeout = 200;
             if (playing_ && Pending() < kHighWater) {

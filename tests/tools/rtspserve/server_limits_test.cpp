@@ -131,6 +131,49 @@ TEST(RtspserveLimits, SilentConnectionsAreClosedButPlayingOnesAreNot) {
     EXPECT_TRUE(playing.WaitClosed(3s));
 }
 
+TEST(RtspserveLimits, AClientThatReadsNoAnswersIsNotReadEither) {
+    auto server = Serve({});
+    ASSERT_TRUE(server);
+    avs::net::Socket fd =
+        avs::net::ConnectTcp("127.0.0.1", server->port(), std::chrono::seconds(2), nullptr);
+    ASSERT_NE(fd, avs::net::kInvalidSocket);
+    ASSERT_TRUE(avs::net::SetNonBlocking(fd));
+    const std::string request = "OPTIONS " + Url(*server) + " RTSP/1.0\r\nCSeq: 1\r\n\r\n";
+    std::string burst;
+    for (int i = 0; i < 1000; ++i) burst += request;
+    // Requests as fast as they are taken, no answer read, until the sending stalls for
+    // 0.5 s or 3 s pass. Answers that pile up without end let it run for the full 3 s.
+    size_t sent = 0, offset = 0;
+    auto start = Clock::now(), last = start;
+    while (Clock::now() - start < 3s && Clock::now() - last < 500ms) {
+        std::ptrdiff_t n = avs::net::Send(fd, burst.data() + offset, burst.size() - offset);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            offset = (offset + static_cast<size_t>(n)) % burst.size();
+            last = Clock::now();
+        } else {
+            ASSERT_EQ(n, avs::net::kNoData);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    EXPECT_LT(sent, 40u << 20) << "the server took requests without end";
+    // Each whole request is answered once the client reads.
+    size_t expected = sent / request.size(), answers = 0;
+    std::string tail;
+    char chunk[65536];
+    for (auto end = Clock::now() + 20s; answers < expected && Clock::now() < end;) {
+        if (avs::net::WaitReadable(fd, 200) <= 0) continue;
+        std::ptrdiff_t n = avs::net::Receive(fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        std::string text = tail + std::string(chunk, static_cast<size_t>(n));
+        for (size_t at = 0; (at = text.find("\r\n\r\n", at)) != std::string::npos; at += 4)
+            ++answers;
+        tail = text.substr(text.size() >= 3 ? text.size() - 3 : 0);
+    }
+    EXPECT_EQ(answers, expected);
+    avs::net::Close(fd);
+}
+
 TEST(RtspserveLimits, PlayRangesAreClampedToTheStreamOrRefused) {
     rtspserve::ServerOptions o;
     o.paced = false;
