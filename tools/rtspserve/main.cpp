@@ -3,10 +3,13 @@
 #include <getopt.h>
 #include <signal.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "tools/rtspserve/request_log.h"
 #include "tools/rtspserve/server.h"
 
 namespace {
@@ -16,13 +19,18 @@ void Usage(std::FILE* out) {
         "usage: rtspserve [options] VIDEO.avs [AUDIO.mp3]\n"
         "Serves an AVS1-P2 elementary stream (and an MP3 file) at rtsp://HOST:PORT/NAME,\n"
         "RTP interleaved in the RTSP connection. Any path is accepted; it prints the\n"
-        "address on standard output and logs requests on standard error. Ctrl-C ends it.\n"
+        "address on standard output and logs requests on standard error (lines are dropped,\n"
+        "and counted, while standard error is not read). Ctrl-C ends it.\n"
         "\n"
         "  -p, --port N           port to listen on (default 8554; 0: any free port)\n"
         "  -b, --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
         "  -f, --fast             send as fast as the client reads (default: real time)\n"
         "      --audio-only       offer only the MP3 (VIDEO.avs is still read)\n"
         "      --max-payload N    RTP payload bytes per packet (default 1400)\n"
+        "      --max-connections N  clients served at once (default 32); one more is\n"
+        "                         answered 503 Service Unavailable and closed\n"
+        "      --idle-timeout S   close a connection that is not playing and has sent\n"
+        "                         nothing for S seconds (default 30; 0: never)\n"
         "  -q, --quiet            no request log\n"
         "  -h, --help             this text\n"
         "Faults, for testing clients:\n"
@@ -44,6 +52,14 @@ bool ParseCount(const char* text, uint64_t max, uint64_t& value) {
     return true;
 }
 
+bool ParseSeconds(const char* text, double& value) {
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (!end || *end || end == text || !std::isfinite(v) || v < 0 || v > 86400) return false;
+    value = v;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +72,9 @@ int main(int argc, char** argv) {
         kCloseAfter,
         kGarbage,
         kWrap,
-        kAudioOnly
+        kAudioOnly,
+        kMaxConnections,
+        kIdleTimeout
     };
     static const option kOptions[] = {
         {"port", required_argument, nullptr, 'p'},
@@ -72,6 +90,8 @@ int main(int argc, char** argv) {
         {"garbage-every", required_argument, nullptr, kGarbage},
         {"wrap-timestamps", no_argument, nullptr, kWrap},
         {"audio-only", no_argument, nullptr, kAudioOnly},
+        {"max-connections", required_argument, nullptr, kMaxConnections},
+        {"idle-timeout", required_argument, nullptr, kIdleTimeout},
         {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -128,6 +148,24 @@ int main(int argc, char** argv) {
             case kAudioOnly:
                 options.audio_only = true;
                 break;
+            case kMaxConnections:
+                if (!ParseCount(optarg, 100000, value) || value == 0) {
+                    std::fprintf(stderr, "rtspserve: bad connection count (1 to 100000): %s\n",
+                                 optarg);
+                    return 2;
+                }
+                options.max_connections = value;
+                break;
+            case kIdleTimeout: {
+                double seconds = 0;
+                if (!ParseSeconds(optarg, seconds)) {
+                    std::fprintf(stderr, "rtspserve: bad time-out (0 to 86400 seconds): %s\n",
+                                 optarg);
+                    return 2;
+                }
+                options.idle_timeout = std::chrono::milliseconds(std::llround(seconds * 1000));
+                break;
+            }
             default:
                 Usage(stderr);
                 return 2;
@@ -155,16 +193,22 @@ int main(int argc, char** argv) {
     }
     std::string host = options.bind_address == "0.0.0.0" ? "127.0.0.1" : options.bind_address;
     std::string name = options.video_path.substr(options.video_path.find_last_of('/') + 1);
-    std::fprintf(stderr, "rtspserve: %s: %zu pictures at %.3f fps, %.3f s%s\n",
-                 options.video_path.c_str(), server->video().pictures.size(),
-                 server->video().frame_rate, server->duration_seconds(),
-                 server->audio() ? ", with audio" : "");
+    // From here on standard error is written through the log queue only: a reader that
+    // stops reading must not keep the signal below from ending the program.
+    char line[1024];
+    std::snprintf(line, sizeof line, "rtspserve: %s: %zu pictures at %.3f fps, %.3f s%s",
+                  options.video_path.c_str(), server->video().pictures.size(),
+                  server->video().frame_rate, server->duration_seconds(),
+                  server->audio() ? ", with audio" : "");
+    rtspserve::LogLine(line);
     std::printf("rtsp://%s:%u/%s\n", host.c_str(), server->port(), name.c_str());
     std::fflush(stdout);
     server->Start();
     int received = 0;
     sigwait(&signals, &received);
-    std::fprintf(stderr, "rtspserve: stopping\n");
+    rtspserve::LogLine("rtspserve: stopping");
     server->Stop();
+    // The log writer may be stuck on a full standard error: end without it then.
+    if (!rtspserve::FlushLog(std::chrono::seconds(1))) std::_Exit(0);
     return 0;
 }

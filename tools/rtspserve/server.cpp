@@ -1,18 +1,24 @@
 #include "tools/rtspserve/server.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
+#include <string_view>
+#include <thread>
 
 #include "files/files.h"
 #include "net/socket.h"
 #include "rtsp/message_parser.h"
 #include "rtsp/sdp.h"
 #include "tools/rtspserve/packetizer.h"
+#include "tools/rtspserve/request_log.h"
 
 namespace rtspserve {
 
@@ -27,6 +33,10 @@ constexpr uint8_t kAudioPayloadType = 14;
 constexpr uint32_t kClock = 90000;
 constexpr size_t kHighWater = 256 * 1024;  // queued output before packets wait
 constexpr size_t kMaxInput = 256 * 1024;
+// Queued output beyond which the client's requests are not read until it reads: a
+// client that sends requests and never reads the answers would otherwise make them
+// pile up without end.
+constexpr size_t kMaxPending = 4 * kHighWater;
 
 std::string Base64(const std::vector<uint8_t>& bytes) {
     static const char kAlphabet[] =
@@ -46,6 +56,67 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
         out += '=';
     }
     return out;
+}
+
+// One time of an npt range, "12.5" or "h:mm:ss[.fraction]" (an exponent is taken too),
+// in seconds; nothing when it is anything else. Only digits are accepted, so the
+// result is never negative nor "not a number"; it may be infinite when too large.
+std::optional<double> ParseNptTime(std::string_view text) {
+    auto decimal = [](std::string_view t, bool exponent) -> std::optional<double> {
+        size_t i = 0, digits = 0;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++digits;
+        if (i < t.size() && t[i] == '.')
+            for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) ++digits;
+        if (digits == 0) return std::nullopt;
+        if (exponent && i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+            size_t j = i + 1;
+            if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
+            size_t first = j;
+            while (j < t.size() && t[j] >= '0' && t[j] <= '9') ++j;
+            if (j == first) return std::nullopt;
+            i = j;
+        }
+        if (i != t.size()) return std::nullopt;
+        return std::strtod(std::string(t).c_str(), nullptr);
+    };
+    size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return decimal(text, true);
+    size_t second = text.find(':', colon + 1);
+    if (second == std::string_view::npos) return std::nullopt;
+    std::string_view h = text.substr(0, colon), m = text.substr(colon + 1, second - colon - 1);
+    std::optional<double> hours = decimal(h, false), minutes = decimal(m, false),
+                          seconds = decimal(text.substr(second + 1), false);
+    if (!hours || !minutes || !seconds || h.find('.') != std::string_view::npos ||
+        m.find('.') != std::string_view::npos || m.size() > 2 || *minutes >= 60 || *seconds >= 60)
+        return std::nullopt;
+    return *hours * 3600 + *minutes * 60 + *seconds;
+}
+
+// A PLAY request's npt range. A missing start ("now", or "-E") keeps the position.
+struct NptRange {
+    std::optional<double> start, stop;
+};
+
+// Nothing when the header is not a range of npt times; other units are not checked.
+std::optional<NptRange> ParseRange(const std::string& header) {
+    NptRange range;
+    std::string_view text = header;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    if (text.compare(0, 4, "npt=") != 0) return range;
+    text.remove_prefix(4);
+    text = text.substr(0, text.find(';'));  // ";time=..." is not used
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    size_t dash = text.find('-');
+    std::string_view first = text.substr(0, dash);
+    if (first != "now" && !(first.empty() && dash != std::string_view::npos)) {
+        range.start = ParseNptTime(first);
+        if (!range.start) return std::nullopt;
+    }
+    if (dash != std::string_view::npos && dash + 1 < text.size()) {
+        range.stop = ParseNptTime(text.substr(dash + 1));
+        if (!range.stop) return std::nullopt;
+    }
+    return range;
 }
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
@@ -71,13 +142,11 @@ class Connection {
     }
 
     void Run() {
-        video_file_ = std::fopen(options_.video_path.c_str(), "rb");
-        if (!options_.audio_path.empty())
-            audio_file_ = std::fopen(options_.audio_path.c_str(), "rb");
         net::SetNonBlocking(fd_);
+        last_heard_ = Clock::now();
         while (!stopping_ && !closing_) {
             if (playing_) Produce();
-            unsigned events = net::kReadable;
+            unsigned events = Pending() < kMaxPending ? net::kReadable : 0;
             if (Pending() > 0) events |= net::kWritable;
             int timeout = 200;
             if (playing_ && Pending() < kHighWater) {
@@ -91,6 +160,14 @@ class Connection {
             }
             if (Pending() > 0 && !Flush()) break;
             if (close_after_flush_ && Pending() == 0) break;
+            // Playing counts as activity; the silence is measured from its end.
+            auto now = Clock::now();
+            if (playing_) last_heard_ = now;
+            if (options_.idle_timeout.count() > 0 && now - last_heard_ >= options_.idle_timeout) {
+                Log("closing: silent for %.1f s",
+                    std::chrono::duration<double>(now - last_heard_).count());
+                break;
+            }
         }
         if (video_file_) std::fclose(video_file_);
         if (audio_file_) std::fclose(audio_file_);
@@ -108,12 +185,14 @@ class Connection {
 
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         if (!options_.verbose) return;
+        char text[1024];
+        int n = std::snprintf(text, sizeof text, "rtspserve: [%llu] ",
+                              static_cast<unsigned long long>(id_));
         va_list args;
         va_start(args, format);
-        std::fprintf(stderr, "rtspserve: [%llu] ", static_cast<unsigned long long>(id_));
-        std::vfprintf(stderr, format, args);
-        std::fputc('\n', stderr);
+        std::vsnprintf(text + n, sizeof text - n, format, args);
         va_end(args);
+        LogLine(text);
     }
 
     size_t Pending() const { return out_.size() - out_pos_; }
@@ -140,6 +219,7 @@ class Connection {
         std::ptrdiff_t n = net::Receive(fd_, chunk, sizeof chunk);
         if (n == net::kNoData) return true;
         if (n <= 0) return false;
+        last_heard_ = Clock::now();
         in_.insert(in_.end(), chunk, chunk + n);
         if (in_.size() > kMaxInput) return false;
         size_t start = 0;
@@ -166,7 +246,12 @@ class Connection {
         Log("%s %s -> %d", request.method.c_str(), request.uri.c_str(), code);
     }
 
-    std::string SessionHeader() const { return "Session: " + session_id_ + ";timeout=60\r\n"; }
+    // The time-out tells the client how often to show it is still there.
+    std::string SessionHeader() const {
+        long long ms = options_.idle_timeout.count();
+        long long seconds = ms > 0 ? std::max(1LL, ms / 1000) : 60;
+        return "Session: " + session_id_ + ";timeout=" + std::to_string(seconds) + "\r\n";
+    }
 
     void Handle(const rtsp::Message& request) {
         const std::string& method = request.method;
@@ -246,18 +331,37 @@ class Connection {
         return ts_base_ + static_cast<uint32_t>(std::llround(seconds * kClock));
     }
 
+    // Opens the files of the tracks set up, when not open yet. A connection holds no file
+    // until it plays, so idle clients cost one descriptor each.
+    bool OpenFiles() {
+        auto open = [this](std::FILE*& file, const std::string& path) {
+            if (file) return true;
+            file = std::fopen(path.c_str(), "rb");
+            if (!file) Log("cannot open %s: %s", path.c_str(), std::strerror(errno));
+            return file != nullptr;
+        };
+        bool ok = true;
+        if (tracks_[kVideo].setup) ok = open(video_file_, options_.video_path);
+        if (ok && tracks_[kAudio].setup) ok = open(audio_file_, options_.audio_path);
+        return ok;
+    }
+
     void HandlePlay(const rtsp::Message& request) {
+        // An end past the stream is its end (a client asking for more gets all there is,
+        // and the reply's Range says so); a range nothing can be sent for (malformed, not
+        // a number, negative, a start past the end or after the stop) is refused, the
+        // session unchanged.
+        const double duration = server_.duration_seconds();
         double start = -1, stop = -1;
-        if (const std::string* range = request.Header("Range")) {
-            // npt=S-[E]; "now" keeps the position
-            if (range->compare(0, 4, "npt=") == 0) {
-                std::string r = range->substr(4);
-                size_t dash = r.find('-');
-                if (r.compare(0, 3, "now") != 0) start = std::atof(r.c_str());
-                if (dash != std::string::npos && dash + 1 < r.size())
-                    stop = std::atof(r.c_str() + dash + 1);
-            }
+        if (const std::string* header = request.Header("Range")) {
+            std::optional<NptRange> range = ParseRange(*header);
+            if (!range || (range->start && *range->start > duration) ||
+                (range->start && range->stop && *range->stop < *range->start))
+                return Reply(request, 457, "Invalid Range", SessionHeader());
+            if (range->start) start = *range->start;
+            if (range->stop) stop = std::min(*range->stop, duration);
         }
+        if (!OpenFiles()) return Reply(request, 503, "Service Unavailable", SessionHeader());
         const bool video = tracks_[kVideo].setup, audio = tracks_[kAudio].setup;
         if (start >= 0 && video) {
             size_t picture = std::min(static_cast<size_t>(start * server_.video().frame_rate),
@@ -290,7 +394,7 @@ class Connection {
         char text[512];
         std::string headers;
         std::snprintf(text, sizeof text, "Range: npt=%.3f-%.3f\r\n", npt_start_,
-                      stop > 0 ? stop : server_.duration_seconds());
+                      stop > 0 ? stop : duration);
         headers += text;
         std::string base = request.uri;
         if (!base.empty() && base.back() != '/') base += '/';
@@ -495,6 +599,7 @@ class Connection {
     Track tracks_[3];
     std::FILE* video_file_ = nullptr;
     std::FILE* audio_file_ = nullptr;
+    Clock::time_point last_heard_;          // the last bytes from the client, or the last play
     uint64_t video_position_ = UINT64_MAX;  // where the next read would start
     uint64_t audio_position_ = UINT64_MAX;
     std::vector<char> video_stdio_, audio_stdio_;
@@ -526,7 +631,9 @@ std::unique_ptr<Server> Server::Create(const ServerOptions& options, std::string
         audio = IndexMp3File(options.audio_path, error);
         if (!audio) return nullptr;
     }
-    net::Socket fd = net::ListenTcp(options.bind_address, options.port, 16, error);
+    // Room for a burst of clients: beyond the backlog the system drops connection attempts
+    // unanswered (they are tried again a second later) before they can be served or refused.
+    net::Socket fd = net::ListenTcp(options.bind_address, options.port, 128, error);
     if (fd == net::kInvalidSocket) return nullptr;
     uint16_t port = net::LocalPort(fd);
     return std::unique_ptr<Server>(
@@ -589,17 +696,67 @@ void Server::Stop() {
     connections_.clear();
 }
 
+namespace {
+
+// Tells a client it cannot be served, without a thread and without waiting on it.
+void Refuse(net::Socket fd) {
+    net::SetNonBlocking(fd);
+    // What the client already sent is read first: closing with unread bytes resets the
+    // connection, and the client could lose the answer. Its CSeq is answered when known.
+    std::vector<uint8_t> in;
+    uint8_t chunk[4096];
+    std::ptrdiff_t n;
+    while (in.size() < 16 * sizeof chunk && (n = net::Receive(fd, chunk, sizeof chunk)) > 0)
+        in.insert(in.end(), chunk, chunk + n);
+    std::string text = "RTSP/1.0 503 Service Unavailable\r\n";
+    rtsp::ParseResult r = rtsp::ParseNext(in.data(), in.size());
+    if (r.kind == rtsp::ParseKind::Message && !r.message.is_reply)
+        if (const std::string* cseq = r.message.Header("CSeq")) text += "CSeq: " + *cseq + "\r\n";
+    text += "Server: rtspserve\r\nContent-Length: 0\r\n\r\n";
+    net::Send(fd, text.data(), text.size());
+    net::Shutdown(fd);
+    net::Close(fd);
+}
+
+}  // namespace
+
 void Server::AcceptLoop() {
     uint64_t next_id = 1;
+    // A descriptor held in reserve: when there are none left, it is let go for a moment
+    // so that a waiting client can still be told no instead of waiting in the backlog.
+    std::FILE* reserve = nullptr;
+    auto log = [this](uint64_t id, const std::string& text) {
+        if (options_.verbose) LogLine("rtspserve: [" + std::to_string(id) + "] " + text);
+    };
+    std::chrono::milliseconds backoff{0};
     while (!stopping_) {
+        if (!reserve) reserve = std::fopen(options_.video_path.c_str(), "rb");
         if (net::WaitReadable(listen_fd_, 200) <= 0) continue;
         net::Socket fd = net::Accept(listen_fd_);
-        if (fd == net::kInvalidSocket) continue;
+        if (fd == net::kInvalidSocket) {
+            // Mostly out of descriptors. The listener stays readable, so waiting on it
+            // again would spin: refuse one client with the reserve, or wait a while.
+            std::string reason = net::LastErrorText();
+            if (backoff.count() == 0) log(next_id, "cannot accept a connection: " + reason);
+            if (reserve) {
+                std::fclose(reserve);
+                reserve = nullptr;
+                fd = net::Accept(listen_fd_);
+                if (fd != net::kInvalidSocket) {
+                    log(next_id++, "refused: no descriptor left");
+                    Refuse(fd);
+                    backoff = std::chrono::milliseconds(1);
+                    continue;
+                }
+            }
+            backoff = std::clamp(backoff * 2, std::chrono::milliseconds(10),
+                                 std::chrono::milliseconds(500));
+            std::this_thread::sleep_for(backoff);
+            continue;
+        }
+        backoff = std::chrono::milliseconds(0);
         net::SetNoDelay(fd);
         uint64_t id = next_id++;
-        if (options_.verbose)
-            std::fprintf(stderr, "rtspserve: [%llu] connected\n",
-                         static_cast<unsigned long long>(id));
         std::lock_guard lock(connections_mutex_);
         // Finished connections are joined here so their threads do not pile up.
         for (auto it = connections_.begin(); it != connections_.end();) {
@@ -610,6 +767,12 @@ void Server::AcceptLoop() {
                 ++it;
             }
         }
+        if (connections_.size() >= options_.max_connections) {
+            log(id, "refused: " + std::to_string(connections_.size()) + " connections open");
+            Refuse(fd);
+            continue;
+        }
+        log(id, "connected");
         auto done = std::make_shared<std::atomic<bool>>(false);
         connections_.push_back({std::thread([this, fd, id, done] {
                                     ServeConnection(fd, id);
@@ -617,13 +780,13 @@ void Server::AcceptLoop() {
                                 }),
                                 done});
     }
+    if (reserve) std::fclose(reserve);
 }
 
 void Server::ServeConnection(net::Socket fd, uint64_t id) {
     Connection connection(*this, options_, fd, id, stopping_);
     connection.Run();
-    if (options_.verbose)
-        std::fprintf(stderr, "rtspserve: [%llu] closed\n", static_cast<unsigned long long>(id));
+    if (options_.verbose) LogLine("rtspserve: [" + std::to_string(id) + "] closed");
 }
 
 }  // namespace rtspserve

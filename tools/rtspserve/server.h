@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -33,12 +34,18 @@ struct ServerOptions {
     bool paced = true;          // real time; false: as fast as the client reads
     size_t max_payload = 1400;  // RTP payload bytes per packet
     bool verbose = true;        // one log line per request on stderr
+    // Connections served at once; a client beyond them is answered 503 and closed.
+    size_t max_connections = 32;
+    // A connection that is not playing and has sent nothing for this long is closed
+    // (0: never). The Session header's time-out tells clients, so they keep it alive.
+    std::chrono::milliseconds idle_timeout{30000};
     Faults faults;
 };
 
 // Serves one AVS elementary stream (and optionally an MP3 file) over RTSP with
 // RTP interleaved in the TCP connection. Any request address is accepted; each
-// connection gets its own session and sending position.
+// connection gets its own session, sending position and thread, up to
+// max_connections of them. The request log goes through the queue of request_log.h.
 class Server {
   public:
     // Indexes the files and opens the listening socket. Nothing and a reason
