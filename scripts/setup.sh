@@ -22,13 +22,21 @@ if ((${#missing[@]})); then
   "${SUDO[@]}" apt-get update -q
   "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-# The 32-bit Windows tests need 32-bit Wine, which only hosts that run 32-bit code can use.
-if "$(dirname "$0")/host_runs_32bit.sh" &&
-  ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  echo "setup: installing wine32:i386 (this host runs 32-bit code)"
-  SUDO=()
-  [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
-  "${SUDO[@]}" dpkg --add-architecture i386
-  "${SUDO[@]}" apt-get update -q
-  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386
+# The 32-bit Windows tests need 32-bit Wine and, for Wine's own media parsers and decoders,
+# 32-bit GStreamer plugins; only hosts that run 32-bit code can use them.
+if "$(dirname "$0")/host_runs_32bit.sh"; then
+  missing32=()
+  for p in wine32 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav; do
+    dpkg-query -W -f='${Status}' "$p:i386" 2>/dev/null | grep -q "install ok installed" ||
+      missing32+=("$p:i386")
+  done
+  if [ ${#missing32[@]} -gt 0 ]; then
+    echo "setup: installing ${missing32[*]} (this host runs 32-bit code)"
+    SUDO=()
+    [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
+    "${SUDO[@]}" dpkg --add-architecture i386
+    "${SUDO[@]}" apt-get update -q
+    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      "${missing32[@]}"
+  fi
 fi

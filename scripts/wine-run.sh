@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # wine-run.sh [--win32] PROGRAM.exe [ARGS...] — runs a Windows program of the Windows build
 # under Wine in the build's own prefix (build-win64/wineprefix, or build-win32/wineprefix
-# with --win32; WINEPREFIX overrides), making the prefix on first use. CTest uses it as the
+# with --win32 or AVS_WINE_WIN32=1; WINEPREFIX overrides), making the prefix on first use. CTest uses it as the
 # emulator of the Windows builds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 loader=wine64
 build=build-win64
-if [ "${1:-}" = --win32 ]; then
-  shift
+if [ "${1:-}" = --win32 ] || [ "${AVS_WINE_WIN32:-}" = 1 ]; then
+  [ "${1:-}" = --win32 ] && shift
   loader=wine
   build=build-win32
   export WINEARCH=win32

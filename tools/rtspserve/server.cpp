@@ -540,8 +540,13 @@ class Connection {
                 last_report_ = now;
                 SendReport();
             }
-            bool audio_first = next_audio_ < end_audio_ && AudioTime(next_audio_) == next &&
-                               !(next_picture_ < end_picture_ && PictureTime(next_picture_) < next);
+            // Decided on what is left, not by comparing times for equality: a 32-bit x86
+            // build keeps one side in an extended-precision register and then sends a
+            // picture past the end.
+            const bool video_left = next_picture_ < end_picture_;
+            const bool audio_first =
+                next_audio_ < end_audio_ &&
+                (!video_left || AudioTime(next_audio_) <= PictureTime(next_picture_));
             if (audio_first)
                 SendAudioFrame(next_audio_++);
             else
