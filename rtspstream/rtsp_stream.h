@@ -133,7 +133,7 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     std::atomic<int64_t> newest_time_{0};
     // Steady-clock nanoseconds of the latest frame taken by the receive thread.
     std::atomic<int64_t> last_receive_ns_{0};
-    std::atomic<uint64_t> end_threshold_{static_cast<uint64_t>(-kEndMargin)};
+    std::atomic<uint64_t> end_threshold_{UINT64_MAX};
 };
 
 }  // namespace rtspstream
