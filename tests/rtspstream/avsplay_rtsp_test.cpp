@@ -125,8 +125,8 @@ TEST(AvsplayRtsp, SecondPlayerAndServersThatEndEarly) {
     std::string stored = url.substr(0, url.rfind('/')) + "/clip.asm";
     std::string play = "timeout 30 " + kBin + "/avsplay " + stored;
     Result both = Sh("(" + play + " > " + dir + "/one.txt 2>&1; echo one $? >> " + dir +
-                     "/codes) & sleep 0.5; " + play + " > " + dir + "/two.txt 2>&1; echo two $? >> " +
-                     dir + "/codes; wait");
+                     "/codes) & sleep 0.5; " + play + " > " + dir +
+                     "/two.txt 2>&1; echo two $? >> " + dir + "/codes; wait");
     Sh("kill " + std::to_string(pid));
     std::ifstream codes_file(dir + "/codes");
     std::string codes((std::istreambuf_iterator<char>(codes_file)), {});

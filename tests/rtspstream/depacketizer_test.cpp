@@ -181,8 +181,8 @@ TEST_F(Depacketizer, FarTimeStampJumpsAreDiscontinuities) {
     Video(true, kBase + 28800 + kHour, {0x01, 0xB6});
     std::vector<int64_t> times;
     for (auto& f : frames.of(true)) times.push_back(f.time);
-    std::vector<int64_t> expected = {0,           400000,  400000,  1200000, 1200000,
-                                     2000000,     2000000, 2400000, 2800000};
+    std::vector<int64_t> expected = {0,       400000,  400000,  1200000, 1200000,
+                                     2000000, 2000000, 2400000, 2800000};
     ASSERT_EQ(times.size(), expected.size());
     for (size_t i = 0; i < times.size(); ++i)
         EXPECT_NEAR(static_cast<double>(times[i]), static_cast<double>(expected[i]), 2.0) << i;
@@ -219,8 +219,8 @@ TEST_F(Depacketizer, ByeOfEveryMediumEndsTheStream) {
     session.SetStreamEnd(&CountEnd);
     ended_calls = 0;
     auto Bye = [](uint32_t ssrc) {
-        return Bytes{0x80, 201, 0, 1, 0, 0, 0, 9, 0x81, 203, 0, 1, 0, 0, 0,
-                     static_cast<uint8_t>(ssrc)};
+        return Bytes{0x80, 201, 0, 1, 0, 0, 0, 9,
+                     0x81, 203, 0, 1, 0, 0, 0, static_cast<uint8_t>(ssrc)};
     };
     Send(Bye(1), 1);  // nothing heard yet
     EXPECT_FALSE(session.ended());
