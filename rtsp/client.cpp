@@ -284,6 +284,7 @@ void Client::ReceiveLoop() {
     }
     MarkClosed();
     avs::net::Shutdown(fd_);
+    if (!stopping_ && config_.on_closed) config_.on_closed(config_.on_closed_user);
 }
 
 }  // namespace rtsp

@@ -54,11 +54,16 @@ struct SetupHandle {
 using RtpCallback = void (*)(void* user, uint8_t channel, const uint8_t* packet, size_t length);
 // Reserved for a periodic callback; only nullptr is accepted.
 using PeriodicCallback = void (*)(void* user);
+// Told on the receive thread, once, that the connection ended by the server's
+// doing or a failure (not when the client itself closes it).
+using ClosedCallback = void (*)(void* user);
 
 struct ClientConfig {
     std::chrono::milliseconds connect_timeout{5000};
     std::chrono::milliseconds reply_timeout{10000};
     std::string user_agent = "Tallowmere/1.0";
+    ClosedCallback on_closed = nullptr;
+    void* on_closed_user = nullptr;
 };
 
 // An RTSP client for RTP carried in the RTSP TCP connection. One connection and

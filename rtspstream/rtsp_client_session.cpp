@@ -68,9 +68,17 @@ bool RtspClientSession::Connect(const std::string& url) {
     ReleaseConnection();
     time_line_.Reset();
     describe_status_ = 0;
+    // The old connection's receive thread has ended: what it said is over.
+    closed_ = false;
+    bye_ = false;
+    plays_seen_ = plays_.load();
+    for (Source& source : sources_) source = Source();
 
     std::string error;
-    client_ = rtsp::Client::Create(url, config_, &error);
+    rtsp::ClientConfig config = config_;
+    config.on_closed = &RtspClientSession::OnClosed;
+    config.on_closed_user = this;
+    client_ = rtsp::Client::Create(url, config, &error);
     if (!client_) {
         Trace("RtspClientSession::Connect() %s", error.c_str());
         status_ = kStatusNoClient;
@@ -120,6 +128,10 @@ bool RtspClientSession::Connect(const std::string& url) {
 }
 
 bool RtspClientSession::Play() {
+    // The stream plays again after a BYE; the packets of the new PLAY may
+    // start anywhere on the sender's clock (a seek).
+    bye_ = false;
+    ++plays_;
     rtsp::RequestOptions options;
     options.range = std::move(range_);
     range_.clear();
@@ -173,11 +185,63 @@ std::optional<AudioFormatRecord> RtspClientSession::GetAudioFormat(size_t audio_
     return rtspstream::GetAudioFormat(table_, audio_index);
 }
 
-void RtspClientSession::OnRtpPacket(void* user, uint8_t /*channel*/, const uint8_t* packet,
+void RtspClientSession::OnRtpPacket(void* user, uint8_t channel, const uint8_t* packet,
                                     size_t length) {
-    // The medium is found by payload type, so the channel does not matter. The
-    // packet is lent by the client and goes back to it on return.
-    static_cast<RtspClientSession*>(user)->HandlePacket(packet, length);
+    // The medium is found by payload type, so the channel does not matter,
+    // except that an RTCP packet on a control channel is looked at for a BYE.
+    // The packet is lent by the client and goes back to it on return.
+    auto* self = static_cast<RtspClientSession*>(user);
+    if ((channel & 1) != 0 && self->HandleControlPacket(packet, length)) return;
+    self->HandlePacket(packet, length);
+}
+
+void RtspClientSession::OnClosed(void* user) {
+    auto* self = static_cast<RtspClientSession*>(user);
+    self->closed_ = true;
+    self->NoteEnded();
+}
+
+void RtspClientSession::NoteEnded() {
+    Trace("RtspClientSession: the server ended the stream");
+    if (ended_callback_ && receiver_) ended_callback_(receiver_);
+}
+
+bool RtspClientSession::HandleControlPacket(const uint8_t* packet, size_t length) {
+    // A compound packet: each part starts with version 2, a type of 200 to 204
+    // and its length in 32-bit words less one. Anything else is left to the
+    // RTP path, as before.
+    size_t at = 0;
+    bool bye = false;
+    std::vector<uint32_t> leaving;
+    while (at < length) {
+        if (length - at < 4) return false;
+        const uint8_t* p = packet + at;
+        if ((p[0] >> 6) != 2 || p[1] < 200 || p[1] > 204) return false;
+        size_t bytes = (((size_t(p[2]) << 8) | p[3]) + 1) * 4;
+        if (bytes > length - at) return false;
+        if (p[1] == 203) {
+            bye = true;
+            size_t count = p[0] & 0x1F;
+            for (size_t i = 0; i < count && 4 + 4 * i + 4 <= bytes; ++i) {
+                const uint8_t* s = p + 4 + 4 * i;
+                leaving.push_back((uint32_t(s[0]) << 24) | (uint32_t(s[1]) << 16) |
+                                  (uint32_t(s[2]) << 8) | s[3]);
+            }
+        }
+        at += bytes;
+    }
+    if (!bye) return true;
+    if (plays_seen_ != plays_.load()) return true;  // a BYE of what played before
+    bool any = false, all = true;
+    for (Source& source : sources_) {
+        if (!source.seen) continue;
+        any = true;
+        for (uint32_t ssrc : leaving)
+            if (ssrc == source.ssrc) source.gone = true;
+        all = all && source.gone;
+    }
+    if (any && all && !bye_.exchange(true)) NoteEnded();
+    return true;
 }
 
 void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
@@ -188,6 +252,16 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
     bool video = entry->kind == kMediaVideo;
     // Video that is not AVS is never used, so it must not fix the time base either.
     if (video && entry->codec != kCodecAvs) return;
+    uint32_t plays = plays_.load();
+    if (plays != plays_seen_) {
+        // The first packet since a PLAY.
+        plays_seen_ = plays;
+        time_line_.Reposition();
+        for (Source& source : sources_) source = Source();
+    }
+    Source& source = sources_[video ? 0 : 1];
+    source.seen = true;
+    source.ssrc = header.ssrc;
     if (time_line_.first_packet())
         time_line_.StartIfFirst(header.timestamp, video ? first_video_clock_ : first_audio_clock_);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,6 +43,9 @@ struct FrameDescriptor {
 // Called on the client's receive thread for every frame; may block (that
 // holds back the reading of the connection). Its result is not used.
 using FrameCallback = int (*)(const FrameDescriptor& frame);
+// Called on the client's receive thread when the server ended the stream
+// (ended() has just become true); receiver as given to SetDeliver.
+using StreamEndCallback = void (*)(void* receiver);
 
 // Drives one server stream: DESCRIBE and one SETUP per media with RTP
 // interleaved in the RTSP connection, aggregate PLAY, PAUSE and TEARDOWN, and
@@ -60,6 +64,7 @@ class RtspClientSession {
 
     // Set before Connect.
     void SetDeliver(FrameCallback deliver, void* receiver);
+    void SetStreamEnd(StreamEndCallback ended) { ended_callback_ = ended; }
     void SetClientConfig(const rtsp::ClientConfig& config) { config_ = config; }
 
     bool Connect(const std::string& url);
@@ -82,6 +87,9 @@ class RtspClientSession {
     ConnectStatus status() const { return status_; }
     int describe_status() const { return describe_status_; }
     bool connected() const { return connected_; }
+    // Nothing more will come from the server: the connection closed, or every
+    // medium that sent packets said BYE since the last PLAY. Any thread.
+    bool ended() const { return closed_.load() || bye_.load(); }
     const rtsp::SessionDescription* description() const { return description_.get(); }
     const MediaTable& media_table() const { return table_; }
     bool has_video() const { return table_.has_video(); }
@@ -103,6 +111,10 @@ class RtspClientSession {
 
   private:
     void HandlePacket(const uint8_t* packet, size_t length);
+    // An RTCP packet on a control channel; true when it was one (a BYE is noted).
+    bool HandleControlPacket(const uint8_t* packet, size_t length);
+    static void OnClosed(void* user);
+    void NoteEnded();
     void ReleaseConnection();
 
     rtsp::ClientConfig config_;
@@ -117,11 +129,21 @@ class RtspClientSession {
     int describe_status_ = 0;
     bool connected_ = false;
     FrameCallback deliver_ = nullptr;
+    StreamEndCallback ended_callback_ = nullptr;
     void* receiver_ = nullptr;
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> bye_{false};
+    std::atomic<uint32_t> plays_{0};  // PLAY requests sent
 
     // Touched only on the receive thread while a client runs.
     TimeLine time_line_;
     FrameAssembler assembler_;
+    uint32_t plays_seen_ = 0;
+    struct Source {
+        bool seen = false;  // RTP came from it since the last PLAY
+        bool gone = false;  // and a BYE named it
+        uint32_t ssrc = 0;
+    } sources_[2];  // video, audio
 };
 
 }  // namespace rtspstream

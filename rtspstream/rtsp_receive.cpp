@@ -44,9 +44,14 @@ int CRtspReceive::OnFrame(const FrameDescriptor& frame) {
     return self->filter_->Deliver(frame.is_video != 0, frame.data, frame.length, frame.time);
 }
 
+void CRtspReceive::OnEnded(void* self) {
+    static_cast<CRtspReceive*>(self)->filter_->ServerEnded();
+}
+
 bool CRtspReceive::ConnectSession() {
     session_->SetClientConfig(config_);
     session_->SetDeliver(&CRtspReceive::OnFrame, this);
+    session_->SetStreamEnd(&CRtspReceive::OnEnded);
     return session_->Connect(url_);
 }
 

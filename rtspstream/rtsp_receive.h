@@ -15,6 +15,9 @@ class FrameSink {
   public:
     // Returns -1 when the frame was refused and may be offered again.
     virtual int Deliver(bool is_video, const uint8_t* data, uint32_t length, int64_t time) = 0;
+    // The server ended the stream (closed the connection or said BYE);
+    // called on the receive thread.
+    virtual void ServerEnded() = 0;
 
   protected:
     ~FrameSink() = default;
@@ -45,6 +48,8 @@ class CRtspReceive {
     bool local_file() const { return local_file_; }
     bool connected() const { return connected_; }
     bool not_playing() const { return not_playing_.load(); }
+    // Nothing more will come from the server for this play. Any thread.
+    bool server_ended() const { return session_ && session_->ended(); }
     const std::string& title_url() const { return title_url_; }
     // The session description's duration in seconds; 0 without a session.
     double duration() const { return session_ ? session_->duration() : 0.0; }
@@ -54,6 +59,7 @@ class CRtspReceive {
 
   private:
     static int OnFrame(const FrameDescriptor& frame);
+    static void OnEnded(void* self);
     static DWORD WINAPI SocketThreadProc(LPVOID self);
     bool ConnectSession();
     // A local file's reader: told to stop (not_playing_ and its event), then joined.

@@ -37,7 +37,12 @@ bool CRtspStream::SeekingOffered() const {
 
 void CRtspStream::SetDuration(int64_t duration) {
     SetSeekingDuration(duration);
-    end_threshold_ = static_cast<uint64_t>(duration) - static_cast<uint64_t>(kEndMargin);
+    if (duration <= 0 && filter_->live())
+        end_threshold_ = UINT64_MAX;  // a live stream of no length ends when its server ends it
+    else
+        // A stored clip shorter than the margin, or of no known length, ends once
+        // the server has gone quiet.
+        end_threshold_ = duration > kEndMargin ? static_cast<uint64_t>(duration - kEndMargin) : 0;
 }
 
 void CRtspStream::PrepareForPlay() {
@@ -97,6 +102,12 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
 bool CRtspStream::CheckEndOfStream(int64_t lead) {
     quiet_deadline_ns_ = 0;
     if (ending_) return true;
+    if (filter_->server_ended()) {
+        // The connection closed or the server said BYE: nothing more will come.
+        SetEnding();
+        if (CRtspStream* other = OtherPin()) other->SetEnding();
+        return true;
+    }
     if (!received_) return false;  // nothing yet: the newest time means nothing
     FILTER_STATE state = State_Stopped;
     filter_->GetState(0, &state);
@@ -104,8 +115,9 @@ bool CRtspStream::CheckEndOfStream(int64_t lead) {
     // Packet times count from where the connection's first PLAY started.
     auto newest = static_cast<uint64_t>(newest_time_.load() + filter_->shared().time_origin());
     if (newest < threshold) return false;
-    if (state != State_Running &&
-        static_cast<uint64_t>(segment_start()) < threshold - static_cast<uint64_t>(lead))
+    auto lead_units = static_cast<uint64_t>(lead);
+    uint64_t lead_threshold = threshold > lead_units ? threshold - lead_units : 0;
+    if (state != State_Running && static_cast<uint64_t>(segment_start()) < lead_threshold)
         return false;
     // The threshold is reached while a real-time server still sends the
     // last 2 s: end only once it has stopped.

@@ -98,8 +98,9 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     // Once a stored stream has come within 2 s of its end and either plays or
     // was sought to its last `lead` before that, and no frame has come on
     // either pin for kEndQuiet, both pins are ending: they stop waiting for
-    // more and end their streams when their queues run dry. True when this
-    // pin is ending.
+    // more and end their streams when their queues run dry. So are they, at
+    // once, when the server closed the connection or said BYE. True when
+    // this pin is ending.
     bool CheckEndOfStream(int64_t lead);
     // The server sent nothing to either pin for kEndQuiet.
     bool ServerQuiet() const;
@@ -133,7 +134,7 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     std::atomic<int64_t> newest_time_{0};
     // Steady-clock nanoseconds of the latest frame taken by the receive thread.
     std::atomic<int64_t> last_receive_ns_{0};
-    std::atomic<uint64_t> end_threshold_{static_cast<uint64_t>(-kEndMargin)};
+    std::atomic<uint64_t> end_threshold_{UINT64_MAX};
 };
 
 }  // namespace rtspstream

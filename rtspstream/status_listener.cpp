@@ -46,8 +46,11 @@ void StatusListener::Forget(CTallowmere* filter) {
 
 void StatusListener::Run(std::promise<void>& ready) {
     namespace net = avs::net;
-    net::Socket fd = net::OpenUdp(0, kStatusPort);  // any local address
+    // The loopback address only: the replies are for programs on this machine,
+    // and a port open to the network would bounce them to forged senders.
+    net::Socket fd = net::OpenUdp(kStatusAddress, kStatusPort);
     if (fd == net::kInvalidSocket) {
+        // Another player holds the port: this one plays without answering queries.
         AvsTrace("status listener: cannot bind UDP port %u", kStatusPort);
         ready.set_value();
         return;

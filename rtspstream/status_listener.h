@@ -11,8 +11,10 @@ namespace rtspstream {
 class CTallowmere;
 
 inline constexpr uint16_t kStatusPort = 43940;
+inline constexpr uint32_t kStatusAddress = 0x7F000001;  // 127.0.0.1
 
-// Answers status queries of other programs on UDP port 43940 for the filter
+// Answers status queries of other programs on this machine (127.0.0.1, UDP
+// port 43940) for the filter
 // that loaded last: datagram [2, tag] -> the video bytes queued (4 bytes,
 // little-endian) and then [tag]; [3, tag] -> [1 while buffering else 0, tag].
 // One per module; started by Load, ended by Stop of any filter.

@@ -81,6 +81,12 @@ class CTallowmere final : public CSource,
 
     // FrameSink, on the receive thread, without a filter lock.
     int Deliver(bool is_video, const uint8_t* data, uint32_t length, int64_t time) override;
+    // The pins look again: what they hold is all there will be.
+    void ServerEnded() override { WakePins(); }
+    bool server_ended() const {
+        CRtspReceive* receive = receive_.get();
+        return receive != nullptr && receive->server_ended();
+    }
 
     SharedPlayState& shared() { return shared_; }
     const SharedPlayState& shared() const { return shared_; }

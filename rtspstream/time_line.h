@@ -16,6 +16,14 @@ class TimeLine {
         uint64_t base = 0;
         int64_t offset = 0;
         uint64_t prev = 0;
+        uint32_t prev_timestamp = 0;
+        int64_t last_time = 0;  // the time last returned
+        // A time stamp that jumped far from prev, kept until the next packet
+        // shows whether the sender's clock moved or the packet was a stray.
+        bool jumped = false;
+        uint64_t jumped_to = 0;
+        // The next packet follows a new PLAY: its time stamp may lie anywhere.
+        bool reposition = false;
     };
 
     // The time stamp in 100-ns units: timestamp / clock * 10^7 in double
@@ -28,6 +36,9 @@ class TimeLine {
     // The frame's time for one packet of that medium; clock is the rate of the
     // first media of its kind, fixed at that medium's first packet.
     int64_t Step(Medium medium, uint32_t timestamp, uint32_t clock);
+    // A PLAY was sent: the next packet of each medium may start anywhere
+    // (a seek), so it is taken at its word.
+    void Reposition();
 
     bool first_packet() const { return first_packet_; }
     const State& video() const { return video_; }

@@ -192,6 +192,36 @@ TEST(RtspClient, ServerThatClosesFailsPendingAndLaterRequestsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // not the reply time-out
 }
 
+// The owner hears once that the server closed the connection (its stream is
+// over), and nothing when it closes the client itself.
+TEST(RtspClient, ClosedCallbackOnlyWhenTheServerEnds) {
+    std::atomic<int> closed{0};
+    rtsp::ClientConfig config = ShortTimeouts();
+    config.on_closed = [](void* user) { ++*static_cast<std::atomic<int>*>(user); };
+    config.on_closed_user = &closed;
+    {
+        FakeServer server([](FakeServer& s) {
+            auto request = s.ReadRequest();
+            ASSERT_TRUE(request);
+            s.Write(FakeServer::Reply(*request) + FakeServer::Interleaved(0, {1, 2}));
+        });  // the script ends: the server closes
+        auto client = rtsp::Client::Create(server.url(), config);
+        ASSERT_TRUE(client);
+        EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Ok);
+        for (int i = 0; i < 100 && closed == 0; ++i) std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(closed, 1);
+        EXPECT_FALSE(client->is_open());
+    }
+    EXPECT_EQ(closed, 1);
+    {
+        FakeServer server([](FakeServer& s) { s.WaitForClose(3000); });
+        auto client = rtsp::Client::Create(server.url(), config);
+        ASSERT_TRUE(client);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(closed, 1);
+}
+
 TEST(RtspClient, SilentServerTimesOutAndGarbageClosesTheConnection) {
     FakeServer silent([](FakeServer& s) { s.WaitForClose(5000); });
     auto client = rtsp::Client::Create(silent.url(), ShortTimeouts());

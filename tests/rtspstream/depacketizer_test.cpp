@@ -163,6 +163,86 @@ TEST_F(Depacketizer, BothMediaContinueAcrossATimeStampWrap) {
     EXPECT_EQ(session.time_line().audio().offset, session.time_line().video().offset);
 }
 
+// A time stamp far ahead or far behind (not a wrap) is a discontinuity: a
+// lone stray keeps the last time and leaves the time line as it was; a clock
+// that really moved is followed from where the time line was.
+TEST_F(Depacketizer, FarTimeStampJumpsAreDiscontinuities) {
+    constexpr uint32_t kHour = 3600u * 90000;
+    constexpr uint32_t kBase = 0x80000000u;  // mid-range: far behind is no wrap
+    Video(true, kBase, {0x01, 0xB3});
+    Video(true, kBase + 3600, {0x01, 0xB6});
+    Video(true, kBase + 7200 + 3 * kHour, {0x01, 0xB6});  // stray, hours ahead
+    Video(true, kBase + 10800, {0x01, 0xB6});
+    Video(true, kBase + 14400 - 2 * kHour, {0x01, 0xB6});  // stray, hours behind
+    Video(true, kBase + 18000, {0x01, 0xB6});
+    // The sender's clock moves on by an hour and stays there.
+    Video(true, kBase + 21600 + kHour, {0x01, 0xB6});
+    Video(true, kBase + 25200 + kHour, {0x01, 0xB6});
+    Video(true, kBase + 28800 + kHour, {0x01, 0xB6});
+    std::vector<int64_t> times;
+    for (auto& f : frames.of(true)) times.push_back(f.time);
+    std::vector<int64_t> expected = {0,       400000,  400000,  1200000, 1200000,
+                                     2000000, 2000000, 2400000, 2800000};
+    ASSERT_EQ(times.size(), expected.size());
+    for (size_t i = 0; i < times.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(times[i]), static_cast<double>(expected[i]), 2.0) << i;
+    // The wrap is still a wrap (see BothMediaContinueAcrossATimeStampWrap), and
+    // audio has its own line: an hour ahead on video did not move it.
+    Audio(kBase, {0xFF});
+    Audio(kBase + 3600, {0xFF});
+    EXPECT_NEAR(static_cast<double>(frames.of(false).back().time), 400000.0, 2.0);
+}
+
+TEST(TimeLine, AfterARepositionAFarTimeStampIsTakenAtItsWord) {
+    rtspstream::TimeLine line;
+    using rtspstream::Medium;
+    line.StartIfFirst(0, 90000);
+    EXPECT_EQ(line.Step(Medium::kVideo, 0, 90000), 0);
+    EXPECT_EQ(line.Step(Medium::kVideo, 3600, 90000), 400000);
+    line.Reposition();  // a seek an hour on
+    EXPECT_EQ(line.Step(Medium::kVideo, 3600u * 90000, 90000), 36000000000);
+    EXPECT_EQ(line.Step(Medium::kVideo, 3600u * 90000 + 3600, 90000), 36000400000);
+    line.Reposition();  // and back to 10 minutes: not a wrap
+    EXPECT_EQ(line.Step(Medium::kVideo, 600u * 90000, 90000), 6000000000);
+    EXPECT_EQ(line.video().offset, 0);
+}
+
+int ended_calls = 0;
+void CountEnd(void*) {
+    ++ended_calls;
+}
+
+// BYE on a control channel ends the stream once every medium that sent
+// packets has said it; other RTCP, a BYE for a source never heard, and a
+// BYE-shaped packet on an RTP channel do not.
+TEST_F(Depacketizer, ByeOfEveryMediumEndsTheStream) {
+    session.SetStreamEnd(&CountEnd);
+    ended_calls = 0;
+    auto Bye = [](uint32_t ssrc) {
+        return Bytes{0x80, 201, 0, 1, 0, 0, 0, 9,
+                     0x81, 203, 0, 1, 0, 0, 0, static_cast<uint8_t>(ssrc)};
+    };
+    Send(Bye(1), 1);  // nothing heard yet
+    EXPECT_FALSE(session.ended());
+    Video(true, 90000, {0x01, 0xB3});
+    Bytes audio = Rtp(14, true, 90000, {0xFF});
+    audio[11] = 2;  // its own source
+    Send(audio, 2);
+    Send(Bytes{0x80, 200, 0, 1, 0, 0, 0, 1}, 1);  // a sender report
+    Send(Bye(7), 1);                              // someone else
+    Send(Bye(1), 0);                              // not a control channel
+    EXPECT_FALSE(session.ended());
+    Send(Bye(1), 1);  // video leaves, audio goes on
+    EXPECT_FALSE(session.ended());
+    Send(Bye(2), 3);
+    EXPECT_TRUE(session.ended());
+    EXPECT_EQ(ended_calls, 1);
+    Send(Bye(2), 3);
+    EXPECT_EQ(ended_calls, 1);
+    EXPECT_EQ(frames.of(true).size(), 1u);
+    EXPECT_EQ(frames.of(false).size(), 1u);
+}
+
 TEST(DepacketizerBase, VideoThatIsNotAvsSetsNoBase) {
     RtspClientSession session;
     ASSERT_TRUE(

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "rtspstream/rtsp_audio_stream.h"
 #include "rtspstream/rtsp_video_stream.h"
@@ -109,6 +111,72 @@ TEST(TallowmereFilter, InterfacesStatusPortAndSecondLoad) {
     EXPECT_TRUE(AskStatus(3, 1, 1).empty());  // Stop ended the listener
 }
 
+// The local addresses UDP port 43940 is bound to, as the kernel lists them
+// ("0100007F" for 127.0.0.1, "00000000" for any).
+std::vector<std::string> StatusPortAddresses() {
+    std::vector<std::string> out;
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local;
+        fields >> slot >> local;
+        size_t colon = local.find(':');
+        if (colon != std::string::npos && local.substr(colon + 1) == "ABA4")  // 43940
+            out.push_back(local.substr(0, colon));
+    }
+    return out;
+}
+
+// The listener answers this machine only, and a player that finds the port
+// held by another (here the test, standing in for a second player) still
+// plays: two filters loaded at once both deliver every picture.
+TEST(TallowmereFilter, StatusPortOnLoopbackOnlyAndHeldPortStillPlays) {
+    rtspserve::ServerOptions o;
+    o.paced = false;
+    Served s = Serve(o);
+    ASSERT_TRUE(s.server);
+    {
+        Player p;
+        ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);
+        EXPECT_EQ(StatusPortAddresses(), std::vector<std::string>{"0100007F"});
+        std::vector<Bytes> replies = AskStatus(3, 2, 1);
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0], (Bytes{1, 2}));
+        EXPECT_EQ(p.Control()->Stop(), S_OK);
+    }
+    EXPECT_TRUE(StatusPortAddresses().empty());
+
+    int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(rtspstream::kStatusPort);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    size_t pictures = s.server->video().pictures.size();
+    {
+        Player first, second;
+        ASSERT_EQ(first.Load(s.base + "/clip.asm"), S_OK);
+        ASSERT_EQ(second.Load(s.base + "/clip.asm"), S_OK);
+        first.Render();
+        second.Render();
+        ASSERT_EQ(first.Control()->Run(), S_OK);
+        ASSERT_EQ(second.Control()->Run(), S_OK);
+        EXPECT_TRUE(first.video.WaitEnd(10s));
+        EXPECT_TRUE(second.video.WaitEnd(10s));
+        // The header sample and every picture but the held last one.
+        EXPECT_EQ(first.video.Samples(), pictures);
+        EXPECT_EQ(second.video.Samples(), pictures);
+        // A query reaches the holder, not a filter.
+        std::vector<Bytes> replies = AskStatus(3, 2, 1);
+        EXPECT_TRUE(replies.empty());
+        uint8_t query[4] = {};
+        EXPECT_EQ(recv(holder, query, sizeof query, MSG_DONTWAIT), 2);
+    }
+    close(holder);
+}
+
 TEST(TallowmereFilter, RefusedDescribeThenNoFurtherConnection) {
     rtspserve::ServerOptions o;
     o.faults.describe_404 = true;
@@ -191,7 +259,10 @@ TEST(TallowmereFilter, ServerFaultsEndCleanly) {
             ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);
             p.Render();
             ASSERT_EQ(p.Control()->Run(), S_OK);
-            p.video.WaitEnd(fault == 0 ? 2s : 8s);
+            bool ended = p.video.WaitEnd(fault == 0 ? 2s : 8s);
+            if (fault == 0) {
+                EXPECT_TRUE(ended);  // the closed connection ends it
+            }
             ASSERT_EQ(p.Control()->Stop(), S_OK);
             std::vector<Seen> seen = p.video.seen();
             int64_t last = -1;
