@@ -6,29 +6,13 @@
 #   avsplay_plays_rtsp.sh DATA_DIR   (LINUX_BIN, WIN_BIN, WINE_RUN from the environment)
 data=$(cd "$1" && pwd)
 source "$(dirname "$0")/compare_lib.sh"
-server_pid=
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-  fi
-}
-trap 'stop_server; rm -rf "$work"' EXIT
+source "$(dirname "$0")/rtspserve_lib.sh"
 
-# serve NAME FILES... — starts rtspserve on a free port (as fast as the client reads); sets url
-# to the stored-stream address (a path with .asm), which ends and can be sought.
-serve() {
-  local name=$1
-  shift
-  "$LINUX_BIN/rtspserve" -p 0 -f -q "$@" >"$name.url" 2>"$name.serve" &
-  server_pid=$!
-  for _ in $(seq 50); do
-    [ -s "$name.url" ] && break
-    sleep 0.1
-  done
-  url=$(head -1 "$name.url")
-  url=${url%/*}/$name.asm
+# serve_stored NAME FILES... — serve, with url the stored-stream address (a path with .asm),
+# which ends and can be sought.
+serve_stored() {
+  serve "$@"
+  url=${url%/*}/$1.asm
 }
 
 # play CASE ARGS... — runs avsplay.exe; records a failure when it does not exit 0.
@@ -94,12 +78,12 @@ print(f"{len(got)} of {len(served)} MP3 bytes, all but the last frame")
 
 for sample in "$data"/*.avs; do
   name=$(basename "$sample" .avs)
-  serve "$name" "$sample"
+  serve_stored "$name" "$sample"
   if play "$name: video" "$url" --video v.out --log log.txt; then
     verdict "$name: video" <<<"$check_video" "$sample" v.out log.txt whole
   fi
   stop_server
-  serve "$name" "$sample" a.mp3
+  serve_stored "$name" "$sample" a.mp3
   if play "$name: video and audio" "$url" --video v.out --audio a.out --log log.txt; then
     verdict "$name: video and audio, video" <<<"$check_video" "$sample" v.out log.txt whole
     verdict "$name: video and audio, audio" <<<"$check_audio" a.mp3 a.out

@@ -8,29 +8,7 @@
 data=$(cd "$1" && pwd)
 : "${WIN_TESTS:?}"
 source "$(dirname "$0")/compare_lib.sh"
-server_pid=
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-  fi
-}
-trap 'stop_server; rm -rf "$work"' EXIT
-
-# serve NAME FILES... — starts rtspserve on a free port; sets url and pictures.
-serve() {
-  local name=$1
-  shift
-  "$LINUX_BIN/rtspserve" -p 0 -f -q "$@" >"$name.url" 2>"$name.serve" &
-  server_pid=$!
-  for _ in $(seq 50); do
-    [ -s "$name.url" ] && break
-    sleep 0.1
-  done
-  url=$(head -1 "$name.url")
-  pictures=$(sed -n 's/.*: \([0-9]*\) pictures at.*/\1/p' "$name.serve")
-}
+source "$(dirname "$0")/rtspserve_lib.sh"
 
 # check NAME WHAT... — one case: records a failure with the reasons given.
 check() {
