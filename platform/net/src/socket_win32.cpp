@@ -256,17 +256,6 @@ std::ptrdiff_t Send(Socket socket, const void* data, size_t n) {
     return IoResult(r);
 }
 
-bool SendAll(Socket socket, const void* data, size_t n) {
-    const char* bytes = static_cast<const char*>(data);
-    size_t sent = 0;
-    while (sent < n) {
-        std::ptrdiff_t r = Send(socket, bytes + sent, n - sent);
-        if (r <= 0) return false;
-        sent += static_cast<size_t>(r);
-    }
-    return true;
-}
-
 std::ptrdiff_t Receive(Socket socket, void* buffer, size_t n) {
     int r = recv(S(socket), static_cast<char*>(buffer), Clamp(n), 0);
     return IoResult(r);
