@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "sync/forever.h"
+#include "trace_output.h"
 
 namespace {
 
@@ -105,11 +106,7 @@ bool Consume(KernelObject* o) {
     return true;
 }
 
-std::function<void(const std::string&)>& TraceSink() {
-    static auto* f = avs::Forever(new std::function<void(const std::string&)>);
-    return *f;
-}
-std::mutex& TraceMutex() {
+std::mutex& BoxMutex() {
     static auto* m = avs::Forever(new std::mutex);
     return *m;
 }
@@ -362,7 +359,7 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
     std::string t = text ? text : "";
     std::string c = caption ? caption : "Error";
     {
-        std::lock_guard<std::mutex> lock(TraceMutex());
+        std::lock_guard<std::mutex> lock(BoxMutex());
         if (BoxSink()) {
             BoxSink()(t, c);
             return IDOK;
@@ -374,38 +371,16 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
     return IDOK;
 }
 
-bool AvsTraceEnabled() {
-    {
-        std::lock_guard<std::mutex> lock(TraceMutex());
-        if (TraceSink()) return true;
-    }
-    const char* v = std::getenv("AVS_TRACE");
-    return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+namespace avs::sync {
+
+void WriteTraceLine(const std::string& line) {
+    std::fprintf(stderr, "trace: %s\n", line.c_str());
 }
 
-void AvsTrace(const char* format, ...) {
-    if (!AvsTraceEnabled()) return;
-    char buf[1024];
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-    std::string line = buf;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    std::lock_guard<std::mutex> lock(TraceMutex());
-    if (TraceSink())
-        TraceSink()(line);
-    else
-        std::fprintf(stderr, "trace: %s\n", line.c_str());
-}
-
-void AvsSetTraceSink(std::function<void(const std::string&)> sink) {
-    std::lock_guard<std::mutex> lock(TraceMutex());
-    TraceSink() = std::move(sink);
-}
+}  // namespace avs::sync
 
 void AvsSetMessageBoxSink(std::function<void(const std::string&, const std::string&)> sink) {
-    std::lock_guard<std::mutex> lock(TraceMutex());
+    std::lock_guard<std::mutex> lock(BoxMutex());
     BoxSink() = std::move(sink);
 }
 
