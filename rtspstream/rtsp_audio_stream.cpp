@@ -33,8 +33,8 @@ HRESULT CRtspAudioStream::CheckMediaType(const CMediaType* mt) {
 int CRtspAudioStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
     if (data == nullptr || length < 5 || length > kMaxFrameBytes) return 0;
     if (!accepting_) return 0;
-    int result = QueueHeld(time, true);
-    Hold(data, length, time);
+    int result = QueueHeld(time);
+    Hold(data, length, time, true);
     return result;
 }
 

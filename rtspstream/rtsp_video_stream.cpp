@@ -80,8 +80,8 @@ int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time
         return 0;
     }
     if (!accepting_) return 0;
-    int result = QueueHeld(time, HoldsIntraPicture(held_.data(), held_length_));
-    Hold(data, length, time);
+    int result = QueueHeld(time);
+    Hold(data, length, time, HoldsIntraPicture(data, length));
     return result;
 }
 

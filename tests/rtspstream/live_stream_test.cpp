@@ -60,8 +60,8 @@ struct Delivery {
     double end_after_last = 0;        // end of stream after the last picture
 };
 
-// What the video renderer saw, against the served pictures (all but the one still
-// held at the end); the delivered stream goes to `written` for decoding.
+// What the video renderer saw, against the served pictures; the delivered stream
+// goes to `written` for decoding.
 Delivery Examine(const std::vector<Seen>& seen, const rtspserve::Server& server,
                  const std::string& video_path, Clock::time_point began,
                  const std::string& written) {
@@ -127,18 +127,21 @@ void ExpectSmoothRealTime(const std::string& video_path, const std::string& audi
     const std::string written = video_path + ".delivered.avs";
     Delivery d = Examine(p.video.seen(), *s.server, video_path, began, written);
     const size_t pictures = s.server->video().pictures.size();
-    EXPECT_EQ(d.samples, pictures - 1);
+    EXPECT_EQ(d.samples, pictures);
     EXPECT_EQ(d.empty, 0u);
     EXPECT_EQ(d.mismatched, 0u);
     EXPECT_LT(d.first_after, 1.0);
     EXPECT_LT(d.widest_gap, 0.5);
     EXPECT_LT(d.end_after_last, 3.0);
-    EXPECT_EQ(DecodedPictures(written), static_cast<int>(pictures - 1));
+    // As many as FFmpeg makes of the source itself (its AVS decoder leaves out the last).
+    const int decodable = DecodedPictures(video_path);
+    EXPECT_GE(decodable, static_cast<int>(pictures) - 1);
+    EXPECT_EQ(DecodedPictures(written), decodable);
     if (!audio_path.empty()) {
         size_t audio = 0, empty = 0;
         for (const Seen& e : p.audio.seen())
             if (e.kind == Kind::kSample) ++audio, empty += e.bytes.empty();
-        EXPECT_EQ(audio, s.server->audio()->frames.size() - 1);
+        EXPECT_EQ(audio, s.server->audio()->frames.size());
         EXPECT_EQ(empty, 0u);
     }
     ASSERT_EQ(p.Control()->Stop(), S_OK);
@@ -186,7 +189,7 @@ TEST(TallowmereLive, StallBuffersOnceJitterNotAtAll) {
         PlayToEnd(p, s, began);
         Delivery d = Examine(p.video.seen(), *s.server, SampleAvs(), began,
                              ::testing::TempDir() + "stall_delivered.avs");
-        EXPECT_EQ(d.samples, s.server->video().pictures.size() - 1);
+        EXPECT_EQ(d.samples, s.server->video().pictures.size());
         EXPECT_EQ(d.empty, 0u);
         EXPECT_EQ(d.mismatched, 0u);
         if (kind == 0) {
@@ -286,10 +289,10 @@ TEST(TallowmereLive, AudioOnlySeekWhileStoppedPlaysFromThere) {
     std::vector<Seen> audio;
     for (const Seen& e : p.audio.seen())
         if (e.kind == Kind::kSample) audio.push_back(e);
-    // Up to the range's end (the duration in whole seconds), less the frame still held.
+    // Up to the range's end (the duration in whole seconds).
     const auto end =
         static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / (1152.0 / 44100.0)));
-    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - 1 - first);
+    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - first);
     EXPECT_EQ(audio[0].bytes, ReadRange(o.audio_path, static_cast<long>(frames[first].offset),
                                         frames[first].length));
     ASSERT_EQ(p.Control()->Stop(), S_OK);
