@@ -70,18 +70,10 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
             if (!ending) new_segment_pending_ = true;
             filter_->shared().SetBuffering(false);
         }
-        const FrameWait wait = WaitForFrame(0);
-        if (wait == FrameWait::kFrame) break;
-        if (wait == FrameWait::kStalled) {
-            filter_->shared().SetBuffering(true);
-            continue;
-        }
-        if (wait == FrameWait::kBuffering) continue;
-        if (wait == FrameWait::kCommand) {
-            sample->SetActualDataLength(0);
-            return S_OK;
-        }
-        return S_FALSE;
+        HRESULT result = S_OK;
+        const Step step = StepAfterWait(WaitForFrame(0), true, sample, result);
+        if (step == Step::kPop) break;
+        if (step == Step::kReturn) return result;
     }
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;

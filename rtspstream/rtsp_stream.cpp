@@ -210,6 +210,28 @@ CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
     return queue_.stopped() ? FrameWait::kStopped : FrameWait::kFrame;
 }
 
+CRtspStream::Step CRtspStream::StepAfterWait(FrameWait wait, bool stall_buffers,
+                                             IMediaSample* sample, HRESULT& result) {
+    switch (wait) {
+        case FrameWait::kFrame:
+            return Step::kPop;
+        case FrameWait::kStalled:
+            if (stall_buffers) filter_->shared().SetBuffering(true);
+            return Step::kAgain;
+        case FrameWait::kBuffering:
+            return Step::kAgain;
+        case FrameWait::kCommand:
+            sample->SetActualDataLength(0);
+            result = S_OK;
+            return Step::kReturn;
+        case FrameWait::kEnded:
+        case FrameWait::kStopped:
+            break;
+    }
+    result = S_FALSE;
+    return Step::kReturn;
+}
+
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {
     popped = queue_.Pop();
     if (!popped) {

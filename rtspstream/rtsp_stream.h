@@ -148,6 +148,11 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     // kEnded when the stream ended (CheckEndOfStream with `lead`); kCommand for a
     // seek or stop; kStopped when the queue was stopped.
     FrameWait WaitForFrame(int64_t lead);
+    enum class Step { kPop, kAgain, kReturn };
+    // What FillBuffer does after WaitForFrame: pop the frame; go round again (buffering
+    // started, here when `stall_buffers` and this pin stalled); or return `result`
+    // (an empty sample for a command, S_FALSE at the end or a stop).
+    Step StepAfterWait(FrameWait wait, bool stall_buffers, IMediaSample* sample, HRESULT& result);
     // After popping: marks a lost frame's successor (decode from the next I picture).
     void NoteLossAt(const QueuedSample& sample) {
         if (!sample.after_loss) return;

@@ -130,20 +130,12 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
             // Nothing more will come: no point in buffering again.
             if (ending && !filter_->audio_drives_buffering()) filter_->shared().SetBuffering(false);
         }
-        const FrameWait wait = WaitForFrame(10000000);
-        if (wait == FrameWait::kFrame) break;
-        if (wait == FrameWait::kStalled) {
-            // With audio, the audio pin decides when both wait.
-            if (!filter_->audio_drives_buffering()) filter_->shared().SetBuffering(true);
-            continue;
-        }
-        if (wait == FrameWait::kBuffering) continue;
-        if (wait == FrameWait::kCommand) {
-            sample->SetActualDataLength(0);
-            return S_OK;
-        }
-        if (wait == FrameWait::kEnded) AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
-        return S_FALSE;
+        // With audio, the audio pin decides when both wait.
+        HRESULT result = S_OK;
+        const Step step = StepAfterWait(WaitForFrame(10000000), !filter_->audio_drives_buffering(),
+                                        sample, result);
+        if (step == Step::kPop) break;
+        if (step == Step::kReturn) return result;
     }
 
     std::unique_ptr<QueuedSample> popped;
