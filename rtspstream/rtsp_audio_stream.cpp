@@ -57,11 +57,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
                     filter_->shared().SetBuffering(false);
                     return S_FALSE;
                 }
-                if (CommandPending()) {  // a seek: give the worker back empty-handed
-                    buffering_here_ = false;
-                    sample->SetActualDataLength(0);
-                    return S_OK;
-                }
+                if (GiveBackForCommand(sample)) return S_OK;
                 WaitForData();
             }
             AvsTrace("Audio End buffering (%llu)...",

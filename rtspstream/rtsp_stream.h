@@ -142,6 +142,13 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     void WaitForData(int64_t deadline_ns = 0);
     // A seek or stop wants the worker while it waits for data.
     bool CommandPending() { return CheckRequest(nullptr); }
+    // A seek or stop while buffering: the worker is given back with an empty sample.
+    bool GiveBackForCommand(IMediaSample* sample) {
+        if (!CommandPending()) return false;
+        buffering_here_ = false;
+        sample->SetActualDataLength(0);
+        return true;
+    }
     enum class FrameWait { kFrame, kStalled, kBuffering, kEnded, kCommand, kStopped };
     // Waits while the queue is empty: kFrame once one is queued; kStalled when
     // none came for kStallWait; kBuffering when buffering started meanwhile;

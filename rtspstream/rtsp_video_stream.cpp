@@ -113,11 +113,7 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
                     AvsTrace("CRtspVideoStream::FillBuffer() Stop");
                     return S_FALSE;
                 }
-                if (CommandPending()) {  // a seek: give the worker back empty-handed
-                    buffering_here_ = false;
-                    sample->SetActualDataLength(0);
-                    return S_OK;
-                }
+                if (GiveBackForCommand(sample)) return S_OK;
                 WaitForData();
                 if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
                     filter_->shared().SetBuffering(false);
