@@ -2,8 +2,6 @@
 
 #include <numeric>
 
-#include "avs/start_code.h"
-
 namespace avsgst {
 
 namespace {
@@ -23,7 +21,11 @@ PictureKind picture_kind(std::span<const uint8_t> es) {
         if (es[at] != 0 || es[at + 1] != 0 || es[at + 2] != 1) continue;
         uint8_t value = es[at + 3];
         if (value == kIPicture) return PictureKind::Key;
-        if (value == kPbPicture) return PictureKind::Delta;
+        if (value == kPbPicture) {
+            // picture_coding_type: the top two bits after the 16-bit bbv_delay.
+            const bool b = at + 6 < es.size() && (es[at + 6] >> 6) == 2;
+            return b ? PictureKind::Bidirectional : PictureKind::Predicted;
+        }
         // Slices come only after a picture header.
         if (value < kSequenceHeader) return PictureKind::None;
         at += 3;
@@ -34,9 +36,9 @@ PictureKind picture_kind(std::span<const uint8_t> es) {
 std::optional<std::span<const uint8_t>> leading_sequence_header(std::span<const uint8_t> es) {
     if (es.size() < 4 || es[0] != 0 || es[1] != 0 || es[2] != 1 || es[3] != kSequenceHeader)
         return std::nullopt;
-    uint32_t next = avs::find_start_code(es.data() + 3, es.size() - 3);
-    size_t length = next == 0 ? es.size() : next + 3;
-    return es.first(length);
+    for (size_t at = 4; at + 3 <= es.size(); ++at)
+        if (es[at] == 0 && es[at + 1] == 0 && es[at + 2] == 1) return es.first(at);
+    return es;
 }
 
 std::optional<VideoFormat> video_format_of(std::span<const uint8_t> header_unit) {

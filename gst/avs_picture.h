@@ -13,10 +13,12 @@
 
 namespace avsgst {
 
-enum class PictureKind { None, Key, Delta };
+// Key: an I picture. Predicted: a P picture (a reference for later ones).
+// Bidirectional: a B picture, which nothing refers to.
+enum class PictureKind { None, Key, Predicted, Bidirectional };
 
-// The kind of the first picture header in the bytes: an I picture (0xB3) is a
-// key unit, a P or B picture (0xB6) is not; None when there is no picture header.
+// The kind of the first picture header in the bytes (0xB3, or 0xB6 with its
+// picture_coding_type); None when there is no picture header.
 PictureKind picture_kind(std::span<const uint8_t> es);
 
 // The sequence header unit (00 00 01 B0 up to the next prefix) when the bytes

@@ -38,11 +38,14 @@ bool ContainerPictureParser::Push(std::span<uint8_t> sample, bool discontinuity,
     PictureKind kind = picture_kind(es);
     // Without a sequence header nothing can be decoded; after a break a P or B
     // picture has lost what it refers to.
-    if (header_.empty() || (wait_for_key_ && kind != PictureKind::Key)) {
+    if (header_.empty() || (wait_for_key_ && kind != PictureKind::Key) ||
+        (skip_leading_b_ && kind == PictureKind::Bidirectional)) {
         ++skipped_;
         return false;
     }
-    if (kind == PictureKind::Key) wait_for_key_ = false;
+    if (wait_for_key_) skip_leading_b_ = true;
+    wait_for_key_ = false;
+    if (kind == PictureKind::Predicted) skip_leading_b_ = false;
     picture.size = *size;
     picture.kind = kind;
     picture.discontinuity = discontinuity_;

@@ -27,7 +27,8 @@ class ContainerPictureParser {
   public:
     // Unpacks one stored sample in place. False when it is dropped: its units
     // do not fit it, no sequence header is known yet, or it is a P or B
-    // picture after a break, before the next key picture.
+    // picture after a break before the next key picture, or a B picture
+    // right after that key picture (it refers to a picture before the break).
     bool Push(std::span<uint8_t> sample, bool discontinuity, ContainerPicture& picture);
 
     // A seek or flush: wait for a key picture and send the header again.
@@ -47,6 +48,7 @@ class ContainerPictureParser {
     bool format_changed_ = false;
     bool discontinuity_ = true;
     bool wait_for_key_ = true;
+    bool skip_leading_b_ = false;
     uint64_t invalid_ = 0;
     uint64_t skipped_ = 0;
 };

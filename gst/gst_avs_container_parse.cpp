@@ -3,7 +3,7 @@
 // in the elementary-stream form that AVS decoders take.
 #include <gst/gst.h>
 
-#include <new>
+#include <deque>
 
 #include "gst/container_picture_parser.h"
 #include "gst/elements.h"
@@ -21,6 +21,11 @@ struct AvsContainerParse {
     // What the sample entry says, until a sequence header says more.
     avsgst::VideoFormat upstream;
     GstCaps* sent_caps;
+    // Pictures whose presentation time waits for the next reference picture:
+    // a reference picture first, then the B pictures decoded after it.
+    std::deque<GstBuffer*>* held;
+    // The container gives presentation times of its own (PTS apart from DTS).
+    bool composition_times;
 };
 
 struct AvsContainerParseClass {
@@ -67,6 +72,75 @@ void read_upstream_format(AvsContainerParse* self, GstCaps* caps) {
     self->upstream = f;
 }
 
+GstClockTime frame_duration(AvsContainerParse* self, GstBuffer* buffer) {
+    if (GST_BUFFER_DURATION_IS_VALID(buffer)) return GST_BUFFER_DURATION(buffer);
+    const avsgst::VideoFormat f = self->parser->format().value_or(self->upstream);
+    return f.fps_n > 0 ? gst_util_uint64_scale(GST_SECOND, f.fps_d, f.fps_n) : 0;
+}
+
+// The held reference picture is shown one frame before the next reference
+// picture decodes (at `next_dts`); the B pictures after it were given theirs.
+GstFlowReturn release_held(AvsContainerParse* self, GstClockTime next_dts) {
+    GstFlowReturn flow = GST_FLOW_OK;
+    if (self->held->empty()) return flow;
+    GstBuffer* reference = self->held->front();
+    const GstClockTime duration = frame_duration(self, reference);
+    GstClockTime pts = next_dts >= duration ? next_dts - duration : 0;
+    GST_BUFFER_PTS(reference) = MAX(pts, GST_BUFFER_DTS(reference));
+    for (GstBuffer* buffer : *self->held) {
+        if (flow == GST_FLOW_OK)
+            flow = gst_pad_push(self->srcpad, buffer);
+        else
+            gst_buffer_unref(buffer);
+    }
+    self->held->clear();
+    return flow;
+}
+
+GstFlowReturn drain_held(AvsContainerParse* self) {
+    if (self->held->empty()) return GST_FLOW_OK;
+    GstBuffer* last = self->held->back();
+    return release_held(self, GST_BUFFER_DTS(last) + frame_duration(self, last));
+}
+
+void drop_held(AvsContainerParse* self) {
+    for (GstBuffer* buffer : *self->held) gst_buffer_unref(buffer);
+    self->held->clear();
+}
+
+// The container stores decode times only (its samples' times are stts
+// starts), so B pictures would be shown at the times of the reference
+// pictures decoded before them. Presentation times follow from the picture
+// order instead: a B picture is shown one frame before its decode slot, a
+// reference picture one frame before the next reference picture decodes.
+GstFlowReturn push_picture(AvsContainerParse* self, GstBuffer* buffer, avsgst::PictureKind kind) {
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    const GstClockTime dts = GST_BUFFER_DTS_IS_VALID(buffer) ? GST_BUFFER_DTS(buffer) : pts;
+    GST_LOG_OBJECT(self, "picture kind %d, pts %" GST_TIME_FORMAT ", dts %" GST_TIME_FORMAT,
+                   static_cast<int>(kind), GST_TIME_ARGS(pts), GST_TIME_ARGS(dts));
+    if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(dts) && pts != dts)
+        self->composition_times = true;
+    if (self->composition_times || !GST_CLOCK_TIME_IS_VALID(dts)) {
+        GstFlowReturn flow = drain_held(self);
+        if (flow != GST_FLOW_OK) {
+            gst_buffer_unref(buffer);
+            return flow;
+        }
+        return gst_pad_push(self->srcpad, buffer);
+    }
+    GST_BUFFER_DTS(buffer) = dts;
+    if (kind == avsgst::PictureKind::Bidirectional) {
+        const GstClockTime duration = frame_duration(self, buffer);
+        GST_BUFFER_PTS(buffer) = dts >= duration ? dts - duration : 0;
+        if (self->held->empty()) return gst_pad_push(self->srcpad, buffer);
+        self->held->push_back(buffer);
+        return GST_FLOW_OK;
+    }
+    GstFlowReturn flow = release_held(self, dts);
+    self->held->push_back(buffer);
+    return flow;
+}
+
 gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
     AvsContainerParse* self = AVS_CONTAINER_PARSE(parent);
     switch (GST_EVENT_TYPE(event)) {
@@ -81,6 +155,14 @@ gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
         }
         case GST_EVENT_FLUSH_STOP:
             self->parser->Flush();
+            drop_held(self);
+            break;
+        case GST_EVENT_EOS:
+        case GST_EVENT_SEGMENT:
+        case GST_EVENT_SEGMENT_DONE:
+        case GST_EVENT_GAP:
+            // Pictures keep their place before what follows them.
+            drain_held(self);
             break;
         default:
             break;
@@ -129,12 +211,14 @@ GstFlowReturn sink_chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
     else
         GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DISCONT);
-    return gst_pad_push(self->srcpad, buffer);
+    return push_picture(self, buffer, picture.kind);
 }
 
 void avs_container_parse_finalize(GObject* object) {
     AvsContainerParse* self = AVS_CONTAINER_PARSE(object);
     delete self->parser;
+    drop_held(self);
+    delete self->held;
     gst_caps_replace(&self->sent_caps, nullptr);
     G_OBJECT_CLASS(avs_container_parse_parent_class)->finalize(object);
 }
@@ -149,6 +233,8 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
         *self->parser = avsgst::ContainerPictureParser();
         self->upstream = avsgst::VideoFormat();
         gst_caps_replace(&self->sent_caps, nullptr);
+        drop_held(self);
+        self->composition_times = false;
         GST_OBJECT_UNLOCK(self);
     }
     return result;
@@ -171,6 +257,8 @@ void avs_container_parse_init(AvsContainerParse* self) {
     self->parser = new avsgst::ContainerPictureParser();
     self->upstream = avsgst::VideoFormat();
     self->sent_caps = nullptr;
+    self->held = new std::deque<GstBuffer*>();
+    self->composition_times = false;
     self->sinkpad = gst_pad_new_from_static_template(&sink_template, "sink");
     gst_pad_set_chain_function(self->sinkpad, sink_chain);
     gst_pad_set_event_function(self->sinkpad, sink_event);
