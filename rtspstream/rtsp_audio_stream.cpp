@@ -41,42 +41,53 @@ int CRtspAudioStream::Deliver(const uint8_t* data, uint32_t length, int64_t time
 HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
     BYTE* buffer = nullptr;
     if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) return S_FALSE;
-    if (queue_.total_bytes() <= kBufferLowBytes) {
-        AvsTrace("Audio Start Buffering (%llu)...",
-                 static_cast<unsigned long long>(queue_.total_bytes()));
-        buffering_here_ = true;
-        filter_->shared().SetBuffering(true);
-        bool ending = false;
-        while (queue_.total_bytes() <= kBufferHighBytes) {
-            // Nothing more will come: what is queued goes out without a pause.
-            if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
-            if (queue_.stopped() || (ending_ && queue_.count() == 0)) {
-                buffering_here_ = false;
-                filter_->shared().SetBuffering(false);
-                return S_FALSE;
+    // Buffering happens at the start of a run and after a stall (nothing came for
+    // kStallWait); a queue that runs dry between real-time frames is no stall.
+    for (;;) {
+        if (filter_->shared().buffering()) {
+            AvsTrace("Audio Start Buffering (%llu)...",
+                     static_cast<unsigned long long>(queue_.total_bytes()));
+            buffering_here_ = true;
+            bool ending = false;
+            while (queue_.total_bytes() <= kBufferHighBytes) {
+                // Nothing more will come: what is queued goes out without a pause.
+                if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
+                if (queue_.stopped() || (ending_ && queue_.count() == 0)) {
+                    buffering_here_ = false;
+                    filter_->shared().SetBuffering(false);
+                    return S_FALSE;
+                }
+                if (CommandPending()) {  // a seek: give the worker back empty-handed
+                    buffering_here_ = false;
+                    sample->SetActualDataLength(0);
+                    return S_OK;
+                }
+                WaitForData();
             }
-            if (CommandPending()) {  // a seek: give the worker back empty-handed
-                buffering_here_ = false;
-                sample->SetActualDataLength(0);
-                return S_OK;
-            }
-            WaitForData();
+            AvsTrace("Audio End buffering (%llu)...",
+                     static_cast<unsigned long long>(queue_.total_bytes()));
+            buffering_here_ = false;
+            if (!ending) new_segment_pending_ = true;
+            filter_->shared().SetBuffering(false);
         }
-        AvsTrace("Audio End buffering (%llu)...",
-                 static_cast<unsigned long long>(queue_.total_bytes()));
-        buffering_here_ = false;
-        if (!ending) new_segment_pending_ = true;
-        filter_->shared().SetBuffering(false);
-    } else {
-        filter_->shared().SetBuffering(false);
+        const FrameWait wait = WaitForFrame(0);
+        if (wait == FrameWait::kFrame) break;
+        if (wait == FrameWait::kStalled) {
+            filter_->shared().SetBuffering(true);
+            continue;
+        }
+        if (wait == FrameWait::kBuffering) continue;
+        if (wait == FrameWait::kCommand) {
+            sample->SetActualDataLength(0);
+            return S_OK;
+        }
+        return S_FALSE;
     }
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;
-    if (new_segment_pending_ && popped->sync) {
-        new_segment_pending_ = false;
-        sample->SetDiscontinuity(TRUE);
-        DeliverNewSegment(0, kOpenSegmentStop, 1.0);
-    }
+    NoteLossAt(*popped);
+    if (need_sync_.exchange(false)) sample->SetDiscontinuity(TRUE);
+    if (new_segment_pending_.exchange(false)) DeliverNewSegment(0, kOpenSegmentStop, 1.0);
     REFERENCE_TIME base = filter_->shared().base_time();
     REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
     sample->SetTime(&start, &stop);
@@ -86,9 +97,14 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
 
 HRESULT CRtspAudioStream::ChangeStart() {
     CopySegment();
-    if (filter_->state() == State_Stopped || filter_->video_pin() != nullptr) return S_OK;
+    if (filter_->video_pin() != nullptr) return S_OK;  // the video pin's seek moves both
+    if (filter_->state() == State_Stopped) {
+        seek_pending_ = true;  // the next Pause plays from here
+        return S_OK;
+    }
     CAutoLock seek(filter_->shared().seek_lock());
     CRtspReceive* receive = filter_->receive();
+    RefuseFrames();
     if (receive) receive->Pause();
     StopWorkerForSeek();
     // The held frame is from before the seek: queued behind the first frame after it,
@@ -97,6 +113,7 @@ HRESULT CRtspAudioStream::ChangeStart() {
     ResetEnd();
     // Packet times count from where the connection's first PLAY started.
     filter_->shared().SetBaseTime(segment_start() - filter_->shared().time_origin());
+    AcceptFrames();
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(segment_start() / 10000),
                            static_cast<uint32_t>(segment_stop() / 10000));

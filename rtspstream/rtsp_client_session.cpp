@@ -258,8 +258,25 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
         plays_seen_ = plays;
         time_line_.Reposition();
         for (Source& source : sources_) source = Source();
+        video_damaged_ = false;
+        video_lost_ = false;
     }
     Source& source = sources_[video ? 0 : 1];
+    // Numbering is followed for the first source seen since the PLAY: a packet of
+    // another (junk, most likely) says nothing about it. A step forward past the
+    // expected number is a loss; a step back is a late or repeated packet, which
+    // neither counts as one nor moves the expectation.
+    if (!source.sequenced) {
+        source.sequenced = true;
+        source.numbered_ssrc = header.ssrc;
+        source.next_sequence = static_cast<uint16_t>(header.sequence + 1);
+    } else if (header.ssrc == source.numbered_ssrc) {
+        const auto ahead = static_cast<uint16_t>(header.sequence - source.next_sequence);
+        if (ahead < 0x8000) {
+            if (video && ahead != 0) video_damaged_ = true;
+            source.next_sequence = static_cast<uint16_t>(header.sequence + 1);
+        }
+    }
     source.seen = true;
     source.ssrc = header.ssrc;
     if (time_line_.first_packet())
@@ -284,10 +301,15 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
 
     if (!assembler_.Add(header.payload, header.payload_length)) return;
     if (!header.marker) return;
-    if (assembler_.overflowed()) {
-        Trace("frame over %lu bytes dropped",
-              static_cast<unsigned long>(FrameAssembler::kMaxFrameBytes));
+    if (assembler_.overflowed() || video_damaged_) {
+        if (video_damaged_)
+            Trace("picture with a missing packet dropped");
+        else
+            Trace("frame over %lu bytes dropped",
+                  static_cast<unsigned long>(FrameAssembler::kMaxFrameBytes));
         assembler_.NextFrame();
+        video_damaged_ = false;
+        video_lost_ = true;
         return;
     }
     FrameDescriptor frame;
@@ -296,6 +318,8 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
     frame.length = static_cast<uint32_t>(assembler_.length());
     frame.time = time_line_.Step(Medium::kVideo, header.timestamp, first_video_clock_);
     frame.receiver = receiver_;
+    frame.lost_before = video_lost_ ? 1 : 0;
+    video_lost_ = false;
     if (receiver_ && deliver_) {
         deliver_(frame);
         uint8_t kind = frame.length > 3 ? frame.data[3] : 0;

@@ -36,7 +36,9 @@ struct FrameDescriptor {
     uint8_t is_video = 0;
     const uint8_t* data = nullptr;  // audio: into the packet; video: the frame buffer
     uint32_t length = 0;
-    int64_t time = 0;          // 100-ns units on the stream's time line
+    int64_t time = 0;  // 100-ns units on the stream's time line
+    // A picture before this one was dropped (a packet of it missing, or too large).
+    uint8_t lost_before = 0;
     void* receiver = nullptr;  // as given to SetDeliver
 };
 
@@ -143,7 +145,14 @@ class RtspClientSession {
         bool seen = false;  // RTP came from it since the last PLAY
         bool gone = false;  // and a BYE named it
         uint32_t ssrc = 0;
-    } sources_[2];  // video, audio
+        bool sequenced = false;      // numbered_ssrc and next_sequence are set
+        uint32_t numbered_ssrc = 0;  // the source whose numbering is followed
+        uint16_t next_sequence = 0;  // the number expected next from it
+    } sources_[2];                   // video, audio
+    // Video: a packet of the picture being assembled is missing; the picture is
+    // dropped at its marker and the next one marked lost_before.
+    bool video_damaged_ = false;
+    bool video_lost_ = false;
 };
 
 }  // namespace rtspstream

@@ -41,6 +41,7 @@ void CRtspReceive::StopReader() {
 int CRtspReceive::OnFrame(const FrameDescriptor& frame) {
     auto* self = static_cast<CRtspReceive*>(frame.receiver);
     if (self == nullptr) return 0;
+    if (frame.lost_before) self->filter_->FrameLost(frame.is_video != 0);
     return self->filter_->Deliver(frame.is_video != 0, frame.data, frame.length, frame.time);
 }
 

@@ -15,6 +15,9 @@ class FrameSink {
   public:
     // Returns -1 when the frame was refused and may be offered again.
     virtual int Deliver(bool is_video, const uint8_t* data, uint32_t length, int64_t time) = 0;
+    // Something was lost before the frame delivered next (a picture dropped as
+    // damaged or too large).
+    virtual void FrameLost(bool is_video) = 0;
     // The server ended the stream (closed the connection or said BYE);
     // called on the receive thread.
     virtual void ServerEnded() = 0;

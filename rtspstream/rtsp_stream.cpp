@@ -52,13 +52,15 @@ void CRtspStream::PrepareForPlay() {
     queue_.Flush();
     held_length_ = 0;
     held_start_ = 0;
+    held_after_loss_ = false;
+    loss_pending_ = false;
     newest_time_ = 0;
     accepting_ = CSourceStream::IsConnected() != FALSE;
 }
 
 void CRtspStream::FlushPin() {
     queue_.Flush();
-    new_segment_pending_ = true;
+    MarkNewSegment();
     held_length_ = 0;
 }
 
@@ -81,6 +83,7 @@ int CRtspStream::QueueHeld(int64_t time, bool sync) {
     held_ = std::vector<uint8_t>();
     held_length_ = 0;
     sample->sync = sync;
+    sample->after_loss = held_after_loss_;
     sample->start = held_start_;
     sample->stop = time;
     // The push wakes the worker.
@@ -91,6 +94,7 @@ void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
     held_.assign(data, data + length);
     held_length_ = length;
     held_start_ = time;
+    held_after_loss_ = loss_pending_.exchange(false);
     newest_time_ = time;
     last_receive_ns_ = SteadyNanoseconds();
     received_ = true;
@@ -148,15 +152,35 @@ bool CRtspStream::ServerQuiet() const {
     return SteadyNanoseconds() >= QuietDeadline();
 }
 
-void CRtspStream::WaitForData() {
+void CRtspStream::WaitForData(int64_t deadline_ns) {
+    if (quiet_deadline_ns_ != 0 && (deadline_ns == 0 || quiet_deadline_ns_ < deadline_ns))
+        deadline_ns = quiet_deadline_ns_;
     DWORD timeout = INFINITE;
-    if (quiet_deadline_ns_ != 0) {
-        // Rounded up, so that the check after the wake finds the server quiet.
-        int64_t left = quiet_deadline_ns_ - SteadyNanoseconds();
+    if (deadline_ns != 0) {
+        // Rounded up, so that the check after the wake finds the deadline passed.
+        int64_t left = deadline_ns - SteadyNanoseconds();
         timeout = left <= 0 ? 0 : static_cast<DWORD>((left + 999999) / 1000000);
     }
     const HANDLE handles[2] = {event_, GetRequestHandle()};
     WaitForMultipleObjects(2, handles, FALSE, timeout);
+}
+
+CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
+    int64_t stall_deadline = 0;
+    while (queue_.count() == 0) {
+        if (queue_.stopped()) return FrameWait::kStopped;
+        if (CheckEndOfStream(lead)) return FrameWait::kEnded;
+        if (CommandPending()) return FrameWait::kCommand;
+        if (filter_->shared().buffering()) return FrameWait::kBuffering;
+        const int64_t now = SteadyNanoseconds();
+        if (stall_deadline == 0)
+            stall_deadline =
+                now + std::chrono::duration_cast<std::chrono::nanoseconds>(kStallWait).count();
+        else if (now >= stall_deadline)
+            return FrameWait::kStalled;
+        WaitForData(stall_deadline);
+    }
+    return queue_.stopped() ? FrameWait::kStopped : FrameWait::kFrame;
 }
 
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {
@@ -190,7 +214,7 @@ HRESULT CRtspStream::OnThreadDestroy() {
 }
 
 HRESULT CRtspStream::OnThreadStartPlay() {
-    new_segment_pending_ = true;
+    MarkNewSegment();
     return CSeekingSourceStream::OnThreadStartPlay();
 }
 

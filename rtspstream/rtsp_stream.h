@@ -19,8 +19,7 @@ class CTallowmere;
 
 inline constexpr uint32_t kMaxFrameBytes = 0x50000;     // 327680
 inline constexpr uint64_t kQueueLimitBytes = 0xA00001;  // the push waits from here on
-inline constexpr uint64_t kBufferLowBytes = 512;        // buffering starts at or below
-inline constexpr uint64_t kBufferHighBytes = 5120;      // and ends above
+inline constexpr uint64_t kBufferHighBytes = 5120;      // buffering ends above
 using filtermodule::kOpenSegmentStop;
 inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
 // A stored stream ends only once the server has been quiet this long: a server
@@ -29,6 +28,11 @@ inline constexpr int64_t kEndMargin = 20000000;  // 2 s before the end
 // retransmission-free TCP stream on a loaded machine rarely stalls longer than
 // a few hundred milliseconds; 1 s keeps the end prompt without cutting a tail.
 inline constexpr std::chrono::milliseconds kEndQuiet{1000};
+// A pin whose queue has run dry waits this long for the next frame before it
+// calls it a stall and buffers again. A real-time server leaves the queue empty
+// between frames (up to 42 ms apart at the slowest rate carried, a few hundred
+// ms on a jittery path); only a longer silence is a stall worth buffering for.
+inline constexpr std::chrono::milliseconds kStallWait{500};
 
 class CRtspStream : public filtermodule::CSeekingSourceStream {
   public:
@@ -58,7 +62,25 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     // The filter's Stop: the queue stopped (which wakes the worker and a
     // push waiting for room) and emptied.
     void StopDelivery();
-    void MarkNewSegment() { new_segment_pending_ = true; }
+    // A new segment, and decoding from the next I picture: the start of a run.
+    void MarkNewSegment() {
+        new_segment_pending_ = true;
+        need_sync_ = true;
+    }
+    // Receive thread: a frame was lost before the next one (dropped as too large,
+    // or a packet missing); that one is marked, so that decoding restarts cleanly.
+    void NoteLoss() { loss_pending_ = true; }
+    bool seek_pending() const { return seek_pending_; }
+    // Pause from Stopped takes a seek made while stopped.
+    bool TakeSeekPending() { return seek_pending_.exchange(false); }
+    // A seek while paused or running: the receive thread is let go at once (frames
+    // are dropped until PlayRange), so that it can read the PAUSE reply even when
+    // it was held in a full queue.
+    void RefuseFrames() {
+        accepting_ = false;
+        queue_.Flush();
+    }
+    void AcceptFrames() { accepting_ = CSourceStream::IsConnected() != FALSE; }
     void SetEnding() {
         ending_ = true;
         SetEvent(event_);
@@ -109,9 +131,21 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     CRtspStream* OtherPin() const;
     // Waits until a frame comes on either pin, a flush, a stop, a flag change,
     // a command for the worker, or the end-of-stream quiet time runs out.
-    void WaitForData();
+    void WaitForData(int64_t deadline_ns = 0);
     // A seek or stop wants the worker while it waits for data.
     bool CommandPending() { return CheckRequest(nullptr); }
+    enum class FrameWait { kFrame, kStalled, kBuffering, kEnded, kCommand, kStopped };
+    // Waits while the queue is empty: kFrame once one is queued; kStalled when
+    // none came for kStallWait; kBuffering when buffering started meanwhile;
+    // kEnded when the stream ended (CheckEndOfStream with `lead`); kCommand for a
+    // seek or stop; kStopped when the queue was stopped.
+    FrameWait WaitForFrame(int64_t lead);
+    // After popping: marks a lost frame's successor (decode from the next I picture).
+    void NoteLossAt(const QueuedSample& sample) {
+        if (!sample.after_loss) return;
+        need_sync_ = true;
+        new_segment_pending_ = true;
+    }
     // Pops one sample into the media sample; false when none was queued.
     bool PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped);
 
@@ -127,9 +161,17 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     std::atomic<bool> ending_{false};
     std::atomic<bool> received_{false};  // a frame came since the start or the seek
     std::atomic<bool> buffering_here_{false};
+    // A new segment goes downstream with the next sample delivered (after the
+    // start, a seek, buffering or a loss).
     std::atomic<bool> new_segment_pending_{true};
-    std::vector<uint8_t> held_;             // receive thread only (and PrepareForPlay before PLAY)
-    std::atomic<uint32_t> held_length_{0};  // a live stream's Pause drops the frame
+    // Samples go out empty until an I picture (after the start, a seek or a loss;
+    // a stall that lost nothing does not set it). Audio samples are all sync.
+    std::atomic<bool> need_sync_{true};
+    std::atomic<bool> seek_pending_{false};
+    std::atomic<bool> loss_pending_{false};  // set by the receive thread
+    bool held_after_loss_ = false;           // receive thread only
+    std::vector<uint8_t> held_;              // receive thread only (and PrepareForPlay before PLAY)
+    std::atomic<uint32_t> held_length_{0};   // a live stream's Pause drops the frame
     std::atomic<int64_t> held_start_{0};
     std::atomic<int64_t> newest_time_{0};
     // Steady-clock nanoseconds of the latest frame taken by the receive thread.

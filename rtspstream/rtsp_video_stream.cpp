@@ -70,6 +70,8 @@ HRESULT CRtspVideoStream::CheckMediaType(const CMediaType* mt) {
 
 int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
     if (data == nullptr || length > kMaxFrameBytes || queue_.stopped()) {
+        // A picture dropped here leaves the next ones undecodable until an I picture.
+        if (length > kMaxFrameBytes && accepting_) NoteLoss();
         AvsTrace("Data too long");
         return 0;
     }
@@ -96,63 +98,69 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
         send_header_first_ = false;
         return S_OK;
     }
-    if (queue_.total_bytes() < kBufferLowBytes && !filter_->audio_drives_buffering())
-        filter_->shared().SetBuffering(true);
-    if (filter_->shared().buffering()) {
-        AvsTrace("Video Start Buffering (%llu)...",
-                 static_cast<unsigned long long>(queue_.total_bytes()));
-        buffering_here_ = true;
-        bool ending = false;
-        while (filter_->shared().buffering()) {
-            if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come: drain
-            if (queue_.stopped()) {
-                buffering_here_ = false;
-                AvsTrace("CRtspVideoStream::FillBuffer() Stop");
-                return S_FALSE;
+    // Buffering happens at the start of a run and after a stall; a queue that
+    // merely runs dry between the frames of a real-time server is no stall.
+    for (;;) {
+        if (filter_->shared().buffering()) {
+            AvsTrace("Video Start Buffering (%llu)...",
+                     static_cast<unsigned long long>(queue_.total_bytes()));
+            buffering_here_ = true;
+            bool ending = false;
+            while (filter_->shared().buffering()) {
+                if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come
+                if (queue_.stopped()) {
+                    buffering_here_ = false;
+                    AvsTrace("CRtspVideoStream::FillBuffer() Stop");
+                    return S_FALSE;
+                }
+                if (CommandPending()) {  // a seek: give the worker back empty-handed
+                    buffering_here_ = false;
+                    sample->SetActualDataLength(0);
+                    return S_OK;
+                }
+                WaitForData();
+                if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
+                    filter_->shared().SetBuffering(false);
             }
-            if (CommandPending()) {  // a seek: give the worker back empty-handed
-                buffering_here_ = false;
-                sample->SetActualDataLength(0);
-                return S_OK;
-            }
-            WaitForData();
-            if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
-                filter_->shared().SetBuffering(false);
+            AvsTrace("Video End buffering (%llu)...",
+                     static_cast<unsigned long long>(queue_.total_bytes()));
+            buffering_here_ = false;
+            // Time restarts after the wait; the pictures themselves lost nothing.
+            if (!ending) new_segment_pending_ = true;
+            // Nothing more will come: no point in buffering again.
+            if (ending && !filter_->audio_drives_buffering()) filter_->shared().SetBuffering(false);
         }
-        AvsTrace("Video End buffering (%llu)...",
-                 static_cast<unsigned long long>(queue_.total_bytes()));
-        buffering_here_ = false;
-        if (!ending) new_segment_pending_ = true;
-        // Nothing more will come: no point in buffering again.
-        if (ending && !filter_->audio_drives_buffering()) filter_->shared().SetBuffering(false);
-    }
-    while (queue_.count() == 0 && !queue_.stopped()) {
-        if (CheckEndOfStream(10000000)) {
-            AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
-            return S_FALSE;
+        const FrameWait wait = WaitForFrame(10000000);
+        if (wait == FrameWait::kFrame) break;
+        if (wait == FrameWait::kStalled) {
+            // With audio, the audio pin decides when both wait.
+            if (!filter_->audio_drives_buffering()) filter_->shared().SetBuffering(true);
+            continue;
         }
-        if (CommandPending()) {
+        if (wait == FrameWait::kBuffering) continue;
+        if (wait == FrameWait::kCommand) {
             sample->SetActualDataLength(0);
             return S_OK;
         }
-        WaitForData();
+        if (wait == FrameWait::kEnded) AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
+        return S_FALSE;
     }
-    if (queue_.stopped()) return S_FALSE;
 
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;
     BitRateLog::Module().Add(static_cast<uint32_t>(sample->GetActualDataLength()),
                              NowMilliseconds());
-    if (new_segment_pending_ && popped->sync) {
-        new_segment_pending_ = false;
+    NoteLossAt(*popped);
+    if (need_sync_) {
+        if (!popped->sync) {
+            // Pictures before the segment's first I picture cannot be decoded.
+            sample->SetActualDataLength(0);
+            return S_OK;
+        }
+        need_sync_ = false;
         sample->SetDiscontinuity(TRUE);
-        DeliverNewSegment(0, kOpenSegmentStop, 1.0);
     }
-    if (new_segment_pending_) {
-        // Pictures before the segment's first I picture cannot be decoded.
-        sample->SetActualDataLength(0);
-        return S_OK;
-    }
+    if (new_segment_pending_.exchange(false)) DeliverNewSegment(0, kOpenSegmentStop, 1.0);
     REFERENCE_TIME base = filter_->shared().base_time();
     REFERENCE_TIME start = popped->start - base, stop = popped->stop - base;
     sample->SetTime(&start, &stop);
@@ -170,9 +178,13 @@ HRESULT CRtspVideoStream::ChangeStart() {
     seek_pending_ = false;
     CAutoLock seek(filter_->shared().seek_lock());
     CRtspReceive* receive = filter_->receive();
+    CRtspAudioStream* audio = filter_->audio_pin();
+    // The receive thread may be held in a full queue: let it go before PAUSE,
+    // or it cannot read the reply.
+    RefuseFrames();
+    if (audio) audio->RefuseFrames();
     if (receive) receive->Pause();
     filter_->shared().SetSeekAllowed(false);
-    CRtspAudioStream* audio = filter_->audio_pin();
     StopWorkerForSeek();
     if (audio) audio->StopWorkerForSeek();
     // Held frames are from before the seek: queued behind the first frame after it,
@@ -185,6 +197,8 @@ HRESULT CRtspVideoStream::ChangeStart() {
     filter_->shared().SetBaseTime(segment_start() - filter_->shared().time_origin());
     // Set while the worker is stopped, so that no picture popped before the seek takes it.
     next_not_sync_ = true;
+    AcceptFrames();
+    if (audio) audio->AcceptFrames();
     if (receive)
         receive->PlayRange(static_cast<uint32_t>(segment_start() / 10000),
                            static_cast<uint32_t>(segment_stop() / 10000));

@@ -14,9 +14,6 @@ class CRtspVideoStream final : public CRtspStream {
     void SetHeader(const uint8_t* header_bytes, int32_t header_length, int64_t duration_seconds);
     int Deliver(const uint8_t* data, uint32_t length, int64_t time) override;
     const avs::AvsSequenceHeader& header() const { return header_; }
-    bool seek_pending() const { return seek_pending_; }
-    // Pause from Stopped takes a seek made while stopped.
-    bool TakeSeekPending() { return seek_pending_.exchange(false); }
 
   protected:
     // Not while the server refuses to seek this stream, nor on a live one.
@@ -29,7 +26,6 @@ class CRtspVideoStream final : public CRtspStream {
   private:
     avs::AvsSequenceHeader header_{};
     std::atomic<bool> send_header_first_{true};
-    std::atomic<bool> seek_pending_{false};
     std::atomic<bool> next_not_sync_{false};
 };
 

@@ -19,6 +19,9 @@ struct QueuedSample {
     bool sync = false;  // video: holds an I picture start code; audio: always
     int64_t start = 0;  // stream times in 100 ns, before the seek base is taken off
     int64_t stop = 0;
+    // Something before it was lost (a picture dropped, a packet missing): decoding
+    // must start again at an I picture.
+    bool after_loss = false;
 };
 
 // First-in first-out list of frames between the receive thread (push) and a

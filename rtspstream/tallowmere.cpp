@@ -184,6 +184,12 @@ int CTallowmere::Deliver(bool is_video, const uint8_t* data, uint32_t length, in
     return audio ? audio->Deliver(data, length, time) : 0;
 }
 
+void CTallowmere::FrameLost(bool is_video) {
+    CRtspStream* pin = is_video ? static_cast<CRtspStream*>(video_pin_.load())
+                                : static_cast<CRtspStream*>(audio_pin_.load());
+    if (pin) pin->NoteLoss();
+}
+
 void CTallowmere::WakePins() {
     if (CRtspVideoStream* video = video_pin_) video->WakeWorker();
     if (CRtspAudioStream* audio = audio_pin_) audio->WakeWorker();
@@ -210,13 +216,16 @@ STDMETHODIMP CTallowmere::Pause() {
         }
     } else if (receive_) {
         shared_.SetTimeOrigin(0);
-        if (video_pin_.load() && video_pin_.load()->TakeSeekPending()) {
+        // A seek made while stopped: the video pin's, or an audio-only stream's.
+        CRtspStream* sought = video_pin_.load();
+        if (sought == nullptr) sought = audio_pin_.load();
+        if (sought && sought->TakeSeekPending()) {
             // A fresh time line starts at the range's start.
             RtspClientSession* session = receive_->session();
             if (!receive_->connected() || (session && session->time_line().first_packet()))
-                shared_.SetTimeOrigin(video_pin_.load()->segment_start());
-            receive_->SetRange(static_cast<uint32_t>(video_pin_.load()->segment_start() / 10000),
-                               static_cast<uint32_t>(video_pin_.load()->segment_stop() / 10000));
+                shared_.SetTimeOrigin(sought->segment_start());
+            receive_->SetRange(static_cast<uint32_t>(sought->segment_start() / 10000),
+                               static_cast<uint32_t>(sought->segment_stop() / 10000));
         }
         // The pins are ready for frames before the server starts sending them.
         if (video_pin_) video_pin_.load()->PrepareForPlay();

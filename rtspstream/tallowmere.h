@@ -81,6 +81,7 @@ class CTallowmere final : public CSource,
 
     // FrameSink, on the receive thread, without a filter lock.
     int Deliver(bool is_video, const uint8_t* data, uint32_t length, int64_t time) override;
+    void FrameLost(bool is_video) override;
     // The pins look again: what they hold is all there will be.
     void ServerEnded() override { WakePins(); }
     bool server_ended() const {

@@ -296,4 +296,46 @@ TEST(NptRange, Format) {
     EXPECT_EQ(RtspClientSession::FormatNptRange(4294967295u, 1), "npt=4294967.295-0.001");
 }
 
+// Packets numbered as a sender numbers them, from one source or another.
+Bytes Numbered(uint16_t sequence, bool marker, uint32_t timestamp, const Bytes& payload,
+               uint8_t ssrc = 1) {
+    Bytes p = Rtp(96, marker, timestamp, payload);
+    p[2] = static_cast<uint8_t>(sequence >> 8);
+    p[3] = static_cast<uint8_t>(sequence);
+    p[11] = ssrc;
+    return p;
+}
+
+TEST_F(Depacketizer, MissingPacketDropsItsPictureAndMarksTheNext) {
+    // Picture 1 whole (numbers wrap 65535 -> 0), picture 2 loses its middle
+    // fragment, picture 3 whole: 1 and 3 come through, 3 marked.
+    Send(Numbered(65534, false, 0, {28, 0x80, 0xB3, 1}));
+    Send(Numbered(65535, false, 0, {28, 0x00, 2}));
+    Send(Numbered(0, true, 0, {28, 0x40, 3}));
+    Send(Numbered(1, false, 3600, {28, 0x80, 0xB6, 4}));
+    Send(Numbered(3, true, 3600, {28, 0x40, 6}));  // 2 is missing
+    Send(Numbered(4, true, 7200, {0x01, 0xB6, 7}));
+    // A late repeat and a stray packet of another source say nothing about losses.
+    Send(Numbered(2, true, 7200, {0x01, 0xB6, 8}));
+    Send(Numbered(900, true, 10800, {0x01, 0xB6, 9}, 7));
+    Send(Numbered(5, true, 14400, {0x01, 0xB6, 10}));
+    std::vector<rtspstreamtest::Frame> video = frames.of(true);
+    ASSERT_EQ(video.size(), 5u);
+    EXPECT_EQ(video[0].bytes, (Bytes{0, 0, 1, 0xB3, 1, 2, 3}));
+    EXPECT_FALSE(video[0].lost_before);
+    EXPECT_EQ(video[1].bytes, (Bytes{0, 0, 1, 0xB6, 7}));
+    EXPECT_TRUE(video[1].lost_before);
+    for (size_t i = 2; i < video.size(); ++i) EXPECT_FALSE(video[i].lost_before) << i;
+    EXPECT_EQ(video[4].bytes, (Bytes{0, 0, 1, 0xB6, 10}));
+
+    // A lost marker packet merges two pictures: the merged one goes, the next is marked.
+    Send(Numbered(6, false, 18000, {28, 0x80, 0xB6, 11}));
+    Send(Numbered(8, true, 21600, {0x01, 0xB6, 13}));  // 7 (18000's marker) is missing
+    Send(Numbered(9, true, 25200, {0x01, 0xB6, 14}));
+    video = frames.of(true);
+    ASSERT_EQ(video.size(), 6u);
+    EXPECT_EQ(video[5].bytes, (Bytes{0, 0, 1, 0xB6, 14}));
+    EXPECT_TRUE(video[5].lost_before);
+}
+
 }  // namespace

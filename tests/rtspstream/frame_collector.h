@@ -16,6 +16,7 @@ struct Frame {
     bool video;
     std::vector<uint8_t> bytes;
     int64_t time;
+    bool lost_before = false;
 };
 
 class FrameCollector {
@@ -23,8 +24,8 @@ class FrameCollector {
     static int Deliver(const rtspstream::FrameDescriptor& f) {
         auto* self = static_cast<FrameCollector*>(f.receiver);
         std::lock_guard lock(self->mutex_);
-        self->frames_.push_back(
-            {f.is_video != 0, std::vector<uint8_t>(f.data, f.data + f.length), f.time});
+        self->frames_.push_back({f.is_video != 0, std::vector<uint8_t>(f.data, f.data + f.length),
+                                 f.time, f.lost_before != 0});
         self->changed_.notify_all();
         if (self->delay_.count() > 0) std::this_thread::sleep_for(self->delay_);
         return 0;

@@ -169,6 +169,7 @@ struct Seen {
     Bytes bytes;
     bool has_time, has_stop, sync, discontinuity;
     int64_t start, stop, segment_start, segment_stop;
+    std::chrono::steady_clock::time_point at{};  // when the renderer got it
 };
 
 class Capture {
@@ -179,6 +180,7 @@ class Capture {
                    e.discontinuity, e.start, e.stop,     e.segment_start, e.segment_stop};
             if (e.kind == CaptureEvent::Kind::kSample && e.data)
                 s.bytes.assign(e.data, e.data + e.actual_length);
+            s.at = std::chrono::steady_clock::now();
             std::lock_guard lock(mutex_);
             seen_.push_back(std::move(s));
             changed_.notify_all();

@@ -39,7 +39,10 @@ void Usage(std::FILE* out) {
         "      --no-session-control  leave out the session-level a=control\n"
         "      --close-after N       close the connection after N RTP packets\n"
         "      --garbage-every N     send an interleaved packet of random bytes every N packets\n"
-        "      --wrap-timestamps     start RTP time stamps 2 s before they wrap at 2^32\n",
+        "      --wrap-timestamps     start RTP time stamps 2 s before they wrap at 2^32\n"
+        "      --stall-at S:D        real time: send nothing from stream time S for D seconds,\n"
+        "                            then what fell due in one burst (a network stall)\n"
+        "      --jitter MS           real time: send in bursts every MS milliseconds\n",
         out);
 }
 
@@ -74,7 +77,9 @@ int main(int argc, char** argv) {
         kWrap,
         kAudioOnly,
         kMaxConnections,
-        kIdleTimeout
+        kIdleTimeout,
+        kStallAt,
+        kJitter
     };
     static const option kOptions[] = {
         {"port", required_argument, nullptr, 'p'},
@@ -92,6 +97,8 @@ int main(int argc, char** argv) {
         {"audio-only", no_argument, nullptr, kAudioOnly},
         {"max-connections", required_argument, nullptr, kMaxConnections},
         {"idle-timeout", required_argument, nullptr, kIdleTimeout},
+        {"stall-at", required_argument, nullptr, kStallAt},
+        {"jitter", required_argument, nullptr, kJitter},
         {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -166,6 +173,27 @@ int main(int argc, char** argv) {
                 options.idle_timeout = std::chrono::milliseconds(std::llround(seconds * 1000));
                 break;
             }
+            case kStallAt: {
+                std::string text = optarg;
+                size_t colon = text.find(':');
+                double at = 0, seconds = 0;
+                if (colon == std::string::npos ||
+                    !ParseSeconds(text.substr(0, colon).c_str(), at) ||
+                    !ParseSeconds(text.substr(colon + 1).c_str(), seconds) || seconds == 0) {
+                    std::fprintf(stderr, "rtspserve: bad stall (SECONDS:DURATION): %s\n", optarg);
+                    return 2;
+                }
+                options.faults.stall_at = at;
+                options.faults.stall_seconds = seconds;
+                break;
+            }
+            case kJitter:
+                if (!ParseCount(optarg, 10000, value) || value == 0) {
+                    std::fprintf(stderr, "rtspserve: bad jitter (1 to 10000 ms): %s\n", optarg);
+                    return 2;
+                }
+                options.faults.jitter_ms = static_cast<uint32_t>(value);
+                break;
             default:
                 Usage(stderr);
                 return 2;

@@ -428,7 +428,20 @@ class Connection {
         if (next < 0) return -1;
         if (!options_.paced) return 0;
         double elapsed = std::chrono::duration<double>(Clock::now() - wall_start_).count();
-        return std::max(0.0, next - npt_start_ - elapsed);
+        return std::max(0.0, WallDue(next) - elapsed);
+    }
+
+    // Seconds after the PLAY at which what falls due at stream time `next` is sent.
+    double WallDue(double next) const {
+        const Faults& f = options_.faults;
+        double due = next - npt_start_;
+        if (f.stall_seconds > 0 && next >= f.stall_at && next < f.stall_at + f.stall_seconds)
+            due = f.stall_at + f.stall_seconds - npt_start_;
+        if (f.jitter_ms > 0) {
+            const double burst = f.jitter_ms / 1000.0;
+            due = std::ceil(due / burst) * burst;
+        }
+        return due;
     }
 
     void AppendRtp(int track, bool marker, uint8_t payload_type, uint32_t timestamp,

@@ -23,6 +23,13 @@ struct Faults {
     uint64_t close_after_packets = 0;  // close the connection after this many RTP packets
     uint64_t garbage_every = 0;        // an interleaved packet of random bytes every N packets
     bool wrap_timestamps = false;      // RTP time stamps start 2 s before the 32-bit wrap
+    // Real time only: what falls due in [stall_at, stall_at + stall_seconds) of the
+    // stream is held back and sent in one burst at its end, as after a network stall.
+    double stall_at = 0;
+    double stall_seconds = 0;
+    // Real time only: packets leave in bursts, each at the next multiple of this many
+    // milliseconds after it falls due (0: each when due).
+    uint32_t jitter_ms = 0;
 };
 
 struct ServerOptions {
