@@ -126,17 +126,18 @@ class PipelineRun {
         }
         if (!pipeline_) return;
         if (GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline_), "video")) {
-            GstAppSinkCallbacks callbacks = {};
-            callbacks.new_sample = &PipelineRun::OnSample;
-            gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+            AttachVideo(sink);
             gst_object_unref(sink);
         }
         if (GstElement* audio = gst_bin_get_by_name(GST_BIN(pipeline_), "audio")) {
-            g_object_set(audio, "signal-handoffs", TRUE, nullptr);
-            g_signal_connect(audio, "handoff", G_CALLBACK(&PipelineRun::OnAudio), this);
+            AttachAudio(audio);
             gst_object_unref(audio);
         }
     }
+    // playbin as a player uses it, on an address; rtspsrc is told to use TCP.
+    static PipelineRun Playbin(const std::string& uri) { return PipelineRun(uri, 0); }
+
+    PipelineRun(PipelineRun&& other) = delete;
     ~PipelineRun() {
         if (pipeline_) {
             gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -203,6 +204,37 @@ class PipelineRun {
     const std::string& messages() const { return messages_; }
 
   private:
+    PipelineRun(const std::string& uri, int) {
+        InitGstreamer();
+        pipeline_ = gst_element_factory_make("playbin", nullptr);
+        GError* error = nullptr;
+        GstElement* video = gst_parse_bin_from_description(
+            "videoconvert ! video/x-raw,format=I420 ! appsink name=video sync=true", TRUE, &error);
+        if (error) g_error_free(error);
+        GstElement* audio = gst_element_factory_make("fakesink", "audio");
+        g_object_set(audio, "sync", TRUE, nullptr);
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(video), "video");
+        AttachVideo(sink);
+        gst_object_unref(sink);
+        AttachAudio(audio);
+        g_object_set(pipeline_, "uri", uri.c_str(), "video-sink", video, "audio-sink", audio,
+                     nullptr);
+        g_signal_connect(pipeline_, "source-setup", G_CALLBACK(&PipelineRun::OnSourceSetup),
+                         nullptr);
+    }
+    static void OnSourceSetup(GstElement*, GstElement* source, gpointer) {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "protocols"))
+            g_object_set(source, "protocols", 4 /* TCP */, "latency", 500, nullptr);
+    }
+    void AttachVideo(GstElement* sink) {
+        GstAppSinkCallbacks callbacks = {};
+        callbacks.new_sample = &PipelineRun::OnSample;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    }
+    void AttachAudio(GstElement* audio) {
+        g_object_set(audio, "signal-handoffs", TRUE, nullptr);
+        g_signal_connect(audio, "handoff", G_CALLBACK(&PipelineRun::OnAudio), this);
+    }
     static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
         auto* self = static_cast<PipelineRun*>(data);
         GstSample* sample = gst_app_sink_pull_sample(sink);
