@@ -123,6 +123,14 @@ bool RtpAvsDepacketizer::Push(const RtpPacketView& packet, DepacketizedPicture& 
     } else {
         picture.bytes = frame;
     }
+    if (!assembler_.expect_fragment_start()) {
+        // The marker ends the picture, so it ends a unit whose end fragment
+        // never said so; the next fragment must open a unit of its own.
+        if (picture.bytes.data() != out_.data()) out_.assign(frame.begin(), frame.end());
+        picture.bytes = out_;
+        assembler_.Release();
+        delivered_ = false;
+    }
     picture.timestamp = packet.timestamp;
     picture.kind = picture_kind(picture.bytes);
     picture.discontinuity = discontinuity_;

@@ -141,11 +141,20 @@ TEST_F(Depacketizer, MalformedPacketsDropOnlyTheirPicture) {
     Send(false, {0x01, 0xB6, 7});
     Send(true, {28});
     Send(true, {0x01, 0xB6, 8});
-    ASSERT_EQ(out.size(), 2u);
+    // A marker ends a fragmented unit that never got its end bit; a
+    // fragment after it without a start is then no continuation.
+    Send(true, {28, 0x80, 0xB6, 9});
+    Send(true, {28, 0x00, 9});
+    Send(true, {0x01, 0xB6, 10});
+    ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].bytes, (Bytes{0, 0, 1, 0xB3, 5, 5}));
     EXPECT_TRUE(out[0].discontinuity);
     EXPECT_EQ(out[1].bytes, (Bytes{0, 0, 1, 0xB6, 8}));
     EXPECT_TRUE(out[1].discontinuity);
+    EXPECT_EQ(out[2].bytes, (Bytes{0, 0, 1, 0xB6, 9}));
+    EXPECT_FALSE(out[2].discontinuity);
+    EXPECT_EQ(out[3].bytes, (Bytes{0, 0, 1, 0xB6, 10}));
+    EXPECT_TRUE(out[3].discontinuity);
     EXPECT_EQ(d.pictures_dropped(), 5u);
 }
 
