@@ -118,6 +118,7 @@ gboolean packet_lost(GstRTPBaseDepayload* depayload, GstEvent* event) {
 }
 
 gboolean handle_event(GstRTPBaseDepayload* depayload, GstEvent* event) {
+    GST_DEBUG_OBJECT(depayload, "event %s", GST_EVENT_TYPE_NAME(event));
     if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
         RTP_AVS_DEPAY(depayload)->depacketizer->Reset();
     return GST_RTP_BASE_DEPAYLOAD_CLASS(rtp_avs_depay_parent_class)->handle_event(depayload, event);

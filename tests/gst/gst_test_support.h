@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -202,6 +203,12 @@ class PipelineRun {
     }
     double elapsed() const { return elapsed_; }
     const std::string& messages() const { return messages_; }
+    std::string sink_notes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string out;
+        for (const auto& [name, note] : sink_notes_) out += name + ": " + note + "\n";
+        return out;
+    }
 
   private:
     PipelineRun(const std::string& uri, int) {
@@ -224,14 +231,38 @@ class PipelineRun {
     }
     static void OnSourceSetup(GstElement*, GstElement* source, gpointer) {
         if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "protocols"))
-            g_object_set(source, "protocols", 4 /* TCP */, "latency", 500, nullptr);
+            g_object_set(source, "protocols", 4 /* TCP */, "latency", 500, "buffer-mode",
+                         0 /* none, as in rtsp_playback_test.cpp */, nullptr);
+    }
+    // Notes each sink's end of stream and last buffer time, for the messages.
+    static GstPadProbeReturn OnSinkData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<PipelineRun*>(data);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        std::string& note = self->sink_notes_[GST_OBJECT_NAME(GST_OBJECT_PARENT(pad))];
+        if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+            GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            note = "last buffer " + std::to_string(GST_BUFFER_PTS(buffer));
+        } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+            note += ", end of stream";
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    void Probe(GstElement* sink) {
+        GstPad* pad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_add_probe(pad,
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &PipelineRun::OnSinkData, this, nullptr);
+        gst_object_unref(pad);
     }
     void AttachVideo(GstElement* sink) {
+        Probe(sink);
         GstAppSinkCallbacks callbacks = {};
         callbacks.new_sample = &PipelineRun::OnSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
     }
     void AttachAudio(GstElement* audio) {
+        Probe(audio);
         g_object_set(audio, "signal-handoffs", TRUE, nullptr);
         g_signal_connect(audio, "handoff", G_CALLBACK(&PipelineRun::OnAudio), this);
     }
@@ -279,6 +310,7 @@ class PipelineRun {
     size_t audio_ = 0;
     double elapsed_ = 0;
     std::string messages_;
+    std::map<std::string, std::string> sink_notes_;
 };
 
 // A server program run as a child; its first line on standard output is its address.
