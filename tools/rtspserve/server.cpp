@@ -388,7 +388,9 @@ class Connection {
         npt_start_ = NextTime();
         if (npt_start_ < 0) npt_start_ = PictureTime(std::min(next_picture_, PictureCount()));
         wall_start_ = Clock::now();
-        last_report_ = wall_start_;
+        // The first sender report goes out with the first packets, so that a receiver
+        // can place the stream on the wall clock from the start.
+        last_report_ = wall_start_ - std::chrono::seconds(6);
         playing_ = true;
 
         char text[512];
@@ -510,6 +512,17 @@ class Connection {
                           static_cast<uint8_t>(t.ssrc >> 16),
                           static_cast<uint8_t>(t.ssrc >> 8),
                           static_cast<uint8_t>(t.ssrc)};
+        // The wall-clock time of the report (NTP: seconds since 1900 and a 32-bit
+        // fraction): receivers pair it with the RTP time to line media up.
+        const auto since_1970 = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+        const uint64_t seconds = static_cast<uint64_t>(since_1970 / 1000000) + 2208988800u;
+        const uint64_t fraction = (static_cast<uint64_t>(since_1970 % 1000000) << 32) / 1000000;
+        for (int i = 0; i < 4; ++i) {
+            sr[12 + i] = static_cast<uint8_t>(seconds >> (24 - 8 * i));
+            sr[16 + i] = static_cast<uint8_t>(fraction >> (24 - 8 * i));
+        }
         sr[20] = static_cast<uint8_t>(rtp >> 24);
         sr[21] = static_cast<uint8_t>(rtp >> 16);
         sr[22] = static_cast<uint8_t>(rtp >> 8);

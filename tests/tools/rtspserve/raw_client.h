@@ -80,10 +80,13 @@ class RawClient {
     size_t pictures() const { return pictures_; }  // RTP packets with the marker on channel 0
     size_t packets() const { return packets_; }    // RTP packets on even channels
     size_t byes() const { return byes_; }
+    // The NTP seconds (since 1900) of the last sender report, 0 before one.
+    uint64_t report_seconds() const { return report_seconds_; }
     std::string session;  // the id of the last Session header seen, for the caller to send
 
   private:
     // One parsed item from what was received, or nothing when more is needed.
+    uint64_t report_seconds_ = 0;
     std::optional<rtsp::ParseResult> Next() {
         if (used_ == 0) return std::nullopt;
         rtsp::ParseResult r = rtsp::ParseNext(buffer_.data(), used_);
@@ -99,6 +102,9 @@ class RawClient {
                 if (r.channel == 0 && r.packet_length >= 2 && (r.packet[1] & 0x80)) ++pictures_;
             } else if (r.packet_length >= 2 && r.packet[1] == 203) {
                 ++byes_;
+            } else if (r.packet_length >= 20 && r.packet[1] == 200) {
+                report_seconds_ = 0;  // the sender report's NTP seconds
+                for (int i = 8; i < 12; ++i) report_seconds_ = report_seconds_ << 8 | r.packet[i];
             }
             r.packet = nullptr;
         } else if (const std::string* s = r.message.Header("Session")) {
