@@ -1,13 +1,12 @@
 #include "encoding_run.h"
 
-#include <sys/stat.h>
-
 #include <string>
 
 #include "chunk_encoder.h"
 #include "encoder_config.h"
 #include "encoding_engine.h"
 #include "error_log.h"
+#include "files/files.h"
 #include "lame_library.h"
 #include "progress_line.h"
 
@@ -15,9 +14,9 @@ namespace quenby {
 namespace {
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    avs::files::FileIdentity ia, ib;
+    return avs::files::IdentifyPath(a, true, ia) && avs::files::IdentifyPath(b, true, ib) &&
+           avs::files::SameIdentity(ia, ib);
 }
 
 // The MP3 file while the run writes it. A run that fails removes it again, so that no empty
@@ -28,18 +27,18 @@ class OutputFile {
     explicit OutputFile(const std::string& path) : path_(path) {}
     ~OutputFile() {
         if (file_ != nullptr) std::fclose(file_);
-        struct stat now;
-        if (!kept_ && removable_ && lstat(path_.c_str(), &now) == 0 &&
-            now.st_dev == opened_.st_dev && now.st_ino == opened_.st_ino)
-            std::remove(path_.c_str());
+        avs::files::FileIdentity now;
+        if (!kept_ && removable_ && avs::files::IdentifyPath(path_, false, now) &&
+            avs::files::SameIdentity(now, opened_))
+            avs::files::RemoveFile(path_);
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     bool Open() {
-        file_ = std::fopen(path_.c_str(), "wb");
+        file_ = avs::files::OpenStream(path_, "wb");
         if (file_ == nullptr) return false;
-        removable_ = fstat(fileno(file_), &opened_) == 0 && S_ISREG(opened_.st_mode);
+        removable_ = avs::files::IdentifyStream(file_, opened_) && opened_.regular;
         return true;
     }
     FILE* get() const { return file_; }
@@ -53,7 +52,7 @@ class OutputFile {
   private:
     std::string path_;
     FILE* file_ = nullptr;
-    struct stat opened_ {};
+    avs::files::FileIdentity opened_;
     bool removable_ = false;
     bool kept_ = false;
 };

@@ -8,8 +8,6 @@
 
 namespace quenby {
 
-inline constexpr const char* kLameModuleName = "lame_enc.so";
-
 class LameLibrary {
   public:
     enum class LoadResult { kOk, kNotLoaded, kMissingExports };
@@ -35,8 +33,11 @@ class LameLibrary {
     void* handle_ = nullptr;
 };
 
-// Where the module is looked for, in order: beside the running program (as Windows looks in
-// the program's folder first), then by bare name through the dynamic loader's search path.
+// The module's file name: lame_enc.so, or lame_enc.dll on Windows.
+std::string LameModuleName();
+
+// Where the module is looked for, in order: beside the running program, then by bare name
+// through the system's search path.
 std::vector<std::string> LameModuleCandidates();
 
 }  // namespace quenby

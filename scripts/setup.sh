@@ -12,6 +12,7 @@ PKGS=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base-apps gstreamer1.0-x
+  dpkg-dev
 )
 missing=()
 for p in "${PKGS[@]}"; do
@@ -41,4 +42,19 @@ if "$(dirname "$0")/host_runs_32bit.sh"; then
     "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
       "${missing32[@]}"
   fi
+fi
+# lame_enc.dll is built over Debian's source package for LAME, which the Windows build
+# fetches by name (scripts/build_lame_windows.sh runs apt-get source); that needs a deb-src
+# entry for the suite this host runs, in a list file of the tool set's own.
+src_list=/etc/apt/sources.list.d/avs-toolset-src.list
+if ! apt-cache showsrc lame 2>/dev/null | grep -q '^Package: lame$'; then
+  SUDO=()
+  [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
+  suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  echo "setup: adding deb-src ${mirror:-http://deb.debian.org/debian} $suite main ($src_list)"
+  echo "deb-src ${mirror:-http://deb.debian.org/debian} $suite main" | "${SUDO[@]}" tee "$src_list" >/dev/null
+  # Only the new list is fetched; the others stay as they are.
+  "${SUDO[@]}" apt-get update -q -o Dir::Etc::sourcelist="$src_list" -o Dir::Etc::sourceparts=- \
+    -o APT::Get::List-Cleanup=0
 fi

@@ -2,13 +2,24 @@
 
 #include <atomic>
 
-#include "dshow/ffmpeg/grabber.h"
-#include "dshow/runtime.h"
+#include "dshow/grabber.h"
 
 namespace quenby {
 namespace {
 
 using avs::com::ComPtr;
+
+// The filter's first pin of one direction.
+ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
+    ComPtr<IEnumPins> pins;
+    if (filter == nullptr || FAILED(filter->EnumPins(pins.Put())) || !pins) return {};
+    for (;;) {
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.Put(), nullptr) != S_OK) return {};
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted) return pin;
+    }
+}
 
 // The grabber's callback carries no context, and one process runs one graph: the sink of
 // the running graph is kept here.
@@ -79,7 +90,7 @@ GraphBuildResult DshowAudioGraph::Build(const std::string& path) {
     ComPtr<IEnumPins> pins;
     if (FAILED(c.source->EnumPins(pins.Put())) || !pins)
         return GraphBuildResult::kPinsNotEnumerable;
-    ComPtr<IPin> grabber_in = avs::dshow::FirstPin(c.grabber.Get(), PINDIR_INPUT);
+    ComPtr<IPin> grabber_in = FirstPin(c.grabber.Get(), PINDIR_INPUT);
     HRESULT connected = VFW_E_CANNOT_CONNECT;
     for (;;) {
         ComPtr<IPin> pin;
@@ -96,8 +107,8 @@ GraphBuildResult DshowAudioGraph::Build(const std::string& path) {
     if (SUCCEEDED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IBaseFilter, c.renderer.PutVoid()))) {
         c.graph->AddFilter(c.renderer.Get(), L"Renderer");
-        ComPtr<IPin> out = avs::dshow::FirstPin(c.grabber.Get(), PINDIR_OUTPUT);
-        ComPtr<IPin> in = avs::dshow::FirstPin(c.renderer.Get(), PINDIR_INPUT);
+        ComPtr<IPin> out = FirstPin(c.grabber.Get(), PINDIR_OUTPUT);
+        ComPtr<IPin> in = FirstPin(c.renderer.Get(), PINDIR_INPUT);
         if (out && in) c.graph->Connect(out.Get(), in.Get());
     }
 

@@ -1,8 +1,9 @@
 #include "dshow_source/media_det_listing.h"
 
 #include <algorithm>
+#include <cstdio>
 
-#include "dshow/ffmpeg/media_det.h"
+#include "dshow/media_det.h"
 
 namespace quenby {
 namespace {
@@ -13,7 +14,11 @@ std::string TypeName(const GUID& g, const GUID& a, const char* a_name, const GUI
                      const char* b_name) {
     if (g == a) return a_name;
     if (g == b) return b_name;
-    return avs::com::GuidToString(g);
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
 }
 
 void PrintFailure(FILE* console, const char* what, HRESULT hr) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# BranwickSource.dll and Tallowmere.dll under wine64: regsvr32 writes each module's class
-# keys and its filter's entry in the DirectShow filter category, a second registration
-# changes nothing, /u removes both; then, registered, the graph test opens a container
-# through the system's DirectShow.
+# BranwickSource.dll, Tallowmere.dll and SampleGrabberFilter.dll under wine64: regsvr32
+# writes each module's class keys and its filter's entry in the DirectShow filter category,
+# a second registration changes nothing, /u removes it all; then, registered, the graph
+# test opens a container through the system's DirectShow.
 #   filter_modules.sh DATA_DIR GRAPH_TEST.exe
 #   (LINUX_BIN, WIN_BIN, WINE_RUN from the environment; the container is made by the
 #   Linux build's Lindqvale)
@@ -13,7 +13,7 @@ graph_test=$2
 category='HKCR\CLSID\{083863F1-70DE-11D0-BD40-00A0C911CE86}\Instance'
 work=$(mktemp -d "${TMPDIR:-/tmp}/filter-modules.XXXXXX")
 unregister_all() {
-  for m in BranwickSource Tallowmere; do
+  for m in BranwickSource Tallowmere SampleGrabberFilter; do
     timeout 120 "$WINE_RUN" regsvr32 /s /u "$WIN_BIN/$m.dll" >/dev/null 2>&1 || true
   done
 }
@@ -74,6 +74,9 @@ check_registration BranwickSource '{6BB6D49B-9860-405C-918F-0BBC19761123}' Demme
   020000000200800003000000
 check_registration Tallowmere '{BE3997EB-2911-493A-B307-06CC09A43034}' Tallowmere \
   020000000000800002000000
+# The grabber: MERIT_DO_NOT_USE (the graph never inserts it by itself) and two pins.
+check_registration SampleGrabberFilter '{2FA4F053-6D60-4CB0-9503-8E89234F3F73}' \
+  'Sample Grabber Filter' 020000000000200002000000
 
 # Registered again, the graph test.
 module=$WIN_BIN/BranwickSource.dll

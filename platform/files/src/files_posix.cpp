@@ -34,6 +34,34 @@ bool IsTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) == 1;
 }
 
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+    FileIdentity id;
+    id.volume = static_cast<uint64_t>(st.st_dev);
+    id.index = static_cast<uint64_t>(st.st_ino);
+    id.regular = S_ISREG(st.st_mode);
+    return id;
+}
+
+}  // namespace
+
+bool IdentifyPath(const std::string& path, bool follow_links, FileIdentity& identity) {
+    struct stat st {};
+    if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
+bool IdentifyStream(std::FILE* stream, FileIdentity& identity) {
+    struct stat st {};
+    if (stream == nullptr || ::fstat(::fileno(stream), &st) != 0) return false;
+    identity = IdentityOf(st);
+    return true;
+}
+
+void SetBinaryMode(std::FILE*) {}
+
 bool IsSpecialFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);

@@ -96,6 +96,44 @@ bool IsTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
+namespace {
+
+bool IdentifyHandle(HANDLE h, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.regular =
+        GetFileType(h) == FILE_TYPE_DISK && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return true;
+}
+
+}  // namespace
+
+bool IdentifyPath(const std::string& path, bool follow_links, FileIdentity& identity) {
+    // Opening for no access at all reads the file's information without disturbing anyone.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = IdentifyHandle(h, identity);
+    CloseHandle(h);
+    return ok;
+}
+
+bool IdentifyStream(std::FILE* stream, FileIdentity& identity) {
+    if (stream == nullptr) return false;
+    const intptr_t h = _get_osfhandle(_fileno(stream));
+    return h != -1 && IdentifyHandle(reinterpret_cast<HANDLE>(h), identity);
+}
+
+void SetBinaryMode(std::FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
 bool IsSpecialFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)

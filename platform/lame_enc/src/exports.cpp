@@ -13,7 +13,12 @@
 #include "lame_stream.h"
 #include "tag_frame_writer.h"
 
+#ifdef _WIN32
+// exports.def names the exports, undecorated.
+#define LAME_ENC_EXPORT extern "C"
+#else
 #define LAME_ENC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "files/files.h"
+
 namespace lame_enc {
 
 std::optional<std::uint64_t> FirstFrameOffset(const unsigned char* head, std::size_t size) {
@@ -28,7 +30,7 @@ bool IsPlaceholderFor(const unsigned char* at, std::size_t size,
 
 BE_ERR WriteTagFrame(const char* path, const std::vector<unsigned char>& tag_frame) {
     if (path == nullptr || tag_frame.size() < 4) return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "r+b"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(avs::files::OpenStream(path, "r+b"), &std::fclose);
     if (!file) return BE_ERR_INVALID_HANDLE;
 
     unsigned char head[10];
@@ -37,17 +39,17 @@ BE_ERR WriteTagFrame(const char* path, const std::vector<unsigned char>& tag_fra
     if (!offset) return BE_ERR_INVALID_FORMAT;
 
     unsigned char header[4];
-    if (std::fseek(file.get(), static_cast<long>(*offset), SEEK_SET) != 0)
+    if (!avs::files::Seek(file.get(), static_cast<int64_t>(*offset), SEEK_SET))
         return BE_ERR_INVALID_FORMAT;
     if (std::fread(header, 1, 4, file.get()) != 4 || !IsPlaceholderFor(header, 4, tag_frame))
         return BE_ERR_INVALID_FORMAT;
     // The placeholder must be whole, so the tag cannot spill into the audio after it.
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) return BE_ERR_INVALID_FORMAT;
-    const long end = std::ftell(file.get());
+    if (!avs::files::Seek(file.get(), 0, SEEK_END)) return BE_ERR_INVALID_FORMAT;
+    const int64_t end = avs::files::Tell(file.get());
     if (end < 0 || static_cast<std::uint64_t>(end) < *offset + tag_frame.size())
         return BE_ERR_INVALID_FORMAT;
 
-    if (std::fseek(file.get(), static_cast<long>(*offset), SEEK_SET) != 0 ||
+    if (!avs::files::Seek(file.get(), static_cast<int64_t>(*offset), SEEK_SET) ||
         std::fwrite(tag_frame.data(), 1, tag_frame.size(), file.get()) != tag_frame.size())
         return BE_ERR_BUFFER_TOO_SMALL;
     if (std::fclose(file.release()) != 0) return BE_ERR_BUFFER_TOO_SMALL;

@@ -20,8 +20,9 @@ std::optional<std::uint64_t> FirstFrameOffset(const unsigned char* head, std::si
 bool IsPlaceholderFor(const unsigned char* at, std::size_t size,
                       const std::vector<unsigned char>& tag_frame);
 
-// Overwrites the placeholder in `path` with `tag_frame`. Leaves the file alone and returns an
-// error when the file does not open with a matching placeholder.
+// Overwrites the placeholder in `path` (UTF-8, like every path in the tool set) with `tag_frame`.
+// Leaves the file alone and returns an error when the file does not open with a matching
+// placeholder.
 BE_ERR WriteTagFrame(const char* path, const std::vector<unsigned char>& tag_frame);
 
 }  // namespace lame_enc

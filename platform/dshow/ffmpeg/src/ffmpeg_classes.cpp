@@ -2,8 +2,8 @@
 // CoCreateInstance finds MediaDet and the grabber and AddSourceFilter opens files with
 // FFmpeg, without registry entries.
 #include "dshow/ffmpeg/ffmpeg_source.h"
-#include "dshow/ffmpeg/grabber.h"
 #include "dshow/ffmpeg/media_det.h"
+#include "dshow/grabber.h"
 #include "dshow/runtime.h"
 
 namespace {

@@ -72,6 +72,25 @@ bool MakeDirectory(const std::string& path);
 // when there is no home. The folders may not exist yet.
 std::string StateFilePath(const std::string& name);
 
+// Which file a name or stream stands for: two with equal volume and index are one file.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool regular = false;  // a plain file, not a directory, device or pipe
+};
+// Of the file `path` names; with `follow_links` false, of a final symbolic link itself.
+// False when nothing can be found under the name.
+bool IdentifyPath(const std::string& path, bool follow_links, FileIdentity& identity);
+// Of the file an open stream writes or reads.
+bool IdentifyStream(std::FILE* stream, FileIdentity& identity);
+inline bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
+// Makes a standard stream pass bytes unchanged (Windows's text mode would turn each LF into
+// CR LF, so a CR LF written by the program would reach the reader as CR CR LF).
+void SetBinaryMode(std::FILE* stream);
+
 // A read-only file read at explicit positions, so readers keep their own position and
 // threads do not share one.
 class PositionalFile {

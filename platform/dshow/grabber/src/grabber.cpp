@@ -1,4 +1,4 @@
-#include "dshow/ffmpeg/grabber.h"
+#include "dshow/grabber.h"
 
 #include <atomic>
 #include <mutex>
@@ -168,6 +168,12 @@ HRESULT CGrabberOutput::GetMediaType(int position, CMediaType* mt) {
 }
 
 }  // namespace
+
+CUnknown* WINAPI CreateSampleGrabberObject(LPUNKNOWN outer, HRESULT* phr) {
+    auto* g = new (std::nothrow) CGrabber(outer, phr);
+    if (g == nullptr) *phr = E_OUTOFMEMORY;
+    return g;
+}
 
 HRESULT CreateSampleGrabberInstance(IUnknown* outer, REFIID riid, void** ppv) {
     HRESULT hr = S_OK;
