@@ -10,6 +10,7 @@ PKGS=(
   qt6-base-dev fonts-wqy-zenhei xvfb xauth
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 file
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  fonts-wqy-microhei
 )
 missing=()
 for p in "${PKGS[@]}"; do
