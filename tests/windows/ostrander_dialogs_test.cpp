@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -332,6 +334,71 @@ TEST(OstranderDialogs, AboutBoxHasTheTemplatesControls) {
     EXPECT_EQ(GetWindowLongW(Children(d)[0], GWL_STYLE) & SS_TYPEMASK, SS_ICON);
     EXPECT_NE(SendMessageW(Children(d)[0], STM_GETICON, 0, 0), 0);
     DestroyWindow(d);
+}
+
+// Exit while the video encoder runs: the pump inside the piped stage dispatches the timer
+// that presses Exit, the encoder is terminated at once, the audio stage never starts and the
+// source stays in the list.
+COstranderDlg* g_exiting = nullptr;
+void CALLBACK PressExit(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (g_exiting != nullptr) g_exiting->OnCancel();
+}
+
+TEST(OstranderDialogs, ExitDuringTheVideoStageEndsTheEncoderAndTheRun) {
+    char temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string dir =
+        std::string(temp) + "ostrander exit " + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    const std::string stand_in = std::string(AVS_TESTS_DIR_WIN) + "\\ostrander_stand_in.exe";
+    for (const char* program : {"Harrowgate", "Quenby", "Lindqvale", "Korvel"}) {
+        ASSERT_TRUE(CopyFileA(stand_in.c_str(), (dir + "\\" + program + ".exe").c_str(), FALSE));
+    }
+    const std::string source = dir + "\\hang.avi";
+    CloseHandle(CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    char old_dir[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof old_dir, old_dir);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));  // the start directory
+    {
+        Prompts prompts{true};
+        COstranderDlg main(prompts);
+        HWND d = main.CreateModeless();
+        ASSERT_NE(d, nullptr);
+        main.AddFiles({source});
+        g_exiting = &main;
+        SetTimer(nullptr, 0, 1500, PressExit);
+        const DWORD t0 = GetTickCount();
+        EXPECT_EQ(main.OnConvertTs(), RunResult::kStopped);
+        EXPECT_LT(GetTickCount() - t0, 20000u);  // the stand-in would wait a minute
+        g_exiting = nullptr;
+        EXPECT_TRUE(main.closing());
+        EXPECT_EQ(main.Files(), std::vector<std::string>{source});
+        EXPECT_EQ(Narrow(WindowText(GetDlgItem(d, -1))), "95%");
+        // Buttons stay disabled: the dialog is closing.
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, 1009)));
+    }
+    SetCurrentDirectoryA(old_dir);
+    // Only the encoder ran; its partial files stay.
+    std::string log;
+    if (FILE* f = std::fopen((dir + "\\command_lines.txt").c_str(), "rb")) {
+        char buffer[4096];
+        log.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+        std::fclose(f);
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find("Harrowgate.exe"), std::string::npos);
+    EXPECT_NE(GetFileAttributesA((source + ".avs").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const char* f : {"Harrowgate.exe", "Quenby.exe", "Lindqvale.exe", "Korvel.exe",
+                          "command_lines.txt", "hang.avi", "hang.avi.avs", "hang.avi.dat"}) {
+        // The terminated encoder may still hold its files for a moment.
+        for (int i = 0; i < 50 && !DeleteFileA((dir + "\\" + f).c_str()) &&
+                        GetLastError() != ERROR_FILE_NOT_FOUND;
+             ++i) {
+            Sleep(100);
+        }
+    }
+    RemoveDirectoryA(dir.c_str());
 }
 
 }  // namespace
