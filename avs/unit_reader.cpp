@@ -15,8 +15,8 @@ constexpr size_t kMinStorage = 4 * 1024 * 1024;
 }  // namespace
 
 void AvsUnitReader::reset() {
-    storage_.clear();
-    storage_.shrink_to_fit();
+    storage_.reset();
+    storage_size_ = 0;
     head_ = 0;
     ahead_ = 0;
     unit_length_ = 0;
@@ -42,14 +42,16 @@ void AvsUnitReader::ensure_space(size_t more) {
     // Bytes from `base` on are kept: the retained units, the window and the read-ahead.
     const size_t base = retaining_ ? retain_pos_ : head_;
     const size_t used = (head_ - base) + filled_ + ahead_;
-    if (base + used + more <= storage_.size()) return;
+    if (base + used + more <= storage_size_) return;
     size_t needed = used + more;
-    if (storage_.size() < needed + needed / 2) {
-        std::vector<uint8_t> bigger(std::max(needed * 2, kMinStorage));
-        if (used > 0) std::memcpy(bigger.data(), storage_.data() + base, used);
-        storage_.swap(bigger);
+    if (storage_size_ < needed + needed / 2) {
+        const size_t size = std::max(needed * 2, kMinStorage);
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[size]);
+        if (used > 0) std::memcpy(bigger.get(), storage_.get() + base, used);
+        storage_ = std::move(bigger);
+        storage_size_ = size;
     } else if (used > 0) {
-        std::memmove(storage_.data(), storage_.data() + base, used);
+        std::memmove(storage_.get(), storage_.get() + base, used);
     }
     head_ -= base;
     retain_pos_ = 0;
@@ -60,7 +62,7 @@ size_t AvsUnitReader::take(size_t want) {
     while (ahead_ < want && !source_->at_end()) {
         size_t chunk = std::max(want - ahead_, kReadChunk);
         ensure_space(chunk);
-        size_t got = source_->read(storage_.data() + head_ + filled_ + ahead_, chunk);
+        size_t got = source_->read(storage_.get() + head_ + filled_ + ahead_, chunk);
         ahead_ += got;
         if (got == 0) break;
     }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "avs/byte_source.h"
@@ -38,7 +39,7 @@ class AvsUnitReader {
     // bytes, false when the source holds no further bytes.
     bool next();
 
-    const uint8_t* data() const { return storage_.data() + head_; }
+    const uint8_t* data() const { return storage_.get() + head_; }
     uint32_t unit_length() const { return unit_length_; }
     uint32_t filled() const { return filled_; }
     uint32_t capacity() const { return capacity_; }
@@ -54,7 +55,7 @@ class AvsUnitReader {
     // prefix are dropped.
     void retain();
     void release();
-    const uint8_t* retained() const { return storage_.data() + retain_pos_; }
+    const uint8_t* retained() const { return storage_.get() + retain_pos_; }
     size_t retained_length() const { return retaining_ ? head_ - retain_pos_ : 0; }
 
     // Back to the initial state (lengths 0, buffer freed); the caller rewinds the source.
@@ -74,7 +75,10 @@ class AvsUnitReader {
     uint32_t max_capacity_;
     // storage_[head_, head_ + filled_) is the window data()[0, filled); the ahead_ bytes
     // after it are read from the source but not yet part of the window.
-    std::vector<uint8_t> storage_;
+    // Not zeroed when allocated: only the bytes read into it are ever looked at, and
+    // clearing megabytes per reader dominated short inputs.
+    std::unique_ptr<uint8_t[]> storage_;
+    size_t storage_size_ = 0;
     size_t head_ = 0;
     size_t ahead_ = 0;
     uint32_t unit_length_ = 0;

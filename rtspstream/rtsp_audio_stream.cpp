@@ -33,8 +33,8 @@ HRESULT CRtspAudioStream::CheckMediaType(const CMediaType* mt) {
 int CRtspAudioStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
     if (data == nullptr || length < 5 || length > kMaxFrameBytes) return 0;
     if (!accepting_) return 0;
-    int result = QueueHeld(time, true);
-    Hold(data, length, time);
+    int result = QueueHeld(time);
+    Hold(data, length, time, true);
     return result;
 }
 
@@ -57,11 +57,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
                     filter_->shared().SetBuffering(false);
                     return S_FALSE;
                 }
-                if (CommandPending()) {  // a seek: give the worker back empty-handed
-                    buffering_here_ = false;
-                    sample->SetActualDataLength(0);
-                    return S_OK;
-                }
+                if (GiveBackForCommand(sample)) return S_OK;
                 WaitForData();
             }
             AvsTrace("Audio End buffering (%llu)...",
@@ -70,18 +66,10 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
             if (!ending) new_segment_pending_ = true;
             filter_->shared().SetBuffering(false);
         }
-        const FrameWait wait = WaitForFrame(0);
-        if (wait == FrameWait::kFrame) break;
-        if (wait == FrameWait::kStalled) {
-            filter_->shared().SetBuffering(true);
-            continue;
-        }
-        if (wait == FrameWait::kBuffering) continue;
-        if (wait == FrameWait::kCommand) {
-            sample->SetActualDataLength(0);
-            return S_OK;
-        }
-        return S_FALSE;
+        HRESULT result = S_OK;
+        const Step step = StepAfterWait(WaitForFrame(0), true, sample, result);
+        if (step == Step::kPop) break;
+        if (step == Step::kReturn) return result;
     }
     std::unique_ptr<QueuedSample> popped;
     if (!PopInto(sample, popped)) return S_FALSE;

@@ -50,9 +50,13 @@ void CRtspStream::PrepareForPlay() {
     ending_ = false;
     received_ = false;
     queue_.Flush();
-    held_length_ = 0;
-    held_start_ = 0;
-    held_after_loss_ = false;
+    {
+        std::lock_guard lock(held_mutex_);
+        held_length_ = 0;
+        held_start_ = 0;
+        held_after_loss_ = false;
+        last_interval_ = 0;
+    }
     loss_pending_ = false;
     newest_time_ = 0;
     accepting_ = CSourceStream::IsConnected() != FALSE;
@@ -61,6 +65,7 @@ void CRtspStream::PrepareForPlay() {
 void CRtspStream::FlushPin() {
     queue_.Flush();
     MarkNewSegment();
+    std::lock_guard lock(held_mutex_);
     held_length_ = 0;
 }
 
@@ -74,26 +79,44 @@ bool CRtspStream::Push(std::unique_ptr<QueuedSample> sample) {
     return queue_.Push(std::move(sample));
 }
 
-int CRtspStream::QueueHeld(int64_t time, bool sync) {
-    if (held_length_ == 0) return 0;
+std::unique_ptr<QueuedSample> CRtspStream::TakeHeld(int64_t stop) {
+    std::lock_guard lock(held_mutex_);
+    if (held_length_ == 0) return nullptr;
     auto sample = std::make_unique<QueuedSample>();
     // The held bytes move into the queue: the next frame is held in a fresh buffer anyway.
     held_.resize(held_length_);
     sample->bytes = std::move(held_);
     held_ = std::vector<uint8_t>();
     held_length_ = 0;
-    sample->sync = sync;
+    sample->sync = held_sync_;
     sample->after_loss = held_after_loss_;
     sample->start = held_start_;
-    sample->stop = time;
-    // The push wakes the worker.
+    sample->stop = stop;
+    last_interval_ = stop - held_start_;
+    return sample;
+}
+
+int CRtspStream::QueueHeld(int64_t time) {
+    std::unique_ptr<QueuedSample> sample = TakeHeld(time);
+    if (!sample) return 0;
+    // Pushed without the held frame's lock: the push may wait for room.
     return Push(std::move(sample)) ? 0 : -1;
 }
 
-void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time) {
+void CRtspStream::ReleaseHeldAtEnd() {
+    // Nothing follows the last frame to give its stop time: it lasts as long as the
+    // frame before it did.
+    int64_t start = held_start_.load();
+    std::unique_ptr<QueuedSample> sample = TakeHeld(start + std::max<int64_t>(last_interval_, 0));
+    if (sample) queue_.PushPastLimit(std::move(sample));
+}
+
+void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time, bool sync) {
+    std::lock_guard lock(held_mutex_);
     held_.assign(data, data + length);
     held_length_ = length;
     held_start_ = time;
+    held_sync_ = sync;
     held_after_loss_ = loss_pending_.exchange(false);
     newest_time_ = time;
     last_receive_ns_ = SteadyNanoseconds();
@@ -169,7 +192,11 @@ CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
     int64_t stall_deadline = 0;
     while (queue_.count() == 0) {
         if (queue_.stopped()) return FrameWait::kStopped;
-        if (CheckEndOfStream(lead)) return FrameWait::kEnded;
+        // The end queues the held frame: that one still goes out.
+        if (CheckEndOfStream(lead)) {
+            if (queue_.count() > 0) break;
+            return FrameWait::kEnded;
+        }
         if (CommandPending()) return FrameWait::kCommand;
         if (filter_->shared().buffering()) return FrameWait::kBuffering;
         const int64_t now = SteadyNanoseconds();
@@ -181,6 +208,28 @@ CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
         WaitForData(stall_deadline);
     }
     return queue_.stopped() ? FrameWait::kStopped : FrameWait::kFrame;
+}
+
+CRtspStream::Step CRtspStream::StepAfterWait(FrameWait wait, bool stall_buffers,
+                                             IMediaSample* sample, HRESULT& result) {
+    switch (wait) {
+        case FrameWait::kFrame:
+            return Step::kPop;
+        case FrameWait::kStalled:
+            if (stall_buffers) filter_->shared().SetBuffering(true);
+            return Step::kAgain;
+        case FrameWait::kBuffering:
+            return Step::kAgain;
+        case FrameWait::kCommand:
+            sample->SetActualDataLength(0);
+            result = S_OK;
+            return Step::kReturn;
+        case FrameWait::kEnded:
+        case FrameWait::kStopped:
+            break;
+    }
+    result = S_FALSE;
+    return Step::kReturn;
 }
 
 bool CRtspStream::PopInto(IMediaSample* sample, std::unique_ptr<QueuedSample>& popped) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "dshow/streams.h"
@@ -81,8 +82,10 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
         queue_.Flush();
     }
     void AcceptFrames() { accepting_ = CSourceStream::IsConnected() != FALSE; }
+    // No more frames will come: the held frame is queued too, so the stream ends
+    // with its last frame.
     void SetEnding() {
-        ending_ = true;
+        if (!ending_.exchange(true)) ReleaseHeldAtEnd();
         SetEvent(event_);
     }
     bool ending() const { return ending_; }
@@ -112,10 +115,15 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
 
     // Sets the duration, the seeking stop and the end threshold.
     void SetDuration(int64_t duration);
-    // Copies the held frame into a queued sample ending at `time` and queues
-    // it; -1 when stop made the push give up.
-    int QueueHeld(int64_t time, bool sync);
-    void Hold(const uint8_t* data, uint32_t length, int64_t time);
+    // Queues the held frame as a sample ending at `time`; -1 when stop made the
+    // push give up.
+    int QueueHeld(int64_t time);
+    // Holds a frame (`sync`: it can start decoding) until the next one gives its stop time.
+    void Hold(const uint8_t* data, uint32_t length, int64_t time, bool sync);
+    // The held frame as a sample ending at `stop`, none when nothing is held.
+    std::unique_ptr<QueuedSample> TakeHeld(int64_t stop);
+    // At the end of the stream: the held frame is queued, whatever the queue holds.
+    void ReleaseHeldAtEnd();
     bool Push(std::unique_ptr<QueuedSample> sample);
     // Once a stored stream has come within 2 s of its end and either plays or
     // was sought to its last `lead` before that, and no frame has come on
@@ -134,12 +142,24 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     void WaitForData(int64_t deadline_ns = 0);
     // A seek or stop wants the worker while it waits for data.
     bool CommandPending() { return CheckRequest(nullptr); }
+    // A seek or stop while buffering: the worker is given back with an empty sample.
+    bool GiveBackForCommand(IMediaSample* sample) {
+        if (!CommandPending()) return false;
+        buffering_here_ = false;
+        sample->SetActualDataLength(0);
+        return true;
+    }
     enum class FrameWait { kFrame, kStalled, kBuffering, kEnded, kCommand, kStopped };
     // Waits while the queue is empty: kFrame once one is queued; kStalled when
     // none came for kStallWait; kBuffering when buffering started meanwhile;
     // kEnded when the stream ended (CheckEndOfStream with `lead`); kCommand for a
     // seek or stop; kStopped when the queue was stopped.
     FrameWait WaitForFrame(int64_t lead);
+    enum class Step { kPop, kAgain, kReturn };
+    // What FillBuffer does after WaitForFrame: pop the frame; go round again (buffering
+    // started, here when `stall_buffers` and this pin stalled); or return `result`
+    // (an empty sample for a command, S_FALSE at the end or a stop).
+    Step StepAfterWait(FrameWait wait, bool stall_buffers, IMediaSample* sample, HRESULT& result);
     // After popping: marks a lost frame's successor (decode from the next I picture).
     void NoteLossAt(const QueuedSample& sample) {
         if (!sample.after_loss) return;
@@ -169,9 +189,14 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     std::atomic<bool> need_sync_{true};
     std::atomic<bool> seek_pending_{false};
     std::atomic<bool> loss_pending_{false};  // set by the receive thread
-    bool held_after_loss_ = false;           // receive thread only
-    std::vector<uint8_t> held_;              // receive thread only (and PrepareForPlay before PLAY)
-    std::atomic<uint32_t> held_length_{0};   // a live stream's Pause drops the frame
+    // Guards the held frame, which the receive thread holds and queues, and the end of
+    // the stream (a worker) queues once.
+    std::mutex held_mutex_;
+    bool held_after_loss_ = false;
+    bool held_sync_ = false;
+    int64_t last_interval_ = 0;             // between the last two frames' start times
+    std::vector<uint8_t> held_;             // receive thread only (and PrepareForPlay before PLAY)
+    std::atomic<uint32_t> held_length_{0};  // a live stream's Pause drops the frame
     std::atomic<int64_t> held_start_{0};
     std::atomic<int64_t> newest_time_{0};
     // Steady-clock nanoseconds of the latest frame taken by the receive thread.

@@ -80,8 +80,8 @@ int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time
         return 0;
     }
     if (!accepting_) return 0;
-    int result = QueueHeld(time, HoldsIntraPicture(held_.data(), held_length_));
-    Hold(data, length, time);
+    int result = QueueHeld(time);
+    Hold(data, length, time, HoldsIntraPicture(data, length));
     return result;
 }
 
@@ -113,11 +113,7 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
                     AvsTrace("CRtspVideoStream::FillBuffer() Stop");
                     return S_FALSE;
                 }
-                if (CommandPending()) {  // a seek: give the worker back empty-handed
-                    buffering_here_ = false;
-                    sample->SetActualDataLength(0);
-                    return S_OK;
-                }
+                if (GiveBackForCommand(sample)) return S_OK;
                 WaitForData();
                 if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
                     filter_->shared().SetBuffering(false);
@@ -130,20 +126,12 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
             // Nothing more will come: no point in buffering again.
             if (ending && !filter_->audio_drives_buffering()) filter_->shared().SetBuffering(false);
         }
-        const FrameWait wait = WaitForFrame(10000000);
-        if (wait == FrameWait::kFrame) break;
-        if (wait == FrameWait::kStalled) {
-            // With audio, the audio pin decides when both wait.
-            if (!filter_->audio_drives_buffering()) filter_->shared().SetBuffering(true);
-            continue;
-        }
-        if (wait == FrameWait::kBuffering) continue;
-        if (wait == FrameWait::kCommand) {
-            sample->SetActualDataLength(0);
-            return S_OK;
-        }
-        if (wait == FrameWait::kEnded) AvsTrace("CRtspVideoStream::FillBuffer() end of stream");
-        return S_FALSE;
+        // With audio, the audio pin decides when both wait.
+        HRESULT result = S_OK;
+        const Step step = StepAfterWait(WaitForFrame(10000000), !filter_->audio_drives_buffering(),
+                                        sample, result);
+        if (step == Step::kPop) break;
+        if (step == Step::kReturn) return result;
     }
 
     std::unique_ptr<QueuedSample> popped;

@@ -21,6 +21,15 @@ bool SampleQueue::Push(std::unique_ptr<QueuedSample> sample) {
     return true;
 }
 
+void SampleQueue::PushPastLimit(std::unique_ptr<QueuedSample> sample) {
+    {
+        std::lock_guard lock(mutex_);
+        total_.fetch_add(sample->bytes.size(), std::memory_order_relaxed);
+        items_.push_back(std::move(sample));
+    }
+    Wake();
+}
+
 std::unique_ptr<QueuedSample> SampleQueue::Pop() {
     std::unique_ptr<QueuedSample> sample;
     {

@@ -35,6 +35,8 @@ class SampleQueue {
 
     // False when the queue was stopped while full: the sample is dropped.
     bool Push(std::unique_ptr<QueuedSample> sample);
+    // Appends without waiting for room: the one frame that ends a stream.
+    void PushPastLimit(std::unique_ptr<QueuedSample> sample);
     std::unique_ptr<QueuedSample> Pop();  // nothing when empty
     // Waits up to `timeout` for a frame; nothing on a stop, a flush or the time-out.
     std::unique_ptr<QueuedSample> WaitPop(std::chrono::milliseconds timeout);

@@ -10,6 +10,8 @@ PKGS=(
   qt6-base-dev fonts-wqy-zenhei xvfb xauth
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 file
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base-apps gstreamer1.0-x
   fonts-wqy-microhei
 )
 missing=()

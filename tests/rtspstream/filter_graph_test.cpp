@@ -66,7 +66,8 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     EXPECT_EQ(code, EC_COMPLETE);
 
     // Video: segment of the start, the header sample, the segment after
-    // buffering, then every picture but the one still held.
+    // buffering, then every picture; the last, queued at the end, lasts as long as
+    // the one before it.
     std::vector<Seen> seen = p.video.seen();
     ASSERT_GE(seen.size(), 4u);
     EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
@@ -83,7 +84,7 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     EXPECT_EQ(seen[2].segment_start, 0);
     EXPECT_EQ(seen[2].segment_stop, 0x7F00000000000000LL);
     std::vector<Seen> video(seen.begin() + 3, seen.end() - 1);
-    ASSERT_EQ(video.size(), pictures.size() - 1);
+    ASSERT_EQ(video.size(), pictures.size());
     for (size_t i = 0; i < video.size(); ++i) {
         ASSERT_EQ(video[i].kind, Kind::kSample) << i;
         Bytes expected = PictureBytes(pictures[i]);
@@ -94,14 +95,14 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
         EXPECT_EQ(video[i].discontinuity, i == 0) << i;
     }
 
-    // Audio: segments likewise, then every frame but the held one, byte for byte.
+    // Audio: segments likewise, then every frame, byte for byte.
     seen = p.audio.seen();
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
     EXPECT_EQ(seen[1].kind, Kind::kNewSegment);
     EXPECT_EQ(seen[1].segment_stop, 0x7F00000000000000LL);
     std::vector<Seen> audio = SamplesOf(seen);
-    ASSERT_EQ(audio.size(), frames.size() - 1);
+    ASSERT_EQ(audio.size(), frames.size());
     for (size_t j = 0; j < audio.size(); ++j) {
         Bytes expected =
             ReadRange(o.audio_path, static_cast<long>(frames[j].offset), frames[j].length);
@@ -114,7 +115,7 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
 
 // A server pacing in real time is still sending the last 2 s when playback
 // comes within 2 s of the end: the streams end only once it has stopped, with
-// every picture and audio frame but the held ones, and promptly after that.
+// every picture and audio frame, and promptly after that.
 TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
     rtspserve::ServerOptions o;
     o.audio_path = WriteMp3("paced_a.mp3", 160);  // 4.18 s, ends after the video
@@ -140,7 +141,7 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
     EXPECT_LT(took, 10.0);
 
     std::vector<Seen> video = SamplesOf(p.video.seen());
-    ASSERT_EQ(video.size(), pictures.size());  // the header sample, then all but the held one
+    ASSERT_EQ(video.size(), pictures.size() + 1);  // the header sample, then every picture
     // A real-time server leaves the queue empty between pictures: that is no stall,
     // and no picture that arrived whole may go out empty. The pictures come as the
     // server sends them: the first within a second, then never 0.5 s apart.
@@ -153,7 +154,7 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
             std::max(widest, std::chrono::duration<double>(video[i].at - video[i - 1].at).count());
     EXPECT_LT(widest, 0.5);
     std::vector<Seen> audio = SamplesOf(p.audio.seen());
-    ASSERT_EQ(audio.size(), frames.size() - 1);
+    ASSERT_EQ(audio.size(), frames.size());
     for (size_t j = 0; j < audio.size(); ++j) {
         Bytes expected =
             ReadRange(o.audio_path, static_cast<long>(frames[j].offset), frames[j].length);
@@ -270,11 +271,9 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         EXPECT_GT(QueuedVideoBytes(p), 0u);
         ASSERT_EQ(control->Run(), S_OK);
         ASSERT_TRUE(p.video.WaitEnd(20s));
-        // One unbroken run of pictures from the first to the held last one. (A queue
-        // run dry on a loaded machine rebuffers and empties pictures up to the next
-        // I picture; those still count, in their place.)
+        // One unbroken run of pictures from the first to the last.
         std::vector<Seen> video = SamplesOf(p.video.seen());
-        ASSERT_EQ(video.size(), pictures.size());
+        ASSERT_EQ(video.size(), pictures.size() + 1);
         for (size_t i = 1; i < video.size(); ++i) {
             if (video[i].bytes.empty()) continue;
             Bytes expected_bytes = PictureBytes(pictures[i - 1]);
@@ -316,9 +315,8 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
     std::vector<Seen> all = p.video.seen();
     std::vector<Seen> again =
         SamplesOf(std::vector<Seen>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
-    // The header went out once, at the first run: every picture but the held one follows
-    // (those emptied by a rebuffering on a loaded machine in their place).
-    ASSERT_EQ(again.size(), pictures.size() - 1);
+    // The header went out once, at the first run: every picture follows.
+    ASSERT_EQ(again.size(), pictures.size());
     ASSERT_FALSE(again[0].bytes.empty());
     for (size_t i = 0; i < again.size(); ++i) {
         if (again[i].bytes.empty()) continue;
@@ -330,7 +328,7 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
     ASSERT_EQ(control->Stop(), S_OK);
 }
 
-// A description with audio only: one "Audio" pin; every frame but the held one
+// A description with audio only: one "Audio" pin; every frame
 // plays byte for byte, and a seek while running sends PAUSE, then PLAY with the
 // range, after which frames restart at the seek position, timed from it.
 TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
@@ -377,10 +375,10 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     // The server restarts at the frame that holds 2 s.
     const auto first = static_cast<size_t>(2.0 / frame_seconds);
     std::vector<Seen> audio = SamplesOf(after);
-    // Up to the range's end, less the frame still held; nothing from before the seek.
+    // Up to the range's end; nothing from before the seek.
     const auto end =
         static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / frame_seconds));
-    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - 1 - first);
+    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - first);
     for (size_t j = 0; j < audio.size(); ++j) {
         const size_t k = first + j;
         Bytes expected_bytes =

@@ -57,11 +57,11 @@ struct Delivery {
     size_t segments_after_first = 0;  // new segments after the first picture
     double first_after = 0;           // seconds from the start to the first picture
     double widest_gap = 0;            // between consecutive pictures after the first
-    double end_after_last = 0;        // end of stream after the last picture
+    double end_after_start = 0;       // end of stream after the start
 };
 
-// What the video renderer saw, against the served pictures (all but the one still
-// held at the end); the delivered stream goes to `written` for decoding.
+// What the video renderer saw, against the served pictures; the delivered stream
+// goes to `written` for decoding.
 Delivery Examine(const std::vector<Seen>& seen, const rtspserve::Server& server,
                  const std::string& video_path, Clock::time_point began,
                  const std::string& written) {
@@ -72,8 +72,7 @@ Delivery Examine(const std::vector<Seen>& seen, const rtspserve::Server& server,
     bool header = true;
     for (const Seen& e : seen) {
         if (e.kind == Kind::kNewSegment && previous) ++d.segments_after_first;
-        if (e.kind == Kind::kEndOfStream && previous)
-            d.end_after_last = Seconds(e.at - previous->at);
+        if (e.kind == Kind::kEndOfStream && previous) d.end_after_start = Seconds(e.at - began);
         if (e.kind != Kind::kSample) continue;
         std::fwrite(e.bytes.data(), 1, e.bytes.size(), out);
         if (header) {  // the sequence header goes first, on its own
@@ -127,18 +126,29 @@ void ExpectSmoothRealTime(const std::string& video_path, const std::string& audi
     const std::string written = video_path + ".delivered.avs";
     Delivery d = Examine(p.video.seen(), *s.server, video_path, began, written);
     const size_t pictures = s.server->video().pictures.size();
-    EXPECT_EQ(d.samples, pictures - 1);
+    // A real-time server sends the last picture this long after the PLAY.
+    const double last_sent = static_cast<double>(pictures - 1) / s.server->video().frame_rate;
+    const double end_after_last = d.end_after_start - last_sent;
+    std::printf(
+        "%s%s: %zu pictures, %zu empty, first %.3f s after PLAY, widest gap %.3f s, "
+        "end %.3f s after the server's last\n",
+        video_path.c_str(), audio_path.empty() ? "" : " with audio", d.samples, d.empty,
+        d.first_after, d.widest_gap, end_after_last);
+    EXPECT_EQ(d.samples, pictures);
     EXPECT_EQ(d.empty, 0u);
     EXPECT_EQ(d.mismatched, 0u);
     EXPECT_LT(d.first_after, 1.0);
     EXPECT_LT(d.widest_gap, 0.5);
-    EXPECT_LT(d.end_after_last, 3.0);
-    EXPECT_EQ(DecodedPictures(written), static_cast<int>(pictures - 1));
+    EXPECT_LT(end_after_last, 3.0);
+    // As many as FFmpeg makes of the source itself (its AVS decoder leaves out the last).
+    const int decodable = DecodedPictures(video_path);
+    EXPECT_GE(decodable, static_cast<int>(pictures) - 1);
+    EXPECT_EQ(DecodedPictures(written), decodable);
     if (!audio_path.empty()) {
         size_t audio = 0, empty = 0;
         for (const Seen& e : p.audio.seen())
             if (e.kind == Kind::kSample) ++audio, empty += e.bytes.empty();
-        EXPECT_EQ(audio, s.server->audio()->frames.size() - 1);
+        EXPECT_EQ(audio, s.server->audio()->frames.size());
         EXPECT_EQ(empty, 0u);
     }
     ASSERT_EQ(p.Control()->Stop(), S_OK);
@@ -151,7 +161,7 @@ TEST(TallowmereLive, RealTimeServerSmallPicturesWithAndWithoutAudio) {
     ExpectSmoothRealTime(clip, WriteMp3("cif_x3.mp3", 460));  // 12.0 s
 }
 
-TEST(TallowmereLive, RealTimeServerLargePicturesWithAudio) {
+TEST(TallowmereLive, RealTimeServerLargePicturesWithAndWithoutAudio) {
     const std::string source = ::testing::TempDir() + "live720.mkv";
     const std::string clip = ::testing::TempDir() + "live720.avs";
     ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -t 12 "
@@ -163,6 +173,7 @@ TEST(TallowmereLive, RealTimeServerLargePicturesWithAudio) {
                            "' -n 25 >/dev/null 2>&1")
                               .c_str()),
               0);
+    ExpectSmoothRealTime(clip, "");
     ExpectSmoothRealTime(clip, WriteMp3("live720.mp3", 460));
 }
 
@@ -186,7 +197,7 @@ TEST(TallowmereLive, StallBuffersOnceJitterNotAtAll) {
         PlayToEnd(p, s, began);
         Delivery d = Examine(p.video.seen(), *s.server, SampleAvs(), began,
                              ::testing::TempDir() + "stall_delivered.avs");
-        EXPECT_EQ(d.samples, s.server->video().pictures.size() - 1);
+        EXPECT_EQ(d.samples, s.server->video().pictures.size());
         EXPECT_EQ(d.empty, 0u);
         EXPECT_EQ(d.mismatched, 0u);
         if (kind == 0) {
@@ -227,7 +238,8 @@ TEST(TallowmereLive, SeekWhilePausedWithAFullQueueReturnsAtOnce) {
     };
     const auto deadline = Clock::now() + 20s;
     while (queued() < 10000000 && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
-    ASSERT_GE(queued(), 10000000u);
+    const DWORD full = queued();
+    ASSERT_GE(full, 10000000u);
     const size_t before = p.video.seen().size();
     LONGLONG start = 100000000, stop = 0;
     ASSERT_EQ(p.Seeking()->GetDuration(&stop), S_OK);
@@ -235,7 +247,9 @@ TEST(TallowmereLive, SeekWhilePausedWithAFullQueueReturnsAtOnce) {
     ASSERT_EQ(p.Seeking()->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
                                         AM_SEEKING_AbsolutePositioning),
               S_OK);
-    EXPECT_LT(Seconds(Clock::now() - asked), 1.0);
+    const double took = Seconds(Clock::now() - asked);
+    std::printf("seek with %u bytes queued took %.3f s\n", static_cast<unsigned>(full), took);
+    EXPECT_LT(took, 1.0);
     ASSERT_EQ(p.Control()->Run(), S_OK);
     // Pictures from 10 s on: the I picture at or before picture 250 comes first.
     const auto& pictures = s.server->video().pictures;
@@ -286,10 +300,10 @@ TEST(TallowmereLive, AudioOnlySeekWhileStoppedPlaysFromThere) {
     std::vector<Seen> audio;
     for (const Seen& e : p.audio.seen())
         if (e.kind == Kind::kSample) audio.push_back(e);
-    // Up to the range's end (the duration in whole seconds), less the frame still held.
+    // Up to the range's end (the duration in whole seconds).
     const auto end =
         static_cast<size_t>(std::ceil(static_cast<double>(stop) / 1e7 / (1152.0 / 44100.0)));
-    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - 1 - first);
+    ASSERT_EQ(audio.size(), std::min(end, frames.size()) - first);
     EXPECT_EQ(audio[0].bytes, ReadRange(o.audio_path, static_cast<long>(frames[first].offset),
                                         frames[first].length));
     ASSERT_EQ(p.Control()->Stop(), S_OK);

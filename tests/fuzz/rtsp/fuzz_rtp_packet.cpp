@@ -1,5 +1,6 @@
 // Interleaved packets of a described AVS + MPEG audio stream through
-// OnRtpPacket. The input is a run of [length high, length low, bytes...].
+// OnRtpPacket. The input is a run of [channel:2 bits + length:14 bits, bytes...]:
+// odd channels carry RTCP (sender reports, BYE), even ones RTP.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,12 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     session.SetDeliver(&Consume, &receiver);
     size_t at = 0;
     while (size - at >= 2) {
-        size_t length = (size_t(data[at]) << 8) | data[at + 1];
+        const auto channel = static_cast<uint8_t>(data[at] >> 6);
+        size_t length = (size_t(data[at] & 0x3F) << 8) | data[at + 1];
         at += 2;
         if (length > size - at) length = size - at;
         // A copy of exactly the packet's size, so reads past it are caught.
         std::vector<uint8_t> packet(data + at, data + at + length);
-        rtspstream::RtspClientSession::OnRtpPacket(&session, 0, packet.data(), packet.size());
+        rtspstream::RtspClientSession::OnRtpPacket(&session, channel, packet.data(), packet.size());
         at += length;
     }
     return 0;
