@@ -25,4 +25,4 @@ set(AVS_LINUX_BIN_DIR "${CMAKE_SOURCE_DIR}/build/bin" CACHE PATH "The Linux buil
 # Tests see Unix paths through Wine's Z: drive.
 set(AVS_TEST_PATH_PREFIX "Z:")
 
-set(AVS_FOLDERS avs mux mp4 rtsp rtspstream filesource filtermodule mp3encoder platform tools tests)
+set(AVS_FOLDERS avs mux mp4 rtsp rtspstream filesource filtermodule frontend mp3encoder platform tools tests)

@@ -6,12 +6,23 @@
 
 namespace avs::frontend {
 
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
+#ifdef _WIN32
+inline constexpr char kVideoEncoder[] = "Harrowgate.exe";
+inline constexpr char kAudioEncoder[] = "Quenby.exe";
+inline constexpr char kContainerBuilder[] = "Lindqvale.exe";
+inline constexpr char kMultiplexer[] = "Korvel.exe";
+#else
 inline constexpr char kVideoEncoder[] = "Harrowgate";
 inline constexpr char kAudioEncoder[] = "Quenby";
 inline constexpr char kContainerBuilder[] = "Lindqvale";
 inline constexpr char kMultiplexer[] = "Korvel";
+#endif
 
 struct SourceNames {
     std::string input;  // the list entry

@@ -1,15 +1,15 @@
 #include "frontend/conversion_run.h"
 
-#include <unistd.h>
-
+#include "files/files.h"
 #include "frontend/child_command_lines.h"
 #include "frontend/video_options.h"
+#include "process/current_directory.h"
 
 namespace avs::frontend {
 namespace {
 
 void RemoveIfPresent(const std::string& path) {
-    unlink(path.c_str());  // a missing file or a failed removal is of no concern
+    files::RemoveFile(path);  // a missing file or a failed removal is of no concern
 }
 
 }  // namespace
@@ -21,7 +21,7 @@ RunResult RunConversion(const RunRequest& request, ChildRunner& runner, Conversi
         return RunResult::kEmptyList;
     }
     // Children start in the current directory: make it the start directory for this run.
-    if (chdir(request.start_dir.c_str()) != 0) {
+    if (!process::ChangeCurrentDirectory(request.start_dir)) {
         // Not fatal: the command lines name the programs with their full path.
     }
     ui.SetRunControlsEnabled(false);

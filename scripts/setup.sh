@@ -13,6 +13,7 @@ PKGS=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base-apps gstreamer1.0-x
   dpkg-dev
+  fonts-wqy-microhei
 )
 missing=()
 for p in "${PKGS[@]}"; do

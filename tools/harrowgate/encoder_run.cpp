@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/files.h"
 #include "picture_coder.h"
 #include "progress.h"
 #include "sequence_header.h"
@@ -27,7 +28,7 @@ class OutputFile {
         if (file_ != nullptr) std::fclose(file_);
     }
     bool open() {
-        file_ = std::fopen(path_.c_str(), "wb");
+        file_ = avs::files::OpenStream(path_, "wb");
         if (file_ == nullptr) return fail("cannot create");
         buffer_.resize(1 << 20);
         std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
@@ -41,10 +42,10 @@ class OutputFile {
     // Rewrites bytes at the start of the file; a file that cannot seek keeps what it has.
     bool overwrite_start(const std::vector<uint8_t>& bytes) {
         if (std::fflush(file_) != 0) return fail("cannot write");
-        const long end = std::ftell(file_);
-        if (end < 0 || std::fseek(file_, 0, SEEK_SET) != 0) return true;
+        const int64_t end = avs::files::Tell(file_);
+        if (end < 0 || !avs::files::Seek(file_, 0, SEEK_SET)) return true;
         if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
-            std::fseek(file_, end, SEEK_SET) != 0)
+            !avs::files::Seek(file_, end, SEEK_SET))
             return fail("cannot write");
         return true;
     }
@@ -60,7 +61,7 @@ class OutputFile {
     void remove() {
         if (file_ != nullptr) std::fclose(file_);
         file_ = nullptr;
-        std::remove(path_.c_str());
+        avs::files::RemoveFile(path_);
     }
     const std::string& error() const { return error_; }
 
@@ -119,7 +120,8 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
     // Creating an output truncates it: never let that be the source being read.
     for (const std::string& path : {options.output, timestamp_path_for(options.output)}) {
         std::error_code error;
-        if (std::filesystem::equivalent(options.source, path, error))
+        if (std::filesystem::equivalent(avs::files::Utf8Path(options.source),
+                                        avs::files::Utf8Path(path), error))
             return report("output \"" + path + "\" is the source itself");
     }
     OutputFile stream(options.output);

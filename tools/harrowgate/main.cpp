@@ -3,10 +3,22 @@
 #include <vector>
 
 #include "encoder_run.h"
+#include "files/files.h"
 #include "options.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef _WIN32
+    // The progress writes are counted bytes: no CR before the last line feed.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    // UTF-8 arguments, so names outside the ANSI code page reach the files on Windows.
+    std::vector<std::string> all = avs::files::Utf8Arguments(argc, argv);
+    std::vector<std::string> args(all.begin() + (all.empty() ? 0 : 1), all.end());
     const harrowgate::ParseResult parsed = harrowgate::parse_options(args);
     if (parsed.help) {
         std::fputs(harrowgate::usage_text().c_str(), stdout);

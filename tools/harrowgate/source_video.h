@@ -14,9 +14,12 @@ class SourceError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The video of a media file, decoded with FFmpeg and scaled to one 4:2:0 size.
+// The video of a media file, decoded and scaled to one 4:2:0 size: with FFmpeg here
+// (source_video.cpp), through the system's DirectShow on Windows (source_video_dshow.cpp).
 class SourceVideo {
   public:
+    struct State;  // what the platform's reading keeps
+
     // Throws SourceError with a one-line reason when the file cannot be opened or has no video.
     explicit SourceVideo(const std::string& path);
     ~SourceVideo();
@@ -36,7 +39,6 @@ class SourceVideo {
     bool next(Frame& frame, int64_t& time_ms);
 
   private:
-    struct State;
     std::unique_ptr<State> state_;
 };
 

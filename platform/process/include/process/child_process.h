@@ -1,11 +1,14 @@
 #pragma once
 // One child process started from a command-line text, with its standard output and
-// standard error optionally caught in a pipe that is read without blocking.
+// standard error optionally caught in a pipe that is read without blocking. A POSIX body
+// (posix_spawn, pipe2, poll) and a Win32 body (CreatePipe, CreateProcess, ReadFile on a
+// PIPE_NOWAIT read end) stand behind it.
 
-#include <sys/types.h>
-
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace avs::process {
@@ -40,13 +43,16 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Splits the command line with the Windows rules and starts its first argument (searched
-    // in PATH when it has no '/') in this process's current directory and environment. The
-    // child leads a process group of its own, so Terminate also ends anything it started.
+    // Starts the command line in this process's current directory and environment. POSIX:
+    // split with the Windows rules, the first argument searched in PATH when it has no '/',
+    // the child leading a process group of its own, so Terminate also ends anything it
+    // started. Windows: the line goes to CreateProcess as it is, with inheritable handles
+    // and the console window hidden.
     StartError Start(std::string_view command_line, OutputMode mode);
 
     bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    int64_t pid() const { return pid_; }
+    // Why the start failed: errno on POSIX, GetLastError() on Windows.
     int start_errno() const { return start_errno_; }
 
     // Reads what the pipe holds, up to the buffer's size, without blocking.
@@ -67,7 +73,8 @@ class ChildProcess {
     // collected. Returns whether a signal was sent.
     bool Terminate();
 
-    // Exit code once collected: the program's own code, or 128 + the signal that ended it.
+    // Exit code once collected: the program's own code, or (POSIX) 128 + the signal that
+    // ended it; a child ended by Terminate on Windows has code 0.
     std::optional<int> exit_code() const { return exit_code_; }
 
     // Closes the pipe's read end. The child, if still running, is left alone.
@@ -76,8 +83,15 @@ class ChildProcess {
   private:
     void Collect(int status);
 
-    pid_t pid_ = -1;
+    int64_t pid_ = -1;
+#ifdef _WIN32
+    void* process_ = nullptr;  // HANDLEs
+    void* thread_ = nullptr;
+    void* read_end_ = nullptr;
+    void CloseChildHandles();
+#else
     int read_fd_ = -1;
+#endif
     bool pipe_broken_ = false;
     int start_errno_ = 0;
     std::optional<int> exit_code_;

@@ -1,5 +1,3 @@
-#include "process/child_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <vector>
 
+#include "process/child_process.h"
 #include "process/command_line.h"
+#include "process/current_directory.h"
 
 extern char** environ;
 
@@ -140,10 +141,10 @@ bool ChildProcess::HasExited() {
     int status = 0;
     pid_t r;
     do {
-        r = waitpid(pid_, &status, WNOHANG);
+        r = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
     } while (r < 0 && errno == EINTR);
     if (r == 0) return false;
-    if (r == pid_) {
+    if (r == static_cast<pid_t>(pid_)) {
         Collect(status);
     } else {
         exit_code_ = -1;  // someone else collected it; it has ended all the same
@@ -157,9 +158,9 @@ int ChildProcess::Wait() {
     int status = 0;
     pid_t r;
     do {
-        r = waitpid(pid_, &status, 0);
+        r = waitpid(static_cast<pid_t>(pid_), &status, 0);
     } while (r < 0 && errno == EINTR);
-    if (r == pid_) {
+    if (r == static_cast<pid_t>(pid_)) {
         Collect(status);
     } else {
         exit_code_ = -1;
@@ -170,8 +171,8 @@ int ChildProcess::Wait() {
 bool ChildProcess::Terminate() {
     if (pid_ <= 0 || exit_code_) return false;
     // Not yet collected, so the id still names our child (a zombie at worst).
-    if (kill(-pid_, SIGKILL) == 0) return true;
-    return kill(pid_, SIGKILL) == 0;
+    if (kill(-static_cast<pid_t>(pid_), SIGKILL) == 0) return true;
+    return kill(static_cast<pid_t>(pid_), SIGKILL) == 0;
 }
 
 void ChildProcess::ClosePipe() {
@@ -179,6 +180,15 @@ void ChildProcess::ClosePipe() {
         close(read_fd_);
         read_fd_ = -1;
     }
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");
+}
+
+bool ChangeCurrentDirectory(const std::string& path) {
+    return chdir(path.c_str()) == 0;
 }
 
 }  // namespace avs::process
