@@ -6,6 +6,7 @@
 
 #include "frontend/conversion_settings.h"
 #include "frontend/dialog_units.h"
+#include "frontend/setting_fields.h"
 #include "frontend/ui_hooks.h"
 
 class QButtonGroup;
@@ -15,36 +16,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace avs::frontend {
-
-// The dialog's members, exchanged with its controls. The radio pairs and the combo box are
-// held as indices (-1: no radio checked).
-struct SettingFields {
-    int audio_bitrate = 0;
-    int sample_rate = 0;
-    int channels = 0;
-    int width = 0;
-    int height = 0;
-    int chroma_index = 0;
-    int progressive_index = 0;
-    int gop_length = 0;
-    int bframe_num = 0;
-    int close_gop = 0;
-    int rate_control_index = 0;
-    float frame_rate = 0;
-    int video_bitrate = 0;
-    int qp = 0;
-    int rdo = 0;
-    int search_range = 0;
-    int insert_seq_header = 0;
-    int thread_num = 0;
-    int loop_filter = 0;
-    QString output_path;
-};
-
-// Settings into the dialog's members: the radios from their values, rate control not at all.
-SettingFields FieldsFromSettings(const ConversionSettings& settings);
-// The members back into the settings after OK, with the reverse conversions.
-void ApplyFields(const SettingFields& fields, ConversionSettings& settings);
 
 class CSettingDlg : public QDialog {
   public:

@@ -12,38 +12,13 @@
 #include "frontend/child_runner.h"
 #include "frontend/conversion_run.h"
 #include "frontend/conversion_settings.h"
+#include "frontend/setting_fields.h"
 
 namespace avs::frontend::win32 {
 
-// The settings dialog's members, exchanged with its controls; the radio pairs and the combo
-// box as indices.
-struct SettingFields {
-    int audio_bitrate = 0;
-    int sample_rate = 0;
-    int channels = 0;
-    int width = 0;
-    int height = 0;
-    int chroma_index = 0;
-    int progressive_index = 0;
-    int gop_length = 0;
-    int bframe_num = 0;
-    int close_gop = 0;
-    int rate_control_index = 0;
-    float frame_rate = 0;
-    int video_bitrate = 0;
-    int qp = 0;
-    int rdo = 0;
-    int search_range = 0;
-    int insert_seq_header = 0;
-    int thread_num = 0;
-    int loop_filter = 0;
-    std::string output_path;
-};
-
-// Into the dialog: the radios from their values, rate control not at all. Back after OK:
-// the reverse conversions, rate control 3 when "on" is chosen.
-SettingFields FieldsFromSettings(const ConversionSettings& settings);
-void ApplyFields(const SettingFields& fields, ConversionSettings& settings);
+using frontend::ApplyFields;
+using frontend::FieldsFromSettings;
+using frontend::SettingFields;
 
 // Where the dialogs hand control to a person. A headless run writes messages to standard
 // error instead, so nothing waits for an answer.
