@@ -79,8 +79,7 @@ bool CRtspStream::Push(std::unique_ptr<QueuedSample> sample) {
     return queue_.Push(std::move(sample));
 }
 
-std::unique_ptr<QueuedSample> CRtspStream::TakeHeld(int64_t stop) {
-    std::lock_guard lock(held_mutex_);
+std::unique_ptr<QueuedSample> CRtspStream::TakeHeldLocked(int64_t stop) {
     if (held_length_ == 0) return nullptr;
     auto sample = std::make_unique<QueuedSample>();
     // The held bytes move into the queue: the next frame is held in a fresh buffer anyway.
@@ -97,18 +96,30 @@ std::unique_ptr<QueuedSample> CRtspStream::TakeHeld(int64_t stop) {
 }
 
 int CRtspStream::QueueHeld(int64_t time) {
-    std::unique_ptr<QueuedSample> sample = TakeHeld(time);
+    std::unique_ptr<QueuedSample> sample;
+    {
+        std::lock_guard lock(held_mutex_);
+        sample = TakeHeldLocked(time);
+    }
     if (!sample) return 0;
     // Pushed without the held frame's lock: the push may wait for room.
     return Push(std::move(sample)) ? 0 : -1;
 }
 
-void CRtspStream::ReleaseHeldAtEnd() {
-    // Nothing follows the last frame to give its stop time: it lasts as long as the
-    // frame before it did.
-    int64_t start = held_start_.load();
-    std::unique_ptr<QueuedSample> sample = TakeHeld(start + std::max<int64_t>(last_interval_, 0));
-    if (sample) queue_.PushPastLimit(std::move(sample));
+void CRtspStream::SetEnding() {
+    {
+        // The held frame is queued before the end can be seen, so that a worker that
+        // finds the end with an empty queue has really had every frame. Nothing follows
+        // it to give its stop time: it lasts as long as the frame before it did.
+        std::lock_guard lock(held_mutex_);
+        if (!ending_) {
+            const int64_t start = held_start_.load();
+            if (auto sample = TakeHeldLocked(start + std::max<int64_t>(last_interval_, 0)))
+                queue_.PushPastLimit(std::move(sample));
+            ending_ = true;
+        }
+    }
+    SetEvent(event_);
 }
 
 void CRtspStream::Hold(const uint8_t* data, uint32_t length, int64_t time, bool sync) {

@@ -84,10 +84,7 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     void AcceptFrames() { accepting_ = CSourceStream::IsConnected() != FALSE; }
     // No more frames will come: the held frame is queued too, so the stream ends
     // with its last frame.
-    void SetEnding() {
-        if (!ending_.exchange(true)) ReleaseHeldAtEnd();
-        SetEvent(event_);
-    }
+    void SetEnding();
     bool ending() const { return ending_; }
     // A seek: the end is judged afresh from the frames of the new position.
     void ResetEnd() {
@@ -120,10 +117,9 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     int QueueHeld(int64_t time);
     // Holds a frame (`sync`: it can start decoding) until the next one gives its stop time.
     void Hold(const uint8_t* data, uint32_t length, int64_t time, bool sync);
-    // The held frame as a sample ending at `stop`, none when nothing is held.
-    std::unique_ptr<QueuedSample> TakeHeld(int64_t stop);
-    // At the end of the stream: the held frame is queued, whatever the queue holds.
-    void ReleaseHeldAtEnd();
+    // The held frame as a sample ending at `stop`, none when nothing is held; the
+    // caller holds held_mutex_.
+    std::unique_ptr<QueuedSample> TakeHeldLocked(int64_t stop);
     bool Push(std::unique_ptr<QueuedSample> sample);
     // Once a stored stream has come within 2 s of its end and either plays or
     // was sought to its last `lead` before that, and no frame has come on
