@@ -5,11 +5,11 @@
 namespace avs {
 
 const char* BitstreamError::what() const noexcept {
-    return kind_ == Kind::TooManyBits ? "more than 32 bits in one read"
-                                      : "read past the end of the bits";
+    return kind_ == Kind::kTooManyBits ? "more than 32 bits in one read"
+                                       : "read past the end of the bits";
 }
 
-void Bitstream::init(const uint8_t* buffer, uint32_t length_bits) {
+void Bitstream::Init(const uint8_t* buffer, uint32_t length_bits) {
     ptr_ = buffer;
     bit_offset_ = 0;
     remain_ = buffer ? length_bits : 0;
@@ -19,8 +19,8 @@ void Bitstream::init(const uint8_t* buffer, uint32_t length_bits) {
 }
 
 uint32_t Bitstream::get_bits(uint32_t n) {
-    if (n > 32) throw BitstreamError(BitstreamError::Kind::TooManyBits);
-    if (n > remain_) throw BitstreamError(BitstreamError::Kind::PastEnd);
+    if (n > 32) throw BitstreamError(BitstreamError::Kind::kTooManyBits);
+    if (n > remain_) throw BitstreamError(BitstreamError::Kind::kPastEnd);
     uint64_t value = 0;
     uint32_t left = n;
     while (left > 0) {
@@ -39,7 +39,7 @@ uint32_t Bitstream::get_bits(uint32_t n) {
     return static_cast<uint32_t>(value);
 }
 
-void Bitstream::bookmark(bool set) {
+void Bitstream::Bookmark(bool set) {
     if (set) {
         saved_ptr_ = ptr_;
         saved_bit_offset_ = bit_offset_;
@@ -51,16 +51,16 @@ void Bitstream::bookmark(bool set) {
     }
 }
 
-uint32_t Bitstream::peek_bits(uint32_t n) {
-    bookmark(true);
+uint32_t Bitstream::PeekBits(uint32_t n) {
+    Bookmark(true);
     uint32_t value;
     try {
         value = get_bits(n);
     } catch (const BitstreamError&) {
-        bookmark(false);
+        Bookmark(false);
         throw;
     }
-    bookmark(false);
+    Bookmark(false);
     return value;
 }
 
@@ -69,8 +69,9 @@ uint32_t Bitstream::read_ue() {
     for (;;) {
         uint32_t n = remain_ < 8 ? remain_ : 8;
         if (n == 0)
-            throw BitstreamError(BitstreamError::Kind::PastEnd);  // no 1 bit left to end the prefix
-        uint32_t v = peek_bits(n);
+            throw BitstreamError(
+                BitstreamError::Kind::kPastEnd);  // no 1 bit left to end the prefix
+        uint32_t v = PeekBits(n);
         if (v == 0) {
             zeros += n;
             get_bits(n);

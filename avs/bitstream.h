@@ -19,11 +19,11 @@ namespace avs {
 class BitstreamError : public std::exception {
   public:
     enum class Kind {
-        TooManyBits,  // more than 32 bits requested in one read
-        PastEnd,      // the read runs past the last bit of the buffer
+        kTooManyBits,  // more than 32 bits requested in one read
+        kPastEnd,      // the read runs past the last bit of the buffer
     };
     explicit BitstreamError(Kind kind) : kind_(kind) {}
-    Kind kind() const noexcept { return kind_; }
+    Kind ErrorKind() const noexcept { return kind_; }
     const char* what() const noexcept override;
 
   private:
@@ -33,17 +33,17 @@ class BitstreamError : public std::exception {
 class Bitstream {
   public:
     Bitstream() = default;
-    Bitstream(const uint8_t* buffer, uint32_t length_bits) { init(buffer, length_bits); }
+    Bitstream(const uint8_t* buffer, uint32_t length_bits) { Init(buffer, length_bits); }
 
-    void init(const uint8_t* buffer, uint32_t length_bits);
+    void Init(const uint8_t* buffer, uint32_t length_bits);
 
     // 0 <= n <= 32; n == 0 returns 0.
     uint32_t get_bits(uint32_t n);
     // As get_bits, but the position is restored afterwards.
-    uint32_t peek_bits(uint32_t n);
+    uint32_t PeekBits(uint32_t n);
     // set = true saves the position, false restores the saved one.
-    void bookmark(bool set);
-    uint32_t bits_remain() const { return remain_; }
+    void Bookmark(bool set);
+    uint32_t BitsRemain() const { return remain_; }
     // Unsigned Exp-Golomb code.
     uint32_t read_ue();
 

@@ -11,10 +11,10 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     // Reads up to n bytes into dst; returns how many were read (0 at the end).
-    virtual size_t read(uint8_t* dst, size_t n) = 0;
+    virtual size_t Read(uint8_t* dst, size_t n) = 0;
     // True once a read has met the end of the data (as feof after a short fread) or, for a
     // file, a read error.
-    virtual bool at_end() const = 0;
+    virtual bool AtEnd() const = 0;
 };
 
 // Reads from an open FILE* (not owned). Give the stream a large buffer (setvbuf) to
@@ -22,9 +22,9 @@ class ByteSource {
 class FileByteSource final : public ByteSource {
   public:
     explicit FileByteSource(std::FILE* file) : file_(file) {}
-    size_t read(uint8_t* dst, size_t n) override;
-    bool at_end() const override;
-    std::FILE* file() const { return file_; }
+    size_t Read(uint8_t* dst, size_t n) override;
+    bool AtEnd() const override;
+    std::FILE* File() const { return file_; }
 
   private:
     std::FILE* file_;
@@ -34,9 +34,9 @@ class FileByteSource final : public ByteSource {
 class MemoryByteSource final : public ByteSource {
   public:
     MemoryByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t read(uint8_t* dst, size_t n) override;
-    bool at_end() const override { return at_end_; }
-    void rewind() { pos_ = 0, at_end_ = false; }
+    size_t Read(uint8_t* dst, size_t n) override;
+    bool AtEnd() const override { return at_end_; }
+    void Rewind() { pos_ = 0, at_end_ = false; }
 
   private:
     const uint8_t* data_;

@@ -19,7 +19,7 @@
 namespace avs {
 
 // True for an I, P or B picture header (start-code value 0xB3 or 0xB6).
-bool is_picture_header(const uint8_t* unit, size_t unit_length);
+bool IsPictureHeader(const uint8_t* unit, size_t unit_length);
 
 class AvsPictureSplitter {
   public:
@@ -28,7 +28,7 @@ class AvsPictureSplitter {
     // Replaces `picture` with the next picture's bytes (start codes included); false when
     // the stream holds no further unit. `type` is the class of its picture header unit
     // (AvsUnitType::None when the stream ended without any picture header).
-    bool next(std::vector<uint8_t>& picture, AvsUnitType* type = nullptr);
+    bool Next(std::vector<uint8_t>& picture, AvsUnitType* type = nullptr);
 
   private:
     AvsUnitReader& reader_;

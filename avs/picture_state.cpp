@@ -12,7 +12,7 @@ namespace {
 // Whether one Exp-Golomb code can be read from the start of the bytes after emulation
 // removal. Tries the first `quick` output bytes; a prefix of the output is exact, so a
 // result found there is the result over all of it.
-bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
+bool FirstCodeReadable(const uint8_t* src, size_t length, size_t quick) {
     uint8_t scratch[kSliceScratch];
     size_t limit = std::min(quick, sizeof scratch);
     for (;;) {
@@ -22,7 +22,7 @@ bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
             (void)bs.read_ue();
             return true;
         } catch (const BitstreamError& e) {
-            if (e.kind() != BitstreamError::Kind::PastEnd || n < limit || limit == sizeof scratch)
+            if (e.ErrorKind() != BitstreamError::Kind::kPastEnd || n < limit || limit == sizeof scratch)
                 return false;
         }
         limit = sizeof scratch;
@@ -34,20 +34,20 @@ bool first_code_readable(const uint8_t* src, size_t length, size_t quick) {
 UnitResult examine_unit(const uint8_t* unit, size_t unit_length, AvsPictureState& state) {
     state.type = classify_unit(unit, unit_length);
     switch (state.type) {
-        case AvsUnitType::SequenceHeader: {
+        case AvsUnitType::kSequenceHeader: {
             DecodeResult r = decode_sequence_header(unit, unit_length, state.header);
-            if (r == DecodeResult::BadFrameRate) return UnitResult::BadFrameRate;
-            return r == DecodeResult::Ok ? UnitResult::StartsNew : UnitResult::ParseFailed;
+            if (r == DecodeResult::kBadFrameRate) return UnitResult::kBadFrameRate;
+            return r == DecodeResult::kOk ? UnitResult::kStartsNew : UnitResult::kParseFailed;
         }
-        case AvsUnitType::Slice: {
+        case AvsUnitType::kSlice: {
             // Only the first code is read, so a few bytes usually settle it; the whole
             // 512-byte scratch is used only when they do not.
             size_t body = unit_length > 4 ? std::min(unit_length - 4, kSliceScratch) : 0;
-            return first_code_readable(unit + 4, body, 16) ? UnitResult::Continues
-                                                           : UnitResult::ParseFailed;
+            return FirstCodeReadable(unit + 4, body, 16) ? UnitResult::kContinues
+                                                         : UnitResult::kParseFailed;
         }
         default:
-            return UnitResult::StartsNew;
+            return UnitResult::kStartsNew;
     }
 }
 

@@ -11,17 +11,17 @@ namespace avs {
 
 // Carried by the caller from unit to unit; value-initialise before the first unit.
 struct AvsPictureState {
-    AvsUnitType type = AvsUnitType::None;           // class of the most recent unit
-    AvsUnitType previous_type = AvsUnitType::None;  // the caller copies `type` here first
-    AvsSequenceHeader header;                       // refreshed at every sequence header
+    AvsUnitType type = AvsUnitType::kNone;           // class of the most recent unit
+    AvsUnitType previous_type = AvsUnitType::kNone;  // the caller copies `type` here first
+    AvsSequenceHeader header;                        // refreshed at every sequence header
 };
 
 // Results of examine_unit.
 enum class UnitResult {
-    Continues,     // a slice: joins the current access unit
-    StartsNew,     // any other unit opens a new access unit
-    ParseFailed,   // treat like StartsNew
-    BadFrameRate,  // sequence header with frame_rate_code 0 or 9-15
+    kContinues,     // a slice: joins the current access unit
+    kStartsNew,     // any other unit opens a new access unit
+    kParseFailed,   // treat like StartsNew
+    kBadFrameRate,  // sequence header with frame_rate_code 0 or 9-15
 };
 
 // Classifies the unit into state.type; decodes a sequence header into state.header; for a

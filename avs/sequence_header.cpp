@@ -25,22 +25,22 @@ DecodeResult decode_sequence_header(const uint8_t* unit, size_t unit_length,
         header.sample_precision = static_cast<int32_t>(bs.get_bits(3));
         header.aspect_ratio_information = static_cast<int32_t>(bs.get_bits(4));
         header.frame_rate_code = static_cast<int32_t>(bs.get_bits(4));
-        if (!is_valid_frame_rate_code(header.frame_rate_code)) return DecodeResult::BadFrameRate;
-        header.frame_rate = frame_rate_table[header.frame_rate_code];
+        if (!IsValidFrameRateCode(header.frame_rate_code)) return DecodeResult::kBadFrameRate;
+        header.frame_rate = kFrameRateTable[header.frame_rate_code];
         uint32_t lower = bs.get_bits(18);
         bs.get_bits(1);  // marker
         uint32_t upper = bs.get_bits(12);
         header.bit_rate = static_cast<int32_t>(lower + upper * 0x40000u);
     } catch (const BitstreamError&) {
-        return DecodeResult::Truncated;
+        return DecodeResult::kTruncated;
     }
-    return DecodeResult::Ok;
+    return DecodeResult::kOk;
 }
 
 namespace {
 
 // Bit field at a fixed position counted from the first bit after the start code.
-uint32_t fixed_bits(const uint8_t* bytes, size_t length, unsigned first_bit, unsigned width) {
+uint32_t FixedBits(const uint8_t* bytes, size_t length, unsigned first_bit, unsigned width) {
     uint32_t v = 0;
     for (unsigned i = 0; i < width; ++i) {
         size_t bit = 32 + first_bit + i;
@@ -53,11 +53,11 @@ uint32_t fixed_bits(const uint8_t* bytes, size_t length, unsigned first_bit, uns
 
 }  // namespace
 
-bool decode_sequence_header_fixed(const uint8_t* bytes, size_t length, AvsSequenceHeader& header) {
+bool DecodeSequenceHeaderFixed(const uint8_t* bytes, size_t length, AvsSequenceHeader& header) {
     header = AvsSequenceHeader{};
     if (bytes == nullptr) length = 0;
     auto f = [&](unsigned first, unsigned width) {
-        return static_cast<int32_t>(fixed_bits(bytes, length, first, width));
+        return static_cast<int32_t>(FixedBits(bytes, length, first, width));
     };
     header.profile_id = f(0, 8);
     header.level_id = f(8, 8);
@@ -68,7 +68,7 @@ bool decode_sequence_header_fixed(const uint8_t* bytes, size_t length, AvsSequen
     header.sample_precision = f(47, 3);
     header.aspect_ratio_information = f(50, 4);
     header.frame_rate_code = f(54, 4);
-    header.frame_rate = filter_frame_rate_table[header.frame_rate_code & 15];
+    header.frame_rate = kFilterFrameRateTable[header.frame_rate_code & 15];
     header.bit_rate = f(58, 18) + f(77, 12) * 0x40000;
     header.low_delay = f(89, 1);
     header.bbv_buffer_size = f(91, 18);

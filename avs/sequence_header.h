@@ -34,9 +34,9 @@ struct AvsSequenceHeader {
 
 // Results of decode_sequence_header.
 enum class DecodeResult {
-    Ok,
-    Truncated,     // a read ran past the available bits
-    BadFrameRate,  // frame_rate_code 0 or 9-15; decoding stopped
+    kOk,
+    kTruncated,     // a read ran past the available bits
+    kBadFrameRate,  // frame_rate_code 0 or 9-15; decoding stopped
 };
 
 // Decodes the unit (unit_length bytes starting with 00 00 01 B0) the multiplexer's way:
@@ -52,6 +52,6 @@ DecodeResult decode_sequence_header(const uint8_t* unit, size_t unit_length,
 // the offset of the next 00 00 01 in bytes[0, length) (find_start_code) or `length` when
 // there is none, and header_bytes holds the first min(header_length, 140) bytes.
 // Returns true when all 18 bytes holding those fields were present.
-bool decode_sequence_header_fixed(const uint8_t* bytes, size_t length, AvsSequenceHeader& header);
+bool DecodeSequenceHeaderFixed(const uint8_t* bytes, size_t length, AvsSequenceHeader& header);
 
 }  // namespace avs

@@ -21,7 +21,7 @@ uint32_t find_start_code(const uint8_t* bytes, size_t length) {
     return 0;
 }
 
-bool begins_with_prefix(const uint8_t* bytes, size_t length) {
+bool BeginsWithPrefix(const uint8_t* bytes, size_t length) {
     if (length >= 3 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1) return true;
     return length >= 4 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 1;
 }

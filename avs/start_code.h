@@ -13,7 +13,7 @@ namespace avs {
 uint32_t find_start_code(const uint8_t* bytes, size_t length);
 
 // True when bytes (length readable) begin with 00 00 01 or 00 00 00 01.
-bool begins_with_prefix(const uint8_t* bytes, size_t length);
+bool BeginsWithPrefix(const uint8_t* bytes, size_t length);
 
 // Copies src[0, src_length) to dst with every 00 00 03 replaced by 00 00, except
 // where fewer than four bytes remain from the triple's first byte to the end of src.

@@ -14,7 +14,7 @@ constexpr size_t kReadChunk = 256 * 1024;
 constexpr size_t kMinStorage = 4 * 1024 * 1024;
 }  // namespace
 
-void AvsUnitReader::reset() {
+void AvsUnitReader::Reset() {
     storage_.reset();
     storage_size_ = 0;
     head_ = 0;
@@ -28,17 +28,17 @@ void AvsUnitReader::reset() {
     retain_pos_ = 0;
 }
 
-void AvsUnitReader::retain() {
+void AvsUnitReader::Retain() {
     retaining_ = true;
     retain_pos_ = head_;
 }
 
-void AvsUnitReader::release() {
+void AvsUnitReader::Release() {
     retaining_ = false;
     retain_pos_ = 0;
 }
 
-void AvsUnitReader::ensure_space(size_t more) {
+void AvsUnitReader::EnsureSpace(size_t more) {
     // Bytes from `base` on are kept: the retained units, the window and the read-ahead.
     const size_t base = retaining_ ? retain_pos_ : head_;
     const size_t used = (head_ - base) + filled_ + ahead_;
@@ -58,11 +58,11 @@ void AvsUnitReader::ensure_space(size_t more) {
 }
 
 // Moves up to `want` bytes from the source (through the read-ahead) into the window.
-size_t AvsUnitReader::take(size_t want) {
-    while (ahead_ < want && !source_->at_end()) {
+size_t AvsUnitReader::Take(size_t want) {
+    while (ahead_ < want && !source_->AtEnd()) {
         size_t chunk = std::max(want - ahead_, kReadChunk);
-        ensure_space(chunk);
-        size_t got = source_->read(storage_.get() + head_ + filled_ + ahead_, chunk);
+        EnsureSpace(chunk);
+        size_t got = source_->Read(storage_.get() + head_ + filled_ + ahead_, chunk);
         ahead_ += got;
         if (got == 0) break;
     }
@@ -75,32 +75,32 @@ size_t AvsUnitReader::take(size_t want) {
 // n > 0 drops the first n bytes; n == 0 grows the buffer by one step (false when every
 // byte of the source is already in the window). Then fills the window up to the
 // capacity; true when any byte was added.
-bool AvsUnitReader::refill(uint32_t n) {
+bool AvsUnitReader::Refill(uint32_t n) {
     if (n > 0) {
         if (n > filled_) n = filled_;
         head_ += n;
         filled_ -= n;
         unit_length_ = 0;
     } else {
-        if (ahead_ == 0 && source_->at_end()) return false;
+        if (ahead_ == 0 && source_->AtEnd()) return false;
         if (capacity_ > max_capacity_ - kGrowStep) return false;
         capacity_ += kGrowStep;
     }
-    return take(capacity_ - filled_) > 0;
+    return Take(capacity_ - filled_) > 0;
 }
 
-bool AvsUnitReader::next() {
+bool AvsUnitReader::Next() {
     bool cut = continues_cut_unit_;
     continues_cut_unit_ = false;
     if (unit_length_ > 0 || filled_ == 0) {
-        if (!refill(unit_length_) && filled_ == 0) return false;
+        if (!Refill(unit_length_) && filled_ == 0) return false;
     }
     // After a unit cut at the size cap the rest of it follows, not leading garbage; unless
     // a prefix stood right at the cut, which starts a unit of its own.
-    const bool prefixed = begins_with_prefix(data(), filled_);
+    const bool prefixed = BeginsWithPrefix(Data(), filled_);
     if (!cut && !prefixed) {
-        uint32_t k = find_start_code(data(), filled_);
-        if (k > 0) refill(k);
+        uint32_t k = find_start_code(Data(), filled_);
+        if (k > 0) Refill(k);
     }
     continuation_ = cut && !prefixed;
     // Search data()[from, filled) for the next prefix. After growing, the bytes already
@@ -112,15 +112,15 @@ bool AvsUnitReader::next() {
     uint32_t from = continuation_ ? 0 : 4;
     for (;;) {
         if (filled_ > from) {
-            uint32_t k = find_start_code(data() + from, filled_ - from);
+            uint32_t k = find_start_code(Data() + from, filled_ - from);
             if (k > 0) {
                 unit_length_ = from + k;
                 return true;
             }
         }
         uint32_t old = filled_;
-        if (!refill(0)) {
-            continues_cut_unit_ = ahead_ > 0 || !source_->at_end();
+        if (!Refill(0)) {
+            continues_cut_unit_ = ahead_ > 0 || !source_->AtEnd();
             // A prefix whose 01 byte lies among the last three bytes was not found, so
             // the last five bytes begin the next piece, where such a prefix is found.
             // A prefix among them opens the next piece itself, so that the zero of a
@@ -128,7 +128,7 @@ bool AvsUnitReader::next() {
             if (continues_cut_unit_ && filled_ > 5) {
                 uint32_t keep = 5;
                 for (uint32_t k = 5; k >= 3; --k) {
-                    const uint8_t* p = data() + filled_ - k;
+                    const uint8_t* p = Data() + filled_ - k;
                     if (p[0] == 0 && p[1] == 0 && p[2] == 1) {
                         keep = k;
                         break;

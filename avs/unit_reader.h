@@ -37,15 +37,15 @@ class AvsUnitReader {
 
     // Reads the next unit; true when one is available at data() with unit_length()
     // bytes, false when the source holds no further bytes.
-    bool next();
+    bool Next();
 
-    const uint8_t* data() const { return storage_.get() + head_; }
-    uint32_t unit_length() const { return unit_length_; }
-    uint32_t filled() const { return filled_; }
-    uint32_t capacity() const { return capacity_; }
+    const uint8_t* Data() const { return storage_.get() + head_; }
+    uint32_t UnitLength() const { return unit_length_; }
+    uint32_t Filled() const { return filled_; }
+    uint32_t Capacity() const { return capacity_; }
     // True when the current unit is the rest of a unit cut at the size cap rather than a
     // unit of its own.
-    bool continues_unit() const { return continuation_; }
+    bool ContinuesUnit() const { return continuation_; }
 
     // Keeps the bytes from the current unit on readable through the following units until
     // release(), so that a caller can gather consecutive units without copying them:
@@ -53,23 +53,23 @@ class AvsUnitReader {
     // to the start of the current unit (or to the end of the data after next() returned
     // false). Units are consecutive in the source, except that bytes in front of the first
     // prefix are dropped.
-    void retain();
-    void release();
-    const uint8_t* retained() const { return storage_.get() + retain_pos_; }
-    size_t retained_length() const { return retaining_ ? head_ - retain_pos_ : 0; }
+    void Retain();
+    void Release();
+    const uint8_t* Retained() const { return storage_.get() + retain_pos_; }
+    size_t RetainedLength() const { return retaining_ ? head_ - retain_pos_ : 0; }
 
     // Back to the initial state (lengths 0, buffer freed); the caller rewinds the source.
-    void reset();
+    void Reset();
     // Binds another source and resets.
-    void set_source(ByteSource& source) {
+    void SetSource(ByteSource& source) {
         source_ = &source;
-        reset();
+        Reset();
     }
 
   private:
-    bool refill(uint32_t n);
-    size_t take(size_t want);
-    void ensure_space(size_t more);
+    bool Refill(uint32_t n);
+    size_t Take(size_t want);
+    void EnsureSpace(size_t more);
 
     ByteSource* source_;
     uint32_t max_capacity_;
@@ -91,7 +91,7 @@ class AvsUnitReader {
 };
 
 inline bool read_next_unit(AvsUnitReader& reader) {
-    return reader.next();
+    return reader.Next();
 }
 
 }  // namespace avs

@@ -13,7 +13,7 @@ namespace filesource {
 // avss: AVS1-P2 decoder configuration.
 class AvsDecoderConfigBox : public mp4::Box {
   public:
-    void parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
+    void Parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
     uint8_t configuration_version = 0;
     uint8_t profile_indication = 0;
     uint8_t level_indication = 0;
@@ -24,7 +24,7 @@ class AvsDecoderConfigBox : public mp4::Box {
 // avsc: AVS-M decoder configuration.
 class AvsmDecoderConfigBox : public mp4::Box {
   public:
-    void parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
+    void Parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
     uint8_t configuration_version = 0;
     uint8_t profile_indication = 0;
     uint8_t level_indication = 0;
@@ -36,7 +36,7 @@ class AvsmDecoderConfigBox : public mp4::Box {
 // btrt: buffer size and bit rates.
 class BitRateBox : public mp4::Box {
   public:
-    void parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
+    void Parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
     uint32_t buffer_size_db = 0;
     uint32_t max_bitrate = 0;
     uint32_t avg_bitrate = 0;
@@ -46,13 +46,13 @@ class BitRateBox : public mp4::Box {
 // configuration box is required.
 class AvsSampleEntry : public mp4::VisualSampleEntry {
   public:
-    void parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
+    void Parse(mp4::Cursor& payload, const mp4::BoxFactory& factory) override;
     // Null when the entry has no such box (avs2 has no avsc and so on).
-    const AvsDecoderConfigBox* avs_config() const { return child_as<AvsDecoderConfigBox>("avss"); }
+    const AvsDecoderConfigBox* avs_config() const { return ChildAs<AvsDecoderConfigBox>("avss"); }
     const AvsmDecoderConfigBox* avsm_config() const {
-        return child_as<AvsmDecoderConfigBox>("avsc");
+        return ChildAs<AvsmDecoderConfigBox>("avsc");
     }
-    const BitRateBox* bit_rate() const { return child_as<BitRateBox>("btrt"); }
+    const BitRateBox* bit_rate() const { return ChildAs<BitRateBox>("btrt"); }
 };
 
 // The standard boxes plus the AVS ones.

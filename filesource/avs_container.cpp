@@ -40,13 +40,13 @@ std::unique_ptr<AvsContainer> AvsContainer::open(std::shared_ptr<mp4::ByteSource
     c->errors_ = std::move(errors);
     try {
         static const mp4::BoxFactory factory = avs_box_factory();
-        c->movie_ = mp4::MovieFile::open(*c->source_, factory);
-        c->movie_->check_tables_fit();
+        c->movie_ = mp4::MovieFile::Open(*c->source_, factory);
+        c->movie_->CheckTablesFit();
     } catch (const std::exception& e) {
         c->report(e.what());
         return nullptr;
     }
-    const auto& mvhd = c->movie_->movie_header();
+    const auto& mvhd = c->movie_->MovieHeader();
     c->movie_timescale_ = mvhd.timescale;
     c->movie_duration_ = mvhd.duration;
     c->modification_time_ = mvhd.modification_time;
@@ -71,20 +71,20 @@ void AvsContainer::report(const std::string& message) const {
 }
 
 const mp4::Track* AvsContainer::track(uint32_t id) const {
-    const mp4::Track* t = movie_->find_track(id);
+    const mp4::Track* t = movie_->FindTrack(id);
     if (!t) report("no track with id " + std::to_string(id));
     return t;
 }
 
 uint32_t AvsContainer::track_count(std::string_view handler) const {
     uint32_t n = 0;
-    for (const auto& t : movie_->tracks()) n += t.handler_type() == handler;
+    for (const auto& t : movie_->Tracks()) n += t.HandlerType() == handler;
     return n;
 }
 
 uint32_t AvsContainer::first_track_id(std::string_view handler) const {
-    for (const auto& t : movie_->tracks())
-        if (t.handler_type() == handler) return t.id();
+    for (const auto& t : movie_->Tracks())
+        if (t.HandlerType() == handler) return t.Id();
     return 0;
 }
 
@@ -92,7 +92,7 @@ std::optional<std::string> AvsContainer::sample_entry_type(uint32_t id) const {
     const mp4::Track* t = track(id);
     if (!t) return std::nullopt;
     try {
-        return t->single_entry_type();
+        return t->SingleEntryType();
     } catch (const std::exception& e) {
         report(e.what());
         return std::nullopt;
@@ -101,12 +101,12 @@ std::optional<std::string> AvsContainer::sample_entry_type(uint32_t id) const {
 
 uint64_t AvsContainer::sample_count(uint32_t id) const {
     const mp4::Track* t = track(id);
-    return t ? t->sample_count() : 0;
+    return t ? t->SampleCount() : 0;
 }
 
 uint32_t AvsContainer::track_timescale(uint32_t id) const {
     const mp4::Track* t = track(id);
-    return t ? t->timescale() : 0;
+    return t ? t->Timescale() : 0;
 }
 
 namespace {
@@ -139,15 +139,15 @@ bool AvsContainer::read_stored_sample(uint32_t id, uint64_t number, TrackSample&
     mp4::SampleInfo info;
     try {
         std::lock_guard<std::mutex> hold(read_lock_);
-        info = movie_->sample_info(*t, number);
+        info = movie_->InfoOf(*t, number);
         out.stored.resize(info.size);
-        mp4::read_exact_at(*source_, info.offset, out.stored.data(), info.size);
+        mp4::ReadExactAt(*source_, info.offset, out.stored.data(), info.size);
     } catch (const std::exception& e) {
         report(e.what());
         return false;
     }
     if (out.stored.empty()) return false;
-    set_times(info, t->timescale(), out);
+    set_times(info, t->Timescale(), out);
     out.length = static_cast<uint32_t>(out.stored.size());
     return true;
 }
@@ -161,15 +161,15 @@ AvsContainer::DirectRead AvsContainer::read_stored_sample_into(uint32_t id, uint
     try {
         std::lock_guard<std::mutex> hold(read_lock_);
         // Looked up once; the size decides between reading and handing back.
-        info = movie_->sample_info(*t, number);
+        info = movie_->InfoOf(*t, number);
         if (info.size <= buffer.size())
-            mp4::read_exact_at(*source_, info.offset, buffer.data(), info.size);
+            mp4::ReadExactAt(*source_, info.offset, buffer.data(), info.size);
     } catch (const std::exception& e) {
         report(e.what());
         return DirectRead::kFailed;
     }
     if (info.size == 0) return DirectRead::kFailed;
-    set_times(info, t->timescale(), out);
+    set_times(info, t->Timescale(), out);
     out.length = info.size;
     return info.size <= buffer.size() ? DirectRead::kRead : DirectRead::kTooLarge;
 }
@@ -182,7 +182,7 @@ bool AvsContainer::read_track_sample(uint32_t id, uint64_t number, TrackSample& 
         return false;
     }
     const mp4::Track* t = track(id);
-    if (t->handler_type() == kVideoHandler) {
+    if (t->HandlerType() == kVideoHandler) {
         if (!unpack_video_sample(out.stored, out.bytes)) {
             report("video sample " + std::to_string(number) + " holds a unit that does not fit it");
             out.length = kInvalidSampleLength;

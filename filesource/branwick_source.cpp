@@ -142,7 +142,7 @@ STDMETHODIMP CBranwickSource::QueryProgress(LONGLONG* total, LONGLONG* current) 
     AvsTrace("CBranwickSource::QueryProgress()");
     CAutoLock lock(pStateLock());
     if (!HasStreams()) return E_UNEXPECTED;
-    const auto size = static_cast<LONGLONG>(container_->movie().file_size());
+    const auto size = static_cast<LONGLONG>(container_->movie().FileSize());
     if (total != nullptr) *total = size;
     if (current != nullptr) *current = size;
     return S_OK;

@@ -29,7 +29,7 @@ int CBranwickVideoStream::SetupTrack(AvsContainer* container) {
 
     TrackSample first;
     if (!container->read_track_sample(track_, 1, first)) return -1;
-    avs::decode_sequence_header_fixed(first.bytes.data(), first.bytes.size(), header_);
+    avs::DecodeSequenceHeaderFixed(first.bytes.data(), first.bytes.size(), header_);
 
     sample_limit_ = static_cast<int64_t>(container->sample_count(track_));
     timescale_ = container->track_timescale(track_);

@@ -22,7 +22,7 @@ HRESULT make_video_media_type(const avs::AvsSequenceHeader& h, CMediaType* type)
     info->hdr.rcSource.right = h.horizontal_size;
     info->hdr.rcSource.bottom = h.vertical_size;
     info->hdr.dwBitRate = static_cast<DWORD>(h.bit_rate);  // 400 bit/s units, as coded
-    info->hdr.AvgTimePerFrame = avs::frame_time_table[h.frame_rate_code & 15];
+    info->hdr.AvgTimePerFrame = avs::kFrameTimeTable[h.frame_rate_code & 15];
     BITMAPINFOHEADER& bmi = info->hdr.bmiHeader;
     bmi.biSize = sizeof(BITMAPINFOHEADER);
     bmi.biWidth = h.horizontal_size;
@@ -32,7 +32,7 @@ HRESULT make_video_media_type(const avs::AvsSequenceHeader& h, CMediaType* type)
     bmi.biCompression = 0x32535641;  // 'AVS2'
     bmi.biXPelsPerMeter = 2000;
     bmi.biYPelsPerMeter =
-        MulDiv(2000, avs::pel_aspect_table[h.aspect_ratio_information & 15], 10000);
+        MulDiv(2000, avs::kPelAspectTable[h.aspect_ratio_information & 15], 10000);
     info->cbSequenceHeader = kFormatHeaderBytes;
     std::memcpy(info->bSequenceHeader, h.header_bytes, kFormatHeaderBytes);
     return S_OK;

@@ -12,9 +12,9 @@ namespace {
 // Borrows the caller's source for a container that wants shared ownership.
 struct Borrowed : mp4::ByteSource {
     explicit Borrowed(mp4::ByteSource& s) : source(s) {}
-    uint64_t size() override { return source.size(); }
-    size_t read(void* buffer, size_t n) override { return source.read(buffer, n); }
-    void seek(uint64_t position) override { source.seek(position); }
+    uint64_t Size() override { return source.Size(); }
+    size_t Read(void* buffer, size_t n) override { return source.Read(buffer, n); }
+    void Seek(uint64_t position) override { source.Seek(position); }
     mp4::ByteSource& source;
 };
 }  // namespace

@@ -18,13 +18,13 @@ UpstreamReader::~UpstreamReader() {
     if (reader_ != nullptr) reader_->Release();
 }
 
-uint64_t UpstreamReader::size() {
+uint64_t UpstreamReader::Size() {
     LONGLONG total = 0, available = 0;
     if (reader_ == nullptr || FAILED(reader_->Length(&total, &available)) || total < 0) return 0;
     return static_cast<uint64_t>(total);
 }
 
-size_t UpstreamReader::read(void* buffer, size_t n) {
+size_t UpstreamReader::Read(void* buffer, size_t n) {
     if (reader_ == nullptr) return 0;
     auto* out = static_cast<BYTE*>(buffer);
     size_t done = 0;

@@ -18,12 +18,12 @@ class UpstreamReader : public mp4::ByteSource {
     UpstreamReader& operator=(const UpstreamReader&) = delete;
 
     // The total length IAsyncReader::Length reports; 0 when it fails.
-    uint64_t size() override;
+    uint64_t Size() override;
     // SyncRead at the position. A short read (S_FALSE) delivers nothing and
     // leaves the position; so does a failed one, which would otherwise count
     // bytes that never arrived. Large reads go up in pieces a LONG can carry.
-    size_t read(void* buffer, size_t n) override;
-    void seek(uint64_t position) override { position_ = position; }
+    size_t Read(void* buffer, size_t n) override;
+    void Seek(uint64_t position) override { position_ = position; }
 
   private:
     IAsyncReader* reader_;

@@ -38,13 +38,13 @@ class ChildRunner {
 
     // Ends the running child at once; nothing happens when none runs.
     void TerminateRunning();
-    bool running() const { return child_ != nullptr; }
+    bool Running() const { return child_ != nullptr; }
 
     void ClearReadBuffer() { buffer_.fill(0); }
-    const ReadBuffer& read_buffer() const { return buffer_; }
+    const ReadBuffer& Buffer() const { return buffer_; }
 
     // Poll passes of the last piped run, for checking that the loop waits.
-    long last_poll_passes() const { return poll_passes_; }
+    long LastPollPasses() const { return poll_passes_; }
 
   private:
     RunnerUi& ui_;

@@ -49,7 +49,7 @@ int RunOstrander(int argc, char** argv) {
     if (parser.isSet(convert_asm)) target = Target::kContainer;
 
     COstranderDlg dialog;
-    if (parser.isSet(output)) dialog.settings().output_path = parser.value(output).toStdString();
+    if (parser.isSet(output)) dialog.Settings().output_path = parser.value(output).toStdString();
     QStringList files;
     for (const QString& name : parser.positionalArguments()) {
         const QFileInfo info(name);

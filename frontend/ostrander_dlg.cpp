@@ -182,9 +182,9 @@ void COstranderDlg::OnClearFiles() {
 
 void COstranderDlg::OnSettings() {
     CSettingDlg dialog(hooks_, this);
-    dialog.fields() = FieldsFromSettings(settings_);
+    dialog.Fields() = FieldsFromSettings(settings_);
     dialog.OnInitDialog();
-    if (hooks_.run_modal(dialog) == QDialog::Accepted) ApplyFields(dialog.fields(), settings_);
+    if (hooks_.run_modal(dialog) == QDialog::Accepted) ApplyFields(dialog.Fields(), settings_);
 }
 
 void COstranderDlg::reject() {

@@ -40,13 +40,13 @@ class COstranderDlg : public QDialog, public ConversionUi {
     void AddFiles(const QStringList& paths);
     QStringList Files() const;
 
-    ConversionSettings& settings() { return settings_; }
-    const std::string& start_dir() const { return start_dir_; }
-    bool closing() const { return closing_; }
+    ConversionSettings& Settings() { return settings_; }
+    const std::string& StartDir() const { return start_dir_; }
+    bool Closing() const { return closing_; }
     // True when a piped stage could not start and the program must end.
-    bool failed() const { return failed_; }
-    ChildRunner& runner() { return runner_; }
-    QMenu* system_menu() const { return system_menu_; }
+    bool Failed() const { return failed_; }
+    ChildRunner& Runner() { return runner_; }
+    QMenu* SystemMenu() const { return system_menu_; }
     QWidget* Control(int id) const;
     QLabel* PercentLabel() const { return percent_label_; }
 

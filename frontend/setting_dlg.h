@@ -21,7 +21,7 @@ class CSettingDlg : public QDialog {
   public:
     CSettingDlg(const UiHooks& hooks, QWidget* parent = nullptr);
 
-    SettingFields& fields() { return fields_; }
+    SettingFields& Fields() { return fields_; }
 
     // Shows the members in the controls and opens with rate control off.
     void OnInitDialog();

@@ -45,7 +45,7 @@ std::optional<VideoFormat> video_format_of(std::span<const uint8_t> header_unit)
     avs::AvsSequenceHeader header;
     avs::DecodeResult result =
         avs::decode_sequence_header(header_unit.data(), header_unit.size(), header);
-    if (result == avs::DecodeResult::Truncated) return std::nullopt;
+    if (result == avs::DecodeResult::kTruncated) return std::nullopt;
     if (header.horizontal_size <= 0 || header.vertical_size <= 0) return std::nullopt;
     VideoFormat format;
     format.width = header.horizontal_size;

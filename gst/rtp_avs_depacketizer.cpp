@@ -36,7 +36,7 @@ bool RtpAvsDepacketizer::StartsPicture(std::span<const uint8_t> p) const {
 
 bool RtpAvsDepacketizer::Malformed(std::span<const uint8_t> p) const {
     uint8_t type = p[0] & 0x1F;
-    const bool in_fragment = !assembler_.expect_fragment_start();
+    const bool in_fragment = !assembler_.ExpectFragmentStart();
     if (type == kFragmentation) {
         if (p.size() < 2) return true;
         const bool start = p[1] & kFragmentStart;
@@ -106,12 +106,12 @@ bool RtpAvsDepacketizer::Push(const RtpPacketView& packet, DepacketizedPicture& 
 
     building_ = false;
     delivered_ = true;
-    if (assembler_.overflowed() || assembler_.length() == 0) {
-        if (assembler_.overflowed()) ++dropped_;
+    if (assembler_.Overflowed() || assembler_.Length() == 0) {
+        if (assembler_.Overflowed()) ++dropped_;
         discontinuity_ = true;
         return false;
     }
-    std::span<const uint8_t> frame(assembler_.data(), assembler_.length());
+    std::span<const uint8_t> frame(assembler_.Data(), assembler_.Length());
     std::optional<std::span<const uint8_t>> own_header = leading_sequence_header(frame);
     if (own_header) {
         header_.assign(own_header->begin(), own_header->end());
@@ -123,7 +123,7 @@ bool RtpAvsDepacketizer::Push(const RtpPacketView& packet, DepacketizedPicture& 
     } else {
         picture.bytes = frame;
     }
-    if (!assembler_.expect_fragment_start()) {
+    if (!assembler_.ExpectFragmentStart()) {
         // The marker ends the picture, so it ends a unit whose end fragment
         // never said so; the next fragment must open a unit of its own.
         if (picture.bytes.data() != out_.data()) out_.assign(frame.begin(), frame.end());

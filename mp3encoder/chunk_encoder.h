@@ -27,13 +27,13 @@ class BladeChunkEncoder : public ChunkEncoder {
 
     unsigned long Encode(std::uint32_t count, short* samples, unsigned char* out,
                          std::uint32_t* written) override {
-        return lame_.EncodeChunk(stream_, count, samples, out, written);
+        return lame_.encode_chunk(stream_, count, samples, out, written);
     }
     unsigned long Flush(unsigned char* out, std::uint32_t* written) override {
-        return lame_.DeinitStream(stream_, out, written);
+        return lame_.deinit_stream(stream_, out, written);
     }
     void Close() override {
-        if (open_) lame_.CloseStream(stream_);
+        if (open_) lame_.close_stream(stream_);
         open_ = false;
     }
 

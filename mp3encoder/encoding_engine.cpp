@@ -43,12 +43,12 @@ EncodingEngine::EncodingEngine(const EngineParams& params, ChunkEncoder& encoder
 
 int EncodingEngine::OnSample(const std::uint8_t* data, std::size_t size, std::int64_t start_time,
                              std::int64_t /*stop_time*/) {
-    if (failed()) return -1;
+    if (Failed()) return -1;
     if (first_sample_) {
         first_sample_ = false;
         if (start_time > 0) InsertSilence(FramesBefore(start_time, params_.source_rate));
     }
-    if (data != nullptr && size > 0 && !failed()) {
+    if (data != nullptr && size > 0 && !Failed()) {
         // Complete a frame split across samples first.
         if (!pending_.empty()) {
             const std::size_t need = std::min(source_frame_bytes_ - pending_.size(), size);
@@ -65,7 +65,7 @@ int EncodingEngine::OnSample(const std::uint8_t* data, std::size_t size, std::in
         const std::size_t used = frames * source_frame_bytes_;
         pending_.insert(pending_.end(), data + used, data + size);
     }
-    if (failed()) return -1;
+    if (Failed()) return -1;
     WriteProgressBlock(console_, ProgressPercent(start_time, params_.progress_length));
     return 0;
 }
@@ -88,7 +88,7 @@ void EncodingEngine::AddFrames(const std::uint8_t* src, std::size_t frames) {
     const unsigned in_channels = std::max(1u, params_.source_channels);
     const auto out_channels = static_cast<unsigned>(params_.encoder_channels);
     source_frames_ += frames;
-    while (frames > 0 && !failed()) {
+    while (frames > 0 && !Failed()) {
         const std::size_t take = std::min(frames, (chunk_bytes_ - fill_) / encoder_frame_bytes_);
         std::int16_t* dst = chunk_.data() + fill_ / 2;
         if (in_channels == out_channels) {
@@ -136,7 +136,7 @@ bool EncodingEngine::EncodeChunk(std::size_t bytes) {
         return false;
     }
     WriteMp3(written);
-    return !failed();
+    return !Failed();
 }
 
 void EncodingEngine::WriteMp3(std::uint32_t size) {
@@ -147,12 +147,12 @@ void EncodingEngine::WriteMp3(std::uint32_t size) {
 
 bool EncodingEngine::Finish() {
     // PCM short of a full chunk is encoded too, so the end of the audio is not lost.
-    if (!failed() && fill_ > 0) EncodeChunk(fill_);
+    if (!Failed() && fill_ > 0) EncodeChunk(fill_);
     fill_ = 0;
-    if (failed()) return false;
+    if (Failed()) return false;
     std::uint32_t written = 0;
     if (encoder_.Flush(mp3_buffer_.data(), &written) == 0) WriteMp3(written);
-    return !failed();
+    return !Failed();
 }
 
 }  // namespace quenby

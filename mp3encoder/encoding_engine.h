@@ -38,12 +38,12 @@ class EncodingEngine : public PcmSampleSink {
     // run failed at any point.
     bool Finish();
 
-    bool failed() const { return encode_failed_ || write_failed_; }
-    bool write_failed() const { return write_failed_; }
+    bool Failed() const { return encode_failed_ || write_failed_; }
+    bool WriteFailed() const { return write_failed_; }
     // Sample frames of the source's audio taken so far, silence put in before it not counted.
-    std::uint64_t source_frames() const { return source_frames_; }
+    std::uint64_t SourceFrames() const { return source_frames_; }
     // Size in bytes of one full chunk of encoder input.
-    std::size_t chunk_bytes() const { return chunk_bytes_; }
+    std::size_t ChunkBytes() const { return chunk_bytes_; }
 
   private:
     void InsertSilence(std::uint64_t frames);

@@ -41,7 +41,7 @@ class OutputFile {
         removable_ = avs::files::IdentifyStream(file_, opened_) && opened_.regular;
         return true;
     }
-    FILE* get() const { return file_; }
+    FILE* Get() const { return file_; }
     bool Close() {
         const bool ok = std::fclose(file_) == 0;
         file_ = nullptr;
@@ -101,7 +101,7 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
     blade::BE_DWORD samples_per_chunk = 0, mp3_buffer_size = 0;
     HBE_STREAM stream = 0;
     const BE_ERR init =
-        lame.InitStream(&setup.config, &samples_per_chunk, &mp3_buffer_size, &stream);
+        lame.init_stream(&setup.config, &samples_per_chunk, &mp3_buffer_size, &stream);
     if (init != BE_ERR_SUCCESSFUL) {
         std::fprintf(out, "Error opening encoding stream (%lu)\r\n", init);
         std::fflush(out);
@@ -137,22 +137,22 @@ int RunEncoding(const RunSettings& settings, RunEnvironment& env) {
     params.mp3_buffer_size = mp3_buffer_size;
     params.gain = setup.gain;
     params.progress_length = progress_length;
-    EncodingEngine engine(params, encoder, mp3.get(), out);
+    EncodingEngine engine(params, encoder, mp3.Get(), out);
 
     if (!env.graph.RunToCompletion(engine)) return Fail(out, "Could not run the filter graph\r\n");
     // An MP3 of no frames is not a file players or the multiplexer can open.
-    if (engine.source_frames() == 0 && !engine.failed())
+    if (engine.SourceFrames() == 0 && !engine.Failed())
         return Fail(out, "The input file holds no audio samples\r\n");
     const bool finished = engine.Finish();
     encoder.Close();
     const bool closed = mp3.Close();
-    if (engine.write_failed() || !closed) return Fail(out, "Could not write the output file\r\n");
+    if (engine.WriteFailed() || !closed) return Fail(out, "Could not write the output file\r\n");
     // An encoder failure has been reported where it happened; the file is incomplete.
     if (!finished) return -1;
 
     // The encoder left a placeholder frame at the start of the file; now that every frame is
     // known it becomes the VBR/Info header that gives players the exact length.
-    lame.WriteVBRHeader(settings.output_path.c_str());
+    lame.write_vbr_header(settings.output_path.c_str());
     mp3.Keep();
 
     WriteFinalProgress(out);

@@ -22,14 +22,15 @@ LameLibrary::LoadResult LameLibrary::Load(const std::vector<std::string>& candid
         if (handle_ != nullptr) break;
     }
     if (handle_ == nullptr) return LoadResult::kNotLoaded;
-    InitStream = Export<BEINITSTREAM>(handle_, "beInitStream");
-    EncodeChunk = Export<BEENCODECHUNK>(handle_, "beEncodeChunk");
-    DeinitStream = Export<BEDEINITSTREAM>(handle_, "beDeinitStream");
-    CloseStream = Export<BECLOSESTREAM>(handle_, "beCloseStream");
-    Version = Export<BEVERSION>(handle_, "beVersion");
-    WriteVBRHeader = Export<BEWRITEVBRHEADER>(handle_, "beWriteVBRHeader");
-    WriteInfoTag = Export<BEWRITEINFOTAG>(handle_, "beWriteInfoTag");
-    if (!InitStream || !EncodeChunk || !DeinitStream || !CloseStream || !Version || !WriteVBRHeader)
+    init_stream = Export<BEINITSTREAM>(handle_, "beInitStream");
+    encode_chunk = Export<BEENCODECHUNK>(handle_, "beEncodeChunk");
+    deinit_stream = Export<BEDEINITSTREAM>(handle_, "beDeinitStream");
+    close_stream = Export<BECLOSESTREAM>(handle_, "beCloseStream");
+    version = Export<BEVERSION>(handle_, "beVersion");
+    write_vbr_header = Export<BEWRITEVBRHEADER>(handle_, "beWriteVBRHeader");
+    write_info_tag = Export<BEWRITEINFOTAG>(handle_, "beWriteInfoTag");
+    if (!init_stream || !encode_chunk || !deinit_stream || !close_stream || !version ||
+        !write_vbr_header)
         return LoadResult::kMissingExports;
     return LoadResult::kOk;
 }

@@ -21,13 +21,13 @@ class LameLibrary {
     // beWriteInfoTag may be missing.
     LoadResult Load(const std::vector<std::string>& candidates);
 
-    BEINITSTREAM InitStream = nullptr;
-    BEENCODECHUNK EncodeChunk = nullptr;
-    BEDEINITSTREAM DeinitStream = nullptr;
-    BECLOSESTREAM CloseStream = nullptr;
-    BEVERSION Version = nullptr;
-    BEWRITEVBRHEADER WriteVBRHeader = nullptr;
-    BEWRITEINFOTAG WriteInfoTag = nullptr;
+    BEINITSTREAM init_stream = nullptr;
+    BEENCODECHUNK encode_chunk = nullptr;
+    BEDEINITSTREAM deinit_stream = nullptr;
+    BECLOSESTREAM close_stream = nullptr;
+    BEVERSION version = nullptr;
+    BEWRITEVBRHEADER write_vbr_header = nullptr;
+    BEWRITEINFOTAG write_info_tag = nullptr;
 
   private:
     void* handle_ = nullptr;

@@ -7,11 +7,11 @@
 
 namespace mp4 {
 
-void Box::parse(Cursor&, const BoxFactory&) {}
+void Box::Parse(Cursor&, const BoxFactory&) {}
 
-Box* Box::child(std::string_view type) const {
+Box* Box::Child(std::string_view type) const {
     for (const auto& c : children_)
-        if (c->type() == type) return c.get();
+        if (c->Type() == type) return c.get();
     return nullptr;
 }
 
@@ -31,58 +31,57 @@ struct NestingGuard {
     ~NestingGuard() { --nesting; }
 };
 
-std::unique_ptr<Box> parse_one(Cursor& payload, uint64_t base, const BoxFactory& factory) {
+std::unique_ptr<Box> ParseOne(Cursor& payload, uint64_t base, const BoxFactory& factory) {
     NestingGuard guard;
-    BoxHeader header = read_box_header(payload, base);
+    BoxHeader header = ReadBoxHeader(payload, base);
     const size_t body = static_cast<size_t>(header.size - header.header_size);
-    Cursor inner = payload.sub(body, printable_type(header.type));
-    auto box = factory.create(header.type);
-    box->set_header(std::move(header));
-    box->parse(inner, factory);
+    Cursor inner = payload.Sub(body, PrintableType(header.type));
+    auto box = factory.Create(header.type);
+    box->SetHeader(std::move(header));
+    box->Parse(inner, factory);
     return box;
 }
 }  // namespace
 
-void Box::parse_children(Cursor& payload, const BoxFactory& factory) {
-    while (payload.remaining() >= 8)
-        add_child(parse_one(payload, offset() + header_size(), factory));
+void Box::ParseChildren(Cursor& payload, const BoxFactory& factory) {
+    while (payload.Remaining() >= 8) AddChild(ParseOne(payload, Offset() + HeaderSize(), factory));
 }
 
-void Box::parse_entries(Cursor& payload, const BoxFactory& factory, uint32_t count) {
+void Box::ParseEntries(Cursor& payload, const BoxFactory& factory, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (payload.remaining() < 8)
-            throw Mp4Error("box '" + printable_type(type()) + "' holds fewer entries than it says");
-        add_child(parse_one(payload, offset() + header_size(), factory));
+        if (payload.Remaining() < 8)
+            throw Mp4Error("box '" + PrintableType(Type()) + "' holds fewer entries than it says");
+        AddChild(ParseOne(payload, Offset() + HeaderSize(), factory));
     }
 }
 
-std::string printable_type(std::string_view type) {
+std::string PrintableType(std::string_view type) {
     std::string out;
     for (char c : type) out += (c >= 0x20 && c < 0x7F) ? c : '?';
     return out;
 }
 
-BoxHeader read_box_header(Cursor& cursor, uint64_t base_offset) {
+BoxHeader ReadBoxHeader(Cursor& cursor, uint64_t base_offset) {
     BoxHeader header;
-    header.offset = base_offset + cursor.position();
-    const size_t available = cursor.remaining();
-    uint64_t size = cursor.u32();
-    header.type = cursor.fourcc();
+    header.offset = base_offset + cursor.Position();
+    const size_t available = cursor.Remaining();
+    uint64_t size = cursor.U32();
+    header.type = cursor.Fourcc();
     header.header_size = 8;
     if (size == 1) {
-        size = cursor.u64();
+        size = cursor.U64();
         header.header_size = 16;
     } else if (size == 0) {
         size = available;
     }
     if (size < header.header_size || size > available)
-        throw Mp4Error("box '" + printable_type(header.type) + "' at offset " +
+        throw Mp4Error("box '" + PrintableType(header.type) + "' at offset " +
                        std::to_string(header.offset) + " runs past its parent");
     header.size = size;
     return header;
 }
 
-std::unique_ptr<Box> BoxFactory::create(const std::string& type) const {
+std::unique_ptr<Box> BoxFactory::Create(const std::string& type) const {
     auto it = creators_.find(type);
     if (it == creators_.end()) return std::make_unique<UnknownBox>();
     return it->second();
@@ -90,34 +89,34 @@ std::unique_ptr<Box> BoxFactory::create(const std::string& type) const {
 
 namespace {
 template <class T>
-BoxFactory::Creator make() {
+BoxFactory::Creator Make() {
     return [] { return std::make_unique<T>(); };
 }
 }  // namespace
 
-BoxFactory standard_box_factory() {
+BoxFactory StandardBoxFactory() {
     BoxFactory f;
     for (const char* type : {"moov", "trak", "mdia", "minf", "dinf", "stbl"})
-        f.add(type, make<ContainerBox>());
-    f.add("ftyp", make<FileTypeBox>());
-    f.add("mvhd", make<MovieHeaderBox>());
-    f.add("tkhd", make<TrackHeaderBox>());
-    f.add("mdhd", make<MediaHeaderBox>());
-    f.add("hdlr", make<HandlerBox>());
-    f.add("dref", make<DataReferenceBox>());
-    f.add("url ", make<DataEntryBox>());
-    f.add("urn ", make<DataEntryBox>());
-    f.add("stsd", make<SampleDescriptionBox>());
-    f.add("mp4a", make<AudioSampleEntry>());
-    f.add(".mp3", make<AudioSampleEntry>());
-    f.add("esds", make<EsDescriptorBox>());
-    f.add("stts", make<TimeToSampleBox>());
-    f.add("ctts", make<CompositionOffsetBox>());
-    f.add("stsz", make<SampleSizeBox>());
-    f.add("stsc", make<SampleToChunkBox>());
-    f.add("stco", make<ChunkOffsetBox>());
-    f.add("co64", make<ChunkOffsetBox>());
-    f.add("stss", make<SyncSampleBox>());
+        f.Add(type, Make<ContainerBox>());
+    f.Add("ftyp", Make<FileTypeBox>());
+    f.Add("mvhd", Make<MovieHeaderBox>());
+    f.Add("tkhd", Make<TrackHeaderBox>());
+    f.Add("mdhd", Make<MediaHeaderBox>());
+    f.Add("hdlr", Make<HandlerBox>());
+    f.Add("dref", Make<DataReferenceBox>());
+    f.Add("url ", Make<DataEntryBox>());
+    f.Add("urn ", Make<DataEntryBox>());
+    f.Add("stsd", Make<SampleDescriptionBox>());
+    f.Add("mp4a", Make<AudioSampleEntry>());
+    f.Add(".mp3", Make<AudioSampleEntry>());
+    f.Add("esds", Make<EsDescriptorBox>());
+    f.Add("stts", Make<TimeToSampleBox>());
+    f.Add("ctts", Make<CompositionOffsetBox>());
+    f.Add("stsz", Make<SampleSizeBox>());
+    f.Add("stsc", Make<SampleToChunkBox>());
+    f.Add("stco", Make<ChunkOffsetBox>());
+    f.Add("co64", Make<ChunkOffsetBox>());
+    f.Add("stss", Make<SyncSampleBox>());
     return f;
 }
 

@@ -28,34 +28,34 @@ class Box {
   public:
     virtual ~Box() = default;
 
-    const std::string& type() const { return header_.type; }
-    uint64_t offset() const { return header_.offset; }
-    uint64_t size() const { return header_.size; }
-    uint32_t header_size() const { return header_.header_size; }
-    void set_header(BoxHeader header) { header_ = std::move(header); }
+    const std::string& Type() const { return header_.type; }
+    uint64_t Offset() const { return header_.offset; }
+    uint64_t Size() const { return header_.size; }
+    uint32_t HeaderSize() const { return header_.header_size; }
+    void SetHeader(BoxHeader header) { header_ = std::move(header); }
 
     // Container boxes are walked box by box from the byte source instead of
     // having their payload read into memory.
-    virtual bool is_container() const { return false; }
+    virtual bool IsContainer() const { return false; }
     // Builds the box from its payload (the bytes after the header).
-    virtual void parse(Cursor& payload, const BoxFactory& factory);
+    virtual void Parse(Cursor& payload, const BoxFactory& factory);
 
-    const std::vector<std::unique_ptr<Box>>& children() const { return children_; }
-    void add_child(std::unique_ptr<Box> child) { children_.push_back(std::move(child)); }
+    const std::vector<std::unique_ptr<Box>>& Children() const { return children_; }
+    void AddChild(std::unique_ptr<Box> child) { children_.push_back(std::move(child)); }
     // The first child of the given type, or null.
-    Box* child(std::string_view type) const;
+    Box* Child(std::string_view type) const;
     template <class T>
-    T* child_as(std::string_view type) const {
-        return dynamic_cast<T*>(child(type));
+    T* ChildAs(std::string_view type) const {
+        return dynamic_cast<T*>(Child(type));
     }
 
   protected:
     // Reads child boxes from the rest of the payload; trailing bytes too few for
     // a box header are ignored.
-    void parse_children(Cursor& payload, const BoxFactory& factory);
+    void ParseChildren(Cursor& payload, const BoxFactory& factory);
     // Reads exactly `count` child boxes (the entries of a table box); throws
     // when fewer are there.
-    void parse_entries(Cursor& payload, const BoxFactory& factory, uint32_t count);
+    void ParseEntries(Cursor& payload, const BoxFactory& factory, uint32_t count);
 
   private:
     BoxHeader header_;
@@ -65,28 +65,28 @@ class Box {
 // A box the reader has no definition for: kept in the tree, contents skipped.
 class UnknownBox : public Box {
   public:
-    void parse(Cursor&, const BoxFactory&) override {}
+    void Parse(Cursor&, const BoxFactory&) override {}
 };
 
 // A box that only holds boxes (moov, trak, mdia, minf, dinf, stbl).
 class ContainerBox : public Box {
   public:
-    bool is_container() const override { return true; }
-    void parse(Cursor& payload, const BoxFactory& factory) override {
-        parse_children(payload, factory);
+    bool IsContainer() const override { return true; }
+    void Parse(Cursor& payload, const BoxFactory& factory) override {
+        ParseChildren(payload, factory);
     }
 };
 
 // The version and flags word of a full box.
 class FullBox : public Box {
   public:
-    uint8_t version() const { return version_; }
-    uint32_t flags() const { return flags_; }
+    uint8_t Version() const { return version_; }
+    uint32_t Flags() const { return flags_; }
 
   protected:
-    void parse_version_and_flags(Cursor& payload) {
-        version_ = payload.u8();
-        flags_ = payload.u24();
+    void ParseVersionAndFlags(Cursor& payload) {
+        version_ = payload.U8();
+        flags_ = payload.U24();
     }
 
   private:
@@ -100,23 +100,23 @@ class BoxFactory {
   public:
     using Creator = std::function<std::unique_ptr<Box>()>;
 
-    void add(const std::string& type, Creator creator) { creators_[type] = std::move(creator); }
+    void Add(const std::string& type, Creator creator) { creators_[type] = std::move(creator); }
     // A new box of that type, or an UnknownBox when the type is not known.
-    std::unique_ptr<Box> create(const std::string& type) const;
-    bool knows(const std::string& type) const { return creators_.count(type) != 0; }
+    std::unique_ptr<Box> Create(const std::string& type) const;
+    bool Knows(const std::string& type) const { return creators_.count(type) != 0; }
 
   private:
     std::map<std::string, Creator> creators_;
 };
 
 // The boxes of the ISO base media file format that this reader understands.
-BoxFactory standard_box_factory();
+BoxFactory StandardBoxFactory();
 
 // Reads a box header from memory; `base_offset` is the file offset of the
 // cursor's first byte. Throws when the box does not fit in what remains.
-BoxHeader read_box_header(Cursor& cursor, uint64_t base_offset);
+BoxHeader ReadBoxHeader(Cursor& cursor, uint64_t base_offset);
 
 // Printable form of a four-character type for messages.
-std::string printable_type(std::string_view type);
+std::string PrintableType(std::string_view type);
 
 }  // namespace mp4

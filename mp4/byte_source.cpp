@@ -7,15 +7,15 @@
 
 namespace mp4 {
 
-void read_exact_at(ByteSource& source, uint64_t position, void* buffer, size_t n) {
+void ReadExactAt(ByteSource& source, uint64_t position, void* buffer, size_t n) {
     if (n == 0) return;
-    source.seek(position);
-    if (source.read(buffer, n) != n) throw Mp4Error(kEndOfFileMessage);
+    source.Seek(position);
+    if (source.Read(buffer, n) != n) throw Mp4Error(kEndOfFileMessage);
 }
 
-std::vector<uint8_t> read_exact_at(ByteSource& source, uint64_t position, size_t n) {
+std::vector<uint8_t> ReadExactAt(ByteSource& source, uint64_t position, size_t n) {
     std::vector<uint8_t> bytes(n);
-    read_exact_at(source, position, bytes.data(), n);
+    ReadExactAt(source, position, bytes.data(), n);
     return bytes;
 }
 
@@ -27,17 +27,17 @@ FileByteSource::FileByteSource(const std::string& path) {
 
 FileByteSource::~FileByteSource() = default;
 
-uint64_t FileByteSource::size() {
-    return file_->size();
+uint64_t FileByteSource::Size() {
+    return file_->Size();
 }
 
-size_t FileByteSource::read(void* buffer, size_t n) {
+size_t FileByteSource::Read(void* buffer, size_t n) {
     const size_t done = file_->ReadAt(position_, buffer, n);
     position_ += done;
     return done;
 }
 
-size_t MemoryByteSource::read(void* buffer, size_t n) {
+size_t MemoryByteSource::Read(void* buffer, size_t n) {
     if (n == 0 || position_ >= bytes_.size()) return 0;
     size_t count = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - position_));
     std::memcpy(buffer, bytes_.data() + position_, count);

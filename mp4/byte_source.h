@@ -16,18 +16,18 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     // Total length in bytes.
-    virtual uint64_t size() = 0;
+    virtual uint64_t Size() = 0;
     // Reads up to n bytes at the current position and advances it by what was
     // delivered. Fewer than n bytes means the end of the data was reached.
-    virtual size_t read(void* buffer, size_t n) = 0;
+    virtual size_t Read(void* buffer, size_t n) = 0;
     // Sets the 64-bit read position.
-    virtual void seek(uint64_t position) = 0;
+    virtual void Seek(uint64_t position) = 0;
 };
 
 // Reads exactly n bytes at the given position or throws Mp4Error with
 // kEndOfFileMessage.
-void read_exact_at(ByteSource& source, uint64_t position, void* buffer, size_t n);
-std::vector<uint8_t> read_exact_at(ByteSource& source, uint64_t position, size_t n);
+void ReadExactAt(ByteSource& source, uint64_t position, void* buffer, size_t n);
+std::vector<uint8_t> ReadExactAt(ByteSource& source, uint64_t position, size_t n);
 
 // A read-only file, read at explicit positions so the position is our own.
 class FileByteSource : public ByteSource {
@@ -38,9 +38,9 @@ class FileByteSource : public ByteSource {
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
-    uint64_t size() override;
-    size_t read(void* buffer, size_t n) override;
-    void seek(uint64_t position) override { position_ = position; }
+    uint64_t Size() override;
+    size_t Read(void* buffer, size_t n) override;
+    void Seek(uint64_t position) override { position_ = position; }
 
   private:
     std::unique_ptr<avs::files::PositionalFile> file_;
@@ -52,9 +52,9 @@ class MemoryByteSource : public ByteSource {
   public:
     explicit MemoryByteSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-    uint64_t size() override { return bytes_.size(); }
-    size_t read(void* buffer, size_t n) override;
-    void seek(uint64_t position) override { position_ = position; }
+    uint64_t Size() override { return bytes_.size(); }
+    size_t Read(void* buffer, size_t n) override;
+    void Seek(uint64_t position) override { position_ = position; }
 
   private:
     std::span<const uint8_t> bytes_;

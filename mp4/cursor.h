@@ -14,24 +14,24 @@ class Cursor {
     Cursor(std::span<const uint8_t> bytes, std::string what)
         : bytes_(bytes), what_(std::move(what)) {}
 
-    size_t remaining() const { return bytes_.size() - pos_; }
-    size_t position() const { return pos_; }
-    const std::string& what() const { return what_; }
+    size_t Remaining() const { return bytes_.size() - pos_; }
+    size_t Position() const { return pos_; }
+    const std::string& What() const { return what_; }
 
-    uint8_t u8();
-    uint16_t u16();
-    uint32_t u24();
-    uint32_t u32();
-    uint64_t u64();
-    std::string fourcc();
+    uint8_t U8();
+    uint16_t U16();
+    uint32_t U24();
+    uint32_t U32();
+    uint64_t U64();
+    std::string Fourcc();
     // The next n bytes, without copying; they stay valid while the payload does.
-    std::span<const uint8_t> bytes(size_t n);
-    void skip(size_t n) { (void)bytes(n); }
+    std::span<const uint8_t> Bytes(size_t n);
+    void Skip(size_t n) { (void)Bytes(n); }
     // The next n bytes as a cursor of their own.
-    Cursor sub(size_t n, std::string what) { return Cursor(bytes(n), std::move(what)); }
+    Cursor Sub(size_t n, std::string what) { return Cursor(Bytes(n), std::move(what)); }
 
   private:
-    const uint8_t* take(size_t n);
+    const uint8_t* Take(size_t n);
 
     std::span<const uint8_t> bytes_;
     size_t pos_ = 0;

@@ -12,7 +12,7 @@ namespace mp4 {
 // ftyp: brands.
 class FileTypeBox : public Box {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::string major_brand;
     uint32_t minor_version = 0;
     std::vector<std::string> compatible_brands;
@@ -21,7 +21,7 @@ class FileTypeBox : public Box {
 // mvhd: presentation time scale and duration.
 class MovieHeaderBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint64_t creation_time = 0;
     uint64_t modification_time = 0;
     uint32_t timescale = 0;
@@ -31,7 +31,7 @@ class MovieHeaderBox : public FullBox {
 // tkhd: the track's identifier.
 class TrackHeaderBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint64_t creation_time = 0;
     uint64_t modification_time = 0;
     uint32_t track_id = 0;
@@ -41,7 +41,7 @@ class TrackHeaderBox : public FullBox {
 // mdhd: the unit of the track's sample tables.
 class MediaHeaderBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint64_t creation_time = 0;
     uint64_t modification_time = 0;
     uint32_t timescale = 0;
@@ -52,7 +52,7 @@ class MediaHeaderBox : public FullBox {
 // hdlr: what kind of track this is ("vide", "soun", ...).
 class HandlerBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::string handler_type;
     std::string name;
 };
@@ -60,16 +60,16 @@ class HandlerBox : public FullBox {
 // url / urn: one data reference; flag 1 means the data is in this file.
 class DataEntryBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
-    bool self_contained() const { return (flags() & 1) != 0; }
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
+    bool SelfContained() const { return (Flags() & 1) != 0; }
 };
 
 // dref: the list of data references that sample entries point at (1-based).
 class DataReferenceBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     // Entry `index` counting from 1, or null.
-    const Box* entry(uint32_t index) const;
+    const Box* Entry(uint32_t index) const;
 };
 
 }  // namespace mp4

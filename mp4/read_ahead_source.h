@@ -15,12 +15,12 @@ class ReadAheadSource : public ByteSource {
 
     explicit ReadAheadSource(std::shared_ptr<ByteSource> inner, size_t window = kDefaultWindow);
 
-    uint64_t size() override { return size_; }
+    uint64_t Size() override { return size_; }
     // Small reads are served from the window, refilled at the read position
     // when needed; reads of a sixteenth of a window (64 KiB by default) or more go
     // straight through. The inner source is never asked for bytes past its size.
-    size_t read(void* buffer, size_t n) override;
-    void seek(uint64_t position) override { position_ = position; }
+    size_t Read(void* buffer, size_t n) override;
+    void Seek(uint64_t position) override { position_ = position; }
 
   private:
     std::shared_ptr<ByteSource> inner_;

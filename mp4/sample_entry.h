@@ -12,10 +12,10 @@ namespace mp4 {
 // stsd: its children are the sample entries, in order.
 class SampleDescriptionBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
-    size_t entry_count() const { return children().size(); }
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
+    size_t EntryCount() const { return Children().size(); }
     // Entry `index` counting from 1, or null.
-    const Box* entry(uint32_t index) const;
+    const Box* Entry(uint32_t index) const;
 };
 
 // The fields every known sample entry starts with. A sample entry the reader
@@ -25,13 +25,13 @@ class SampleEntry : public Box {
     uint16_t data_reference_index = 0;
 
   protected:
-    void parse_sample_entry_header(Cursor& payload);
+    void ParseSampleEntryHeader(Cursor& payload);
 };
 
 // Audio sample entry (mp4a, .mp3).
 class AudioSampleEntry : public SampleEntry {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint16_t channel_count = 0;
     uint16_t sample_size = 0;
     uint32_t sample_rate = 0;  // integer part of the 16.16 value
@@ -41,7 +41,7 @@ class AudioSampleEntry : public SampleEntry {
 // configuration boxes from the children.
 class VisualSampleEntry : public SampleEntry {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint16_t width = 0;
     uint16_t height = 0;
     std::string compressor_name;
@@ -50,7 +50,7 @@ class VisualSampleEntry : public SampleEntry {
 // esds: the MPEG-4 elementary stream descriptor of an audio entry.
 class EsDescriptorBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint16_t es_id = 0;
     uint8_t object_type_indication = 0;
     uint8_t stream_type = 0;

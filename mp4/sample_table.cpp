@@ -10,26 +10,26 @@ namespace mp4 {
 
 namespace {
 template <class T>
-const T& required(const Box& stbl, const char* type) {
-    const T* box = stbl.child_as<T>(type);
+const T& Required(const Box& stbl, const char* type) {
+    const T* box = stbl.ChildAs<T>(type);
     if (!box) throw Mp4Error(std::string("missing mandatory box '") + type + "'");
     return *box;
 }
 
-uint64_t saturating_add(uint64_t a, uint64_t b) {
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
     return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
                                                         : a + b;
 }
 }  // namespace
 
 SampleTable::SampleTable(const Box& stbl) {
-    stsz_ = &required<SampleSizeBox>(stbl, "stsz");
-    const auto& stts = required<TimeToSampleBox>(stbl, "stts");
-    const auto& stsc = required<SampleToChunkBox>(stbl, "stsc");
-    chunk_offsets_ = stbl.child_as<ChunkOffsetBox>("stco");
-    if (!chunk_offsets_) chunk_offsets_ = stbl.child_as<ChunkOffsetBox>("co64");
+    stsz_ = &Required<SampleSizeBox>(stbl, "stsz");
+    const auto& stts = Required<TimeToSampleBox>(stbl, "stts");
+    const auto& stsc = Required<SampleToChunkBox>(stbl, "stsc");
+    chunk_offsets_ = stbl.ChildAs<ChunkOffsetBox>("stco");
+    if (!chunk_offsets_) chunk_offsets_ = stbl.ChildAs<ChunkOffsetBox>("co64");
     if (!chunk_offsets_) throw Mp4Error("missing mandatory box 'stco' or 'co64'");
-    stss_ = stbl.child_as<SyncSampleBox>("stss");
+    stss_ = stbl.ChildAs<SyncSampleBox>("stss");
 
     if (stsz_->sample_size == 0) {
         size_prefix_.resize(stsz_->sizes.size() + 1);
@@ -40,8 +40,8 @@ SampleTable::SampleTable(const Box& stbl) {
     uint64_t sample = 1, time = 0;
     for (const auto& e : stts.entries) {
         time_runs_.push_back({sample, time, e.count, e.delta});
-        sample = saturating_add(sample, e.count);
-        time = saturating_add(time, uint64_t{e.count} * e.delta);
+        sample = SaturatingAdd(sample, e.count);
+        time = SaturatingAdd(time, uint64_t{e.count} * e.delta);
     }
 
     sample = 1;
@@ -51,14 +51,14 @@ SampleTable::SampleTable(const Box& stbl) {
             throw Mp4Error("box 'stsc' has its chunk runs out of order");
         if (i > 0) {
             const auto& prev = stsc.entries[i - 1];
-            sample = saturating_add(
+            sample = SaturatingAdd(
                 sample, uint64_t{e.first_chunk - prev.first_chunk} * prev.samples_per_chunk);
         }
         chunk_runs_.push_back({sample, e.first_chunk, e.samples_per_chunk, e.description_index});
     }
 }
 
-void SampleTable::check_fits(uint64_t file_size) const {
+void SampleTable::CheckFits(uint64_t file_size) const {
     // A fixed size times a 32-bit count cannot overflow 64 bits.
     const uint64_t total = stsz_->sample_size ? uint64_t{stsz_->sample_size} * stsz_->sample_count
                                               : size_prefix_.back();
@@ -72,22 +72,22 @@ void SampleTable::check_fits(uint64_t file_size) const {
                            std::to_string(offsets[i]) + ", past the end of the file");
 }
 
-uint32_t SampleTable::size_of(uint64_t number) const {
+uint32_t SampleTable::SizeOf(uint64_t number) const {
     return stsz_->sample_size ? stsz_->sample_size : stsz_->sizes[number - 1];
 }
 
-uint64_t SampleTable::bytes_before(uint64_t first, uint64_t number) const {
+uint64_t SampleTable::BytesBefore(uint64_t first, uint64_t number) const {
     if (stsz_->sample_size) return (number - first) * stsz_->sample_size;
     return size_prefix_[number - 1] - size_prefix_[first - 1];
 }
 
-SampleInfo SampleTable::lookup(uint64_t number) const {
+SampleInfo SampleTable::Lookup(uint64_t number) const {
     // Built only for an error: lookups run once per sample played.
     auto which = [number] { return "sample " + std::to_string(number); };
-    if (number < 1 || number > sample_count()) throw Mp4Error(which() + " is out of range");
+    if (number < 1 || number > SampleCount()) throw Mp4Error(which() + " is out of range");
 
     SampleInfo info;
-    info.size = size_of(number);
+    info.size = SizeOf(number);
 
     auto t = std::upper_bound(time_runs_.begin(), time_runs_.end(), number,
                               [](uint64_t n, const TimeRun& r) { return n < r.first_sample; });
@@ -111,7 +111,7 @@ SampleInfo SampleTable::lookup(uint64_t number) const {
                        ", which has no offset");
     const uint64_t first_in_chunk = number - into_run % c->samples_per_chunk;
     info.offset =
-        saturating_add(chunk_offsets_->offsets[chunk - 1], bytes_before(first_in_chunk, number));
+        SaturatingAdd(chunk_offsets_->offsets[chunk - 1], BytesBefore(first_in_chunk, number));
     info.description_index = c->description_index;
 
     if (stss_) info.sync = std::binary_search(stss_->samples.begin(), stss_->samples.end(), number);

@@ -25,15 +25,15 @@ class SampleTable {
     // not in order.
     explicit SampleTable(const Box& stbl);
 
-    uint32_t sample_count() const { return stsz_->sample_count; }
+    uint32_t SampleCount() const { return stsz_->sample_count; }
     // Sample numbers count from 1. Throws for a number out of range or one the
     // tables do not cover. The offset is not checked against the file here.
-    SampleInfo lookup(uint64_t number) const;
+    SampleInfo Lookup(uint64_t number) const;
     // Throws Mp4Error when the tables claim more than a file of `file_size`
     // bytes can hold: samples whose sizes add up to more than the file, or a
     // chunk that starts past its end. Costs one pass over the chunk offsets;
     // the sizes were summed when the table was built.
-    void check_fits(uint64_t file_size) const;
+    void CheckFits(uint64_t file_size) const;
 
   private:
     struct TimeRun {
@@ -49,8 +49,8 @@ class SampleTable {
         uint32_t description_index;
     };
 
-    uint32_t size_of(uint64_t number) const;
-    uint64_t bytes_before(uint64_t first, uint64_t number) const;
+    uint32_t SizeOf(uint64_t number) const;
+    uint64_t BytesBefore(uint64_t first, uint64_t number) const;
 
     const SampleSizeBox* stsz_ = nullptr;
     const ChunkOffsetBox* chunk_offsets_ = nullptr;

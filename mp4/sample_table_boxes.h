@@ -16,7 +16,7 @@ class TimeToSampleBox : public FullBox {
         uint32_t count;
         uint32_t delta;
     };
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::vector<Entry> entries;
 };
 
@@ -27,14 +27,14 @@ class CompositionOffsetBox : public FullBox {
         uint32_t count;
         uint32_t offset;
     };
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::vector<Entry> entries;
 };
 
 // stsz: one size for all samples, or one size per sample.
 class SampleSizeBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     uint32_t sample_size = 0;  // nonzero: every sample has this size
     uint32_t sample_count = 0;
     std::vector<uint32_t> sizes;  // filled only when sample_size is 0
@@ -48,21 +48,21 @@ class SampleToChunkBox : public FullBox {
         uint32_t samples_per_chunk;
         uint32_t description_index;
     };
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::vector<Entry> entries;
 };
 
 // stco and co64: file offset of each chunk.
 class ChunkOffsetBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::vector<uint64_t> offsets;
 };
 
 // stss: numbers of the sync samples, ascending.
 class SyncSampleBox : public FullBox {
   public:
-    void parse(Cursor& payload, const BoxFactory& factory) override;
+    void Parse(Cursor& payload, const BoxFactory& factory) override;
     std::vector<uint32_t> samples;
 };
 

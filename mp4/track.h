@@ -16,21 +16,21 @@ class Track {
     // Throws Mp4Error when a mandatory box of the track is missing.
     explicit Track(const Box& trak);
 
-    uint32_t id() const { return id_; }
-    const std::string& handler_type() const { return handler_type_; }
-    uint32_t timescale() const { return timescale_; }
-    uint64_t duration() const { return duration_; }
-    uint32_t sample_count() const { return samples_.sample_count(); }
-    const SampleTable& samples() const { return samples_; }
-    const SampleDescriptionBox& descriptions() const { return *stsd_; }
-    const Box& box() const { return *trak_; }
+    uint32_t Id() const { return id_; }
+    const std::string& HandlerType() const { return handler_type_; }
+    uint32_t Timescale() const { return timescale_; }
+    uint64_t Duration() const { return duration_; }
+    uint32_t SampleCount() const { return samples_.SampleCount(); }
+    const SampleTable& Samples() const { return samples_; }
+    const SampleDescriptionBox& Descriptions() const { return *stsd_; }
+    const Box& TrakBox() const { return *trak_; }
 
     // The type of the track's only sample entry; throws when stsd does not hold
     // exactly one.
-    std::string single_entry_type() const;
+    std::string SingleEntryType() const;
     // The known sample entry for a description index, checked to point at data
     // in this file; throws otherwise.
-    const SampleEntry& readable_entry(uint32_t description_index) const;
+    const SampleEntry& ReadableEntry(uint32_t description_index) const;
 
   private:
     const Box* trak_;

@@ -6,7 +6,7 @@ namespace mux {
 
 namespace {
 
-constexpr std::array<uint32_t, 256> make_table() {
+constexpr std::array<uint32_t, 256> MakeTable() {
     std::array<uint32_t, 256> t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i << 24;
@@ -16,11 +16,11 @@ constexpr std::array<uint32_t, 256> make_table() {
     return t;
 }
 
-constexpr std::array<uint32_t, 256> kTable = make_table();
+constexpr std::array<uint32_t, 256> kTable = MakeTable();
 
 }  // namespace
 
-uint32_t crc32_mpeg(const uint8_t* bytes, size_t length) {
+uint32_t Crc32Mpeg(const uint8_t* bytes, size_t length) {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < length; ++i) crc = (crc << 8) ^ kTable[((crc >> 24) ^ bytes[i]) & 0xFF];
     return crc;

@@ -7,6 +7,6 @@
 
 namespace mux {
 
-uint32_t crc32_mpeg(const uint8_t* bytes, size_t length);
+uint32_t Crc32Mpeg(const uint8_t* bytes, size_t length);
 
 }  // namespace mux

@@ -48,7 +48,7 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     explicit operator bool() const { return f_ != nullptr; }
-    std::FILE* get() const { return f_; }
+    std::FILE* Get() const { return f_; }
 
   private:
     std::FILE* f_;
@@ -70,21 +70,21 @@ class Multiplexer {
           ts_(ts, kTsWriteSize) {}
 
     // Finds and decodes the first sequence header; false ends the run (exit code 0).
-    bool find_sequence_header();
+    bool FindSequenceHeader();
     // Checks the audio input; false ends the run (exit code 0).
-    bool validate_audio();
+    bool ValidateAudio();
     // Writes PAT and PMT, interleaves both inputs to the end and flushes; returns the exit
     // code.
-    int run();
+    int Run();
 
   private:
     // False when a write failed (and was reported).
-    bool interleave();
-    bool write_access_unit(avs::AvsUnitType last_collected);
+    bool Interleave();
+    bool WriteAccessUnit(avs::AvsUnitType last_collected);
     // Writes the bytes collected so far as the start or the next part of the access unit's
     // PES packet; `type` is that of the last unit collected.
-    bool write_access_unit_part(avs::AvsUnitType type);
-    int64_t read_time_stamp_or(int64_t current);
+    bool WriteAccessUnitPart(avs::AvsUnitType type);
+    int64_t ReadTimeStampOr(int64_t current);
 
     std::FILE* video_file_;
     std::FILE* stamps_;
@@ -112,30 +112,29 @@ class Multiplexer {
     uint32_t last_frame_number_ = 0;
 };
 
-bool Multiplexer::find_sequence_header() {
+bool Multiplexer::FindSequenceHeader() {
     for (;;) {
         if (!avs::read_next_unit(reader_)) {
             std::fputs("Could not find avs parameter header\n", err_);
             return false;
         }
-        if (!reader_.continues_unit() &&
-            avs::classify_unit(reader_.data(), reader_.unit_length()) ==
-                avs::AvsUnitType::SequenceHeader)
+        if (!reader_.ContinuesUnit() && avs::classify_unit(reader_.Data(), reader_.UnitLength()) ==
+                                            avs::AvsUnitType::kSequenceHeader)
             break;
     }
     avs::DecodeResult r =
-        avs::decode_sequence_header(reader_.data(), reader_.unit_length(), header_);
-    if (r == avs::DecodeResult::BadFrameRate) return false;  // ends silently
-    if (r != avs::DecodeResult::Ok) {
+        avs::decode_sequence_header(reader_.Data(), reader_.UnitLength(), header_);
+    if (r == avs::DecodeResult::kBadFrameRate) return false;  // ends silently
+    if (r != avs::DecodeResult::kOk) {
         std::fputs("Could not decode avs Sequence header\n", err_);
         return false;
     }
     std::rewind(video_file_);
-    reader_.reset();
+    reader_.Reset();
     return true;
 }
 
-bool Multiplexer::validate_audio() {
+bool Multiplexer::ValidateAudio() {
     int layer = 0;
     if (!audio_.probe_layer(layer)) {
         std::fputs("data in file doesn't appear to be MPEG audio\n", err_);
@@ -150,12 +149,12 @@ bool Multiplexer::validate_audio() {
         std::fputs("data in file doesn't appear to be valid audio\n", err_);
         return false;
     }
-    audio_frame_duration_ = audio_frame_duration_for(probe_.samples_per_frame, probe_.sample_rate);
-    ts_.set_psi_period(psi_period_for(header_.bit_rate, probe_.bit_rate_kbps));
+    audio_frame_duration_ = AudioFrameDurationFor(probe_.samples_per_frame, probe_.sample_rate);
+    ts_.SetPsiPeriod(PsiPeriodFor(header_.bit_rate, probe_.bit_rate_kbps));
     return true;
 }
 
-int64_t Multiplexer::read_time_stamp_or(int64_t current) {
+int64_t Multiplexer::ReadTimeStampOr(int64_t current) {
     uint8_t b[4];
     if (std::fread(b, 1, 4, stamps_) != 4) return current;  // a short file keeps the last
     int32_t ms = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (uint32_t{b[1]} << 8) |
@@ -163,47 +162,47 @@ int64_t Multiplexer::read_time_stamp_or(int64_t current) {
     return int64_t{ms} * 90;  // 64 bits: no overflow after 6.6 hours
 }
 
-bool Multiplexer::write_access_unit_part(avs::AvsUnitType type) {
+bool Multiplexer::WriteAccessUnitPart(avs::AvsUnitType type) {
     if (!pes_open_) {
         // A unit that is a picture header or a slice ends, with any slices after it, as a
         // picture, so its time stamp is due now. Any other unit keeps the last PTS (a
         // slice that joins it later still takes its time stamp, for the pictures after).
-        stamp_taken_ = avs::is_picture_or_slice(type);
-        open_pts_ = stamp_taken_ ? read_time_stamp_or(video_pts_) : video_pts_;
-        ts_.begin_pes(StreamKind::Video, open_pts_);
+        stamp_taken_ = avs::IsPictureOrSlice(type);
+        open_pts_ = stamp_taken_ ? ReadTimeStampOr(video_pts_) : video_pts_;
+        ts_.BeginPes(StreamKind::kVideo, open_pts_);
         pes_open_ = true;
     }
-    size_t length = std::min(access_unit_length_, reader_.retained_length());
-    if (!ts_.add_pes_payload(reader_.retained(), length)) {
+    size_t length = std::min(access_unit_length_, reader_.RetainedLength());
+    if (!ts_.AddPesPayload(reader_.Retained(), length)) {
         std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
         return false;
     }
     access_unit_length_ = 0;
-    reader_.release();
+    reader_.Release();
     return true;
 }
 
-bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
+bool Multiplexer::WriteAccessUnit(avs::AvsUnitType last_collected) {
     if (pes_open_) {
         // The PTS went out with the first part; audio waits for video_pts_, set only now.
-        if (!write_access_unit_part(last_collected)) return false;
-        if (!ts_.end_pes()) {
+        if (!WriteAccessUnitPart(last_collected)) return false;
+        if (!ts_.EndPes()) {
             std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
             return false;
         }
         pes_open_ = false;
         video_pts_ = open_pts_;
-        if (!stamp_taken_ && avs::is_picture_or_slice(last_collected))
-            video_pts_ = read_time_stamp_or(video_pts_);
+        if (!stamp_taken_ && avs::IsPictureOrSlice(last_collected))
+            video_pts_ = ReadTimeStampOr(video_pts_);
         last_kind_ = "video";
         last_frame_number_ = video_frame_number_;
         ++video_frame_number_;
         return true;
     }
-    if (avs::is_picture_or_slice(last_collected)) video_pts_ = read_time_stamp_or(video_pts_);
+    if (avs::IsPictureOrSlice(last_collected)) video_pts_ = ReadTimeStampOr(video_pts_);
     // Units follow each other in the stream, so the retained bytes are the units collected.
-    size_t length = std::min(access_unit_length_, reader_.retained_length());
-    if (!ts_.write_pes(reader_.retained(), length, StreamKind::Video, video_pts_)) {
+    size_t length = std::min(access_unit_length_, reader_.RetainedLength());
+    if (!ts_.write_pes(reader_.Retained(), length, StreamKind::kVideo, video_pts_)) {
         std::fprintf(err_, "can't write video frame %u\n", video_frame_number_);
         return false;
     }
@@ -211,20 +210,20 @@ bool Multiplexer::write_access_unit(avs::AvsUnitType last_collected) {
     last_frame_number_ = video_frame_number_;
     ++video_frame_number_;
     access_unit_length_ = 0;
-    reader_.release();
+    reader_.Release();
     return true;
 }
 
-int Multiplexer::run() {
+int Multiplexer::Run() {
     if (!ts_.write_pat() || !ts_.write_pmt()) {
         std::fputs(kPsiWriteFailed, err_);
         return 1;
     }
-    if (!interleave()) return 0;
+    if (!Interleave()) return 0;
 
     // Buffered packets reach the file only now; a failure here lost the last frame, or the
     // tables when no frame was written.
-    bool written = ts_.flush();
+    bool written = ts_.Flush();
     if (std::fflush(ts_file_) == 0 && written) return 0;
     if (last_kind_ == nullptr) {
         std::fputs(kPsiWriteFailed, err_);
@@ -234,7 +233,7 @@ int Multiplexer::run() {
     return 0;
 }
 
-bool Multiplexer::interleave() {
+bool Multiplexer::Interleave() {
     avs::AvsPictureState state;
     bool first_unit = true;
     int64_t next_audio_pts = 0;
@@ -246,7 +245,7 @@ bool Multiplexer::interleave() {
     bool have_audio = audio_.read_frame(audio_frame, audio_length);
     while (have_video || have_audio) {
         if (have_audio && (!have_video || next_audio_pts <= video_pts_)) {
-            if (!ts_.write_pes(audio_frame, audio_length, StreamKind::Audio, next_audio_pts)) {
+            if (!ts_.write_pes(audio_frame, audio_length, StreamKind::kAudio, next_audio_pts)) {
                 std::fprintf(err_, "can't write audio frame %u\n", audio_frame_number);
                 return false;
             }
@@ -259,47 +258,47 @@ bool Multiplexer::interleave() {
             continue;
         }
         // The rest of a unit cut at the piece size belongs to the unit before it.
-        if (!reader_.continues_unit()) {
+        if (!reader_.ContinuesUnit()) {
             state.previous_type = state.type;
-            avs::UnitResult r = avs::examine_unit(reader_.data(), reader_.unit_length(), state);
-            if (r == avs::UnitResult::BadFrameRate) return true;  // ends silently, output kept
-            if (r != avs::UnitResult::Continues && !first_unit &&
+            avs::UnitResult r = avs::examine_unit(reader_.Data(), reader_.UnitLength(), state);
+            if (r == avs::UnitResult::kBadFrameRate) return true;  // ends silently, output kept
+            if (r != avs::UnitResult::kContinues && !first_unit &&
                 (access_unit_length_ > 0 || pes_open_)) {
-                if (!write_access_unit(state.previous_type)) return false;
+                if (!WriteAccessUnit(state.previous_type)) return false;
             }
         }
         first_unit = false;
-        if (access_unit_length_ == 0) reader_.retain();
-        access_unit_length_ += reader_.unit_length();
+        if (access_unit_length_ == 0) reader_.Retain();
+        access_unit_length_ += reader_.UnitLength();
         have_video = avs::read_next_unit(reader_);
-        if (access_unit_length_ >= kAccessUnitHeld && !write_access_unit_part(state.type))
+        if (access_unit_length_ >= kAccessUnitHeld && !WriteAccessUnitPart(state.type))
             return false;
         // The rest of the audio would otherwise go out inside the video PES packet under way;
         // held whole, the last access unit came after it.
-        if (!have_video && pes_open_ && !write_access_unit(state.type)) return false;
+        if (!have_video && pes_open_ && !WriteAccessUnit(state.type)) return false;
     }
-    return (access_unit_length_ == 0 && !pes_open_) || write_access_unit(state.type);
+    return (access_unit_length_ == 0 && !pes_open_) || WriteAccessUnit(state.type);
 }
 
 // By identity (device and file number), so links and other spellings of a path count.
-bool same_file(const char* a, const char* b) {
+bool SameFile(const char* a, const char* b) {
     std::error_code ec;
     return std::filesystem::equivalent(avs::files::Utf8Path(a), avs::files::Utf8Path(b), ec) && !ec;
 }
 
 }  // namespace
 
-int32_t psi_period_for(int32_t video_bit_rate, int audio_kbps) {
+int32_t PsiPeriodFor(int32_t video_bit_rate, int audio_kbps) {
     int64_t r = int64_t{video_bit_rate} + audio_kbps;
     if (r <= 8192) r = 8192;
     return static_cast<int32_t>(r * 500 / 1504);
 }
 
-int32_t audio_frame_duration_for(int samples_per_frame, int sample_rate) {
+int32_t AudioFrameDurationFor(int samples_per_frame, int sample_rate) {
     return sample_rate > 0 ? samples_per_frame * 90000 / sample_rate : 0;
 }
 
-int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+int RunKorvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     if (argc != 5) {
         std::fputs(kUsage, out);
         std::fflush(out);
@@ -324,7 +323,7 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
     // leads to the same file) would be lost before a byte of it was read.
     const char* const input_kinds[] = {"video", "audio", "TimeStamp"};
     for (int i = 0; i < 3; ++i) {
-        if (same_file(argv[i + 1], argv[4])) {
+        if (SameFile(argv[i + 1], argv[4])) {
             std::fprintf(err, "TS file is the same file as the %s file\n", input_kinds[i]);
             return 1;
         }
@@ -334,9 +333,9 @@ int run_korvel(int argc, const char* const* argv, std::FILE* out, std::FILE* err
         std::fputs("Create TS file failed\n", err);
         return 1;
     }
-    auto mux = std::make_unique<Multiplexer>(video.get(), audio.get(), stamps.get(), ts.get(), err);
-    if (!mux->find_sequence_header() || !mux->validate_audio()) return 0;
-    return mux->run();
+    auto mux = std::make_unique<Multiplexer>(video.Get(), audio.Get(), stamps.Get(), ts.Get(), err);
+    if (!mux->FindSequenceHeader() || !mux->ValidateAudio()) return 0;
+    return mux->Run();
 }
 
 }  // namespace mux

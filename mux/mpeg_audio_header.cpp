@@ -21,7 +21,7 @@ const int kSampleRates[4][3] = {
 
 }  // namespace
 
-MpegAudioHeader parse_mpeg_audio_header(uint32_t raw) {
+MpegAudioHeader ParseMpegAudioHeader(uint32_t raw) {
     MpegAudioHeader h;
     h.raw = raw;
     h.version = (raw >> 19) & 3;
@@ -32,7 +32,7 @@ MpegAudioHeader parse_mpeg_audio_header(uint32_t raw) {
     return h;
 }
 
-int bit_rate_kbps(const MpegAudioHeader& h) {
+int BitRateKbps(const MpegAudioHeader& h) {
     if (h.layer == 0 || h.bitrate_index < 1 || h.bitrate_index > 14) return 0;
     int row = h.version == kMpeg1 ? h.layer == 3   ? 2
                                     : h.layer == 2 ? 1
@@ -41,12 +41,12 @@ int bit_rate_kbps(const MpegAudioHeader& h) {
     return kBitRates[row][h.bitrate_index];
 }
 
-int sample_rate_hz(const MpegAudioHeader& h) {
+int SampleRateHz(const MpegAudioHeader& h) {
     if (h.sample_rate_index > 2) return 0;
     return kSampleRates[h.version][h.sample_rate_index];
 }
 
-int samples_per_frame(const MpegAudioHeader& h) {
+int SamplesPerFrame(const MpegAudioHeader& h) {
     switch (h.layer) {
         case 3:
             return 384;
@@ -59,9 +59,9 @@ int samples_per_frame(const MpegAudioHeader& h) {
     }
 }
 
-uint16_t frame_length(const MpegAudioHeader& h) {
-    int br = bit_rate_kbps(h);
-    int sr = sample_rate_hz(h);
+uint16_t FrameLength(const MpegAudioHeader& h) {
+    int br = BitRateKbps(h);
+    int sr = SampleRateHz(h);
     if (br == 0 || sr == 0) return 0;
     int len;
     if (h.layer == 3) {

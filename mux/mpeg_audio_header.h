@@ -20,16 +20,16 @@ struct MpegAudioHeader {
     int padding = 0;
 };
 
-MpegAudioHeader parse_mpeg_audio_header(uint32_t raw);
+MpegAudioHeader ParseMpegAudioHeader(uint32_t raw);
 
 // kbit/s; 0 for indices outside 1-14 or a reserved layer.
-int bit_rate_kbps(const MpegAudioHeader& h);
+int BitRateKbps(const MpegAudioHeader& h);
 // Hz; 0 for the reserved version or index 3.
-int sample_rate_hz(const MpegAudioHeader& h);
+int SampleRateHz(const MpegAudioHeader& h);
 // 384, 1152 or 576; 0 for the reserved layer.
-int samples_per_frame(const MpegAudioHeader& h);
+int SamplesPerFrame(const MpegAudioHeader& h);
 // Frame length in bytes including the header; 0 when rate or layer are unusable.
-uint16_t frame_length(const MpegAudioHeader& h);
+uint16_t FrameLength(const MpegAudioHeader& h);
 // 0x69 for MPEG-2 and 2.5, 0x6B for MPEG-1, 0 for the reserved version.
 int audio_object_type(int version);
 

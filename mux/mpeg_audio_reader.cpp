@@ -6,11 +6,11 @@ namespace mux {
 
 namespace {
 
-bool valid_second_byte(int b, bool accept_layer_00) {
+bool ValidSecondByte(int b, bool accept_layer_00) {
     return (b & 0xE0) == 0xE0 && (b & 0x18) != 0x08 && ((b & 0x06) != 0 || accept_layer_00);
 }
 
-bool invalid_third_byte(int b) {
+bool InvalidThirdByte(int b) {
     int top = b & 0xF0;
     return top == 0x00 || top == 0xF0 || (b & 0x0C) == 0x0C;
 }
@@ -43,7 +43,7 @@ bool MpegAudioReader::find_frame_header(bool accept_layer_00, uint32_t& header) 
             return true;
         }
         if (s == 2) {
-            if (invalid_third_byte(b)) {
+            if (InvalidThirdByte(b)) {
                 s = h1 == 0xFF ? 1 : 0;
             } else {
                 h2 = b;
@@ -51,7 +51,7 @@ bool MpegAudioReader::find_frame_header(bool accept_layer_00, uint32_t& header) 
             }
         }
         if (s == 1) {
-            if (valid_second_byte(b, accept_layer_00)) {
+            if (ValidSecondByte(b, accept_layer_00)) {
                 h1 = b;
                 s = 2;
             } else {
@@ -62,7 +62,7 @@ bool MpegAudioReader::find_frame_header(bool accept_layer_00, uint32_t& header) 
             if (b == 0xFF) {
                 h0 = 0xFF;
                 s = 1;
-            } else if (dropped == 0 && valid_second_byte(b, accept_layer_00)) {
+            } else if (dropped == 0 && ValidSecondByte(b, accept_layer_00)) {
                 // The header's 0xFF was the last byte before this search began.
                 h0 = 0xFF;
                 h1 = b;
@@ -77,7 +77,7 @@ bool MpegAudioReader::find_frame_header(bool accept_layer_00, uint32_t& header) 
 bool MpegAudioReader::read_frame(uint8_t* buffer, uint32_t& length) {
     uint32_t raw;
     if (!find_frame_header(false, raw)) return false;
-    uint32_t frame = frame_length(parse_mpeg_audio_header(raw));
+    uint32_t frame = FrameLength(ParseMpegAudioHeader(raw));
     if (frame < 4 || frame > length) return false;
     buffer[0] = static_cast<uint8_t>(raw >> 24);
     buffer[1] = static_cast<uint8_t>(raw >> 16);
@@ -92,7 +92,7 @@ bool MpegAudioReader::probe_layer(int& layer) {
     PositionGuard keep(in_);
     uint32_t raw;
     if (!find_frame_header(true, raw)) return false;
-    layer = parse_mpeg_audio_header(raw).layer;
+    layer = ParseMpegAudioHeader(raw).layer;
     return true;
 }
 
@@ -100,10 +100,10 @@ bool MpegAudioReader::probe_header(MpegAudioProbe& probe) {
     PositionGuard keep(in_);
     uint32_t raw;
     if (!find_frame_header(false, raw)) return false;
-    MpegAudioHeader h = parse_mpeg_audio_header(raw);
-    probe.sample_rate = static_cast<uint16_t>(sample_rate_hz(h));
-    probe.samples_per_frame = static_cast<uint16_t>(samples_per_frame(h));
-    probe.bit_rate_kbps = static_cast<uint16_t>(bit_rate_kbps(h));
+    MpegAudioHeader h = ParseMpegAudioHeader(raw);
+    probe.sample_rate = static_cast<uint16_t>(SampleRateHz(h));
+    probe.samples_per_frame = static_cast<uint16_t>(SamplesPerFrame(h));
+    probe.bit_rate_kbps = static_cast<uint16_t>(BitRateKbps(h));
     probe.version = static_cast<uint8_t>(h.version);
     return true;
 }

@@ -7,7 +7,7 @@
 
 namespace mux {
 
-void encode_pts(int64_t pts, uint8_t out[5]) {
+void EncodePts(int64_t pts, uint8_t out[5]) {
     uint64_t p = static_cast<uint64_t>(pts) & 0x1FFFFFFFFull;
     out[0] = static_cast<uint8_t>(0x20 | ((p >> 29) & 0x0E) | 1);
     uint32_t mid = static_cast<uint32_t>((((p >> 15) & 0x7FFF) << 1) | 1);
@@ -23,23 +23,23 @@ TsWriter::TsWriter(std::FILE* out, size_t buffer_bytes)
     buffer_ = std::make_unique<uint8_t[]>(capacity_);
 }
 
-bool TsWriter::flush() {
+bool TsWriter::Flush() {
     if (fill_ == 0) return true;
     bool ok = std::fwrite(buffer_.get(), 1, fill_, out_) == fill_;
     fill_ = 0;
     return ok;
 }
 
-bool TsWriter::commit() {
+bool TsWriter::Commit() {
     fill_ += kTsPacketSize;
-    return fill_ < capacity_ || flush();
+    return fill_ < capacity_ || Flush();
 }
 
 TsWriter::SectionResult TsWriter::write_section(uint8_t table_id, uint16_t table_id_extension,
                                                 uint8_t version, uint8_t section_number,
                                                 uint8_t last_section_number, const uint8_t* payload,
                                                 size_t length) {
-    if (12 + length > kMaxSection) return SectionResult::TooLong;
+    if (12 + length > kMaxSection) return SectionResult::kTooLong;
     uint8_t section[kMaxSection];
     size_t section_length = length + 9;
     section[0] = table_id;
@@ -52,7 +52,7 @@ TsWriter::SectionResult TsWriter::write_section(uint8_t table_id, uint16_t table
     section[7] = last_section_number;
     if (length > 0) std::memcpy(section + 8, payload, length);
     size_t total = 12 + length;
-    uint32_t crc = crc32_mpeg(section, total - 4);
+    uint32_t crc = Crc32Mpeg(section, total - 4);
     section[total - 4] = static_cast<uint8_t>(crc >> 24);
     section[total - 3] = static_cast<uint8_t>(crc >> 16);
     section[total - 2] = static_cast<uint8_t>(crc >> 8);
@@ -62,11 +62,11 @@ TsWriter::SectionResult TsWriter::write_section(uint8_t table_id, uint16_t table
     size_t done = 0;
     bool first = true;
     while (done < total) {
-        uint8_t* pkt = slot();
+        uint8_t* pkt = Slot();
         pkt[0] = 0x47;
         pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
         pkt[2] = static_cast<uint8_t>(pid);
-        pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
+        pkt[3] = static_cast<uint8_t>(0x10 | NextContinuity(pid));
         size_t h = 4;
         if (first) pkt[h++] = 0x00;  // pointer_field
         size_t take = std::min(kTsPacketSize - h, total - done);
@@ -74,16 +74,16 @@ TsWriter::SectionResult TsWriter::write_section(uint8_t table_id, uint16_t table
         std::memset(pkt + h + take, 0xFF, kTsPacketSize - h - take);
         done += take;
         first = false;
-        if (!commit()) return SectionResult::WriteFailed;
+        if (!Commit()) return SectionResult::kWriteFailed;
     }
-    return SectionResult::Written;
+    return SectionResult::kWritten;
 }
 
 bool TsWriter::write_pat() {
     const uint8_t payload[] = {kProgramNumber >> 8, kProgramNumber & 0xFF,
                                static_cast<uint8_t>(0xE0 | (kPmtPid >> 8)), kPmtPid & 0xFF};
     return write_section(0x00, kTransportStreamId, 0, 0, 0, payload, sizeof payload) ==
-           SectionResult::Written;
+           SectionResult::kWritten;
 }
 
 bool TsWriter::write_pmt() {
@@ -102,7 +102,7 @@ bool TsWriter::write_pmt() {
                                0xF0,
                                0x00};
     return write_section(0x02, kProgramNumber, 0, 0, 0, payload, sizeof payload) ==
-           SectionResult::Written;
+           SectionResult::kWritten;
 }
 
 bool TsWriter::retransmit_psi() {
@@ -111,16 +111,16 @@ bool TsWriter::retransmit_psi() {
     return write_pat() && write_pmt();
 }
 
-bool TsWriter::put_pes_packet(StreamKind kind, bool first, size_t pes_length, int64_t pts,
-                              const uint8_t* data, size_t d) {
-    const uint16_t pid = kind == StreamKind::Video ? kVideoPid : kAudioPid;
-    const uint8_t stream_id = kind == StreamKind::Video ? kVideoStreamId : kAudioStreamId;
+bool TsWriter::PutPesPacket(StreamKind kind, bool first, size_t pes_length, int64_t pts,
+                            const uint8_t* data, size_t d) {
+    const uint16_t pid = kind == StreamKind::kVideo ? kVideoPid : kAudioPid;
+    const uint8_t stream_id = kind == StreamKind::kVideo ? kVideoStreamId : kAudioStreamId;
     if (!retransmit_psi()) return false;
-    uint8_t* pkt = slot();
+    uint8_t* pkt = Slot();
     pkt[0] = 0x47;
     pkt[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8));
     pkt[2] = static_cast<uint8_t>(pid);
-    pkt[3] = static_cast<uint8_t>(0x10 | next_continuity(pid));
+    pkt[3] = static_cast<uint8_t>(0x10 | NextContinuity(pid));
     uint8_t pes_header[14];
     size_t pes_header_size = 0;
     if (first) {
@@ -134,7 +134,7 @@ bool TsWriter::put_pes_packet(StreamKind kind, bool first, size_t pes_length, in
         pes_header[6] = 0x80;
         pes_header[7] = 0x80;  // PTS only
         pes_header[8] = 5;
-        encode_pts(pts, pes_header + 9);
+        EncodePts(pts, pes_header + 9);
         pes_header_size = sizeof pes_header;
     }
     size_t h = 4 + pes_header_size;
@@ -154,7 +154,7 @@ bool TsWriter::put_pes_packet(StreamKind kind, bool first, size_t pes_length, in
     if (pes_header_size > 0) std::memcpy(pkt + at, pes_header, pes_header_size);
     at += pes_header_size;
     std::memcpy(pkt + at, data, d);
-    return commit();
+    return Commit();
 }
 
 bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind, int64_t pts) {
@@ -162,39 +162,39 @@ bool TsWriter::write_pes(const uint8_t* payload, size_t length, StreamKind kind,
     bool first = true;
     while (done < length) {
         size_t d = std::min(kTsPacketSize - 4 - (first ? 14 : 0), length - done);
-        if (!put_pes_packet(kind, first, length + 8, pts, payload + done, d)) return false;
+        if (!PutPesPacket(kind, first, length + 8, pts, payload + done, d)) return false;
         done += d;
         first = false;
     }
     return true;
 }
 
-void TsWriter::begin_pes(StreamKind kind, int64_t pts) {
+void TsWriter::BeginPes(StreamKind kind, int64_t pts) {
     part_kind_ = kind;
     part_pts_ = pts;
     part_first_ = true;
     part_fill_ = 0;
 }
 
-bool TsWriter::add_pes_payload(const uint8_t* payload, size_t length) {
+bool TsWriter::AddPesPayload(const uint8_t* payload, size_t length) {
     // A full packet is the same whether more follows or not, so it goes out at once.
     auto put = [&](const uint8_t* data, size_t d) {
         const bool first = part_first_;
         part_first_ = false;
-        return put_pes_packet(part_kind_, first, 0, part_pts_, data, d);
+        return PutPesPacket(part_kind_, first, 0, part_pts_, data, d);
     };
     if (part_fill_ > 0) {
-        const size_t take = std::min(part_room() - part_fill_, length);
+        const size_t take = std::min(PartRoom() - part_fill_, length);
         std::memcpy(part_ + part_fill_, payload, take);
         part_fill_ += take;
         payload += take;
         length -= take;
-        if (part_fill_ < part_room()) return true;
+        if (part_fill_ < PartRoom()) return true;
         part_fill_ = 0;
-        if (!put(part_, part_room())) return false;
+        if (!put(part_, PartRoom())) return false;
     }
-    while (length >= part_room()) {
-        const size_t d = part_room();
+    while (length >= PartRoom()) {
+        const size_t d = PartRoom();
         if (!put(payload, d)) return false;
         payload += d;
         length -= d;
@@ -204,13 +204,13 @@ bool TsWriter::add_pes_payload(const uint8_t* payload, size_t length) {
     return true;
 }
 
-bool TsWriter::end_pes() {
+bool TsWriter::EndPes() {
     if (part_fill_ == 0) return true;
     const bool first = part_first_;
     part_first_ = false;
     const size_t d = part_fill_;
     part_fill_ = 0;
-    return put_pes_packet(part_kind_, first, 0, part_pts_, part_, d);
+    return PutPesPacket(part_kind_, first, 0, part_pts_, part_, d);
 }
 
 }  // namespace mux

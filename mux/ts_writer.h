@@ -23,10 +23,10 @@ constexpr uint8_t kVideoStreamId = 0xE0;
 constexpr uint8_t kAudioStreamId = 0xC0;
 constexpr size_t kMaxSection = 1024;
 
-enum class StreamKind { Video = 0, Audio = 1 };
+enum class StreamKind { kVideo = 0, kAudio = 1 };
 
 // The five PTS bytes of the low 33 bits of pts.
-void encode_pts(int64_t pts, uint8_t out[5]);
+void EncodePts(int64_t pts, uint8_t out[5]);
 
 class TsWriter {
   public:
@@ -35,15 +35,15 @@ class TsWriter {
     // write is then reported by the packet that filled the buffer, or by flush(). With 0
     // every packet goes to `out` at once.
     explicit TsWriter(std::FILE* out, size_t buffer_bytes = 0);
-    ~TsWriter() { flush(); }
+    ~TsWriter() { Flush(); }
     TsWriter(const TsWriter&) = delete;
     TsWriter& operator=(const TsWriter&) = delete;
 
     // Hands collected packets to the stream; false when they could not all be written.
-    bool flush();
+    bool Flush();
 
-    void set_psi_period(int32_t period) { psi_period_ = period; }
-    int32_t psi_period() const { return psi_period_; }
+    void SetPsiPeriod(int32_t period) { psi_period_ = period; }
+    int32_t PsiPeriod() const { return psi_period_; }
 
     // True when the table's packets were written (or collected); false when a write failed.
     [[nodiscard]] bool write_pat();
@@ -56,17 +56,17 @@ class TsWriter {
     // One PES packet whose payload comes in parts, for payloads too large to hold: the
     // packets are those write_pes makes of the joined parts when they total more than 65535
     // bytes (PES_packet_length 0). Each returns false at the first packet not written.
-    void begin_pes(StreamKind kind, int64_t pts);
-    [[nodiscard]] bool add_pes_payload(const uint8_t* payload, size_t length);
-    [[nodiscard]] bool end_pes();
+    void BeginPes(StreamKind kind, int64_t pts);
+    [[nodiscard]] bool AddPesPayload(const uint8_t* payload, size_t length);
+    [[nodiscard]] bool EndPes();
 
   private:
     friend struct TsWriterAccess;  // tests reach the section writer directly
 
     enum class SectionResult {
-        Written,
-        TooLong,      // over 1024 bytes; nothing was written
-        WriteFailed,  // a packet could not be written
+        kWritten,
+        kTooLong,      // over 1024 bytes; nothing was written
+        kWriteFailed,  // a packet could not be written
     };
     SectionResult write_section(uint8_t table_id, uint16_t table_id_extension, uint8_t version,
                                 uint8_t section_number, uint8_t last_section_number,
@@ -74,14 +74,14 @@ class TsWriter {
     // Counts one PES packet and writes PAT and PMT when the period is reached; false when
     // that write failed.
     bool retransmit_psi();
-    uint8_t next_continuity(uint16_t pid) { return cc_[pid] = (cc_[pid] + 1) & 0x0F; }
+    uint8_t NextContinuity(uint16_t pid) { return cc_[pid] = (cc_[pid] + 1) & 0x0F; }
     // Where the next packet is built, and its hand-over once complete.
-    uint8_t* slot() { return buffer_.get() + fill_; }
-    bool commit();
+    uint8_t* Slot() { return buffer_.get() + fill_; }
+    bool Commit();
     // One PES transport packet of d payload bytes, with the PES header when first.
-    bool put_pes_packet(StreamKind kind, bool first, size_t pes_length, int64_t pts,
-                        const uint8_t* data, size_t d);
-    size_t part_room() const { return kTsPacketSize - 4 - (part_first_ ? 14 : 0); }
+    bool PutPesPacket(StreamKind kind, bool first, size_t pes_length, int64_t pts,
+                      const uint8_t* data, size_t d);
+    size_t PartRoom() const { return kTsPacketSize - 4 - (part_first_ ? 14 : 0); }
 
     std::FILE* out_;
     std::unique_ptr<uint8_t[]> buffer_;
@@ -91,7 +91,7 @@ class TsWriter {
     int32_t psi_counter_ = 0;
     int32_t psi_period_ = 0x7FFFFFFF;
     // The PES packet being written in parts: fewer bytes than one packet takes wait here.
-    StreamKind part_kind_ = StreamKind::Video;
+    StreamKind part_kind_ = StreamKind::kVideo;
     int64_t part_pts_ = 0;
     bool part_first_ = true;
     uint8_t part_[kTsPacketSize] = {};

@@ -50,7 +50,7 @@ Client::~Client() {
     avs::net::Close(fd_);
 }
 
-std::string Client::session_id() const {
+std::string Client::SessionId() const {
     std::lock_guard lock(state_mutex_);
     return session_id_;
 }
@@ -67,10 +67,10 @@ ClientError Client::Request(const char* method, const std::string& target,
         options.accept.find_first_of("\r\n") != std::string::npos ||
         options.transport.find_first_of("\r\n") != std::string::npos ||
         options.range.find_first_of("\r\n") != std::string::npos)
-        return ClientError::Argument;
+        return ClientError::kArgument;
 
     std::lock_guard one_at_a_time(request_mutex_);
-    if (closed_) return ClientError::Closed;
+    if (closed_) return ClientError::kClosed;
     {
         std::lock_guard send_lock(send_mutex_);
         std::string text;
@@ -95,7 +95,7 @@ ClientError Client::Request(const char* method, const std::string& target,
         if (!SendText(text)) {
             std::lock_guard lock(state_mutex_);
             pending_cseq_ = 0;
-            return ClientError::Send;
+            return ClientError::kSend;
         }
     }
 
@@ -105,7 +105,7 @@ ClientError Client::Request(const char* method, const std::string& target,
     std::unique_ptr<Message> message = std::move(pending_reply_);
     pending_cseq_ = 0;
     lock.unlock();
-    if (!message) return closed_ ? ClientError::Closed : ClientError::Timeout;
+    if (!message) return closed_ ? ClientError::kClosed : ClientError::kTimeout;
 
     auto out = std::make_unique<Reply>();
     out->status_code = message->status_code;
@@ -118,7 +118,7 @@ ClientError Client::Request(const char* method, const std::string& target,
     bool ok = message->status_code >= 200 && message->status_code <= 299;
     out->message = std::move(*message);
     if (reply) *reply = std::move(out);
-    return ok ? ClientError::Ok : ClientError::Status;
+    return ok ? ClientError::kOk : ClientError::kStatus;
 }
 
 ClientError Client::Describe(const RequestOptions& options, std::unique_ptr<Reply>* reply) {
@@ -131,11 +131,11 @@ ClientError Client::Setup(const std::string& control_url, const RequestOptions& 
     if (handle) handle->reset();
     std::unique_ptr<Reply> local;
     ClientError rc = Request("SETUP", control_url, options, aggregate, &local);
-    if (rc == ClientError::Ok && handle) {
+    if (rc == ClientError::kOk && handle) {
         auto h = std::make_unique<SetupHandle>();
         h->control_url = control_url;
         if (const std::string* t = local->message.Header("Transport")) h->transport = *t;
-        h->session_id = session_id();
+        h->session_id = SessionId();
         *handle = std::move(h);
     }
     if (reply) *reply = std::move(local);
@@ -145,10 +145,10 @@ ClientError Client::Setup(const std::string& control_url, const RequestOptions& 
 ClientError Client::RegisterRtpCallback(RtpCallback callback, PeriodicCallback periodic,
                                         int interleave_index, void* user) {
     if (!callback || periodic || interleave_index < 0 || interleave_index >= kMaxInterleaveIndex)
-        return ClientError::Argument;
+        return ClientError::kArgument;
     std::lock_guard lock(state_mutex_);
     routes_[interleave_index] = {callback, user};
-    return ClientError::Ok;
+    return ClientError::kOk;
 }
 
 ClientError Client::Play(const std::string& control_url, const RequestOptions& options,
@@ -164,7 +164,7 @@ ClientError Client::Pause(const std::string& control_url, const RequestOptions& 
 ClientError Client::Teardown(const std::string& control_url, const RequestOptions& options,
                              std::unique_ptr<Reply>* reply) {
     ClientError rc = Request("TEARDOWN", control_url, options, true, reply);
-    if (rc == ClientError::Ok) {
+    if (rc == ClientError::kOk) {
         std::lock_guard lock(state_mutex_);
         session_id_.clear();  // no more keep-alives for a session that is gone
     }
@@ -256,11 +256,11 @@ void Client::ReceiveLoop() {
         bool broken = false;
         while (start < used && !stopping_) {  // a closing client stops between packets
             ParseResult r = ParseNext(buffer.data() + start, used - start);
-            if (r.kind == ParseKind::Error) {
+            if (r.kind == ParseKind::kError) {
                 broken = true;
                 break;
             }
-            if (r.kind == ParseKind::Interleaved) {
+            if (r.kind == ParseKind::kInterleaved) {
                 Route route;
                 {
                     std::lock_guard lock(state_mutex_);
@@ -269,11 +269,11 @@ void Client::ReceiveLoop() {
                 // Channels nobody asked for are dropped here.
                 if (route.callback)
                     route.callback(route.user, r.channel, r.packet, r.packet_length);
-            } else if (r.kind == ParseKind::Message) {
+            } else if (r.kind == ParseKind::kMessage) {
                 HandleMessage(std::move(r.message));
             }
             start += r.consumed;
-            if (r.kind == ParseKind::NeedMore) break;
+            if (r.kind == ParseKind::kNeedMore) break;
         }
         if (broken) break;
         if (start > 0) {

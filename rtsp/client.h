@@ -16,12 +16,12 @@ namespace rtsp {
 
 // Result of a request: Ok, or why it failed.
 enum class ClientError {
-    Ok,
-    Status,    // the server answered with a status outside 2xx
-    Timeout,   // no reply within the reply time-out
-    Closed,    // the connection is closed (by the server or a failure)
-    Send,      // the request could not be written
-    Argument,  // a request the client cannot form
+    kOk,
+    kStatus,    // the server answered with a status outside 2xx
+    kTimeout,   // no reply within the reply time-out
+    kClosed,    // the connection is closed (by the server or a failure)
+    kSend,      // the request could not be written
+    kArgument,  // a request the client cannot form
 };
 
 // Per-request options. Empty texts are not sent.
@@ -98,9 +98,9 @@ class Client {
     ClientError Teardown(const std::string& control_url, const RequestOptions& options,
                          std::unique_ptr<Reply>* reply);
 
-    const std::string& url() const { return url_; }
-    std::string session_id() const;
-    bool is_open() const { return !closed_.load(); }
+    const std::string& Url() const { return url_; }
+    std::string SessionId() const;
+    bool IsOpen() const { return !closed_.load(); }
 
   private:
     Client(std::string url, const ClientConfig& config, avs::net::Socket fd);

@@ -107,7 +107,7 @@ ParseResult ParseNext(const uint8_t* data, size_t length) {
         if (n < 4) return r;
         size_t size = (size_t(p[2]) << 8) | p[3];
         if (n < 4 + size) return r;
-        r.kind = ParseKind::Interleaved;
+        r.kind = ParseKind::kInterleaved;
         r.channel = p[1];
         r.packet = p + 4;
         r.packet_length = size;
@@ -125,12 +125,12 @@ ParseResult ParseNext(const uint8_t* data, size_t length) {
         if (nl) {
             Message probe;
             std::string_view line(text, static_cast<const char*>(nl) - text);
-            if (!ParseStartLine(Trim(line), probe)) r.kind = ParseKind::Error;
+            if (!ParseStartLine(Trim(line), probe)) r.kind = ParseKind::kError;
         } else if (n >= 5 && std::memcmp(text, "RTSP/", 5) != 0 &&
                    !(text[0] >= 'A' && text[0] <= 'Z')) {
-            r.kind = ParseKind::Error;
+            r.kind = ParseKind::kError;
         }
-        if (n >= kMaxHeaderBytes) r.kind = ParseKind::Error;
+        if (n >= kMaxHeaderBytes) r.kind = ParseKind::kError;
         return r;
     }
 
@@ -147,7 +147,7 @@ ParseResult ParseNext(const uint8_t* data, size_t length) {
         if (line.empty()) break;
         if (first) {
             if (!ParseStartLine(line, m)) {
-                r.kind = ParseKind::Error;
+                r.kind = ParseKind::kError;
                 return r;
             }
             first = false;
@@ -167,13 +167,13 @@ ParseResult ParseNext(const uint8_t* data, size_t length) {
     uint64_t body_length = 0;
     if (const std::string* cl = m.Header("Content-Length")) {
         if (!ParseUnsigned(*cl, body_length) || body_length > kMaxBodyBytes) {
-            r.kind = ParseKind::Error;
+            r.kind = ParseKind::kError;
             return r;
         }
     }
     if (n - header_end < body_length) return r;
     m.body.assign(text + header_end, static_cast<size_t>(body_length));
-    r.kind = ParseKind::Message;
+    r.kind = ParseKind::kMessage;
     r.consumed = skip + header_end + static_cast<size_t>(body_length);
     r.message = std::move(m);
     return r;

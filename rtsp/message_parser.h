@@ -33,14 +33,14 @@ struct Message {
 
 // What the front of the receive buffer holds.
 enum class ParseKind {
-    NeedMore,     // not a whole message yet
-    Interleaved,  // '$' channel length data
-    Message,      // an RTSP reply or server request
-    Error,        // the bytes cannot be an RTSP message or exceed the limits
+    kNeedMore,     // not a whole message yet
+    kInterleaved,  // '$' channel length data
+    kMessage,      // an RTSP reply or server request
+    kError,        // the bytes cannot be an RTSP message or exceed the limits
 };
 
 struct ParseResult {
-    ParseKind kind = ParseKind::NeedMore;
+    ParseKind kind = ParseKind::kNeedMore;
     size_t consumed = 0;  // bytes to drop from the front of the buffer
     uint8_t channel = 0;  // Interleaved
     const uint8_t* packet = nullptr;

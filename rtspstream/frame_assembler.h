@@ -18,11 +18,11 @@ class FrameAssembler {
     // dropped unlooked-at (types 25-27 and 29-31, or an empty payload).
     bool Add(const uint8_t* payload, size_t length);
 
-    const uint8_t* data() const { return frame_.data(); }
-    size_t length() const { return frame_.size(); }
+    const uint8_t* Data() const { return frame_.data(); }
+    size_t Length() const { return frame_.size(); }
     // True when the picture being built outgrew kMaxFrameBytes.
-    bool overflowed() const { return overflowed_; }
-    bool expect_fragment_start() const { return expect_fragment_start_; }
+    bool Overflowed() const { return overflowed_; }
+    bool ExpectFragmentStart() const { return expect_fragment_start_; }
 
     // The picture was handed on (or dropped): start the next one, keep the memory.
     void NextFrame();

@@ -27,11 +27,11 @@ std::optional<rtsp::SdpRtpMap> FormatEncoding(const rtsp::SdpFormat& format);
 // The media of a description sorted into a video and an audio list.
 class MediaTable {
   public:
-    const std::vector<MediaEntry>& video() const { return video_; }
-    const std::vector<MediaEntry>& audio() const { return audio_; }
-    size_t total() const { return video_.size() + audio_.size(); }
-    bool has_video() const { return !video_.empty(); }
-    bool has_audio() const { return !audio_.empty(); }
+    const std::vector<MediaEntry>& Video() const { return video_; }
+    const std::vector<MediaEntry>& Audio() const { return audio_; }
+    size_t Total() const { return video_.size() + audio_.size(); }
+    bool HasVideo() const { return !video_.empty(); }
+    bool HasAudio() const { return !audio_.empty(); }
 
     // Audio list first, then video, each in order.
     const MediaEntry* FindByPayloadType(int payload_type) const;

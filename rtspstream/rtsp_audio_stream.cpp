@@ -17,11 +17,11 @@ void CRtspAudioStream::SetFormat(const AudioFormatRecord& record, int64_t durati
 
 LONGLONG CRtspAudioStream::FillPercentage() const {
     if (!buffering_here_) return 100;
-    return static_cast<LONGLONG>(queue_.total_bytes() * 100 / kBufferHighBytes);
+    return static_cast<LONGLONG>(queue_.TotalBytes() * 100 / kBufferHighBytes);
 }
 
 HRESULT CRtspAudioStream::GetMediaType(CMediaType* mt) {
-    format_.wFormatTag = kWaveFormatMpeg;
+    format_.w_format_tag = kWaveFormatMpeg;
     format_tag_ = kWaveFormatMpeg;
     return BuildAudioMediaType(format_, mt);
 }
@@ -46,13 +46,13 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
     for (;;) {
         if (filter_->shared().buffering()) {
             AvsTrace("Audio Start Buffering (%llu)...",
-                     static_cast<unsigned long long>(queue_.total_bytes()));
+                     static_cast<unsigned long long>(queue_.TotalBytes()));
             buffering_here_ = true;
             bool ending = false;
-            while (queue_.total_bytes() <= kBufferHighBytes) {
+            while (queue_.TotalBytes() <= kBufferHighBytes) {
                 // Nothing more will come: what is queued goes out without a pause.
-                if ((ending = CheckEndOfStream(0) && queue_.count() > 0)) break;
-                if (queue_.stopped() || (ending_ && queue_.count() == 0)) {
+                if ((ending = CheckEndOfStream(0) && queue_.Count() > 0)) break;
+                if (queue_.Stopped() || (ending_ && queue_.Count() == 0)) {
                     buffering_here_ = false;
                     filter_->shared().SetBuffering(false);
                     return S_FALSE;
@@ -61,7 +61,7 @@ HRESULT CRtspAudioStream::FillBuffer(IMediaSample* sample) {
                 WaitForData();
             }
             AvsTrace("Audio End buffering (%llu)...",
-                     static_cast<unsigned long long>(queue_.total_bytes()));
+                     static_cast<unsigned long long>(queue_.TotalBytes()));
             buffering_here_ = false;
             if (!ending) new_segment_pending_ = true;
             filter_->shared().SetBuffering(false);

@@ -33,7 +33,7 @@ void RtspClientSession::ReleaseConnection() {
     connected_ = false;
 }
 
-double RtspClientSession::duration() const {
+double RtspClientSession::Duration() const {
     return description_ && description_->range_end ? *description_->range_end : 0.0;
 }
 
@@ -88,7 +88,7 @@ bool RtspClientSession::Connect(const std::string& url) {
     rtsp::RequestOptions options;
     options.accept = "application/sdp";
     std::unique_ptr<rtsp::Reply> reply;
-    if (client_->Describe(options, &reply) != rtsp::ClientError::Ok) {
+    if (client_->Describe(options, &reply) != rtsp::ClientError::kOk) {
         describe_status_ = reply ? reply->status_code : -1;
         status_ = kStatusDescribeFailed;
         client_.reset();
@@ -114,9 +114,9 @@ bool RtspClientSession::Connect(const std::string& url) {
         const rtsp::SdpMedia& media = description_->media[i];
         std::string control = media.control.value_or(std::string());
         if (client_->Setup(control, options, true, &setup_handles_[i], &reply) !=
-                rtsp::ClientError::Ok ||
+                rtsp::ClientError::kOk ||
             client_->RegisterRtpCallback(&RtspClientSession::OnRtpPacket, nullptr,
-                                         static_cast<int>(i), this) != rtsp::ClientError::Ok) {
+                                         static_cast<int>(i), this) != rtsp::ClientError::kOk) {
             status_ = kStatusSetupFailed;
             client_.reset();
             return false;
@@ -136,7 +136,7 @@ bool RtspClientSession::Play() {
     options.range = std::move(range_);
     range_.clear();
     if (!client_ || !description_ || !description_->control ||
-        client_->Play(*description_->control, options, nullptr) != rtsp::ClientError::Ok) {
+        client_->Play(*description_->control, options, nullptr) != rtsp::ClientError::kOk) {
         status_ = kStatusPlayFailed;
         return false;
     }
@@ -151,7 +151,7 @@ bool RtspClientSession::PlayRange(uint32_t start_ms, uint32_t stop_ms) {
 
 bool RtspClientSession::Pause() {
     if (!client_ || !description_ || !description_->control ||
-        client_->Pause(*description_->control, {}, nullptr) != rtsp::ClientError::Ok) {
+        client_->Pause(*description_->control, {}, nullptr) != rtsp::ClientError::kOk) {
         status_ = kStatusPauseFailed;
         return false;
     }
@@ -163,7 +163,7 @@ bool RtspClientSession::Teardown() {
     connected_ = false;
     if (!description_) return true;
     bool ok = client_ && description_->control &&
-              client_->Teardown(*description_->control, {}, nullptr) == rtsp::ClientError::Ok;
+              client_->Teardown(*description_->control, {}, nullptr) == rtsp::ClientError::kOk;
     setup_handles_.clear();
     if (!ok) {
         // The receive thread may still be running; the media table it reads
@@ -279,7 +279,7 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
     }
     source.seen = true;
     source.ssrc = header.ssrc;
-    if (time_line_.first_packet())
+    if (time_line_.FirstPacket())
         time_line_.StartIfFirst(header.timestamp, video ? first_video_clock_ : first_audio_clock_);
 
     if (!video) {
@@ -301,7 +301,7 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
 
     if (!assembler_.Add(header.payload, header.payload_length)) return;
     if (!header.marker) return;
-    if (assembler_.overflowed() || video_damaged_) {
+    if (assembler_.Overflowed() || video_damaged_) {
         if (video_damaged_)
             Trace("picture with a missing packet dropped");
         else
@@ -314,8 +314,8 @@ void RtspClientSession::HandlePacket(const uint8_t* packet, size_t length) {
     }
     FrameDescriptor frame;
     frame.is_video = 1;
-    frame.data = assembler_.data();
-    frame.length = static_cast<uint32_t>(assembler_.length());
+    frame.data = assembler_.Data();
+    frame.length = static_cast<uint32_t>(assembler_.Length());
     frame.time = time_line_.Step(Medium::kVideo, header.timestamp, first_video_clock_);
     frame.receiver = receiver_;
     frame.lost_before = video_lost_ ? 1 : 0;

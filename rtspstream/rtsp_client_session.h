@@ -86,18 +86,18 @@ class RtspClientSession {
     // status 3 and returns false when the text is refused.
     bool LoadDescription(std::string_view sdp, const std::string& base);
 
-    ConnectStatus status() const { return status_; }
-    int describe_status() const { return describe_status_; }
-    bool connected() const { return connected_; }
+    ConnectStatus Status() const { return status_; }
+    int DescribeStatus() const { return describe_status_; }
+    bool Connected() const { return connected_; }
     // Nothing more will come from the server: the connection closed, or every
     // medium that sent packets said BYE since the last PLAY. Any thread.
-    bool ended() const { return closed_.load() || bye_.load(); }
-    const rtsp::SessionDescription* description() const { return description_.get(); }
-    const MediaTable& media_table() const { return table_; }
-    bool has_video() const { return table_.has_video(); }
-    bool has_audio() const { return table_.has_audio(); }
+    bool Ended() const { return closed_.load() || bye_.load(); }
+    const rtsp::SessionDescription* Description() const { return description_.get(); }
+    const MediaTable& Media() const { return table_; }
+    bool HasVideo() const { return table_.HasVideo(); }
+    bool HasAudio() const { return table_.HasAudio(); }
     // The session-level range end in seconds; 0 when absent.
-    double duration() const;
+    double Duration() const;
 
     // The first video media's sequence header (header_length and header_bytes
     // only); false and a zeroed header when the description has none.
@@ -108,8 +108,8 @@ class RtspClientSession {
     static void OnRtpPacket(void* user, uint8_t channel, const uint8_t* packet, size_t length);
 
     // Receive-side state, for inspection.
-    const TimeLine& time_line() const { return time_line_; }
-    const FrameAssembler& assembler() const { return assembler_; }
+    const TimeLine& Timing() const { return time_line_; }
+    const FrameAssembler& Assembler() const { return assembler_; }
 
   private:
     void HandlePacket(const uint8_t* packet, size_t length);

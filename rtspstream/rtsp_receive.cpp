@@ -78,8 +78,8 @@ bool CRtspReceive::Init() {
         session_ = std::make_unique<RtspClientSession>();
         ok = ConnectSession();
         if (ok) {
-            has_video_ = session_->has_video();
-            has_audio_ = session_->has_audio();
+            has_video_ = session_->HasVideo();
+            has_audio_ = session_->HasAudio();
             if (has_video_) session_->GetVideoHeader(video_header_);
             if (has_audio_) {
                 if (auto format = session_->GetAudioFormat()) audio_format_ = *format;

@@ -52,10 +52,10 @@ class CRtspReceive {
     bool connected() const { return connected_; }
     bool not_playing() const { return not_playing_.load(); }
     // Nothing more will come from the server for this play. Any thread.
-    bool server_ended() const { return session_ && session_->ended(); }
+    bool server_ended() const { return session_ && session_->Ended(); }
     const std::string& title_url() const { return title_url_; }
     // The session description's duration in seconds; 0 without a session.
-    double duration() const { return session_ ? session_->duration() : 0.0; }
+    double duration() const { return session_ ? session_->Duration() : 0.0; }
     RtspClientSession* session() { return session_.get(); }
     // Client settings for every session made from now on (tests use short time-outs).
     void SetClientConfig(const rtsp::ClientConfig& config) { config_ = config; }

@@ -201,11 +201,11 @@ void CRtspStream::WaitForData(int64_t deadline_ns) {
 
 CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
     int64_t stall_deadline = 0;
-    while (queue_.count() == 0) {
-        if (queue_.stopped()) return FrameWait::kStopped;
+    while (queue_.Count() == 0) {
+        if (queue_.Stopped()) return FrameWait::kStopped;
         // The end queues the held frame: that one still goes out.
         if (CheckEndOfStream(lead)) {
-            if (queue_.count() > 0) break;
+            if (queue_.Count() > 0) break;
             return FrameWait::kEnded;
         }
         if (CommandPending()) return FrameWait::kCommand;
@@ -218,7 +218,7 @@ CRtspStream::FrameWait CRtspStream::WaitForFrame(int64_t lead) {
             return FrameWait::kStalled;
         WaitForData(stall_deadline);
     }
-    return queue_.stopped() ? FrameWait::kStopped : FrameWait::kFrame;
+    return queue_.Stopped() ? FrameWait::kStopped : FrameWait::kFrame;
 }
 
 CRtspStream::Step CRtspStream::StepAfterWait(FrameWait wait, bool stall_buffers,

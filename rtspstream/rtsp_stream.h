@@ -96,10 +96,10 @@ class CRtspStream : public filtermodule::CSeekingSourceStream {
     // Something the worker's waits depend on changed (buffering, the filter's state).
     void WakeWorker() { SetEvent(event_); }
     HANDLE wake_event() const { return event_; }
-    uint64_t queued_bytes() const { return queue_.total_bytes(); }
-    size_t queued_count() const { return queue_.count(); }
+    uint64_t queued_bytes() const { return queue_.TotalBytes(); }
+    size_t queued_count() const { return queue_.Count(); }
     bool buffering_here() const { return buffering_here_; }
-    bool stopped() const { return queue_.stopped(); }
+    bool stopped() const { return queue_.Stopped(); }
 
   protected:
     // A live stream cannot seek.

@@ -50,7 +50,7 @@ void CRtspVideoStream::SetHeader(const uint8_t* header_bytes, int32_t header_len
                                  int64_t duration_seconds) {
     size_t length = header_length > 0 ? static_cast<size_t>(header_length) : 0;
     length = std::min(length, avs::kHeaderBytesRoom);
-    avs::decode_sequence_header_fixed(header_bytes, length, header_);
+    avs::DecodeSequenceHeaderFixed(header_bytes, length, header_);
     // Keep what was handed over: it is the header sample.
     header_.header_length = static_cast<int32_t>(length);
     std::memset(header_.header_bytes, 0, sizeof header_.header_bytes);
@@ -69,7 +69,7 @@ HRESULT CRtspVideoStream::CheckMediaType(const CMediaType* mt) {
 }
 
 int CRtspVideoStream::Deliver(const uint8_t* data, uint32_t length, int64_t time) {
-    if (data == nullptr || length > kMaxFrameBytes || queue_.stopped()) {
+    if (data == nullptr || length > kMaxFrameBytes || queue_.Stopped()) {
         // A picture dropped here leaves the next ones undecodable until an I picture.
         if (length > kMaxFrameBytes && accepting_) NoteLoss();
         AvsTrace("Data too long");
@@ -103,23 +103,23 @@ HRESULT CRtspVideoStream::FillBuffer(IMediaSample* sample) {
     for (;;) {
         if (filter_->shared().buffering()) {
             AvsTrace("Video Start Buffering (%llu)...",
-                     static_cast<unsigned long long>(queue_.total_bytes()));
+                     static_cast<unsigned long long>(queue_.TotalBytes()));
             buffering_here_ = true;
             bool ending = false;
             while (filter_->shared().buffering()) {
                 if ((ending = CheckEndOfStream(10000000))) break;  // nothing more will come
-                if (queue_.stopped()) {
+                if (queue_.Stopped()) {
                     buffering_here_ = false;
                     AvsTrace("CRtspVideoStream::FillBuffer() Stop");
                     return S_FALSE;
                 }
                 if (GiveBackForCommand(sample)) return S_OK;
                 WaitForData();
-                if (queue_.total_bytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
+                if (queue_.TotalBytes() > kBufferHighBytes && !filter_->audio_drives_buffering())
                     filter_->shared().SetBuffering(false);
             }
             AvsTrace("Video End buffering (%llu)...",
-                     static_cast<unsigned long long>(queue_.total_bytes()));
+                     static_cast<unsigned long long>(queue_.TotalBytes()));
             buffering_here_ = false;
             // Time restarts after the wait; the pictures themselves lost nothing.
             if (!ending) new_segment_pending_ = true;

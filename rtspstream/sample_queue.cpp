@@ -84,7 +84,7 @@ void SampleQueue::Start() {
     stopped_ = false;
 }
 
-size_t SampleQueue::count() const {
+size_t SampleQueue::Count() const {
     std::lock_guard lock(mutex_);
     return items_.size();
 }

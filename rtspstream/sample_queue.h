@@ -44,12 +44,12 @@ class SampleQueue {
     // Stop ends every wait and keeps pushes on a full queue from waiting; Start undoes it.
     void Stop();
     void Start();
-    bool stopped() const { return stopped_.load(); }
+    bool Stopped() const { return stopped_.load(); }
     // Also set on every push, flush and stop: the pin's worker waits on it
     // together with its command event, which a condition variable cannot do.
     void SetWakeEvent(HANDLE event) { wake_ = event; }
-    uint64_t total_bytes() const { return total_.load(std::memory_order_relaxed); }
-    size_t count() const;
+    uint64_t TotalBytes() const { return total_.load(std::memory_order_relaxed); }
+    size_t Count() const;
 
   private:
     void Wake();

@@ -47,8 +47,8 @@ std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text) {
 
 std::optional<std::vector<uint8_t>> DecodeParameterSets(const MediaTable& table,
                                                         size_t video_index) {
-    if (video_index >= table.video().size()) return std::nullopt;
-    const rtsp::SdpMedia* media = table.video()[video_index].media;
+    if (video_index >= table.Video().size()) return std::nullopt;
+    const rtsp::SdpMedia* media = table.Video()[video_index].media;
     if (!media || media->formats.empty() || !media->formats.front().fmtp) return std::nullopt;
     std::string_view fmtp = *media->formats.front().fmtp;
     constexpr std::string_view kKey = "sprop-parameter-sets=";
@@ -75,13 +75,13 @@ bool GetVideoHeader(const MediaTable& table, size_t video_index, avs::AvsSequenc
 }
 
 std::optional<AudioFormatRecord> GetAudioFormat(const MediaTable& table, size_t audio_index) {
-    if (audio_index >= table.audio().size()) return std::nullopt;
+    if (audio_index >= table.Audio().size()) return std::nullopt;
     AudioFormatRecord record;
-    const rtsp::SdpMedia* media = table.audio()[audio_index].media;
+    const rtsp::SdpMedia* media = table.Audio()[audio_index].media;
     if (media && !media->formats.empty()) {
         if (std::optional<rtsp::SdpRtpMap> encoding = FormatEncoding(media->formats.front())) {
-            if (encoding->encoding_name == "MPA") record.wFormatTag = kWaveFormatMpeg;
-            record.nSamplesPerSec = encoding->clock_rate;
+            if (encoding->encoding_name == "MPA") record.w_format_tag = kWaveFormatMpeg;
+            record.n_samples_per_sec = encoding->clock_rate;
         }
     }
     return record;

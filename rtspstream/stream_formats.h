@@ -13,13 +13,13 @@ namespace rtspstream {
 // 18 bytes laid out as a WAVEFORMATEX; only wFormatTag and nSamplesPerSec are set here.
 #pragma pack(push, 1)
 struct AudioFormatRecord {
-    uint16_t wFormatTag = 0;
-    uint16_t nChannels = 0;
-    uint32_t nSamplesPerSec = 0;
-    uint32_t nAvgBytesPerSec = 0;
-    uint16_t nBlockAlign = 0;
-    uint16_t wBitsPerSample = 0;
-    uint16_t cbSize = 0;
+    uint16_t w_format_tag = 0;
+    uint16_t n_channels = 0;
+    uint32_t n_samples_per_sec = 0;
+    uint32_t n_avg_bytes_per_sec = 0;
+    uint16_t n_block_align = 0;
+    uint16_t w_bits_per_sample = 0;
+    uint16_t cb_size = 0;
 };
 #pragma pack(pop)
 static_assert(sizeof(AudioFormatRecord) == 18);

@@ -36,7 +36,7 @@ HRESULT BuildVideoMediaType(const avs::AvsSequenceHeader& header, CMediaType* mt
     v.rcSource.right = header.horizontal_size;
     v.rcSource.bottom = header.vertical_size;
     v.dwBitRate = static_cast<DWORD>(header.bit_rate);  // units of 400 bit/s, as decoded
-    v.AvgTimePerFrame = avs::frame_time_table[TableIndex(header.frame_rate_code)];
+    v.AvgTimePerFrame = avs::kFrameTimeTable[TableIndex(header.frame_rate_code)];
     v.bmiHeader.biSize = 40;
     v.bmiHeader.biWidth = header.horizontal_size;
     v.bmiHeader.biHeight = header.vertical_size;
@@ -44,7 +44,7 @@ HRESULT BuildVideoMediaType(const avs::AvsSequenceHeader& header, CMediaType* mt
     v.bmiHeader.biBitCount = 16;
     v.bmiHeader.biXPelsPerMeter = 2000;
     v.bmiHeader.biYPelsPerMeter =
-        MulDiv(2000, avs::pel_aspect_table[TableIndex(header.aspect_ratio_information)], 10000);
+        MulDiv(2000, avs::kPelAspectTable[TableIndex(header.aspect_ratio_information)], 10000);
     info->cbSequenceHeader = 18;
     std::memcpy(block + offsetof(MPEG1VIDEOINFO, bSequenceHeader), header.header_bytes, 18);
     mt->SetTemporalCompression(TRUE);
@@ -66,13 +66,13 @@ HRESULT BuildAudioMediaType(const AudioFormatRecord& record, CMediaType* mt) {
     auto* w = reinterpret_cast<MPEG1WAVEFORMAT*>(block);
     w->wfx.wFormatTag = WAVE_FORMAT_MPEG;
     w->wfx.nChannels = 2;
-    w->wfx.nSamplesPerSec = record.nSamplesPerSec;
-    w->wfx.nAvgBytesPerSec = record.nAvgBytesPerSec;
+    w->wfx.nSamplesPerSec = record.n_samples_per_sec;
+    w->wfx.nAvgBytesPerSec = record.n_avg_bytes_per_sec;
     w->wfx.nBlockAlign = 1;
     w->wfx.wBitsPerSample = 0;
     w->wfx.cbSize = 22;
     w->fwHeadLayer = ACM_MPEG_LAYER2;
-    w->dwHeadBitrate = record.nAvgBytesPerSec * 8;
+    w->dwHeadBitrate = record.n_avg_bytes_per_sec * 8;
     w->fwHeadMode = ACM_MPEG_STEREO;
     w->fwHeadModeExt = 16;
     w->wHeadEmphasis = 1;

@@ -222,7 +222,7 @@ STDMETHODIMP CTallowmere::Pause() {
         if (sought && sought->TakeSeekPending()) {
             // A fresh time line starts at the range's start.
             RtspClientSession* session = receive_->session();
-            if (!receive_->connected() || (session && session->time_line().first_packet()))
+            if (!receive_->connected() || (session && session->Timing().FirstPacket()))
                 shared_.SetTimeOrigin(sought->segment_start());
             receive_->SetRange(static_cast<uint32_t>(sought->segment_start() / 10000),
                                static_cast<uint32_t>(sought->segment_stop() / 10000));

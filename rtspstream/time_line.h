@@ -40,9 +40,9 @@ class TimeLine {
     // (a seek), so it is taken at its word.
     void Reposition();
 
-    bool first_packet() const { return first_packet_; }
-    const State& video() const { return video_; }
-    const State& audio() const { return audio_; }
+    bool FirstPacket() const { return first_packet_; }
+    const State& Video() const { return video_; }
+    const State& Audio() const { return audio_; }
 
   private:
     bool first_packet_ = true;

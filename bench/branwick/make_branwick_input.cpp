@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     f.horizontal_size = 1920;
     f.vertical_size = 1080;
     f.frame_rate_code = 3;  // 25
-    const auto seq = avs::synthetic::sequence_header(f);
+    const auto seq = avs::synthetic::SequenceHeader(f);
     // A few distinct pictures of each kind, repeated: the bytes only need to be
     // start-code free, not all different.
     std::mt19937 rng(1);
@@ -33,13 +33,13 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 4; ++i) {
             std::vector<uint8_t> p;
-            avs::synthetic::append_picture(p, static_cast<Kind>(k), 68, 1500, rng);
+            avs::synthetic::AppendPicture(p, static_cast<Kind>(k), 68, 1500, rng);
             pictures[k].push_back(std::move(p));
         }
     long long written = 0, count = 0;
     while (written < target) {
         const int in_gop = count % 12;
-        const Kind kind = in_gop == 0 ? Kind::I : (in_gop - 1) % 3 == 0 ? Kind::P : Kind::B;
+        const Kind kind = in_gop == 0 ? Kind::kI : (in_gop - 1) % 3 == 0 ? Kind::kP : Kind::kB;
         if (in_gop == 0) written += std::fwrite(seq.data(), 1, seq.size(), out);
         const auto& p = pictures[static_cast<int>(kind)][count % 4];
         written += std::fwrite(p.data(), 1, p.size(), out);

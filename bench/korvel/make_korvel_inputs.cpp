@@ -38,16 +38,16 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(avs, nullptr, _IOFBF, 1 << 20);
     std::mt19937 rng(12345);
-    std::vector<uint8_t> seq = syn::sequence_header({});
+    std::vector<uint8_t> seq = syn::SequenceHeader({});
     std::vector<uint8_t> chunk;
     for (long p = 0; p < pictures; ++p) {
         chunk.clear();
         long in_gop = p % gop;
         if (in_gop == 0) chunk.insert(chunk.end(), seq.begin(), seq.end());
-        syn::PictureKind kind = in_gop == 0             ? syn::PictureKind::I
-                                : (in_gop - 1) % 3 == 0 ? syn::PictureKind::P
-                                                        : syn::PictureKind::B;
-        syn::append_picture(chunk, kind, slices, static_cast<size_t>(slice_bytes), rng);
+        syn::PictureKind kind = in_gop == 0             ? syn::PictureKind::kI
+                                : (in_gop - 1) % 3 == 0 ? syn::PictureKind::kP
+                                                        : syn::PictureKind::kB;
+        syn::AppendPicture(chunk, kind, slices, static_cast<size_t>(slice_bytes), rng);
         int32_t ms = static_cast<int32_t>(p * frame_ms);
         uint8_t le[4] = {static_cast<uint8_t>(ms), static_cast<uint8_t>(ms >> 8),
                          static_cast<uint8_t>(ms >> 16), static_cast<uint8_t>(ms >> 24)};

@@ -138,7 +138,7 @@ class MappedFile {
     }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
-    const uint8_t* bytes() const { return bytes_; }
+    const uint8_t* Bytes() const { return bytes_; }
 
   private:
     const uint8_t* bytes_ = nullptr;
@@ -156,13 +156,13 @@ RunResult RunOnce(const std::string& input) {
     std::string error;
     auto server = rtspserve::Server::Create(options, &error);
     MappedFile source(input);
-    if (!server || !source.bytes()) {
+    if (!server || !source.Bytes()) {
         std::fprintf(stderr, "tallowmere_bench: %s\n",
                      server ? "cannot map the input" : error.c_str());
         return result;
     }
     server->Start();
-    const auto& index = server->video().pictures;
+    const auto& index = server->Video().pictures;
     result.pictures = index.size();
     for (const auto& p : index) result.stream_bytes += p.length;
 
@@ -182,7 +182,7 @@ RunResult RunOnce(const std::string& input) {
         ComPtr<IBaseFilter> filter;
         object->NonDelegatingQueryInterface(IID_IBaseFilter, filter.PutVoid());
         graph->AddFilter(filter.Get(), L"Tallowmere");
-        std::string url = "rtsp://127.0.0.1:" + std::to_string(server->port()) + "/bench.asm";
+        std::string url = "rtsp://127.0.0.1:" + std::to_string(server->Port()) + "/bench.asm";
         std::wstring wide(url.begin(), url.end());
         if (filter.As<IFileSourceFilter>(IID_IFileSourceFilter)->Load(wide.c_str(), nullptr) !=
             S_OK) {
@@ -207,7 +207,7 @@ RunResult RunOnce(const std::string& input) {
                 if (number > 0 && e.actual_length > 0) {
                     const auto& picture = index[number - 1];
                     if (static_cast<uint32_t>(e.actual_length) != picture.length ||
-                        std::memcmp(e.data, source.bytes() + picture.offset, picture.length) != 0)
+                        std::memcmp(e.data, source.Bytes() + picture.offset, picture.length) != 0)
                         ++wrong;
                 }
             },

@@ -236,8 +236,8 @@ void COstranderDlg::OnClearFiles() {
 
 void COstranderDlg::OnSettings() {
     CSettingDlg dialog(prompts_);
-    dialog.fields() = FieldsFromSettings(settings_);
-    if (dialog.DoModal(dialog_) == IDOK) ApplyFields(dialog.fields(), settings_);
+    dialog.Fields() = FieldsFromSettings(settings_);
+    if (dialog.DoModal(dialog_) == IDOK) ApplyFields(dialog.Fields(), settings_);
 }
 
 void COstranderDlg::OnAbout() {

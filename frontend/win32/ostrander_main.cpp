@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         COstranderDlg dialog(prompts);
-        if (output) dialog.settings().output_path = *output;
+        if (output) dialog.Settings().output_path = *output;
         std::vector<std::string> files;
         for (const std::string& name : names) {
             if (std::optional<std::string> full = ExistingFile(name)) {
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Ostrander: the main dialog could not be created\n");
             code = 1;
         } else if (prompts.headless) {
-            code = dialog.start_result() == RunResult::kFinished ? 0 : 1;
+            code = dialog.StartResult() == RunResult::kFinished ? 0 : 1;
         }
     }
     if (SUCCEEDED(com)) CoUninitialize();

@@ -30,7 +30,7 @@ struct Prompts {
 class CSettingDlg {
   public:
     explicit CSettingDlg(const Prompts& prompts) : prompts_(prompts) {}
-    SettingFields& fields() { return fields_; }
+    SettingFields& Fields() { return fields_; }
 
     // IDOK or IDCANCEL.
     INT_PTR DoModal(HWND owner);
@@ -64,15 +64,15 @@ class COstranderDlg : public ConversionUi {
     explicit COstranderDlg(Prompts prompts);
     ~COstranderDlg() override;
 
-    ConversionSettings& settings() { return settings_; }
-    bool closing() const { return closing_; }
+    ConversionSettings& Settings() { return settings_; }
+    bool Closing() const { return closing_; }
     // The run to start as soon as the dialog is up; the dialog closes when it is done.
     void ConvertOnStart(Target target) { start_target_ = target; }
-    std::optional<RunResult> start_result() const { return start_result_; }
+    std::optional<RunResult> StartResult() const { return start_result_; }
 
     INT_PTR DoModal();
     HWND CreateModeless();
-    HWND hwnd() const { return dialog_; }
+    HWND Hwnd() const { return dialog_; }
 
     // Adds each path not yet in the list (exact comparison); the list box sorts them in.
     void AddFiles(const std::vector<std::string>& paths);

@@ -13,15 +13,15 @@ TEST(Bitstream, ReadsMsbFirstAcrossBytesAndRefusesOverrun) {
     EXPECT_EQ(bs.get_bits(0), 0u);
     EXPECT_EQ(bs.get_bits(3), 0x5u);
     EXPECT_EQ(bs.get_bits(7), 0x14u);  // 00101 00
-    EXPECT_EQ(bs.bits_remain(), 30u);
-    EXPECT_EQ(bs.peek_bits(6), 0x3Cu);
-    EXPECT_EQ(bs.bits_remain(), 30u);
+    EXPECT_EQ(bs.BitsRemain(), 30u);
+    EXPECT_EQ(bs.PeekBits(6), 0x3Cu);
+    EXPECT_EQ(bs.BitsRemain(), 30u);
     EXPECT_EQ(bs.get_bits(30), 0x3CFF0081u);
     try {
         bs.get_bits(1);
         FAIL() << "read past the end";
     } catch (const BitstreamError& e) {
-        EXPECT_EQ(e.kind(), BitstreamError::Kind::PastEnd);
+        EXPECT_EQ(e.ErrorKind(), BitstreamError::Kind::kPastEnd);
     }
     // Callers that only know std::exception still see the failure, with a reason.
     try {
@@ -35,7 +35,7 @@ TEST(Bitstream, ReadsMsbFirstAcrossBytesAndRefusesOverrun) {
         b2.get_bits(33);
         FAIL() << "33 bits in one read";
     } catch (const BitstreamError& e) {
-        EXPECT_EQ(e.kind(), BitstreamError::Kind::TooManyBits);
+        EXPECT_EQ(e.ErrorKind(), BitstreamError::Kind::kTooManyBits);
     }
     // A bit count shorter than the bytes is honoured.
     Bitstream b3(bytes, 4);
@@ -47,9 +47,9 @@ TEST(Bitstream, BookmarkRestoresSavedPosition) {
     const uint8_t bytes[] = {0x12, 0x34};
     Bitstream bs(bytes, 16);
     bs.get_bits(4);
-    bs.bookmark(true);
+    bs.Bookmark(true);
     EXPECT_EQ(bs.get_bits(8), 0x23u);
-    bs.bookmark(false);
+    bs.Bookmark(false);
     EXPECT_EQ(bs.get_bits(12), 0x234u);
 }
 
@@ -80,7 +80,7 @@ TEST(Bitstream, ExpGolombCodesIncludingLongPrefixesAndFailures) {
         b4.read_ue();
         FAIL();
     } catch (const BitstreamError& e) {
-        EXPECT_EQ(e.kind(), BitstreamError::Kind::TooManyBits);
+        EXPECT_EQ(e.ErrorKind(), BitstreamError::Kind::kTooManyBits);
     }
 
     // Only zeros: no 1 bit before the end; a 1 among the last few bits is still found.

@@ -20,9 +20,9 @@ TEST(SequenceHeader, MultiplexerDecodeKeepsFieldsUpToBitRate) {
     f.frame_rate_code = 4;
     f.bit_rate_lower = 0;
     f.bit_rate_upper = 1;
-    std::vector<uint8_t> unit = syn::sequence_header(f);
+    std::vector<uint8_t> unit = syn::SequenceHeader(f);
     AvsSequenceHeader h;
-    ASSERT_EQ(decode_sequence_header(unit.data(), unit.size(), h), DecodeResult::Ok);
+    ASSERT_EQ(decode_sequence_header(unit.data(), unit.size(), h), DecodeResult::kOk);
     EXPECT_EQ(h.profile_id, 0x20);
     EXPECT_EQ(h.level_id, 0x42);
     EXPECT_EQ(h.horizontal_size, 1920);
@@ -34,16 +34,16 @@ TEST(SequenceHeader, MultiplexerDecodeKeepsFieldsUpToBitRate) {
     // Stops after bit_rate_upper: 89 bits (12 bytes) after the start code are enough,
     // one byte less is a failed decode.
     std::vector<uint8_t> cut(unit.begin(), unit.begin() + 4 + 12);
-    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::Ok);
+    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::kOk);
     cut.pop_back();
-    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::Truncated);
-    EXPECT_EQ(decode_sequence_header(unit.data(), 4, h), DecodeResult::Truncated);
-    EXPECT_EQ(decode_sequence_header(unit.data(), 2, h), DecodeResult::Truncated);
+    EXPECT_EQ(decode_sequence_header(cut.data(), cut.size(), h), DecodeResult::kTruncated);
+    EXPECT_EQ(decode_sequence_header(unit.data(), 4, h), DecodeResult::kTruncated);
+    EXPECT_EQ(decode_sequence_header(unit.data(), 2, h), DecodeResult::kTruncated);
 
     for (int code : {0, 9, 15}) {
         f.frame_rate_code = code;
-        std::vector<uint8_t> bad = syn::sequence_header(f);
-        EXPECT_EQ(decode_sequence_header(bad.data(), bad.size(), h), DecodeResult::BadFrameRate)
+        std::vector<uint8_t> bad = syn::SequenceHeader(f);
+        EXPECT_EQ(decode_sequence_header(bad.data(), bad.size(), h), DecodeResult::kBadFrameRate)
             << code;
     }
 }
@@ -59,15 +59,15 @@ TEST(SequenceHeader, EmulationBytesAreRemovedBeforeDecoding) {
     f.vertical_size = 0;
     f.frame_rate_code = 3;
     f.bit_rate_lower = 0x3FFFF;
-    std::vector<uint8_t> plain = syn::sequence_header(f);
+    std::vector<uint8_t> plain = syn::SequenceHeader(f);
     ASSERT_EQ(plain[4], 0);
     ASSERT_EQ(plain[5], 0);
     std::vector<uint8_t> escaped(plain.begin(), plain.begin() + 6);
     escaped.push_back(3);
     escaped.insert(escaped.end(), plain.begin() + 6, plain.end());
     AvsSequenceHeader a, b;
-    ASSERT_EQ(decode_sequence_header(plain.data(), plain.size(), a), DecodeResult::Ok);
-    ASSERT_EQ(decode_sequence_header(escaped.data(), escaped.size(), b), DecodeResult::Ok);
+    ASSERT_EQ(decode_sequence_header(plain.data(), plain.size(), a), DecodeResult::kOk);
+    ASSERT_EQ(decode_sequence_header(escaped.data(), escaped.size(), b), DecodeResult::kOk);
     EXPECT_EQ(b.bit_rate, a.bit_rate);
     EXPECT_EQ(b.frame_rate_code, 3);
     EXPECT_EQ(b.vertical_size, a.vertical_size);
@@ -81,7 +81,7 @@ TEST(SequenceHeader, FixedPositionDecodeForFiltersWithLengthAndBytes) {
     f.bbv_buffer_size = 0x2ABCD;
     f.bit_rate_lower = 0x12345;
     f.bit_rate_upper = 0xABC;
-    std::vector<uint8_t> bytes = syn::sequence_header(f);
+    std::vector<uint8_t> bytes = syn::SequenceHeader(f);
     ASSERT_EQ(bytes.size(), 18u);
     std::vector<uint8_t> with_next = bytes;
     const uint8_t pic[] = {0, 0, 1, 0xB3, 0x00, 0x01, 0x02};
@@ -89,7 +89,7 @@ TEST(SequenceHeader, FixedPositionDecodeForFiltersWithLengthAndBytes) {
 
     AvsSequenceHeader h;
     h.header_length = 99;
-    ASSERT_TRUE(decode_sequence_header_fixed(with_next.data(), with_next.size(), h));
+    ASSERT_TRUE(DecodeSequenceHeaderFixed(with_next.data(), with_next.size(), h));
     EXPECT_EQ(h.profile_id, 0x20);
     EXPECT_EQ(h.level_id, 0x40);
     EXPECT_EQ(h.progressive_sequence, 1);
@@ -110,23 +110,23 @@ TEST(SequenceHeader, FixedPositionDecodeForFiltersWithLengthAndBytes) {
     // No further prefix: all bytes; a long header keeps only 140 bytes.
     std::vector<uint8_t> long_header = bytes;
     long_header.resize(300, 0x55);
-    ASSERT_TRUE(decode_sequence_header_fixed(long_header.data(), long_header.size(), h));
+    ASSERT_TRUE(DecodeSequenceHeaderFixed(long_header.data(), long_header.size(), h));
     EXPECT_EQ(h.header_length, 300);
     EXPECT_EQ(h.header_bytes[139], 0x55);
 
     // Short input: no read beyond it, fields beyond it are zero.
-    EXPECT_FALSE(decode_sequence_header_fixed(bytes.data(), 10, h));
+    EXPECT_FALSE(DecodeSequenceHeaderFixed(bytes.data(), 10, h));
     EXPECT_EQ(h.header_length, 10);
     EXPECT_EQ(h.profile_id, 0x20);
     EXPECT_EQ(h.bbv_buffer_size, 0);
-    EXPECT_FALSE(decode_sequence_header_fixed(nullptr, 0, h));
+    EXPECT_FALSE(DecodeSequenceHeaderFixed(nullptr, 0, h));
     EXPECT_EQ(h.header_length, 0);
 
     // The single-precision rates the filters use, not the quotients.
-    EXPECT_EQ(filter_frame_rate_table[1], 23.976f);
-    EXPECT_EQ(filter_frame_rate_table[7], 59.94f);
-    EXPECT_EQ(filter_frame_rate_table[0], 0.0f);
-    EXPECT_EQ(filter_frame_rate_table[10], 0.0f);
-    EXPECT_EQ(frame_time_table[9], 666666);
-    EXPECT_EQ(pel_aspect_table[14], 473030);
+    EXPECT_EQ(kFilterFrameRateTable[1], 23.976f);
+    EXPECT_EQ(kFilterFrameRateTable[7], 59.94f);
+    EXPECT_EQ(kFilterFrameRateTable[0], 0.0f);
+    EXPECT_EQ(kFilterFrameRateTable[10], 0.0f);
+    EXPECT_EQ(kFrameTimeTable[9], 666666);
+    EXPECT_EQ(kPelAspectTable[14], 473030);
 }

@@ -28,8 +28,8 @@ struct SequenceFields {
 // MSB-first bit writer.
 class BitWriter {
   public:
-    void put(uint32_t value, int width);
-    std::vector<uint8_t> finish();  // pads the last byte with zero bits
+    void Put(uint32_t value, int width);
+    std::vector<uint8_t> Finish();  // pads the last byte with zero bits
 
   private:
     std::vector<uint8_t> bytes_;
@@ -37,24 +37,24 @@ class BitWriter {
 };
 
 // 00 00 01 B0 and the header fields (marker bits set, reserved bits zero).
-std::vector<uint8_t> sequence_header(const SequenceFields& f);
+std::vector<uint8_t> SequenceHeader(const SequenceFields& f);
 
 // 00 00 01 B3 (I picture) with bbv_delay and a few further bytes.
-std::vector<uint8_t> i_picture_header();
+std::vector<uint8_t> IPictureHeader();
 // 00 00 01 B6 with picture_coding_type 1 (P) or 2 (B) in the top bits of byte 6.
-std::vector<uint8_t> pb_picture_header(int coding_type);
+std::vector<uint8_t> PbPictureHeader(int coding_type);
 // 00 00 01 <slice_vertical_position> and `body` random bytes from 1 to 255.
-std::vector<uint8_t> slice(uint8_t position, size_t body, std::mt19937& rng);
+std::vector<uint8_t> Slice(uint8_t position, size_t body, std::mt19937& rng);
 
-enum class PictureKind { I, P, B };
+enum class PictureKind { kI, kP, kB };
 
 // Appends one picture (header plus `slices` slices of `slice_body` bytes) to out.
-void append_picture(std::vector<uint8_t>& out, PictureKind kind, int slices, size_t slice_body,
-                    std::mt19937& rng);
+void AppendPicture(std::vector<uint8_t>& out, PictureKind kind, int slices, size_t slice_body,
+                   std::mt19937& rng);
 
 // A stream: sequence header, then `pictures` pictures in the pattern I P B B P B B ...,
 // a sequence header again before every `gop`-th picture, and 00 00 01 B1 at the end.
-std::vector<uint8_t> stream(const SequenceFields& f, int pictures, int slices, size_t slice_body,
+std::vector<uint8_t> Stream(const SequenceFields& f, int pictures, int slices, size_t slice_body,
                             int gop, uint32_t seed);
 
 }  // namespace avs::synthetic

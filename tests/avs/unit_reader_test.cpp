@@ -20,13 +20,13 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::vector<Bytes> split(const Bytes& stream,
+std::vector<Bytes> Split(const Bytes& stream,
                          uint32_t max_capacity = AvsUnitReader::kDefaultMaxCapacity) {
     MemoryByteSource src(stream.data(), stream.size());
     AvsUnitReader reader(src, max_capacity);
     std::vector<Bytes> units;
     while (read_next_unit(reader)) {
-        units.emplace_back(reader.data(), reader.data() + reader.unit_length());
+        units.emplace_back(reader.Data(), reader.Data() + reader.UnitLength());
         if (units.size() > stream.size() + 1) break;  // never loops without consuming
     }
     return units;
@@ -34,7 +34,7 @@ std::vector<Bytes> split(const Bytes& stream,
 
 // The reader's algorithm written the plain way (whole buffer moved on every drop, every
 // search from byte 4), to check the buffered reader against.
-std::vector<Bytes> split_plainly(const Bytes& stream) {
+std::vector<Bytes> SplitPlainly(const Bytes& stream) {
     Bytes data;
     size_t pos = 0;
     bool eof = false;
@@ -65,7 +65,7 @@ std::vector<Bytes> split_plainly(const Bytes& stream) {
         if (unit_length > 0 || filled == 0) {
             if (!refill(unit_length) && filled == 0) break;
         }
-        if (!begins_with_prefix(data.data(), filled)) {
+        if (!BeginsWithPrefix(data.data(), filled)) {
             uint32_t k = find_start_code(data.data(), filled);
             if (k > 0) refill(k);
         }
@@ -85,13 +85,13 @@ std::vector<Bytes> split_plainly(const Bytes& stream) {
     return units;
 }
 
-Bytes concat(const std::vector<Bytes>& units) {
+Bytes Concat(const std::vector<Bytes>& units) {
     Bytes all;
     for (const Bytes& u : units) all.insert(all.end(), u.begin(), u.end());
     return all;
 }
 
-Bytes read_file(const std::string& path) {
+Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -103,7 +103,7 @@ TEST(UnitReader, QuirksAtStartMiddleAndEnd) {
     // extra zero at the end of the previous unit; the end code stays in the last unit.
     Bytes s{0x80, 0,    0, 1, 0xB0, 0x11, 0x22, 0, 0, 0, 1,
             0xB3, 0x33, 0, 0, 1,    0x01, 0x44, 0, 0, 1, 0xB1};
-    std::vector<Bytes> u = split(s);
+    std::vector<Bytes> u = Split(s);
     ASSERT_EQ(u.size(), 3u);
     EXPECT_EQ(u[0], (Bytes{0, 0, 1, 0xB0, 0x11, 0x22, 0}));
     EXPECT_EQ(u[1], (Bytes{0, 0, 1, 0xB3, 0x33}));
@@ -111,21 +111,21 @@ TEST(UnitReader, QuirksAtStartMiddleAndEnd) {
 
     // A file beginning with 00 00 00 01 keeps the extra zero: byte 3 is 01, a slice.
     Bytes z{0, 0, 0, 1, 0xB0, 0x55, 0x66, 0, 0, 1, 0xB3, 0x77, 0x88, 0x99};
-    u = split(z);
+    u = Split(z);
     ASSERT_EQ(u.size(), 2u);
     EXPECT_EQ(u[0].size(), 7u);
-    EXPECT_EQ(classify_unit(u[0].data(), u[0].size()), AvsUnitType::Slice);
+    EXPECT_EQ(classify_unit(u[0].data(), u[0].size()), AvsUnitType::kSlice);
 
     // An empty unit directly followed by a prefix merges with the next unit.
     Bytes e{0, 0, 1, 0xB3, 0, 0, 1, 0x02, 0x10, 0x20, 0, 0, 1, 0x03, 0x30, 0x40, 0x50};
-    u = split(e);
+    u = Split(e);
     ASSERT_EQ(u.size(), 2u);
     EXPECT_EQ(u[0].size(), 10u);
 
     // Garbage only, tiny files and an empty file.
-    EXPECT_EQ(split(Bytes{0x12, 0x34, 0x56}).size(), 1u);
-    EXPECT_EQ(split(Bytes{0x12}).at(0), Bytes{0x12});
-    EXPECT_TRUE(split(Bytes{}).empty());
+    EXPECT_EQ(Split(Bytes{0x12, 0x34, 0x56}).size(), 1u);
+    EXPECT_EQ(Split(Bytes{0x12}).at(0), Bytes{0x12});
+    EXPECT_TRUE(Split(Bytes{}).empty());
 }
 
 TEST(UnitReader, MatchesPlainAlgorithmOnRandomStreamsOfManySizes) {
@@ -147,12 +147,12 @@ TEST(UnitReader, MatchesPlainAlgorithmOnRandomStreamsOfManySizes) {
                 s.push_back(r % 50 == 0 ? 0 : static_cast<uint8_t>(r | 0x10));
             }
         }
-        std::vector<Bytes> expected = split_plainly(s);
-        std::vector<Bytes> got = split(s);
+        std::vector<Bytes> expected = SplitPlainly(s);
+        std::vector<Bytes> got = Split(s);
         ASSERT_EQ(got.size(), expected.size()) << "round " << round;
         for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << round << "/" << i;
         // Only leading bytes dropped in front of the first prefix can be lost.
-        Bytes joined = concat(got);
+        Bytes joined = Concat(got);
         ASSERT_LE(joined.size(), s.size());
         EXPECT_TRUE(std::equal(joined.rbegin(), joined.rend(), s.rbegin()));
     }
@@ -160,33 +160,33 @@ TEST(UnitReader, MatchesPlainAlgorithmOnRandomStreamsOfManySizes) {
 
 TEST(UnitReader, LargeUnitGrowsBufferAndCapIsHonoured) {
     std::mt19937 rng(3);
-    Bytes s = synthetic::sequence_header({});
-    Bytes big = synthetic::slice(1, 3 * 1024 * 1024, rng);
+    Bytes s = synthetic::SequenceHeader({});
+    Bytes big = synthetic::Slice(1, 3 * 1024 * 1024, rng);
     s.insert(s.end(), big.begin(), big.end());
-    Bytes tail = synthetic::slice(2, 10, rng);
+    Bytes tail = synthetic::Slice(2, 10, rng);
     s.insert(s.end(), tail.begin(), tail.end());
 
     MemoryByteSource src(s.data(), s.size());
     AvsUnitReader reader(src);
     ASSERT_TRUE(read_next_unit(reader));
     ASSERT_TRUE(read_next_unit(reader));
-    EXPECT_EQ(reader.unit_length(), big.size());
-    EXPECT_EQ(reader.capacity() % AvsUnitReader::kGrowStep, 0u);
-    EXPECT_GE(reader.capacity(), big.size());
-    EXPECT_LT(reader.capacity(), big.size() + 2 * AvsUnitReader::kGrowStep);
+    EXPECT_EQ(reader.UnitLength(), big.size());
+    EXPECT_EQ(reader.Capacity() % AvsUnitReader::kGrowStep, 0u);
+    EXPECT_GE(reader.Capacity(), big.size());
+    EXPECT_LT(reader.Capacity(), big.size() + 2 * AvsUnitReader::kGrowStep);
     ASSERT_TRUE(read_next_unit(reader));
-    EXPECT_EQ(reader.unit_length(), tail.size());
+    EXPECT_EQ(reader.UnitLength(), tail.size());
     EXPECT_FALSE(read_next_unit(reader));
-    reader.reset();
-    EXPECT_EQ(reader.capacity(), 0u);
-    src.rewind();
+    reader.Reset();
+    EXPECT_EQ(reader.Capacity(), 0u);
+    src.Rewind();
     ASSERT_TRUE(read_next_unit(reader));
-    EXPECT_EQ(classify_unit(reader.data(), reader.unit_length()), AvsUnitType::SequenceHeader);
+    EXPECT_EQ(classify_unit(reader.Data(), reader.UnitLength()), AvsUnitType::kSequenceHeader);
 
     // With a cap the big unit comes out in pieces, nothing is lost.
-    std::vector<Bytes> pieces = split(s, 1 << 20);
+    std::vector<Bytes> pieces = Split(s, 1 << 20);
     EXPECT_GT(pieces.size(), 3u);
-    EXPECT_EQ(concat(pieces), s);
+    EXPECT_EQ(Concat(pieces), s);
     for (const Bytes& p : pieces) EXPECT_LE(p.size(), 1u << 20);
 }
 
@@ -197,23 +197,23 @@ TEST(UnitReader, PiecesOfACutUnitJoinToTheUnitsOfAnUncutRead) {
     std::mt19937 rng(9);
     for (size_t first = kCap - 12; first <= kCap + 4; ++first) {
         for (bool four_byte : {false, true}) {
-            Bytes s = synthetic::slice(1, first - 4, rng);
+            Bytes s = synthetic::Slice(1, first - 4, rng);
             if (four_byte) s.back() = 0x00;
-            Bytes next = synthetic::slice(2, 3 * kCap, rng);
+            Bytes next = synthetic::Slice(2, 3 * kCap, rng);
             s.insert(s.end(), next.begin(), next.end());
-            Bytes tail = synthetic::slice(3, 10, rng);
+            Bytes tail = synthetic::Slice(3, 10, rng);
             s.insert(s.end(), tail.begin(), tail.end());
 
             MemoryByteSource src(s.data(), s.size());
             AvsUnitReader reader(src, kCap);
             std::vector<Bytes> joined;
             while (read_next_unit(reader)) {
-                EXPECT_LE(reader.unit_length(), kCap);
-                if (!reader.continues_unit() || joined.empty()) joined.emplace_back();
-                joined.back().insert(joined.back().end(), reader.data(),
-                                     reader.data() + reader.unit_length());
+                EXPECT_LE(reader.UnitLength(), kCap);
+                if (!reader.ContinuesUnit() || joined.empty()) joined.emplace_back();
+                joined.back().insert(joined.back().end(), reader.Data(),
+                                     reader.Data() + reader.UnitLength());
             }
-            EXPECT_EQ(joined, split(s)) << "first unit " << first << " bytes";
+            EXPECT_EQ(joined, Split(s)) << "first unit " << first << " bytes";
         }
     }
 }
@@ -229,7 +229,7 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
     for (Sample smp : {Sample{"xavs_cif352x288_25fps_IBP_100f.avs", 100, 4},
                        Sample{"rm52j_cif352x288_25fps_IBBP_gop12_100f.avs", 100, 1}}) {
         std::string path = std::string(AVS_TEST_DATA_DIR) + "/" + smp.name;
-        Bytes whole = read_file(path);
+        Bytes whole = ReadFile(path);
         ASSERT_FALSE(whole.empty()) << path;
         FILE* f = std::fopen(path.c_str(), "rb");
         ASSERT_NE(f, nullptr);
@@ -239,11 +239,11 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
         int pictures = 0, seqs = 0, starts = 0;
         size_t total = 0;
         while (read_next_unit(reader)) {
-            total += reader.unit_length();
+            total += reader.UnitLength();
             st.previous_type = st.type;
-            UnitResult r = examine_unit(reader.data(), reader.unit_length(), st);
-            if (r != UnitResult::Continues) ++starts;
-            if (st.type == AvsUnitType::SequenceHeader) {
+            UnitResult r = examine_unit(reader.Data(), reader.UnitLength(), st);
+            if (r != UnitResult::kContinues) ++starts;
+            if (st.type == AvsUnitType::kSequenceHeader) {
                 ++seqs;
                 EXPECT_EQ(st.header.horizontal_size, 352);
                 EXPECT_EQ(st.header.vertical_size, 288);
@@ -251,7 +251,7 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
             }
             int t = static_cast<int>(st.type);
             if (t >= 5 && t <= 7) ++pictures;
-            EXPECT_NE(r, UnitResult::BadFrameRate);
+            EXPECT_NE(r, UnitResult::kBadFrameRate);
         }
         std::fclose(f);
         EXPECT_EQ(pictures, smp.pictures) << smp.name;
@@ -264,20 +264,20 @@ TEST(UnitReader, RealStreamsFromAFileGiveEveryPicture) {
 
 TEST(PictureSplitter, PicturesCarryTheUnitsBeforeThemAndLoseNothing) {
     std::mt19937 rng(21);
-    Bytes seq = synthetic::sequence_header({});
+    Bytes seq = synthetic::SequenceHeader({});
     const Bytes ext = {0, 0, 1, 0xB5, 0x20, 0x11};
     const Bytes user = {0, 0, 1, 0xB2, 'u', 's', 'r'};
     Bytes s = seq;
     s.insert(s.end(), user.begin(), user.end());
     Bytes p1;
-    synthetic::append_picture(p1, synthetic::PictureKind::I, 2, 20, rng);
+    synthetic::AppendPicture(p1, synthetic::PictureKind::kI, 2, 20, rng);
     // An extension between a picture header and its slices stays with that picture.
-    Bytes p2 = synthetic::pb_picture_header(1);
+    Bytes p2 = synthetic::PbPictureHeader(1);
     p2.insert(p2.end(), ext.begin(), ext.end());
-    Bytes sl = synthetic::slice(0, 20, rng);
+    Bytes sl = synthetic::Slice(0, 20, rng);
     p2.insert(p2.end(), sl.begin(), sl.end());
     Bytes p3;
-    synthetic::append_picture(p3, synthetic::PictureKind::B, 1, 20, rng);
+    synthetic::AppendPicture(p3, synthetic::PictureKind::kB, 1, 20, rng);
     const Bytes end = {0, 0, 1, 0xB1, 0x00, 0x00};
     Bytes stream = s;
     for (const Bytes* part : std::initializer_list<const Bytes*>{&p1, &seq, &p2, &p3, &end})
@@ -290,7 +290,7 @@ TEST(PictureSplitter, PicturesCarryTheUnitsBeforeThemAndLoseNothing) {
     std::vector<AvsUnitType> types;
     Bytes picture;
     AvsUnitType type;
-    while (splitter.next(picture, &type)) {
+    while (splitter.Next(picture, &type)) {
         pictures.push_back(picture);
         types.push_back(type);
     }
@@ -304,22 +304,22 @@ TEST(PictureSplitter, PicturesCarryTheUnitsBeforeThemAndLoseNothing) {
     Bytes third = p3;
     third.insert(third.end(), end.begin(), end.end());
     EXPECT_EQ(pictures[2], third);
-    EXPECT_EQ(types, (std::vector<AvsUnitType>{AvsUnitType::IPicture, AvsUnitType::PPicture,
-                                               AvsUnitType::BPicture}));
-    EXPECT_FALSE(splitter.next(picture));
+    EXPECT_EQ(types, (std::vector<AvsUnitType>{AvsUnitType::kIPicture, AvsUnitType::kPPicture,
+                                               AvsUnitType::kBPicture}));
+    EXPECT_FALSE(splitter.Next(picture));
 
     // The real streams: 100 pictures each, every byte after the stray leading one kept.
     for (const char* name :
          {"xavs_cif352x288_25fps_IBP_100f.avs", "rm52j_cif352x288_25fps_IBBP_gop12_100f.avs"}) {
-        Bytes whole = read_file(std::string(AVS_TEST_DATA_DIR) + "/" + name);
+        Bytes whole = ReadFile(std::string(AVS_TEST_DATA_DIR) + "/" + name);
         MemoryByteSource real(whole.data(), whole.size());
         AvsUnitReader r(real);
         AvsPictureSplitter sp(r);
         int count = 0;
         Bytes joined;
-        while (sp.next(picture, &type)) {
+        while (sp.Next(picture, &type)) {
             ++count;
-            EXPECT_NE(type, AvsUnitType::None);
+            EXPECT_NE(type, AvsUnitType::kNone);
             joined.insert(joined.end(), picture.begin(), picture.end());
         }
         EXPECT_EQ(count, 100) << name;
@@ -335,7 +335,7 @@ TEST(UnitReader, RetainedUnitsStayReadableAcrossBufferMoves) {
     Bytes s;
     for (int i = 0; i < 400; ++i) {
         size_t body = i % 97 == 5 ? 3 * 1024 * 1024 : rng() % 5000;
-        Bytes u = synthetic::slice(static_cast<uint8_t>(i % 0xB0), body, rng);
+        Bytes u = synthetic::Slice(static_cast<uint8_t>(i % 0xB0), body, rng);
         s.insert(s.end(), u.begin(), u.end());
     }
     MemoryByteSource src(s.data(), s.size());
@@ -344,17 +344,17 @@ TEST(UnitReader, RetainedUnitsStayReadableAcrossBufferMoves) {
     int in_group = 0;
     bool more = read_next_unit(reader);
     while (more) {
-        if (in_group == 0) reader.retain();
-        group.insert(group.end(), reader.data(), reader.data() + reader.unit_length());
+        if (in_group == 0) reader.Retain();
+        group.insert(group.end(), reader.Data(), reader.Data() + reader.UnitLength());
         more = read_next_unit(reader);
         if (++in_group == 7 || !more) {
-            ASSERT_EQ(reader.retained_length(), group.size());
-            ASSERT_TRUE(std::equal(group.begin(), group.end(), reader.retained()));
+            ASSERT_EQ(reader.RetainedLength(), group.size());
+            ASSERT_TRUE(std::equal(group.begin(), group.end(), reader.Retained()));
             gathered.insert(gathered.end(), group.begin(), group.end());
             group.clear();
             in_group = 0;
-            reader.release();
-            EXPECT_EQ(reader.retained_length(), 0u);
+            reader.Release();
+            EXPECT_EQ(reader.RetainedLength(), 0u);
         }
     }
     EXPECT_EQ(gathered, s);

@@ -18,9 +18,9 @@ namespace {
 
 Bytes unit(uint8_t code, size_t body_size, uint8_t fill) {
     Bytes b;
-    put32(b, static_cast<uint32_t>(body_size + 2));
-    put8(b, 0);
-    put8(b, code);
+    Put32(b, static_cast<uint32_t>(body_size + 2));
+    Put8(b, 0);
+    Put8(b, code);
     b.insert(b.end(), body_size, fill);
     return b;
 }
@@ -32,12 +32,12 @@ TrackSpec video_track(uint32_t samples = 5) {
     v.handler = "vide";
     v.timescale = 240000;
     const Bytes header{0xB0, 0x20, 0x40, 0x12, 0x34};
-    v.entries = {visual_entry("avs2", avss(header))};
+    v.entries = {VisualEntry("avs2", Avss(header))};
     for (uint32_t i = 0; i < samples; ++i) {
         Bytes s;
-        if (i == 0) append(s, unit(0xB0, 14, 0x11));
-        append(s, unit(i == 0 ? 0xB3 : 0xB6, 4, uint8_t(i)));
-        append(s, unit(0x00, 20 + i, uint8_t(0x80 + i)));
+        if (i == 0) Append(s, unit(0xB0, 14, 0x11));
+        Append(s, unit(i == 0 ? 0xB3 : 0xB6, 4, uint8_t(i)));
+        Append(s, unit(0x00, 20 + i, uint8_t(0x80 + i)));
         v.samples.push_back(s);
         v.durations.push_back(9600);
     }
@@ -49,7 +49,7 @@ TrackSpec audio_track(uint32_t id, uint32_t samples = 6) {
     a.id = id;
     a.handler = "soun";
     a.timescale = 44100;
-    a.entries = {audio_entry("mp4a", 48000, {})};
+    a.entries = {AudioEntry("mp4a", 48000, {})};
     for (uint32_t i = 0; i < samples; ++i) {
         a.samples.push_back(Bytes(417 + i, uint8_t(i)));
         a.durations.push_back(1152);
@@ -78,7 +78,7 @@ TEST(AvsContainer, ReadsVideoUnpackedAndAudioAsStored) {
     m.timescale = 1000;
     m.duration = 200;
     m.tracks = {video_track(), audio_track(2)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     // Keep the backing bytes alive for the container's lifetime.
     auto c = open_bytes(file);
     ASSERT_TRUE(c);
@@ -96,7 +96,7 @@ TEST(AvsContainer, ReadsVideoUnpackedAndAudioAsStored) {
     EXPECT_EQ(c->modification_time(), 1234u);
 
     const auto* entry = dynamic_cast<const filesource::AvsSampleEntry*>(
-        c->movie().find_track(1)->descriptions().entry(1));
+        c->movie().FindTrack(1)->Descriptions().Entry(1));
     ASSERT_NE(entry, nullptr);
     ASSERT_NE(entry->avs_config(), nullptr);
     EXPECT_EQ(entry->avs_config()->sequence_headers.size(), 1u);
@@ -130,9 +130,9 @@ TEST(AvsContainer, FailedReadsReportAndNeverThrow) {
     v.samples[1].resize(v.samples[1].size() - 1);  // last unit runs past the end
     v.samples[2] = {};                             // zero bytes
     v.samples[3] = unit(0xB6, 4, 1);
-    append(v.samples[3], Bytes{0, 0, 0, 0, 0});  // a unit with L = 0
+    Append(v.samples[3], Bytes{0, 0, 0, 0, 0});  // a unit with L = 0
     m.tracks = {v};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     std::string errors;
     auto c = open_bytes(file, &errors);
     ASSERT_TRUE(c);
@@ -160,33 +160,33 @@ TEST(AvsContainer, SampleEntriesTheFilterMustRefuse) {
     MovieSpec m;
     m.tracks = {video_track(2)};
     m.tracks[0].entries.push_back(m.tracks[0].entries[0]);
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     auto c = open_bytes(file);
     ASSERT_TRUE(c);
     EXPECT_FALSE(c->sample_entry_type(1));
 
     // "avs2" without its avss box is a broken entry: the file does not open.
-    m.tracks[0].entries = {visual_entry("avs2", {})};
-    Bytes no_config = build_movie(m);
+    m.tracks[0].entries = {VisualEntry("avs2", {})};
+    Bytes no_config = BuildMovie(m);
     std::string errors;
     EXPECT_FALSE(open_bytes(no_config, &errors));
     EXPECT_NE(errors.find("'avss'"), std::string::npos);
 
     // AVS-M entries with avsc and btrt are read.
     Bytes avsc;
-    for (uint8_t b : {1, 2, 3, 0xFF, 0xE1, 0, 2, 0xAA, 0xBB, 1, 0, 1, 0xCC}) put8(avsc, b);
+    for (uint8_t b : {1, 2, 3, 0xFF, 0xE1, 0, 2, 0xAA, 0xBB, 1, 0, 1, 0xCC}) Put8(avsc, b);
     Bytes btrt;
-    put32(btrt, 1000);
-    put32(btrt, 2000);
-    put32(btrt, 1500);
-    Bytes children = box("avsc", avsc);
-    append(children, box("btrt", btrt));
-    m.tracks[0].entries = {visual_entry("avs1", children)};
-    Bytes avsm = build_movie(m);
+    Put32(btrt, 1000);
+    Put32(btrt, 2000);
+    Put32(btrt, 1500);
+    Bytes children = Box("avsc", avsc);
+    Append(children, Box("btrt", btrt));
+    m.tracks[0].entries = {VisualEntry("avs1", children)};
+    Bytes avsm = BuildMovie(m);
     c = open_bytes(avsm);
     ASSERT_TRUE(c);
     const auto* entry = dynamic_cast<const filesource::AvsSampleEntry*>(
-        c->movie().find_track(1)->descriptions().entry(1));
+        c->movie().FindTrack(1)->Descriptions().Entry(1));
     ASSERT_TRUE(entry && entry->avsm_config() && entry->bit_rate());
     EXPECT_EQ(entry->avsm_config()->sequence_parameter_sets[0], (Bytes{0xAA, 0xBB}));
     EXPECT_EQ(entry->avsm_config()->picture_parameter_sets[0], (Bytes{0xCC}));
@@ -195,16 +195,16 @@ TEST(AvsContainer, SampleEntriesTheFilterMustRefuse) {
     EXPECT_TRUE(c->read_track_sample(1, 1, s));
 
     // An avsc whose entries run past the box.
-    Bytes bad = box("avsc", Bytes{1, 2, 3, 0xFF, 0xE1, 0, 9, 0xAA});
-    m.tracks[0].entries = {visual_entry("avsp", bad)};
-    Bytes broken = build_movie(m);
+    Bytes bad = Box("avsc", Bytes{1, 2, 3, 0xFF, 0xE1, 0, 9, 0xAA});
+    m.tracks[0].entries = {VisualEntry("avsp", bad)};
+    Bytes broken = BuildMovie(m);
     EXPECT_FALSE(open_bytes(broken));
 }
 
 TEST(AvsContainer, AudioOnlyAndEmptyContainersOpen) {
     MovieSpec m;
     m.tracks = {audio_track(5)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     auto c = open_bytes(file);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->track_count("vide"), 0u);
@@ -212,7 +212,7 @@ TEST(AvsContainer, AudioOnlyAndEmptyContainersOpen) {
     EXPECT_EQ(c->first_track_id("soun"), 5u);
 
     m.tracks.clear();
-    Bytes empty = build_movie(m);
+    Bytes empty = BuildMovie(m);
     c = open_bytes(empty);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->track_count("vide") + c->track_count("soun"), 0u);
@@ -224,8 +224,8 @@ namespace {
 class YieldingSource : public mp4::MemoryByteSource {
   public:
     using mp4::MemoryByteSource::MemoryByteSource;
-    void seek(uint64_t p) override {
-        mp4::MemoryByteSource::seek(p);
+    void Seek(uint64_t p) override {
+        mp4::MemoryByteSource::Seek(p);
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
 };
@@ -236,7 +236,7 @@ class YieldingSource : public mp4::MemoryByteSource {
 TEST(AvsContainer, ConcurrentReadsGetTheirOwnSamples) {
     MovieSpec m;
     m.tracks = {video_track(40), audio_track(2, 60)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     // Without read-ahead every sample read reaches the shared source; with it,
     // the window itself is the shared state.
     for (size_t window : {size_t{0}, size_t{256}}) {
@@ -273,7 +273,7 @@ TEST(AvsContainer, ReadsStoredSamplesStraightIntoACallersBuffer) {
     TrackSpec v = video_track(3);
     v.samples[2] = {};  // zero bytes
     m.tracks = {v, audio_track(2)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     std::string errors;
     auto c = open_bytes(file, &errors);
     ASSERT_TRUE(c);
@@ -327,7 +327,7 @@ TEST(AvsContainer, DirectReadOfASamplePastTheEndOfTheFileFails) {
     MovieSpec m;
     m.duration = 200;
     m.tracks = {audio_track(2, 4)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     // Move the chunk (the one entry of 'stco') so that its last sample ends one
     // byte past the file.
     const uint64_t chunk = 417 + 418 + 419 + 420;
@@ -336,7 +336,7 @@ TEST(AvsContainer, DirectReadOfASamplePastTheEndOfTheFileFails) {
     ASSERT_NE(it, file.end());
     it += 4 + 4 + 4;  // the type, version and flags, entry count
     Bytes moved;
-    put32(moved, static_cast<uint32_t>(file.size() - chunk + 1));
+    Put32(moved, static_cast<uint32_t>(file.size() - chunk + 1));
     std::copy(moved.begin(), moved.end(), it);
     std::string errors;
     auto c = open_bytes(file, &errors);
@@ -353,7 +353,7 @@ TEST(AvsContainer, TablesThatClaimMoreThanTheFileHoldsAreRefusedAtOpen) {
     MovieSpec m;
     m.duration = 200;
     m.tracks = {audio_track(2, 4)};
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     // 'stsz' with a fixed size of one byte for 4,294,967,295 samples.
     const Bytes tag{'s', 't', 's', 'z'};
     auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
@@ -373,7 +373,7 @@ TEST(AvsContainer, AMessageRepeatedForManySamplesIsPrintedOnlyAFewTimes) {
     m.duration = 200;
     m.tracks = {audio_track(2, 40)};
     m.tracks[0].samples_per_chunk = 4;
-    Bytes file = build_movie(m);
+    Bytes file = BuildMovie(m);
     // Chunks 3 to 10 start at the file's end, so samples 9 to 40 lie past it.
     const Bytes tag{'s', 't', 'c', 'o'};
     auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
@@ -381,7 +381,7 @@ TEST(AvsContainer, AMessageRepeatedForManySamplesIsPrintedOnlyAFewTimes) {
     it += 4 + 4 + 4 + 2 * 4;  // the type, version and flags, entry count, chunks 1 and 2
     for (int chunk = 3; chunk <= 10; ++chunk, it += 4) {
         Bytes end;
-        put32(end, static_cast<uint32_t>(file.size()));
+        Put32(end, static_cast<uint32_t>(file.size()));
         std::copy(end.begin(), end.end(), it);
     }
     std::string errors;

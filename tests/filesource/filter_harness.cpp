@@ -46,7 +46,7 @@ std::vector<std::vector<Bytes>> group_pictures(const std::vector<Bytes>& units) 
 Bytes stored_sample(const std::vector<Bytes>& units) {
     Bytes out;
     for (const Bytes& u : units) {
-        testing_mp4::put32(out, static_cast<uint32_t>(u.size() - 2));  // header byte + body
+        testing_mp4::Put32(out, static_cast<uint32_t>(u.size() - 2));  // header byte + body
         out.push_back(0);
         out.insert(out.end(), u.begin() + 3, u.end());
     }
@@ -66,7 +66,7 @@ testing_mp4::TrackSpec video_track(const std::vector<std::vector<Bytes>>& pictur
     t.timescale = 90000;
     Bytes seq;
     if (!pictures.empty()) seq.assign(pictures[0][0].begin() + 3, pictures[0][0].end());
-    t.entries = {testing_mp4::visual_entry("avs2", testing_mp4::avss(seq))};
+    t.entries = {testing_mp4::VisualEntry("avs2", testing_mp4::Avss(seq))};
     std::vector<uint32_t> sync;
     for (size_t i = 0; i < pictures.size(); ++i) {
         t.samples.push_back(stored_sample(pictures[i]));
@@ -84,7 +84,7 @@ testing_mp4::TrackSpec audio_track(uint32_t id, int frames, uint32_t rate,
     t.id = id;
     t.handler = "soun";
     t.timescale = rate;
-    t.entries = {testing_mp4::audio_entry("mp4a", rate, {})};
+    t.entries = {testing_mp4::AudioEntry("mp4a", rate, {})};
     for (int i = 0; i < frames; ++i) {
         Bytes frame(100 + i % 7, static_cast<uint8_t>(i));
         frame[0] = 0xFF;

@@ -21,7 +21,7 @@ using testing_mp4::MovieSpec;
 // A short synthetic clip: 10 pictures, a sequence header every 5.
 std::vector<std::vector<Bytes>> clip(int pictures = 10, int gop = 5) {
     avs::synthetic::SequenceFields f;
-    return group_pictures(split_units(avs::synthetic::stream(f, pictures, 2, 40, gop, 7)));
+    return group_pictures(split_units(avs::synthetic::Stream(f, pictures, 2, 40, gop, 7)));
 }
 
 MovieSpec movie_with(std::vector<testing_mp4::TrackSpec> tracks) {
@@ -44,9 +44,9 @@ TEST(BranwickLoad, RefusesWhatIsNoAvsContainerAndLeavesNoPins) {
     // 14 bytes in front of the ftyp puts its major brand at offset 21 or 22.
     auto shifted = [](size_t free_size) {
         MovieSpec m = movie_with({video_track(clip())});
-        m.ftyp = testing_mp4::box("free", Bytes(free_size - 8, 0));
-        testing_mp4::append(m.ftyp, testing_mp4::ftyp("avs2", {"isom"}));
-        return testing_mp4::build_movie(m);
+        m.ftyp = testing_mp4::Box("free", Bytes(free_size - 8, 0));
+        testing_mp4::Append(m.ftyp, testing_mp4::Ftyp("avs2", {"isom"}));
+        return testing_mp4::BuildMovie(m);
     };
     int pins = -1;
     EXPECT_EQ(E_ABORT, load(shifted(14), &pins));
@@ -57,7 +57,7 @@ TEST(BranwickLoad, RefusesWhatIsNoAvsContainerAndLeavesNoPins) {
     // Shorter than the 25 bytes of the signature window, even with "avs2" in it.
     EXPECT_EQ(E_ABORT, load(Bytes{0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'v', 's', '2'}));
     // "avs2" where it belongs, but no box structure behind it.
-    Bytes junk = testing_mp4::ftyp("avs2", {"avs2", "isom"});
+    Bytes junk = testing_mp4::Ftyp("avs2", {"avs2", "isom"});
     junk.resize(200, 0xEE);
     EXPECT_EQ(E_ABORT, load(junk, &pins));
     EXPECT_EQ(1, pins);
@@ -66,28 +66,28 @@ TEST(BranwickLoad, RefusesWhatIsNoAvsContainerAndLeavesNoPins) {
     auto two = video_track(clip());
     two.entries.push_back(two.entries[0]);
     EXPECT_EQ(E_ABORT,
-              load(testing_mp4::build_movie(movie_with({two, audio_track(2, 5, 44100)})), &pins));
+              load(testing_mp4::BuildMovie(movie_with({two, audio_track(2, 5, 44100)})), &pins));
     EXPECT_EQ(1, pins);
     // A video entry of another kind.
     auto other = video_track(clip());
-    other.entries = {testing_mp4::visual_entry("mp4v", {})};
-    EXPECT_EQ(E_ABORT, load(testing_mp4::build_movie(movie_with({other})), &pins));
+    other.entries = {testing_mp4::VisualEntry("mp4v", {})};
+    EXPECT_EQ(E_ABORT, load(testing_mp4::BuildMovie(movie_with({other})), &pins));
     // The first sample unreadable (a unit with L = 0).
     auto broken = video_track(clip());
     broken.samples[0] = Bytes{0, 0, 0, 0, 0, 0xB0};
-    EXPECT_EQ(E_ABORT, load(testing_mp4::build_movie(movie_with({broken})), &pins));
+    EXPECT_EQ(E_ABORT, load(testing_mp4::BuildMovie(movie_with({broken})), &pins));
     EXPECT_EQ(1, pins);
     // Box types are case-sensitive: an "AVS2" entry passes the name test but
     // is no entry the box reader knows, so its first sample cannot be read.
     auto upper = video_track(clip());
-    upper.entries = {testing_mp4::visual_entry("AVS2", testing_mp4::avss({}))};
-    EXPECT_EQ(E_ABORT, load(testing_mp4::build_movie(movie_with({upper})), &pins));
+    upper.entries = {testing_mp4::VisualEntry("AVS2", testing_mp4::Avss({}))};
+    EXPECT_EQ(E_ABORT, load(testing_mp4::BuildMovie(movie_with({upper})), &pins));
     EXPECT_EQ(1, pins);
 }
 
 TEST(BranwickLoad, InterfacesBeforeAndAfterLoadAndReconnection) {
     TempFile f(
-        testing_mp4::build_movie(movie_with({video_track(clip()), audio_track(2, 12, 44100)})));
+        testing_mp4::BuildMovie(movie_with({video_track(clip()), audio_track(2, 12, 44100)})));
     FilterGraph g(f.path());
     CBranwickSource* s = g.filter();
     EXPECT_EQ(1, s->GetPinCount());
@@ -143,7 +143,7 @@ TEST(BranwickLoad, InterfacesBeforeAndAfterLoadAndReconnection) {
 }
 
 TEST(BranwickLoad, AudioOnlyContainerOffersItsPinTwice) {
-    TempFile f(testing_mp4::build_movie(movie_with({audio_track(1, 9, 22050)})));
+    TempFile f(testing_mp4::BuildMovie(movie_with({audio_track(1, 9, 22050)})));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     CBranwickSource* s = g.filter();
@@ -157,7 +157,7 @@ TEST(BranwickLoad, AudioOnlyContainerOffersItsPinTwice) {
     EXPECT_EQ(9, total);  // every sample, not the count minus one
 
     // A container with neither kind of track loads and has no output pin.
-    TempFile empty(testing_mp4::build_movie(movie_with({})));
+    TempFile empty(testing_mp4::BuildMovie(movie_with({})));
     FilterGraph e(empty.path());
     EXPECT_EQ(S_OK, e.ReceiveInput());
     EXPECT_EQ(1, e.filter()->GetPinCount());
@@ -171,8 +171,8 @@ TEST(BranwickLoad, MediaTypesFollowTheSequenceHeaderAndTheTimeScale) {
     fields.aspect_ratio_information = 3;
     fields.frame_rate_code = 5;  // 30 fps
     fields.bit_rate_lower = 12345;
-    auto pics = group_pictures(split_units(avs::synthetic::stream(fields, 4, 1, 20, 0, 3)));
-    TempFile f(testing_mp4::build_movie(movie_with({video_track(pics), audio_track(2, 4, 48000)})));
+    auto pics = group_pictures(split_units(avs::synthetic::Stream(fields, 4, 1, 20, 0, 3)));
+    TempFile f(testing_mp4::BuildMovie(movie_with({video_track(pics), audio_track(2, 4, 48000)})));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     CBasePin* video = g.filter()->GetPin(1);

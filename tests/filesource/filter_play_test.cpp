@@ -27,7 +27,7 @@ constexpr int64_t kFrame = 400000;  // 25 frames per second
 
 std::vector<std::vector<Bytes>> clip(int pictures, int gop, uint32_t seed = 11) {
     avs::synthetic::SequenceFields f;
-    return group_pictures(split_units(avs::synthetic::stream(f, pictures, 2, 30, gop, seed)));
+    return group_pictures(split_units(avs::synthetic::Stream(f, pictures, 2, 30, gop, seed)));
 }
 
 MovieSpec movie(std::vector<testing_mp4::TrackSpec> tracks, uint64_t duration_ms) {
@@ -48,7 +48,7 @@ int64_t trunc_ratio(int64_t a, int64_t b, int64_t limit) {
 TEST(BranwickPlay, EverySampleInOrderWithHeaderFirstAndAgainAfterStop) {
     const auto pics = clip(23, 6);
     auto audio = audio_track(2, 30, 44100);  // no stss: every sample is a sync sample
-    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio}, 920)));
+    TempFile f(testing_mp4::BuildMovie(movie({video_track(pics), audio}, 920)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     ASSERT_TRUE(g.AttachRenderers());
@@ -110,7 +110,7 @@ TEST(BranwickPlay, AudioStartsAtItsFirstSyncSampleAndShortTracksPlayWhole) {
     // One picture and two audio frames: both still delivered in full.
     const auto one = clip(1, 0);
     auto audio = audio_track(2, 6, 32000, std::vector<uint32_t>{3, 5});
-    TempFile f(testing_mp4::build_movie(movie({video_track(one), audio}, 216)));
+    TempFile f(testing_mp4::BuildMovie(movie({video_track(one), audio}, 216)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     ASSERT_TRUE(g.AttachRenderers());
@@ -145,10 +145,10 @@ TEST(BranwickPlay, UnreadableSamplesGoOutEmptyOnceAndTheStreamEnds) {
     const auto pics = clip(8, 4);
     auto video = video_track(pics);
     // Sample 3: the last unit's length runs past the sample; sample 6: L = 0.
-    testing_mp4::put32(video.samples[2], 50);
+    testing_mp4::Put32(video.samples[2], 50);
     video.samples[2].push_back(0);
     video.samples[5].insert(video.samples[5].begin(), {0, 0, 0, 0});
-    TempFile f(testing_mp4::build_movie(movie({video}, 320)));
+    TempFile f(testing_mp4::BuildMovie(movie({video}, 320)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     ASSERT_TRUE(g.AttachRenderers());
@@ -178,7 +178,7 @@ TEST(BranwickPlay, ARunOfUnreadableSamplesEndsTheStream) {
         video.samples[i].insert(video.samples[i].begin(), {0, 0, 0, 0});
     auto audio = audio_track(2, 40, 44100);
     audio.samples_per_chunk = 4;
-    Bytes file = testing_mp4::build_movie(movie({video, audio}, 1600));
+    Bytes file = testing_mp4::BuildMovie(movie({video, audio}, 1600));
     const Bytes tag{'s', 't', 'c', 'o'};
     // The audio track's table is the second 'stco'.
     auto it = std::search(file.begin(), file.end(), tag.begin(), tag.end());
@@ -188,7 +188,7 @@ TEST(BranwickPlay, ARunOfUnreadableSamplesEndsTheStream) {
     it += 4 + 4 + 4 + 2 * 4;  // the type, version and flags, entry count, chunks 1 and 2
     for (int chunk = 3; chunk <= 10; ++chunk, it += 4) {
         Bytes end;
-        testing_mp4::put32(end, static_cast<uint32_t>(file.size()));
+        testing_mp4::Put32(end, static_cast<uint32_t>(file.size()));
         std::copy(end.begin(), end.end(), it);
     }
     TempFile f(file);
@@ -215,7 +215,7 @@ TEST(BranwickPlay, ARunOfUnreadableSamplesEndsTheStream) {
 struct SeekClip {
     std::vector<std::vector<Bytes>> pics = clip(30, 10);
     testing_mp4::TrackSpec audio = audio_track(2, 40, 44100);
-    TempFile file{testing_mp4::build_movie(movie({video_track(pics), audio}, 1200))};
+    TempFile file{testing_mp4::BuildMovie(movie({video_track(pics), audio}, 1200))};
 };
 
 TEST(BranwickPlay, SeekLandsOnTheNextKeyFrameAndTheAudioFollows) {
@@ -266,7 +266,7 @@ TEST(BranwickPlay, SeekLandsOnTheNextKeyFrameAndTheAudioFollows) {
 TEST(BranwickPlay, SeekIntoTrailingPredictedPicturesEndsBothStreams) {
     const auto pics = clip(30, 0);  // one I picture, then P and B to the end
     auto audio = audio_track(2, 40, 44100);
-    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio}, 1200)));
+    TempFile f(testing_mp4::BuildMovie(movie({video_track(pics), audio}, 1200)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     ASSERT_TRUE(g.AttachRenderers());
@@ -280,7 +280,7 @@ TEST(BranwickPlay, SeekIntoTrailingPredictedPicturesEndsBothStreams) {
 
 TEST(BranwickPlay, AudioOnlySeekPastTheStopStartsAgainFromTheStart) {
     auto audio = audio_track(1, 20, 44100);
-    TempFile f(testing_mp4::build_movie(movie({audio}, 523)));
+    TempFile f(testing_mp4::BuildMovie(movie({audio}, 523)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     ASSERT_TRUE(g.AttachRenderers());
@@ -306,7 +306,7 @@ TEST(BranwickPlay, AudioOnlySeekPastTheStopStartsAgainFromTheStart) {
 
 TEST(BranwickPlay, TwoFiltersKeepTheirOwnNewSegmentState) {
     const auto pics = clip(6, 3);
-    TempFile f(testing_mp4::build_movie(movie({video_track(pics), audio_track(2, 8, 44100)}, 240)));
+    TempFile f(testing_mp4::BuildMovie(movie({video_track(pics), audio_track(2, 8, 44100)}, 240)));
     FilterGraph a(f.path()), b(f.path());
     for (FilterGraph* g : {&a, &b}) {
         ASSERT_EQ(S_OK, g->ConnectInput());
@@ -337,7 +337,7 @@ TEST(BranwickPlay, TwoFiltersKeepTheirOwnNewSegmentState) {
 // thread, so the answer must not need the filter's lock.
 TEST(BranwickPlay, StopWhileARendererAsksForTheStopPositionAtTheEnd) {
     using namespace std::chrono_literals;
-    TempFile f(testing_mp4::build_movie(movie({video_track(clip(6, 3))}, 240)));
+    TempFile f(testing_mp4::BuildMovie(movie({video_track(clip(6, 3))}, 240)));
     FilterGraph g(f.path());
     ASSERT_EQ(S_OK, g.ConnectInput());
     avs::com::ComPtr<IPin> video;

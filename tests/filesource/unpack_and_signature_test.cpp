@@ -10,17 +10,17 @@ using filesource::unpack_video_sample;
 namespace {
 Bytes unit(uint32_t length, uint8_t header, const Bytes& body) {
     Bytes b;
-    put32(b, length);
-    put8(b, header);
-    append(b, body);
+    Put32(b, length);
+    Put8(b, header);
+    Append(b, body);
     return b;
 }
 }  // namespace
 
 TEST(UnpackVideoSample, UnitsBecomeStartCodeForm) {
     Bytes stored = unit(5, 0x42, {0xB0, 1, 2, 3});
-    append(stored, unit(3, 0x00, {0xB3, 9}));
-    append(stored, unit(1, 0x77, {}));
+    Append(stored, unit(3, 0x00, {0xB3, 9}));
+    Append(stored, unit(1, 0x77, {}));
     Bytes out{1, 2, 3};
     ASSERT_TRUE(unpack_video_sample(stored, out));
     EXPECT_EQ(out, (Bytes{0, 0, 1, 0xB0, 1, 2, 3, 0, 0, 1, 0xB3, 9, 0, 0, 1}));
@@ -35,24 +35,24 @@ TEST(UnpackVideoSample, UnitsThatDoNotFitAreRefused) {
     Bytes out;
     // L = 0 anywhere.
     Bytes zero = good;
-    append(zero, unit(0, 0, {}));
-    append(zero, good);
+    Append(zero, unit(0, 0, {}));
+    Append(zero, good);
     EXPECT_FALSE(unpack_video_sample(zero, out));
     EXPECT_TRUE(out.empty());
     // The last unit's body runs one byte past the end.
     Bytes past = good;
-    append(past, unit(4, 0, {0xB6, 1}));
+    Append(past, unit(4, 0, {0xB6, 1}));
     EXPECT_FALSE(unpack_video_sample(past, out));
     // A length field cut short after the last unit.
     Bytes cut = good;
-    append(cut, Bytes{0, 0, 1});
+    Append(cut, Bytes{0, 0, 1});
     EXPECT_FALSE(unpack_video_sample(cut, out));
     // A huge length must not wrap around.
     EXPECT_FALSE(unpack_video_sample(unit(0xFFFFFFFF, 0, {0xB3}), out));
     EXPECT_FALSE(unpack_video_sample(unit(0xFFFFFFFC, 0, {0xB3}), out));
     // Nothing is read beyond the stored bytes: a view of part of a buffer.
     Bytes buffer = good;
-    append(buffer, unit(3, 0, {0xB6, 2}));
+    Append(buffer, unit(3, 0, {0xB6, 2}));
     EXPECT_FALSE(
         unpack_video_sample(std::span<const uint8_t>(buffer.data(), buffer.size() - 1), out));
     EXPECT_TRUE(unpack_video_sample(std::span<const uint8_t>(buffer.data(), good.size()), out));
@@ -66,7 +66,7 @@ bool signed_file(const Bytes& b) {
 }  // namespace
 
 TEST(Signature, FoundOnlyAtOffsetsZeroToTwentyOne) {
-    Bytes file = ftyp("avs2", {"avs2", "isom"});
+    Bytes file = Ftyp("avs2", {"avs2", "isom"});
     file.resize(64, 0);
     EXPECT_TRUE(signed_file(file));
 
@@ -77,7 +77,7 @@ TEST(Signature, FoundOnlyAtOffsetsZeroToTwentyOne) {
     }
 
     // Another major brand with "avs2" as the third compatible brand: offset 24.
-    Bytes other = ftyp("isom", {"isom", "mp41", "avs2"});
+    Bytes other = Ftyp("isom", {"isom", "mp41", "avs2"});
     other.resize(64, 0);
     EXPECT_FALSE(signed_file(other));
 
@@ -89,11 +89,11 @@ TEST(Signature, FoundOnlyAtOffsetsZeroToTwentyOne) {
 TEST(UnpackVideoSample, InPlaceMatchesTheCopyAndLeavesBadSamplesAlone) {
     // Units of several sizes, the smallest first so that bodies overlap their new place.
     Bytes stored = unit(1, 0x77, {});
-    append(stored, unit(5, 0x42, {0xB0, 1, 2, 3}));
-    append(stored, unit(3, 0x00, {0xB3, 9}));
+    Append(stored, unit(5, 0x42, {0xB0, 1, 2, 3}));
+    Append(stored, unit(3, 0x00, {0xB3, 9}));
     Bytes big_body(300);
     for (size_t i = 0; i < big_body.size(); ++i) big_body[i] = uint8_t(i * 7 + 1);
-    append(stored, unit(301, 0x00, big_body));
+    Append(stored, unit(301, 0x00, big_body));
     Bytes expected;
     ASSERT_TRUE(unpack_video_sample(stored, expected));
 
@@ -108,7 +108,7 @@ TEST(UnpackVideoSample, InPlaceMatchesTheCopyAndLeavesBadSamplesAlone) {
 
     // A unit that does not fit: nothing is changed.
     Bytes bad = stored;
-    append(bad, unit(4, 0, {0xB6, 1}));
+    Append(bad, unit(4, 0, {0xB6, 1}));
     Bytes before = bad;
     EXPECT_FALSE(filesource::unpack_video_sample_in_place(bad));
     EXPECT_EQ(bad, before);

@@ -199,7 +199,7 @@ TEST(FilterModuleTest, RegsvrRegistersAndUnregistersWithOneLine) {
     out = Shell(kBin + "/regsvr -u " + kBin + "/Tallowmere.so", &status);
     EXPECT_EQ(0, WEXITSTATUS(status)) << out;
     EXPECT_TRUE(avs::dshow::EnumerateRegisteredFilters().empty());
-    out = Shell(kBin + "/regsvr " + reg.dir() + "/none.so", &status);
+    out = Shell(kBin + "/regsvr " + reg.Dir() + "/none.so", &status);
     EXPECT_EQ(3, WEXITSTATUS(status));
     EXPECT_EQ(1, CountOccurrences(out, "\n"));
     out = Shell(kBin + "/regsvr", &status);

@@ -40,7 +40,7 @@ TEST(ChildRunner, VideoStagePercentagesMoveBarAndLabel) {
     // then the stage's end value.
     EXPECT_THAT(ui.Progress(), ElementsAre("bar 6", "label 6%", "bar 95", "label 95%", "bar 8",
                                            "label 8%", "bar 95", "label 95%"));
-    EXPECT_FALSE(runner.running());
+    EXPECT_FALSE(runner.Running());
     EXPECT_TRUE(testing::FileExists(dir.File("a.avi.dat")));
 }
 
@@ -86,12 +86,12 @@ TEST(ChildRunner, PollLoopWaitsInsteadOfSpinning) {
     EXPECT_LT(cpu, 0.25 * wall) << "cpu " << cpu << " s over " << wall << " s";
     // Events are still pumped often: at least every 50 ms on average.
     EXPECT_GT(ui.pumps, static_cast<long>(wall * 20));
-    EXPECT_LT(runner.last_poll_passes(),
+    EXPECT_LT(runner.LastPollPasses(),
               static_cast<long>(wall * 1000 / ChildRunner::kPollWaitMs) + 50);
     RecordProperty("cpu_ms", static_cast<int>(cpu * 1000));
-    RecordProperty("poll_passes", static_cast<int>(runner.last_poll_passes()));
+    RecordProperty("poll_passes", static_cast<int>(runner.LastPollPasses()));
     std::printf("quiet 1.5 s child: %.3f s wall, %.4f s cpu, %ld passes, %ld pumps\n", wall, cpu,
-                runner.last_poll_passes(), ui.pumps);
+                runner.LastPollPasses(), ui.pumps);
 }
 
 TEST(ChildRunner, TerminateFromANestedHandlerEndsTheStage) {
@@ -101,11 +101,11 @@ TEST(ChildRunner, TerminateFromANestedHandlerEndsTheStage) {
     chmod(script.c_str(), 0755);
     FakeUi ui;
     ChildRunner runner(ui);
-    EXPECT_FALSE(runner.running());
+    EXPECT_FALSE(runner.Running());
     runner.TerminateRunning();  // nothing runs: nothing happens
     bool terminated = false;
     ui.on_pump = [&] {
-        EXPECT_TRUE(runner.running());
+        EXPECT_TRUE(runner.Running());
         // Exit once the first percentage is on show.
         if (!terminated && !ui.Progress().empty()) {
             terminated = true;
@@ -116,7 +116,7 @@ TEST(ChildRunner, TerminateFromANestedHandlerEndsTheStage) {
     runner.RunPipedChild(Quoted(script), kVideoStage);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
     EXPECT_THAT(ui.Progress(), ElementsAre("bar 11", "label 11%", "bar 95", "label 95%"));
-    EXPECT_FALSE(runner.running());
+    EXPECT_FALSE(runner.Running());
 }
 
 TEST(ChildRunner, MissingPrograms) {
@@ -125,7 +125,7 @@ TEST(ChildRunner, MissingPrograms) {
     EXPECT_EQ(runner.RunPipedChild("\"/nonexistent/Harrowgate\" \"a\" \"b\"", kVideoStage),
               PipedOutcome::kFatal);
     EXPECT_THAT(ui.shown, ElementsAre("message Create Process failed!"));
-    EXPECT_FALSE(runner.running());
+    EXPECT_FALSE(runner.Running());
 
     FakeUi quiet;
     ChildRunner waited(quiet);
@@ -133,7 +133,7 @@ TEST(ChildRunner, MissingPrograms) {
     waited.RunChildAndWait("\"/nonexistent/Lindqvale\" \"a\" \"b\" -f");
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     EXPECT_TRUE(quiet.shown.empty());  // skipped without a word
-    EXPECT_FALSE(waited.running());
+    EXPECT_FALSE(waited.Running());
 }
 
 TEST(ChildRunner, WaitedRunBlocksUntilTheEndWithoutPumping) {

@@ -27,35 +27,35 @@ const char kDefaultOptions[] =
 class ConversionRunTest : public ::testing::Test {
   protected:
     RunResult Run(Target target, const ConversionSettings& settings = {}) {
-        ChildRunner runner(ui);
-        ui.on_pump = [&] {
-            if (on_pump) on_pump(runner);
+        ChildRunner runner(ui_);
+        ui_.on_pump = [&] {
+            if (on_pump_) on_pump_(runner);
         };
-        return RunConversion({target, settings, dir.path()}, runner, ui, closing);
+        return RunConversion({target, settings, dir_.Path()}, runner, ui_, closing_);
     }
 
-    StandInDir dir;
-    FakeUi ui;
-    bool closing = false;
-    std::function<void(ChildRunner&)> on_pump;
+    StandInDir dir_;
+    FakeUi ui_;
+    bool closing_ = false;
+    std::function<void(ChildRunner&)> on_pump_;
 };
 
 TEST_F(ConversionRunTest, EmptyListOnlyTellsTheUser) {
     EXPECT_EQ(Run(Target::kTransportStream), RunResult::kEmptyList);
-    EXPECT_THAT(ui.shown, ElementsAre("message Please Open Media File(s)!"));
-    EXPECT_THAT(dir.LogLines(), IsEmpty());
-    EXPECT_TRUE(ui.controls_enabled);
+    EXPECT_THAT(ui_.shown, ElementsAre("message Please Open Media File(s)!"));
+    EXPECT_THAT(dir_.LogLines(), IsEmpty());
+    EXPECT_TRUE(ui_.controls_enabled);
 }
 
 TEST_F(ConversionRunTest, TransportStreamRunInSortedOrder) {
-    const std::string b = dir.MakeSource("b.avi");
-    const std::string a = dir.MakeSource("a.avi");
-    ui.Add(b);
-    ui.Add(a);
+    const std::string b = dir_.MakeSource("b.avi");
+    const std::string a = dir_.MakeSource("a.avi");
+    ui_.Add(b);
+    ui_.Add(a);
     EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFinished);
     const std::string opts = kDefaultOptions;
     EXPECT_THAT(
-        dir.LogLines(),
+        dir_.LogLines(),
         ElementsAre("Harrowgate|" + a + "|" + a + ".avs|" + opts, "Quenby|" + a + "|" + a + ".mp3",
                     "Korvel|" + a + ".avs|" + a + ".mp3|" + a + ".dat|" + a + ".avsts",
                     "Harrowgate|" + b + "|" + b + ".avs|" + opts, "Quenby|" + b + "|" + b + ".mp3",
@@ -67,7 +67,7 @@ TEST_F(ConversionRunTest, TransportStreamRunInSortedOrder) {
         EXPECT_FALSE(FileExists(src + ".mp3"));
         EXPECT_FALSE(FileExists(src + ".dat"));
     }
-    EXPECT_THAT(ui.files, IsEmpty());
+    EXPECT_THAT(ui_.files, IsEmpty());
     // Per source: 0, the encoder's 10 -> 9, 95, Quenby's 50 -> 97, 99, 100; at the end 0 and
     // "完成".
     const std::vector<std::string> one = {"bar 0",     "bar 9",   "label 9%",  "bar 95",
@@ -77,18 +77,18 @@ TEST_F(ConversionRunTest, TransportStreamRunInSortedOrder) {
     expected.insert(expected.end(), one.begin(), one.end());
     expected.push_back("bar 0");
     expected.push_back("label 完成");
-    EXPECT_EQ(ui.Progress(), expected);
-    EXPECT_EQ(ui.shown.front(), "disable");
-    EXPECT_EQ(ui.shown[1], "range 0..100");
-    EXPECT_EQ(ui.shown.back(), "enable");
-    EXPECT_FALSE(ui.wait_cursor);
+    EXPECT_EQ(ui_.Progress(), expected);
+    EXPECT_EQ(ui_.shown.front(), "disable");
+    EXPECT_EQ(ui_.shown[1], "range 0..100");
+    EXPECT_EQ(ui_.shown.back(), "enable");
+    EXPECT_FALSE(ui_.wait_cursor);
 }
 
 TEST_F(ConversionRunTest, ContainerRunIntoAnOutputFolder) {
-    const std::string out = dir.File("out");
+    const std::string out = dir_.File("out");
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-    const std::string src = dir.MakeSource("clip.avi");
-    ui.Add(src);
+    const std::string src = dir_.MakeSource("clip.avi");
+    ui_.Add(src);
     const std::string base = out + "/clip.avi";
     testing::WriteFile(base + ".asm", "stale container\n");  // removed before the run
     ConversionSettings settings;
@@ -96,11 +96,11 @@ TEST_F(ConversionRunTest, ContainerRunIntoAnOutputFolder) {
     settings.width = 352;
     settings.height = 288;
     EXPECT_EQ(Run(Target::kContainer, settings), RunResult::kFinished);
-    EXPECT_THAT(dir.LogLines(), ElementsAre("Harrowgate|" + src + "|" + base +
-                                                ".avs|-w|352|-h|288|" + kDefaultOptions,
-                                            "Quenby|" + src + "|" + base + ".mp3",
-                                            "Lindqvale|" + base + ".avs|" + base + ".asm|-f",
-                                            "Lindqvale|" + base + ".mp3|" + base + ".asm"));
+    EXPECT_THAT(dir_.LogLines(), ElementsAre("Harrowgate|" + src + "|" + base +
+                                                 ".avs|-w|352|-h|288|" + kDefaultOptions,
+                                             "Quenby|" + src + "|" + base + ".mp3",
+                                             "Lindqvale|" + base + ".avs|" + base + ".asm|-f",
+                                             "Lindqvale|" + base + ".mp3|" + base + ".asm"));
     EXPECT_EQ(ReadFile(base + ".asm"), "avs of " + src + "\nmp3 of " + src + "\n");
     EXPECT_FALSE(FileExists(base + ".avs"));
     EXPECT_FALSE(FileExists(base + ".mp3"));
@@ -108,37 +108,37 @@ TEST_F(ConversionRunTest, ContainerRunIntoAnOutputFolder) {
 }
 
 TEST_F(ConversionRunTest, TransportStreamRunKeepsAnEarlierContainer) {
-    const std::string src = dir.MakeSource("clip.avi");
+    const std::string src = dir_.MakeSource("clip.avi");
     testing::WriteFile(src + ".asm", "earlier\n");
-    ui.Add(src);
+    ui_.Add(src);
     EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFinished);
     EXPECT_EQ(ReadFile(src + ".asm"), "earlier\n");
 }
 
 TEST_F(ConversionRunTest, ExitDuringTheVideoStageOfTheSecondSource) {
-    const std::string a = dir.MakeSource("a.avi");
-    const std::string hang = dir.MakeSource("b_hang.avi");
-    ui.Add(a);
-    ui.Add(hang);
-    on_pump = [&](ChildRunner& runner) {
+    const std::string a = dir_.MakeSource("a.avi");
+    const std::string hang = dir_.MakeSource("b_hang.avi");
+    ui_.Add(a);
+    ui_.Add(hang);
+    on_pump_ = [&](ChildRunner& runner) {
         // Exit, as the dialog's handler does it, once the second encode is under way.
-        if (ui.FileAt(0) == hang && ReadFile(hang + ".avs").size() > 0 && !closing) {
-            closing = true;
+        if (ui_.FileAt(0) == hang && ReadFile(hang + ".avs").size() > 0 && !closing_) {
+            closing_ = true;
             runner.TerminateRunning();
         }
     };
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(Run(Target::kTransportStream), RunResult::kStopped);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-    const std::vector<std::string> log = dir.LogLines();
+    const std::vector<std::string> log = dir_.LogLines();
     ASSERT_EQ(log.size(), 4u);  // a: three children; b: the encoder only, no audio stage
     EXPECT_EQ(log[3].substr(0, 11), "Harrowgate|");
-    EXPECT_THAT(ui.files, ElementsAre(hang));
+    EXPECT_THAT(ui_.files, ElementsAre(hang));
     EXPECT_TRUE(FileExists(hang + ".avs"));  // partial files stay
     EXPECT_TRUE(FileExists(a + ".avsts"));
     EXPECT_FALSE(FileExists(a + ".avs"));
-    EXPECT_FALSE(ui.controls_enabled);  // the dialog is closing; nothing is re-enabled
-    EXPECT_EQ(ui.shown.back(), "label 95%");
+    EXPECT_FALSE(ui_.controls_enabled);  // the dialog is closing; nothing is re-enabled
+    EXPECT_EQ(ui_.shown.back(), "label 95%");
 }
 
 // Every entry of a directory, by name.
@@ -151,18 +151,18 @@ std::vector<std::string> Listing(const std::string& path) {
 }
 
 TEST_F(ConversionRunTest, APathTheQuotingCannotCarryIsRefusedAndStaysInTheList) {
-    const std::string out = dir.File("out");
+    const std::string out = dir_.File("out");
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-    const std::string good = dir.MakeSource("a.avi");
-    const std::string quote = dir.MakeSource("x\" \"y.avi");
-    const std::string backslash = dir.MakeSource("z\\");
-    for (const std::string& src : {good, quote, backslash}) ui.Add(src);
-    const std::vector<std::string> start_dir_before = Listing(dir.path());
+    const std::string good = dir_.MakeSource("a.avi");
+    const std::string quote = dir_.MakeSource("x\" \"y.avi");
+    const std::string backslash = dir_.MakeSource("z\\");
+    for (const std::string& src : {good, quote, backslash}) ui_.Add(src);
+    const std::vector<std::string> start_dir_before = Listing(dir_.Path());
     ConversionSettings settings;
     settings.output_path = out;
 
     EXPECT_EQ(Run(Target::kTransportStream, settings), RunResult::kRefused);
-    EXPECT_THAT(ui.messages,
+    EXPECT_THAT(ui_.messages,
                 ElementsAre("Cannot pass a path with a double quote or a trailing backslash to "
                             "the encoders: " +
                                 quote,
@@ -171,7 +171,7 @@ TEST_F(ConversionRunTest, APathTheQuotingCannotCarryIsRefusedAndStaysInTheList) 
                                 backslash));
     // Only the good source reached the children, and only its result was written.
     const std::string base = out + "/a.avi";
-    EXPECT_THAT(dir.LogLines(),
+    EXPECT_THAT(dir_.LogLines(),
                 ElementsAre("Harrowgate|" + good + "|" + base + ".avs|" + kDefaultOptions,
                             "Quenby|" + good + "|" + base + ".mp3",
                             "Korvel|" + base + ".avs|" + base + ".mp3|" + base + ".dat|" + base +
@@ -180,42 +180,42 @@ TEST_F(ConversionRunTest, APathTheQuotingCannotCarryIsRefusedAndStaysInTheList) 
     std::vector<std::string> start_dir_after = start_dir_before;
     start_dir_after.push_back("log.txt");
     std::sort(start_dir_after.begin(), start_dir_after.end());
-    EXPECT_EQ(Listing(dir.path()), start_dir_after);
-    EXPECT_THAT(ui.files, ElementsAre(quote, backslash));
-    EXPECT_TRUE(ui.controls_enabled);
+    EXPECT_EQ(Listing(dir_.Path()), start_dir_after);
+    EXPECT_THAT(ui_.files, ElementsAre(quote, backslash));
+    EXPECT_TRUE(ui_.controls_enabled);
 
     // An output folder with a quote spoils every base: all sources are refused, none runs.
-    const std::string odd = dir.File("o\"d");
+    const std::string odd = dir_.File("o\"d");
     ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
     settings.output_path = odd;
-    ui.Add(good);
-    ui.messages.clear();
+    ui_.Add(good);
+    ui_.messages.clear();
     EXPECT_EQ(Run(Target::kContainer, settings), RunResult::kRefused);
-    EXPECT_EQ(ui.messages.size(), 3u);
-    EXPECT_EQ(dir.LogLines().size(), 3u);
+    EXPECT_EQ(ui_.messages.size(), 3u);
+    EXPECT_EQ(dir_.LogLines().size(), 3u);
     EXPECT_THAT(Listing(odd), IsEmpty());
-    EXPECT_EQ(ui.files.size(), 3u);
+    EXPECT_EQ(ui_.files.size(), 3u);
 }
 
 TEST_F(ConversionRunTest, MissingChildren) {
-    const std::string src = dir.MakeSource("clip.avi");
-    ui.Add(src);
-    dir.Remove("Lindqvale");
+    const std::string src = dir_.MakeSource("clip.avi");
+    ui_.Add(src);
+    dir_.Remove("Lindqvale");
     testing::WriteFile(src + ".asm", "stale\n");  // removed before the container stages
     // A missing waited child is passed over: the run goes on and cleans up.
     EXPECT_EQ(Run(Target::kContainer), RunResult::kFinished);
-    EXPECT_THAT(ui.messages, IsEmpty());
+    EXPECT_THAT(ui_.messages, IsEmpty());
     EXPECT_FALSE(FileExists(src + ".asm"));
     EXPECT_FALSE(FileExists(src + ".avs"));
-    EXPECT_THAT(ui.files, IsEmpty());
+    EXPECT_THAT(ui_.files, IsEmpty());
 
     // A missing piped child ends the program at once.
-    ui.Add(src);
-    dir.Remove("Harrowgate");
-    ui.shown.clear();
+    ui_.Add(src);
+    dir_.Remove("Harrowgate");
+    ui_.shown.clear();
     EXPECT_EQ(Run(Target::kTransportStream), RunResult::kFatal);
-    EXPECT_THAT(ui.messages, ElementsAre("Create Process failed!"));
-    EXPECT_THAT(ui.files, ElementsAre(src));
+    EXPECT_THAT(ui_.messages, ElementsAre("Create Process failed!"));
+    EXPECT_THAT(ui_.files, ElementsAre(src));
 }
 
 }  // namespace

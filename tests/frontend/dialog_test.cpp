@@ -168,7 +168,7 @@ TEST(MainDialog, DeleteSelectedAndClear) {
 TEST(SettingsDialog, ValuesAndConversionsInAndOut) {
     RecordingHooks rec;
     COstranderDlg dlg(rec.Make());
-    ConversionSettings& s = dlg.settings();
+    ConversionSettings& s = dlg.Settings();
     s.chroma_format = 2;
     s.progressive_sequence = 0;
     s.rate_control = 3;
@@ -234,14 +234,14 @@ TEST(SettingsDialog, ValuesAndConversionsInAndOut) {
 TEST(SettingsDialog, CancelAndBadInputLeaveTheSettingsAlone) {
     RecordingHooks rec;
     COstranderDlg dlg(rec.Make());
-    const ConversionSettings before = dlg.settings();
+    const ConversionSettings before = dlg.Settings();
     rec.user = [](QDialog& d) {
         Find<QLineEdit>(d, 1038)->setText("99");
         Find<QRadioButton>(d, 1035)->click();
         return Press(d, 2);
     };
     dlg.OnSettings();
-    EXPECT_EQ(dlg.settings(), before);
+    EXPECT_EQ(dlg.Settings(), before);
 
     // Text that is not a number: the standard message, and the dialog stays open.
     rec.user = [&](QDialog& d) {
@@ -255,7 +255,7 @@ TEST(SettingsDialog, CancelAndBadInputLeaveTheSettingsAlone) {
         return Press(d, 2);
     };
     dlg.OnSettings();
-    EXPECT_EQ(dlg.settings(), before);
+    EXPECT_EQ(dlg.Settings(), before);
 }
 
 TEST(SettingsDialog, BrowseFillsTheOutputPath) {
@@ -273,8 +273,8 @@ TEST(SettingsDialog, BrowseFillsTheOutputPath) {
         return Press(d, 1);
     };
     dlg.OnSettings();
-    EXPECT_EQ(dlg.settings().output_path, "/home/u/Videos");
-    EXPECT_EQ(dlg.settings().gop_length, 12);
+    EXPECT_EQ(dlg.Settings().output_path, "/home/u/Videos");
+    EXPECT_EQ(dlg.Settings().gop_length, 12);
 }
 
 TEST(AboutBox, FromTheButtonAndTheSystemMenu) {
@@ -291,13 +291,13 @@ TEST(AboutBox, FromTheButtonAndTheSystemMenu) {
     COstranderDlg dlg(rec.Make());
     Find<QPushButton>(dlg, 1008)->click();
     QAction* entry = nullptr;
-    for (QAction* a : dlg.system_menu()->actions()) {
+    for (QAction* a : dlg.SystemMenu()->actions()) {
         if (a->text() == QStringLiteral("关于 Ostrander(&A)...")) entry = a;
     }
     ASSERT_NE(entry, nullptr);
-    EXPECT_TRUE(dlg.system_menu()
+    EXPECT_TRUE(dlg.SystemMenu()
                     ->actions()
-                    .at(dlg.system_menu()->actions().indexOf(entry) - 1)
+                    .at(dlg.SystemMenu()->actions().indexOf(entry) - 1)
                     ->isSeparator());
     entry->trigger();
     dlg.OnSysCommand(0x0013);  // low four bits are ignored
@@ -313,12 +313,12 @@ class DialogRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        ASSERT_EQ(chdir(dir_.Path().c_str()), 0);
     }
     void TearDown() override { ASSERT_EQ(chdir(old_dir_), 0); }
 
-    testing::StandInDir dir;
-    RecordingHooks rec;
+    testing::StandInDir dir_;
+    RecordingHooks rec_;
 
   private:
     char old_dir_[PATH_MAX];
@@ -335,12 +335,12 @@ class KeyRecorder : public QObject {
 };
 
 TEST_F(DialogRunTest, ConversionShowsProgressAndEndsWithDone) {
-    COstranderDlg dlg(rec.Make());
-    EXPECT_EQ(dlg.start_dir().back() == '/' ? dlg.start_dir() : dlg.start_dir() + "/",
-              dir.path() + "/");
+    COstranderDlg dlg(rec_.Make());
+    EXPECT_EQ(dlg.StartDir().back() == '/' ? dlg.StartDir() : dlg.StartDir() + "/",
+              dir_.Path() + "/");
     Find<QPushButton>(dlg, 1009)->click();  // empty list
-    EXPECT_THAT(rec.messages, ElementsAre("Please Open Media File(s)!"));
-    const std::string src = dir.MakeSource("clip.avi");
+    EXPECT_THAT(rec_.messages, ElementsAre("Please Open Media File(s)!"));
+    const std::string src = dir_.MakeSource("clip.avi");
     dlg.AddFiles({QString::fromStdString(src)});
     EXPECT_EQ(dlg.OnConvertAsm(), RunResult::kFinished);
     EXPECT_TRUE(testing::FileExists(src + ".asm"));
@@ -350,13 +350,13 @@ TEST_F(DialogRunTest, ConversionShowsProgressAndEndsWithDone) {
     EXPECT_EQ(dlg.PercentLabel()->text(), QStringLiteral("完成"));
     for (int id : {1000, 1006, 1007, 1001, 1005, 1009})
         EXPECT_TRUE(Find<QPushButton>(dlg, id)->isEnabled());
-    EXPECT_FALSE(dlg.closing());
+    EXPECT_FALSE(dlg.Closing());
 }
 
 TEST_F(DialogRunTest, AboutAndExitDuringAPipedStageAndAltIsSwallowed) {
-    COstranderDlg dlg(rec.Make());
-    const std::string a = dir.MakeSource("a.avi");
-    const std::string hang = dir.MakeSource("b_hang.avi");
+    COstranderDlg dlg(rec_.Make());
+    const std::string a = dir_.MakeSource("a.avi");
+    const std::string hang = dir_.MakeSource("b_hang.avi");
     dlg.AddFiles({QString::fromStdString(hang), QString::fromStdString(a)});
     dlg.show();
     auto* list = Find<QListWidget>(dlg, 1002);
@@ -364,12 +364,12 @@ TEST_F(DialogRunTest, AboutAndExitDuringAPipedStageAndAltIsSwallowed) {
     list->installEventFilter(&recorder);
     QStringList disabled_during_run;
     int bar_during_run = -1;
-    rec.user = [](QDialog& d) { return Press(d, 1); };  // About answered at once
+    rec_.user = [](QDialog& d) { return Press(d, 1); };  // About answered at once
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         // Act once the hanging encode has shown its "  5%".
-        if (dlg.PercentLabel()->text() != QStringLiteral("4%") || dlg.closing()) return;
+        if (dlg.PercentLabel()->text() != QStringLiteral("4%") || dlg.Closing()) return;
         for (int id : {1000, 1006, 1007, 1001, 1005, 1009, 1008, 2}) {
             if (!Find<QPushButton>(dlg, id)->isEnabled())
                 disabled_during_run << QString::number(id);
@@ -383,14 +383,14 @@ TEST_F(DialogRunTest, AboutAndExitDuringAPipedStageAndAltIsSwallowed) {
     poll.start();
     EXPECT_EQ(dlg.OnConvertTs(), RunResult::kStopped);
     poll.stop();
-    EXPECT_TRUE(dlg.closing());
+    EXPECT_TRUE(dlg.Closing());
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.Files(), QStringList({QString::fromStdString(hang)}));
     EXPECT_TRUE(testing::FileExists(hang + ".avs"));  // nothing removed after a stop
     EXPECT_TRUE(testing::FileExists(a + ".avsts"));
     EXPECT_EQ(disabled_during_run, QStringList({"1000", "1006", "1007", "1001", "1005", "1009"}));
     EXPECT_EQ(bar_during_run, 4);  // the stand-in's "  5%"
-    EXPECT_EQ(rec.modal_titles, QStringList({"关于 Ostrander"}));
+    EXPECT_EQ(rec_.modal_titles, QStringList({"关于 Ostrander"}));
     EXPECT_EQ(recorder.keys, QList<int>({Qt::Key_Down}));
     // Outside a piped stage the Alt key reaches the dialog again.
     dlg.show();
@@ -399,13 +399,13 @@ TEST_F(DialogRunTest, AboutAndExitDuringAPipedStageAndAltIsSwallowed) {
 }
 
 TEST_F(DialogRunTest, MissingEncoderEndsTheProgram) {
-    dir.Remove("Harrowgate");
-    COstranderDlg dlg(rec.Make());
+    dir_.Remove("Harrowgate");
+    COstranderDlg dlg(rec_.Make());
     dlg.show();
-    dlg.AddFiles({QString::fromStdString(dir.MakeSource("clip.avi"))});
+    dlg.AddFiles({QString::fromStdString(dir_.MakeSource("clip.avi"))});
     EXPECT_EQ(dlg.OnConvertTs(), RunResult::kFatal);
-    EXPECT_THAT(rec.messages, ElementsAre("Create Process failed!"));
-    EXPECT_TRUE(dlg.failed());
+    EXPECT_THAT(rec_.messages, ElementsAre("Create Process failed!"));
+    EXPECT_TRUE(dlg.Failed());
     EXPECT_FALSE(dlg.isVisible());
 }
 
@@ -414,7 +414,7 @@ TEST(MainDialog, ExitWhileIdleClosesAtOnce) {
     COstranderDlg dlg(rec.Make());
     dlg.show();
     QTest::keyClick(&dlg, Qt::Key_Escape);
-    EXPECT_TRUE(dlg.closing());
+    EXPECT_TRUE(dlg.Closing());
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
 }

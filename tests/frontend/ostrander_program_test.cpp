@@ -31,7 +31,7 @@ class OstranderProgram : public ::testing::Test {
     Outcome Run(const std::string& arguments) {
         char old_dir[PATH_MAX];
         EXPECT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
-        EXPECT_EQ(chdir(dir.path().c_str()), 0);
+        EXPECT_EQ(chdir(dir_.Path().c_str()), 0);
         avs::process::ChildProcess program;
         const auto started = program.Start("\"" AVS_BIN_DIR "/Ostrander\" " + arguments,
                                            avs::process::OutputMode::kPipe);
@@ -52,31 +52,32 @@ class OstranderProgram : public ::testing::Test {
         return {program.Wait(), output};
     }
 
-    StandInDir dir;
+    StandInDir dir_;
 };
 
 TEST_F(OstranderProgram, ConvertsTheGivenFilesAndQuits) {
-    dir.MakeSource("b.avi");
-    dir.MakeSource("a clip.avi");
-    ASSERT_EQ(mkdir(dir.File("out").c_str(), 0755), 0);
-    const Outcome o = Run("--convert-ts --output \"" + dir.File("out") + "\" b.avi \"a clip.avi\"");
+    dir_.MakeSource("b.avi");
+    dir_.MakeSource("a clip.avi");
+    ASSERT_EQ(mkdir(dir_.File("out").c_str(), 0755), 0);
+    const Outcome o =
+        Run("--convert-ts --output \"" + dir_.File("out") + "\" b.avi \"a clip.avi\"");
     EXPECT_EQ(o.exit_code, 0) << o.output;
     for (const char* name : {"a clip.avi", "b.avi"}) {
-        const std::string base = dir.File("out/") + name;
+        const std::string base = dir_.File("out/") + name;
         EXPECT_EQ(ReadFile(base + ".avsts"),
-                  "avs of " + dir.File(name) + "\nmp3 of " + dir.File(name) + "\ndat\n");
+                  "avs of " + dir_.File(name) + "\nmp3 of " + dir_.File(name) + "\ndat\n");
         EXPECT_FALSE(FileExists(base + ".avs"));
         EXPECT_FALSE(FileExists(base + ".mp3"));
         EXPECT_FALSE(FileExists(base + ".dat"));
     }
-    const auto log = dir.LogLines();
+    const auto log = dir_.LogLines();
     ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[0].substr(0, log[0].find('|', 11)), "Harrowgate|" + dir.File("a clip.avi"));
+    EXPECT_EQ(log[0].substr(0, log[0].find('|', 11)), "Harrowgate|" + dir_.File("a clip.avi"));
 
     const Outcome asm_run = Run("--convert-asm b.avi");
     EXPECT_EQ(asm_run.exit_code, 0) << asm_run.output;
-    EXPECT_EQ(ReadFile(dir.File("b.avi.asm")),
-              "avs of " + dir.File("b.avi") + "\nmp3 of " + dir.File("b.avi") + "\n");
+    EXPECT_EQ(ReadFile(dir_.File("b.avi.asm")),
+              "avs of " + dir_.File("b.avi") + "\nmp3 of " + dir_.File("b.avi") + "\n");
 }
 
 TEST_F(OstranderProgram, FailuresAreReportedOnStandardErrorWithAnHonestCode) {
@@ -91,13 +92,13 @@ TEST_F(OstranderProgram, FailuresAreReportedOnStandardErrorWithAnHonestCode) {
     o = Run("--convert-ts --convert-asm x");
     EXPECT_EQ(o.exit_code, 2);
 
-    dir.MakeSource("c.avi");
-    dir.Remove("Harrowgate");
+    dir_.MakeSource("c.avi");
+    dir_.Remove("Harrowgate");
     o = Run("--convert-ts c.avi");
     EXPECT_EQ(o.exit_code, 1);
     EXPECT_THAT(o.output, HasSubstr("Ostrander: Create Process failed!"));
     EXPECT_THAT(o.output, Not(HasSubstr("Quenby")));
-    EXPECT_TRUE(dir.LogLines().empty());
+    EXPECT_TRUE(dir_.LogLines().empty());
 
     o = Run("--help");
     EXPECT_EQ(o.exit_code, 0);

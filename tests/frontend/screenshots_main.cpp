@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     ok &= Save(main_dialog, dir + "/main.png");
 
     CSettingDlg settings(hooks);
-    settings.fields() = FieldsFromSettings(ConversionSettings{});
+    settings.Fields() = FieldsFromSettings(ConversionSettings{});
     settings.OnInitDialog();
     ok &= Save(settings, dir + "/settings.png");
 

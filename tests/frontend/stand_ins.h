@@ -15,7 +15,7 @@ class StandInDir {
     StandInDir(const StandInDir&) = delete;
     StandInDir& operator=(const StandInDir&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
     // Each call of a stand-in appends "Program|arg|arg..." to this log.

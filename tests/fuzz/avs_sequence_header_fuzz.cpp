@@ -7,12 +7,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     avs::AvsSequenceHeader header;
     avs::decode_sequence_header(data, size, header);
-    avs::decode_sequence_header_fixed(data, size, header);
+    avs::DecodeSequenceHeaderFixed(data, size, header);
     if (header.header_length < 0 || static_cast<size_t>(header.header_length) > size)
         __builtin_trap();
     avs::Bitstream bs(data, static_cast<uint32_t>(size * 8 > 0xFFFFFFFFu ? 0 : size * 8));
     try {
-        while (bs.bits_remain() > 0) bs.read_ue();
+        while (bs.BitsRemain() > 0) bs.read_ue();
     } catch (const avs::BitstreamError&) {
     }
     return 0;

@@ -16,25 +16,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t access_unit = 0;  // gathered in the reader's buffer as the multiplexer does
     uint8_t check = 0;
     while (avs::read_next_unit(reader)) {
-        if (reader.unit_length() == 0 || reader.unit_length() > reader.filled()) __builtin_trap();
-        total += reader.unit_length();
+        if (reader.UnitLength() == 0 || reader.UnitLength() > reader.Filled()) __builtin_trap();
+        total += reader.UnitLength();
         if (total > size) __builtin_trap();  // units never repeat bytes
         state.previous_type = state.type;
-        avs::UnitResult r = avs::examine_unit(reader.data(), reader.unit_length(), state);
-        if (r != avs::UnitResult::Continues && r != avs::UnitResult::StartsNew &&
-            r != avs::UnitResult::ParseFailed && r != avs::UnitResult::BadFrameRate)
+        avs::UnitResult r = avs::examine_unit(reader.Data(), reader.UnitLength(), state);
+        if (r != avs::UnitResult::kContinues && r != avs::UnitResult::kStartsNew &&
+            r != avs::UnitResult::kParseFailed && r != avs::UnitResult::kBadFrameRate)
             __builtin_trap();
-        if (r != avs::UnitResult::Continues && access_unit > 0) {
-            if (reader.retained_length() != access_unit) __builtin_trap();
-            for (size_t i = 0; i < access_unit; ++i) check ^= reader.retained()[i];
-            reader.release();
+        if (r != avs::UnitResult::kContinues && access_unit > 0) {
+            if (reader.RetainedLength() != access_unit) __builtin_trap();
+            for (size_t i = 0; i < access_unit; ++i) check ^= reader.Retained()[i];
+            reader.Release();
             access_unit = 0;
         }
-        if (access_unit == 0) reader.retain();
-        access_unit += reader.unit_length();
+        if (access_unit == 0) reader.Retain();
+        access_unit += reader.UnitLength();
     }
-    if (reader.retained_length() != access_unit) __builtin_trap();
-    for (size_t i = 0; i < access_unit; ++i) check ^= reader.retained()[i];
+    if (reader.RetainedLength() != access_unit) __builtin_trap();
+    for (size_t i = 0; i < access_unit; ++i) check ^= reader.Retained()[i];
     (void)check;
     // The same bytes grouped into pictures: nothing is repeated.
     avs::MemoryByteSource again(data, size);
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     avs::AvsPictureSplitter pictures(reader2);
     std::vector<uint8_t> picture;
     size_t grouped = 0;
-    while (pictures.next(picture)) {
+    while (pictures.Next(picture)) {
         if (picture.empty()) __builtin_trap();
         grouped += picture.size();
     }

@@ -22,7 +22,7 @@ constexpr int64_t kMaxSamples = 20000;
 // Runs the graph to its end. A graph that refuses to run (a buffer the allocator cannot
 // give, say for a picture of no size) has refused the file, which is fine; a running graph
 // that does not complete is the fault.
-void run_to_end(filesource::test::FilterGraph& g) {
+void RunToEnd(filesource::test::FilterGraph& g) {
     auto graph = avs::com::ComPtr<IGraphBuilder>(g.graph());
     auto control = graph.As<IMediaControl>(IID_IMediaControl);
     auto event = graph.As<IMediaEvent>(IID_IMediaEvent);
@@ -31,7 +31,7 @@ void run_to_end(filesource::test::FilterGraph& g) {
     if (event->WaitForCompletion(10000, &code) != S_OK) std::abort();
 }
 
-void play(const std::string& path) {
+void Play(const std::string& path) {
     filesource::test::FilterGraph g(path);
     if (FAILED(g.ReceiveInput())) return;
     auto* source = g.filter();
@@ -50,14 +50,14 @@ void play(const std::string& path) {
         if (stream->sample_limit() > kMaxSamples) return;
     }
     if (!g.AttachRenderers()) return;
-    run_to_end(g);
+    RunToEnd(g);
     REFERENCE_TIME duration = 0;
     if (auto seeking =
             avs::com::ComPtr<IGraphBuilder>(g.graph()).As<IMediaSeeking>(IID_IMediaSeeking))
         seeking->GetDuration(&duration);
     g.Stop();
     g.Seek(duration / 3);
-    run_to_end(g);
+    RunToEnd(g);
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    play("/proc/self/fd/" + std::to_string(fd));
+    Play("/proc/self/fd/" + std::to_string(fd));
     close(fd);
     return 0;
 }

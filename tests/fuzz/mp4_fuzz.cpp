@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto container = filesource::AvsContainer::open(source, nullptr, 512);
     if (!container) return 0;
     (void)container->duration_100ns();
-    for (const auto& track : container->movie().tracks()) {
-        const uint32_t id = track.id();
+    for (const auto& track : container->movie().Tracks()) {
+        const uint32_t id = track.Id();
         (void)container->sample_entry_type(id);
         (void)container->track_timescale(id);
         const uint64_t count = container->sample_count(id);

@@ -25,7 +25,7 @@ std::vector<Bytes> PicturesOf(const std::string& path) {
     avs::AvsPictureSplitter splitter(reader);
     std::vector<Bytes> pictures;
     Bytes picture;
-    while (splitter.next(picture)) pictures.push_back(picture);
+    while (splitter.Next(picture)) pictures.push_back(picture);
     return pictures;
 }
 

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     quenby::EncoderSetup setup = quenby::MakeEncoderSetup(settings, channels, rate);
     blade::BE_DWORD samples = 0, buffer_size = 0;
     HBE_STREAM stream = 0;
-    if (BE_ERR err = lame.InitStream(&setup.config, &samples, &buffer_size, &stream)) {
+    if (BE_ERR err = lame.init_stream(&setup.config, &samples, &buffer_size, &stream)) {
         std::fprintf(stderr, "blade_encode: beInitStream: %lu\n", err);
         return 1;
     }
@@ -50,23 +50,23 @@ int main(int argc, char** argv) {
         const size_t got = std::fread(pcm.data(), sizeof(short), pcm.size(), in);
         if (got == 0) break;
         blade::BE_DWORD written = 0;
-        if (BE_ERR err = lame.EncodeChunk(stream, static_cast<blade::BE_DWORD>(got), pcm.data(),
-                                          mp3.data(), &written)) {
+        if (BE_ERR err = lame.encode_chunk(stream, static_cast<blade::BE_DWORD>(got), pcm.data(),
+                                           mp3.data(), &written)) {
             std::fprintf(stderr, "blade_encode: beEncodeChunk: %lu\n", err);
             return 1;
         }
         std::fwrite(mp3.data(), 1, written, out);
     }
     blade::BE_DWORD written = 0;
-    if (BE_ERR err = lame.DeinitStream(stream, mp3.data(), &written)) {
+    if (BE_ERR err = lame.deinit_stream(stream, mp3.data(), &written)) {
         std::fprintf(stderr, "blade_encode: beDeinitStream: %lu\n", err);
         return 1;
     }
     std::fwrite(mp3.data(), 1, written, out);
-    lame.CloseStream(stream);
+    lame.close_stream(stream);
     std::fclose(in);
     if (std::fclose(out) != 0) return 1;
-    if (BE_ERR err = lame.WriteVBRHeader(argv[3])) {
+    if (BE_ERR err = lame.write_vbr_header(argv[3])) {
         std::fprintf(stderr, "blade_encode: beWriteVBRHeader: %lu\n", err);
         return 1;
     }

@@ -46,8 +46,8 @@ class Sink : public quenby::PcmSampleSink {
         if (data == nullptr) ++empty;
         bytes += size;
         ++samples;
-        ordered = ordered && stop > start && start >= last_start;
-        last_start = start;
+        ordered = ordered && stop > start && start >= last_start_;
+        last_start_ = start;
         off_main = off_main && std::this_thread::get_id() != main_;
         return result_;
     }
@@ -58,17 +58,17 @@ class Sink : public quenby::PcmSampleSink {
   private:
     std::mutex mutex_;
     int result_;
-    std::int64_t last_start = INT64_MIN;
+    std::int64_t last_start_ = INT64_MIN;
     std::thread::id main_ = std::this_thread::get_id();
 };
 
 class DshowSource : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { made_ = MakeAllMedia(); }
-    void SetUp() override { ASSERT_TRUE(made_) << "ffmpeg could not make the test media"; }
-    static bool made_;
+    static void SetUpTestSuite() { made = MakeAllMedia(); }
+    void SetUp() override { ASSERT_TRUE(made) << "ffmpeg could not make the test media"; }
+    static bool made;
 };
-bool DshowSource::made_ = false;
+bool DshowSource::made = false;
 
 TEST_F(DshowSource, TheListingNamesEveryStreamAndChoosesTheLastVideo) {
     auto [text, r] = Listing(Path("pcm.avi"));

@@ -139,7 +139,7 @@ TEST(EncodingEngine, MonoSourceFillsHalfTheSamplesPerChunkAndSilenceCountsMonoFr
     // 0.1 s at 22050 Hz: 2205 mono frames of silence, not 4 bytes per frame.
     ASSERT_EQ(h.engine.OnSample(pcm.data(), pcm.size(), 1'000'000, 0), 0);
     ASSERT_TRUE(h.engine.Finish());
-    EXPECT_EQ(h.engine.chunk_bytes(), 576u);
+    EXPECT_EQ(h.engine.ChunkBytes(), 576u);
     for (std::size_t i = 0; i + 1 < h.encoder.chunks.size(); ++i)
         EXPECT_EQ(h.encoder.chunks[i].size(), 288u);
     const auto all = h.encoder.All();

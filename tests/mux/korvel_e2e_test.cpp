@@ -29,13 +29,13 @@ struct Proc {
     long max_rss_kb = 0;
 };
 
-std::string slurp(const fs::path& p) {
-    Bytes b = muxtest::read_file(p);
+std::string Slurp(const fs::path& p) {
+    Bytes b = muxtest::ReadFile(p);
     return std::string(b.begin(), b.end());
 }
 
 // Runs argv with stdout and stderr captured in files of dir.
-Proc run(const muxtest::TempDir& dir, const std::vector<std::string>& args) {
+Proc RunProgram(const muxtest::TempDir& dir, const std::vector<std::string>& args) {
     fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
     pid_t pid = fork();
     if (pid == 0) {
@@ -55,19 +55,19 @@ Proc run(const muxtest::TempDir& dir, const std::vector<std::string>& args) {
     wait4(pid, &status, 0, &ru);
     p.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     p.max_rss_kb = ru.ru_maxrss;
-    p.out = slurp(out);
-    p.err = slurp(err);
+    p.out = Slurp(out);
+    p.err = Slurp(err);
     return p;
 }
 
-Proc korvel(const muxtest::TempDir& dir, const fs::path& v, const fs::path& a, const fs::path& t,
+Proc Korvel(const muxtest::TempDir& dir, const fs::path& v, const fs::path& a, const fs::path& t,
             const fs::path& o) {
-    return run(dir, {kKorvel, v.string(), a.string(), t.string(), o.string()});
+    return RunProgram(dir, {kKorvel, v.string(), a.string(), t.string(), o.string()});
 }
 
 // Writes MP3 of `seconds` made by FFmpeg's LAME encoder (no ID3 tag, no Xing frame).
-void make_mp3(const muxtest::TempDir& dir, const fs::path& out, double seconds, int rate = 44100) {
-    Proc p = run(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+void MakeMp3(const muxtest::TempDir& dir, const fs::path& out, double seconds, int rate = 44100) {
+    Proc p = RunProgram(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
                        "sine=frequency=440:sample_rate=" + std::to_string(rate) +
                            ":duration=" + std::to_string(seconds),
                        "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", "-id3v2_version", "0",
@@ -75,7 +75,7 @@ void make_mp3(const muxtest::TempDir& dir, const fs::path& out, double seconds, 
     ASSERT_EQ(p.code, 0) << p.err;
 }
 
-std::vector<std::string> lines(const std::string& s) {
+std::vector<std::string> Lines(const std::string& s) {
     std::vector<std::string> v;
     std::istringstream in(s);
     for (std::string l; std::getline(in, l);)
@@ -84,12 +84,12 @@ std::vector<std::string> lines(const std::string& s) {
 }
 
 // "stream_index,pts" per packet.
-std::vector<std::pair<int, long long>> probe_packets(const muxtest::TempDir& dir,
-                                                     const fs::path& ts) {
-    Proc p = run(dir, {"ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts", "-of",
+std::vector<std::pair<int, long long>> ProbePackets(const muxtest::TempDir& dir,
+                                                    const fs::path& ts) {
+    Proc p = RunProgram(dir, {"ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts", "-of",
                        "csv=p=0", ts.string()});
     std::vector<std::pair<int, long long>> v;
-    for (const std::string& l : lines(p.out)) {
+    for (const std::string& l : Lines(p.out)) {
         size_t comma = l.find(',');
         v.emplace_back(std::stoi(l.substr(0, comma)), std::stoll(l.substr(comma + 1)));
     }
@@ -97,16 +97,16 @@ std::vector<std::pair<int, long long>> probe_packets(const muxtest::TempDir& dir
 }
 
 // Continuity failures are logged by FFmpeg's demuxer at debug level only.
-std::vector<std::string> demuxer_complaints(const muxtest::TempDir& dir, const fs::path& ts) {
+std::vector<std::string> DemuxerComplaints(const muxtest::TempDir& dir, const fs::path& ts) {
     std::vector<std::string> bad;
     Proc dbg =
-        run(dir, {"ffmpeg", "-v", "debug", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
-    for (const std::string& l : lines(dbg.err))
+        RunProgram(dir, {"ffmpeg", "-v", "debug", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
+    for (const std::string& l : Lines(dbg.err))
         if (l.find("Continuity check failed") != std::string::npos) bad.push_back(l);
     Proc err =
-        run(dir, {"ffmpeg", "-v", "error", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
+        RunProgram(dir, {"ffmpeg", "-v", "error", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
     EXPECT_EQ(err.code, 0) << err.err;
-    for (const std::string& l : lines(err.err))
+    for (const std::string& l : Lines(err.err))
         if (l.find("[mpegts") != std::string::npos || l.find("PES") != std::string::npos ||
             l.find("orrupt") != std::string::npos)
             bad.push_back(l);
@@ -117,23 +117,23 @@ struct Inputs {
     fs::path avs, mp3, dat;
 };
 
-Inputs good_inputs(const muxtest::TempDir& dir, int pictures = 10) {
+Inputs GoodInputs(const muxtest::TempDir& dir, int pictures = 10) {
     std::mt19937 rng(1);
-    Bytes v = syn::sequence_header({});
+    Bytes v = syn::SequenceHeader({});
     std::vector<int32_t> stamps;
     for (int i = 0; i < pictures; ++i) {
-        syn::append_picture(v, i == 0 ? syn::PictureKind::I : syn::PictureKind::P, 4, 100, rng);
+        syn::AppendPicture(v, i == 0 ? syn::PictureKind::kI : syn::PictureKind::kP, 4, 100, rng);
         stamps.push_back(i * 40);
     }
     Inputs in{dir / "in.avs", dir / "in.mp3", dir / "in.dat"};
-    muxtest::write_file(in.avs, v);
-    muxtest::write_file(in.dat, muxtest::le32_list(stamps));
+    muxtest::WriteFile(in.avs, v);
+    muxtest::WriteFile(in.dat, muxtest::Le32List(stamps));
     Bytes a;
     for (int i = 0; i < 20; ++i) {
-        Bytes f = muxtest::mp3_frame();
+        Bytes f = muxtest::Mp3Frame();
         a.insert(a.end(), f.begin(), f.end());
     }
-    muxtest::write_file(in.mp3, a);
+    muxtest::WriteFile(in.mp3, a);
     return in;
 }
 
@@ -141,18 +141,18 @@ Inputs good_inputs(const muxtest::TempDir& dir, int pictures = 10) {
 
 TEST(KorvelProgram, CommandLineAndOpeningFiles) {
     muxtest::TempDir dir;
-    Inputs in = good_inputs(dir);
+    Inputs in = GoodInputs(dir);
     fs::path out = dir / "out.ts";
 
     for (std::vector<std::string> args :
          {std::vector<std::string>{kKorvel}, {kKorvel, "a", "b", "c"}}) {
-        Proc p = run(dir, args);
+        Proc p = RunProgram(dir, args);
         EXPECT_EQ(p.code, 1);
         EXPECT_EQ(p.out, kUsage);
         EXPECT_EQ(p.err, "");
     }
     // Five arguments: usage printed, the first four used.
-    Proc five = run(dir, {kKorvel, in.avs, in.mp3, in.dat, out, "extra"});
+    Proc five = RunProgram(dir, {kKorvel, in.avs, in.mp3, in.dat, out, "extra"});
     EXPECT_EQ(five.code, 0);
     EXPECT_EQ(five.out, kUsage);
     EXPECT_EQ(five.err, "");
@@ -170,8 +170,8 @@ TEST(KorvelProgram, CommandLineAndOpeningFiles) {
                    Case{in.avs, in.mp3, missing, out, "Open TimeStamp file failed\n"},
                    Case{missing, missing, missing, out, "Open video file failed\n"},
                    Case{in.avs, in.mp3, in.dat, dir / "no" / "such.ts", "Create TS file failed\n"},
-                   Case{in.avs, in.mp3, in.dat, dir.path(), "Create TS file failed\n"}}) {
-        Proc p = korvel(dir, c.v, c.a, c.t, c.o);
+                   Case{in.avs, in.mp3, in.dat, dir.Path(), "Create TS file failed\n"}}) {
+        Proc p = Korvel(dir, c.v, c.a, c.t, c.o);
         EXPECT_EQ(p.code, 1) << c.message;
         EXPECT_EQ(p.err, c.message);
         EXPECT_EQ(p.out, "");
@@ -181,9 +181,9 @@ TEST(KorvelProgram, CommandLineAndOpeningFiles) {
 
 TEST(KorvelProgram, AnInputNamedAsTheOutputIsRefusedAndKept) {
     muxtest::TempDir dir;
-    Inputs in = good_inputs(dir);
-    const Bytes avs = muxtest::read_file(in.avs), mp3 = muxtest::read_file(in.mp3),
-                dat = muxtest::read_file(in.dat);
+    Inputs in = GoodInputs(dir);
+    const Bytes avs = muxtest::ReadFile(in.avs), mp3 = muxtest::ReadFile(in.mp3),
+                dat = muxtest::ReadFile(in.dat);
     fs::create_symlink(in.mp3, dir / "link.mp3");
     fs::create_hard_link(in.dat, dir / "hard.dat");
     struct Case {
@@ -197,27 +197,27 @@ TEST(KorvelProgram, AnInputNamedAsTheOutputIsRefusedAndKept) {
                    Case{dir / "link.mp3", "TS file is the same file as the audio file\n"},
                    Case{in.dat, "TS file is the same file as the TimeStamp file\n"},
                    Case{dir / "hard.dat", "TS file is the same file as the TimeStamp file\n"}}) {
-        Proc p = korvel(dir, in.avs, in.mp3, in.dat, c.output);
+        Proc p = Korvel(dir, in.avs, in.mp3, in.dat, c.output);
         EXPECT_EQ(p.code, 1) << c.output;
         EXPECT_EQ(p.err, c.message);
         EXPECT_EQ(p.out, "");
-        EXPECT_EQ(muxtest::read_file(in.avs), avs) << c.output;
-        EXPECT_EQ(muxtest::read_file(in.mp3), mp3) << c.output;
-        EXPECT_EQ(muxtest::read_file(in.dat), dat) << c.output;
+        EXPECT_EQ(muxtest::ReadFile(in.avs), avs) << c.output;
+        EXPECT_EQ(muxtest::ReadFile(in.mp3), mp3) << c.output;
+        EXPECT_EQ(muxtest::ReadFile(in.dat), dat) << c.output;
     }
     // A missing input is still reported as missing, before the output is looked at.
-    Proc missing = korvel(dir, dir / "missing.avs", in.mp3, in.dat, in.mp3);
+    Proc missing = Korvel(dir, dir / "missing.avs", in.mp3, in.dat, in.mp3);
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.err, "Open video file failed\n");
     // A different file beside them is written as always.
-    Proc good = korvel(dir, in.avs, dir / "link.mp3", in.dat, dir / "out.ts");
+    Proc good = Korvel(dir, in.avs, dir / "link.mp3", in.dat, dir / "out.ts");
     EXPECT_EQ(good.code, 0) << good.err;
     EXPECT_GT(fs::file_size(dir / "out.ts"), 0u);
 }
 
 TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
     muxtest::TempDir dir;
-    Inputs in = good_inputs(dir);
+    Inputs in = GoodInputs(dir);
     fs::path out = dir / "out.ts";
     std::mt19937 rng(2);
     Bytes garbage(100000);
@@ -225,7 +225,7 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
     syn::SequenceFields bad_rate;
     bad_rate.frame_rate_code = 9;
     Bytes no_header;
-    syn::append_picture(no_header, syn::PictureKind::I, 3, 50, rng);
+    syn::AppendPicture(no_header, syn::PictureKind::kI, 3, 50, rng);
     const Bytes text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'};
 
     struct Case {
@@ -241,7 +241,7 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
         {"garbage video", garbage, {}, false, "Could not find avs parameter header\n"},
         {"pictures only", no_header, {}, false, "Could not find avs parameter header\n"},
         {"cut header", cut_header, {}, false, "Could not decode avs Sequence header\n"},
-        {"frame rate 9", syn::sequence_header(bad_rate), {}, false, ""},
+        {"frame rate 9", syn::SequenceHeader(bad_rate), {}, false, ""},
         {"empty audio", {}, {}, true, "data in file doesn't appear to be MPEG audio\n"},
         {"text audio", {}, text, true, "data in file doesn't appear to be MPEG audio\n"},
         {"garbage audio",
@@ -250,12 +250,12 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
          true,
          "data in file doesn't appear to be MPEG audio\n"},
     };
-    Bytes good_video = muxtest::read_file(in.avs);
+    Bytes good_video = muxtest::ReadFile(in.avs);
     for (Case& c : cases) {
         bool video_case = !c.video.empty() || c.what == "empty video";
-        muxtest::write_file(dir / "v.avs", video_case ? c.video : good_video);
-        if (c.audio_given) muxtest::write_file(dir / "a.mp3", c.audio);
-        Proc p = korvel(dir, dir / "v.avs", c.audio_given ? dir / "a.mp3" : in.mp3, in.dat, out);
+        muxtest::WriteFile(dir / "v.avs", video_case ? c.video : good_video);
+        if (c.audio_given) muxtest::WriteFile(dir / "a.mp3", c.audio);
+        Proc p = Korvel(dir, dir / "v.avs", c.audio_given ? dir / "a.mp3" : in.mp3, in.dat, out);
         EXPECT_EQ(p.code, 0) << c.what;
         EXPECT_EQ(p.err, c.message) << c.what;
         EXPECT_EQ(p.out, "") << c.what;
@@ -265,10 +265,10 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
 
     // ADTS AAC made by FFmpeg.
     fs::path aac = dir / "a.aac";
-    Proc enc = run(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=1",
+    Proc enc = RunProgram(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=1",
                          "-c:a", "aac", "-f", "adts", aac.string()});
     ASSERT_EQ(enc.code, 0) << enc.err;
-    Proc p = korvel(dir, in.avs, aac, in.dat, out);
+    Proc p = Korvel(dir, in.avs, aac, in.dat, out);
     EXPECT_EQ(p.code, 0);
     EXPECT_EQ(p.err, "data in file appears to be AAC audio, use .aac extension\n");
     EXPECT_EQ(fs::file_size(out), 0u);
@@ -276,26 +276,26 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
 
 TEST(KorvelProgram, LeadingGarbageTruncationAndShortTimeStampsStillMultiplex) {
     muxtest::TempDir dir;
-    Inputs in = good_inputs(dir);
+    Inputs in = GoodInputs(dir);
     fs::path out = dir / "out.ts";
     // 7 bytes of garbage before the audio, and the last frame cut in half.
     Bytes audio = {'T', 'A', 'G', 'x', 'y', 'z', '1'};
     for (int i = 0; i < 5; ++i) {
-        Bytes f = muxtest::mp3_frame();
+        Bytes f = muxtest::Mp3Frame();
         audio.insert(audio.end(), f.begin(), f.end());
     }
     audio.resize(audio.size() - 200);
-    muxtest::write_file(dir / "a.mp3", audio);
-    Bytes stamps = muxtest::le32_list({0, 40});
+    muxtest::WriteFile(dir / "a.mp3", audio);
+    Bytes stamps = muxtest::Le32List({0, 40});
     stamps.push_back(9);  // odd length
-    muxtest::write_file(dir / "t.dat", stamps);
-    Proc p = korvel(dir, in.avs, dir / "a.mp3", dir / "t.dat", out);
+    muxtest::WriteFile(dir / "t.dat", stamps);
+    Proc p = Korvel(dir, in.avs, dir / "a.mp3", dir / "t.dat", out);
     EXPECT_EQ(p.code, 0);
     // Validation reads the first header twice and the loop a third time.
     EXPECT_EQ(p.err,
               "Warning dropped 7 input bytes\nWarning dropped 7 input bytes\n"
               "Warning dropped 7 input bytes\n");
-    muxtest::TsContents ts = muxtest::parse_ts(muxtest::read_file(out));
+    muxtest::TsContents ts = muxtest::ParseTs(muxtest::ReadFile(out));
     ASSERT_TRUE(ts.problems.empty());
     int audio_pes = 0, video_pes = 0;
     for (const muxtest::Pes& pes : ts.pes) (pes.pid == 0x102 ? audio_pes : video_pes)++;
@@ -307,40 +307,40 @@ TEST(KorvelProgram, LeadingGarbageTruncationAndShortTimeStampsStillMultiplex) {
 TEST(KorvelProgram, WriteFailureIsReportedNotHidden) {
     muxtest::TempDir dir;
     // Small: the failure shows when the buffered packets are flushed at the end.
-    Inputs small = good_inputs(dir);
-    Proc p = korvel(dir, small.avs, small.mp3, small.dat, "/dev/full");
+    Inputs small = GoodInputs(dir);
+    Proc p = Korvel(dir, small.avs, small.mp3, small.dat, "/dev/full");
     EXPECT_EQ(p.code, 0);
     EXPECT_TRUE(std::regex_match(p.err, std::regex("can't write (video|audio) frame [0-9]+\n")))
         << p.err;
     // Large: the failure shows while writing and stops the run.
     std::mt19937 rng(3);
-    Bytes v = syn::sequence_header({});
+    Bytes v = syn::SequenceHeader({});
     std::vector<int32_t> stamps;
     for (int i = 0; i < 200; ++i) {
-        syn::append_picture(v, syn::PictureKind::P, 10, 2000, rng);
+        syn::AppendPicture(v, syn::PictureKind::kP, 10, 2000, rng);
         stamps.push_back(i * 40);
     }
-    muxtest::write_file(dir / "big.avs", v);
-    muxtest::write_file(dir / "big.dat", muxtest::le32_list(stamps));
-    p = korvel(dir, dir / "big.avs", small.mp3, dir / "big.dat", "/dev/full");
+    muxtest::WriteFile(dir / "big.avs", v);
+    muxtest::WriteFile(dir / "big.dat", muxtest::Le32List(stamps));
+    p = Korvel(dir, dir / "big.avs", small.mp3, dir / "big.dat", "/dev/full");
     EXPECT_EQ(p.code, 0);
     EXPECT_TRUE(std::regex_match(p.err, std::regex("can't write video frame [0-9]+\n"))) << p.err;
     // Nothing but PAT and PMT is written (the second sequence header ends the run before
     // the first access unit is complete, the only audio frame is cut short): their lost
     // write is an error of its own.
-    Bytes tables_only = syn::sequence_header({});
+    Bytes tables_only = syn::SequenceHeader({});
     syn::SequenceFields bad;
     bad.frame_rate_code = 0;
-    Bytes second = syn::sequence_header(bad);
+    Bytes second = syn::SequenceHeader(bad);
     tables_only.insert(tables_only.end(), second.begin(), second.end());
-    muxtest::write_file(dir / "tables.avs", tables_only);
-    Bytes cut = muxtest::mp3_frame();
+    muxtest::WriteFile(dir / "tables.avs", tables_only);
+    Bytes cut = muxtest::Mp3Frame();
     cut.resize(cut.size() / 2);
-    muxtest::write_file(dir / "cut.mp3", cut);
-    p = korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, dir / "tables.ts");
+    muxtest::WriteFile(dir / "cut.mp3", cut);
+    p = Korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, dir / "tables.ts");
     EXPECT_EQ(p.code, 0) << p.err;
-    EXPECT_EQ(muxtest::read_file(dir / "tables.ts").size(), 2 * 188u);
-    p = korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, "/dev/full");
+    EXPECT_EQ(muxtest::ReadFile(dir / "tables.ts").size(), 2 * 188u);
+    p = Korvel(dir, dir / "tables.avs", dir / "cut.mp3", small.dat, "/dev/full");
     EXPECT_EQ(p.code, 1);
     EXPECT_EQ(p.err, "can't write PAT/PMT\n");
 }
@@ -355,31 +355,31 @@ TEST(KorvelProgram, HugeAccessUnitsPassIntactInBoundedMemory) {
     auto make_units = [] {
         std::mt19937 rng(4);
         std::vector<Bytes> units;
-        units.push_back(syn::sequence_header({}));
+        units.push_back(syn::SequenceHeader({}));
         auto picture = [&](syn::PictureKind kind, int slices, size_t body) {
             Bytes p;
-            syn::append_picture(p, kind, slices, body, rng);
+            syn::AppendPicture(p, kind, slices, body, rng);
             units.push_back(p);
         };
-        picture(syn::PictureKind::I, 1, 48 * 1024 * 1024);
-        picture(syn::PictureKind::P, 2, 1000);
-        picture(syn::PictureKind::P, 3, 3 * 1024 * 1024 + 77);
-        picture(syn::PictureKind::P, 2, 1000);
+        picture(syn::PictureKind::kI, 1, 48 * 1024 * 1024);
+        picture(syn::PictureKind::kP, 2, 1000);
+        picture(syn::PictureKind::kP, 3, 3 * 1024 * 1024 + 77);
+        picture(syn::PictureKind::kP, 2, 1000);
         return units;
     };
     {
         Bytes v;
         for (const Bytes& u : make_units()) v.insert(v.end(), u.begin(), u.end());
-        muxtest::write_file(dir / "huge.avs", v);
+        muxtest::WriteFile(dir / "huge.avs", v);
     }
-    Inputs in = good_inputs(dir);
-    muxtest::write_file(in.dat, muxtest::le32_list({40, 80, 120, 160}));
+    Inputs in = GoodInputs(dir);
+    muxtest::WriteFile(in.dat, muxtest::Le32List({40, 80, 120, 160}));
     fs::path out = dir / "out.ts";
-    Proc p = korvel(dir, dir / "huge.avs", in.mp3, in.dat, out);
+    Proc p = Korvel(dir, dir / "huge.avs", in.mp3, in.dat, out);
     fs::remove(dir / "huge.avs");
     EXPECT_EQ(p.code, 0);
     EXPECT_EQ(p.err, "");
-    muxtest::TsContents ts = muxtest::parse_ts(muxtest::read_file(out));
+    muxtest::TsContents ts = muxtest::ParseTs(muxtest::ReadFile(out));
     ASSERT_TRUE(ts.problems.empty());
     const std::vector<Bytes> units = make_units();
     std::vector<const muxtest::Pes*> video;
@@ -403,21 +403,21 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
     // 60 pictures I P P ... (one sequence header at the start, no end code), 48 kHz audio.
     std::mt19937 rng(5);
     const int pictures = 60;
-    Bytes v = syn::sequence_header({});
+    Bytes v = syn::SequenceHeader({});
     std::vector<int32_t> stamps;
     for (int i = 0; i < pictures; ++i) {
-        syn::append_picture(v, i == 0 ? syn::PictureKind::I : syn::PictureKind::P, 6, 300, rng);
+        syn::AppendPicture(v, i == 0 ? syn::PictureKind::kI : syn::PictureKind::kP, 6, 300, rng);
         stamps.push_back(1000 + i * 40);
     }
-    muxtest::write_file(dir / "v.avs", v);
-    muxtest::write_file(dir / "v.dat", muxtest::le32_list(stamps));
-    make_mp3(dir, dir / "a.mp3", 3.0, 48000);
+    muxtest::WriteFile(dir / "v.avs", v);
+    muxtest::WriteFile(dir / "v.dat", muxtest::Le32List(stamps));
+    MakeMp3(dir, dir / "a.mp3", 3.0, 48000);
     fs::path out = dir / "out.ts";
-    Proc p = korvel(dir, dir / "v.avs", dir / "a.mp3", dir / "v.dat", out);
+    Proc p = Korvel(dir, dir / "v.avs", dir / "a.mp3", dir / "v.dat", out);
     ASSERT_EQ(p.code, 0);
     ASSERT_EQ(p.err, "");
 
-    Proc info = run(dir, {"ffprobe", "-v", "error", "-show_entries",
+    Proc info = RunProgram(dir, {"ffprobe", "-v", "error", "-show_entries",
                           "program=program_id:stream=index,id,codec_name,codec_type", "-of", "flat",
                           out.string()});
     EXPECT_NE(info.out.find("programs.program.0.program_id=273"), std::string::npos) << info.out;
@@ -428,13 +428,13 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
     EXPECT_NE(info.out.find("streams.stream.1.codec_name=\"mp3\""), std::string::npos);
     EXPECT_EQ(info.out.find("streams.stream.2"), std::string::npos);
 
-    Proc frames = run(dir, {"ffprobe", "-v", "error", "-count_packets", "-show_entries",
+    Proc frames = RunProgram(dir, {"ffprobe", "-v", "error", "-count_packets", "-show_entries",
                             "stream=nb_read_packets", "-of", "csv=p=0", (dir / "a.mp3").string()});
     int mp3_frames = std::stoi(frames.out);
     ASSERT_GT(mp3_frames, 100);
 
     // Our own reading of the stream: one PES per access unit, the header alone first.
-    muxtest::TsContents ts = muxtest::parse_ts(muxtest::read_file(out));
+    muxtest::TsContents ts = muxtest::ParseTs(muxtest::ReadFile(out));
     ASSERT_TRUE(ts.problems.empty()) << ts.problems.front();
     std::vector<int64_t> pes_pts;
     for (const muxtest::Pes& pes : ts.pes)
@@ -445,7 +445,7 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
 
     // FFmpeg's parser joins the lone sequence-header packet to the picture after it, so it
     // counts one packet per picture; audio packets are the MP3 frames, in order.
-    auto packets = probe_packets(dir, out);
+    auto packets = ProbePackets(dir, out);
     std::vector<long long> video_pts, audio_pts;
     for (auto [index, pts] : packets) (index == 0 ? video_pts : audio_pts).push_back(pts);
     ASSERT_EQ(static_cast<int>(video_pts.size()), pictures);
@@ -454,27 +454,27 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
     EXPECT_EQ(video_pts[0], 0);
     for (int i = 1; i < pictures; ++i) EXPECT_EQ(video_pts[i], stamps[i] * 90LL) << i;
     for (int k = 0; k < mp3_frames; ++k) EXPECT_EQ(audio_pts[k], k * 2160LL) << k;
-    EXPECT_EQ(demuxer_complaints(dir, out), std::vector<std::string>{});
+    EXPECT_EQ(DemuxerComplaints(dir, out), std::vector<std::string>{});
 }
 
 TEST(KorvelProgram, RealStreamsDecodeCompletelyAfterMultiplexing) {
     muxtest::TempDir dir;
-    make_mp3(dir, dir / "a.mp3", 4.5);
+    MakeMp3(dir, dir / "a.mp3", 4.5);
     std::vector<int32_t> stamps;
     for (int i = 0; i < 100; ++i) stamps.push_back(i * 40);
-    muxtest::write_file(dir / "t.dat", muxtest::le32_list(stamps));
+    muxtest::WriteFile(dir / "t.dat", muxtest::Le32List(stamps));
     for (const char* name :
          {"xavs_cif352x288_25fps_IBP_100f.avs", "rm52j_cif352x288_25fps_IBBP_gop12_100f.avs"}) {
         fs::path out = dir / (std::string(name) + ".ts");
-        Proc p = korvel(dir, fs::path(AVS_TEST_DATA_DIR) / name, dir / "a.mp3", dir / "t.dat", out);
+        Proc p = Korvel(dir, fs::path(AVS_TEST_DATA_DIR) / name, dir / "a.mp3", dir / "t.dat", out);
         ASSERT_EQ(p.code, 0) << name;
         EXPECT_EQ(p.err, "") << name;
-        muxtest::TsContents ts = muxtest::parse_ts(muxtest::read_file(out));
+        muxtest::TsContents ts = muxtest::ParseTs(muxtest::ReadFile(out));
         EXPECT_TRUE(ts.problems.empty()) << name;
-        Proc count = run(dir, {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
+        Proc count = RunProgram(dir, {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
                                "-show_entries", "stream=nb_read_frames,width,height", "-of",
                                "csv=p=0", out.string()});
-        EXPECT_EQ(lines(count.out).at(0), "352,288,100") << name;
-        EXPECT_EQ(demuxer_complaints(dir, out), std::vector<std::string>{}) << name;
+        EXPECT_EQ(Lines(count.out).at(0), "352,288,100") << name;
+        EXPECT_EQ(DemuxerComplaints(dir, out), std::vector<std::string>{}) << name;
     }
 }

@@ -12,8 +12,8 @@ namespace {
 // Runs fn on a FILE* over the bytes, with warnings collected.
 struct AudioFixture {
     explicit AudioFixture(const Bytes& b) : data(b) {
-        in = muxtest::stream_of(data);
-        reader = std::make_unique<MpegAudioReader>(in, warnings.file());
+        in = muxtest::StreamOf(data);
+        reader = std::make_unique<MpegAudioReader>(in, warnings.File());
     }
     ~AudioFixture() { std::fclose(in); }
     Bytes data;
@@ -22,7 +22,7 @@ struct AudioFixture {
     std::unique_ptr<MpegAudioReader> reader;
 };
 
-Bytes cat(std::initializer_list<Bytes> parts) {
+Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
@@ -31,45 +31,45 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 }  // namespace
 
 TEST(MpegAudio, HeaderFieldsRatesAndFrameLengths) {
-    MpegAudioHeader h = parse_mpeg_audio_header(0xFFFB9044);
+    MpegAudioHeader h = ParseMpegAudioHeader(0xFFFB9044);
     EXPECT_EQ(h.version, kMpeg1);
     EXPECT_EQ(h.layer, 1);
-    EXPECT_EQ(bit_rate_kbps(h), 128);
-    EXPECT_EQ(sample_rate_hz(h), 44100);
-    EXPECT_EQ(samples_per_frame(h), 1152);
-    EXPECT_EQ(frame_length(h), 417);
-    EXPECT_EQ(frame_length(parse_mpeg_audio_header(0xFFFB9244)), 418);
-    MpegAudioHeader m2 = parse_mpeg_audio_header(0xFFF38044);
-    EXPECT_EQ(frame_length(m2), 208);
-    EXPECT_EQ(samples_per_frame(m2), 576);
+    EXPECT_EQ(BitRateKbps(h), 128);
+    EXPECT_EQ(SampleRateHz(h), 44100);
+    EXPECT_EQ(SamplesPerFrame(h), 1152);
+    EXPECT_EQ(FrameLength(h), 417);
+    EXPECT_EQ(FrameLength(ParseMpegAudioHeader(0xFFFB9244)), 418);
+    MpegAudioHeader m2 = ParseMpegAudioHeader(0xFFF38044);
+    EXPECT_EQ(FrameLength(m2), 208);
+    EXPECT_EQ(SamplesPerFrame(m2), 576);
     EXPECT_EQ(audio_object_type(m2.version), 0x69);
     EXPECT_EQ(audio_object_type(kMpeg1), 0x6B);
     EXPECT_EQ(audio_object_type(kMpegReservedVersion), 0);
     // Layer I MPEG-1 at 32 kbit/s, 48 kHz: (12000*32/48000)*4 = 32; layer II MPEG-2.5 at
     // 160 kbit/s, 8 kHz: 144000*160/8000 = 2880 (the largest frame).
-    EXPECT_EQ(frame_length(parse_mpeg_audio_header(0xFFFF1400)), 32);
-    EXPECT_EQ(frame_length(parse_mpeg_audio_header(0xFFE5E800)), 2880);
-    EXPECT_EQ(bit_rate_kbps(parse_mpeg_audio_header(0xFFFB0044)), 0);
+    EXPECT_EQ(FrameLength(ParseMpegAudioHeader(0xFFFF1400)), 32);
+    EXPECT_EQ(FrameLength(ParseMpegAudioHeader(0xFFE5E800)), 2880);
+    EXPECT_EQ(BitRateKbps(ParseMpegAudioHeader(0xFFFB0044)), 0);
 }
 
 TEST(MpegAudio, SynchronisationSkipsGarbageAndCountsOnlyRejectedBytes) {
     Bytes id3 = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    Bytes frame = muxtest::mp3_frame();
+    Bytes frame = muxtest::Mp3Frame();
     // FF FB F0: FF and FB start a header that fails at F0; only F0 itself is dropped.
-    Bytes data = cat({id3, {0xFF, 0xFB, 0xF0}, frame, frame});
+    Bytes data = Cat({id3, {0xFF, 0xFB, 0xF0}, frame, frame});
     AudioFixture f(data);
     uint8_t buf[8192];
     uint32_t len = sizeof buf;
     ASSERT_TRUE(f.reader->read_frame(buf, len));
     EXPECT_EQ(len, 417u);
     EXPECT_EQ(Bytes(buf, buf + len), frame);
-    EXPECT_EQ(f.warnings.str(), "Warning dropped 21 input bytes\n");
+    EXPECT_EQ(f.warnings.Str(), "Warning dropped 21 input bytes\n");
     len = sizeof buf;
     ASSERT_TRUE(f.reader->read_frame(buf, len));
     len = sizeof buf;
     EXPECT_FALSE(f.reader->read_frame(buf, len));
     EXPECT_EQ(len, sizeof buf);
-    EXPECT_EQ(f.warnings.str(), "Warning dropped 21 input bytes\n");
+    EXPECT_EQ(f.warnings.Str(), "Warning dropped 21 input bytes\n");
 }
 
 TEST(MpegAudio, DoubleFfRetriesThirdByteAsSecond) {
@@ -79,7 +79,7 @@ TEST(MpegAudio, DoubleFfRetriesThirdByteAsSecond) {
     uint32_t h = 0;
     ASSERT_TRUE(f.reader->find_frame_header(false, h));
     EXPECT_EQ(h, 0xFFF38044u);
-    EXPECT_EQ(f.warnings.str(), "Warning dropped 1 input bytes\n");
+    EXPECT_EQ(f.warnings.Str(), "Warning dropped 1 input bytes\n");
 }
 
 TEST(MpegAudio, HeaderWhose0xFFWentBeforeTheSearchIsAccepted) {
@@ -88,7 +88,7 @@ TEST(MpegAudio, HeaderWhose0xFFWentBeforeTheSearchIsAccepted) {
     uint32_t h = 0;
     ASSERT_TRUE(f.reader->find_frame_header(false, h));
     EXPECT_EQ(h, 0xFFFB9044u);
-    EXPECT_EQ(f.warnings.str(), "");
+    EXPECT_EQ(f.warnings.Str(), "");
     // After a dropped byte the shortcut no longer applies.
     AudioFixture g(Bytes{0x12, 0xFB, 0x90, 0x44, 0x00});
     EXPECT_FALSE(g.reader->find_frame_header(false, h));
@@ -99,7 +99,7 @@ TEST(MpegAudio, FreeFormatBadRateAndReservedFieldsAreNeverSynchronised) {
                       Bytes{0xFF, 0xFB, 0xF0, 0x44},     // bitrate index 15
                       Bytes{0xFF, 0xFB, 0x9C, 0x44},     // sample rate index 3
                       Bytes{0xFF, 0xEB, 0x90, 0x44}}) {  // reserved version
-        Bytes data = cat({hdr, Bytes(20, 0x00)});
+        Bytes data = Cat({hdr, Bytes(20, 0x00)});
         AudioFixture f(data);
         uint32_t h;
         EXPECT_FALSE(f.reader->find_frame_header(false, h)) << int(hdr[1]) << " " << int(hdr[2]);
@@ -119,8 +119,8 @@ TEST(MpegAudio, AdtsIsSeenByProbeLayerAndRefusedByProbeHeader) {
 }
 
 TEST(MpegAudio, ProbesRestorePositionAndTruncatedFrameEndsReading) {
-    Bytes frame = muxtest::mpeg2_frame();
-    Bytes data = cat({Bytes{1, 2, 3}, frame, Bytes(frame.begin(), frame.begin() + 100)});
+    Bytes frame = muxtest::Mpeg2Frame();
+    Bytes data = Cat({Bytes{1, 2, 3}, frame, Bytes(frame.begin(), frame.begin() + 100)});
     AudioFixture f(data);
     MpegAudioProbe probe;
     ASSERT_TRUE(f.reader->probe_header(probe));
@@ -140,7 +140,7 @@ TEST(MpegAudio, ProbesRestorePositionAndTruncatedFrameEndsReading) {
     EXPECT_FALSE(f.reader->read_frame(buf, len));  // only 100 bytes of the next one
     EXPECT_EQ(len, sizeof buf);
     // Warned once per search that skipped the 3 leading bytes.
-    EXPECT_EQ(f.warnings.str(),
+    EXPECT_EQ(f.warnings.Str(),
               "Warning dropped 3 input bytes\n"
               "Warning dropped 3 input bytes\n"
               "Warning dropped 3 input bytes\n");

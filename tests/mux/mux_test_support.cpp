@@ -8,7 +8,7 @@
 
 namespace muxtest {
 
-TsContents parse_ts(const Bytes& ts) {
+TsContents ParseTs(const Bytes& ts) {
     TsContents out;
     std::map<uint16_t, int> last_cc;
     std::map<uint16_t, size_t> open;  // pid -> index + 1 of its PES being collected
@@ -69,7 +69,7 @@ TsContents parse_ts(const Bytes& ts) {
     return out;
 }
 
-Bytes mp3_frame(int kbps_index, bool padding) {
+Bytes Mp3Frame(int kbps_index, bool padding) {
     static const int kRates[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
     size_t len = 144000 * kRates[kbps_index] / 44100 + (padding ? 1 : 0);
     Bytes f(len, 0);
@@ -80,7 +80,7 @@ Bytes mp3_frame(int kbps_index, bool padding) {
     return f;
 }
 
-Bytes mpeg2_frame() {
+Bytes Mpeg2Frame() {
     Bytes f(208, 0);
     f[0] = 0xFF;
     f[1] = 0xF3;
@@ -89,17 +89,17 @@ Bytes mpeg2_frame() {
     return f;
 }
 
-Bytes read_file(const std::filesystem::path& p) {
+Bytes ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void write_file(const std::filesystem::path& p, const Bytes& b) {
+void WriteFile(const std::filesystem::path& p, const Bytes& b) {
     std::ofstream out(p, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-Bytes le32_list(const std::vector<int32_t>& values) {
+Bytes Le32List(const std::vector<int32_t>& values) {
     Bytes b;
     for (int32_t v : values) {
         uint32_t u = static_cast<uint32_t>(v);
@@ -126,7 +126,7 @@ MemStream::~MemStream() {
     if (f_) std::fclose(f_);
 }
 
-std::string MemStream::str() {
+std::string MemStream::Str() {
     std::fflush(f_);
     const long end = std::ftell(f_);
     std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
@@ -137,7 +137,7 @@ std::string MemStream::str() {
     return text;
 }
 
-std::FILE* stream_of(const Bytes& bytes) {
+std::FILE* StreamOf(const Bytes& bytes) {
     std::FILE* f = std::tmpfile();
     if (f && !bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     if (f) std::rewind(f);

@@ -31,16 +31,16 @@ struct TsContents {
 };
 
 // Parses a whole transport stream as the multiplexer writes it.
-TsContents parse_ts(const Bytes& ts);
+TsContents ParseTs(const Bytes& ts);
 
 // An MPEG-1 layer III frame (44100 Hz) of the given kbit/s with a zero body.
-Bytes mp3_frame(int kbps_index = 9, bool padding = false);
+Bytes Mp3Frame(int kbps_index = 9, bool padding = false);
 // An MPEG-2 layer III frame, 22050 Hz, 64 kbit/s (208 bytes).
-Bytes mpeg2_frame();
+Bytes Mpeg2Frame();
 
-Bytes read_file(const std::filesystem::path& p);
-void write_file(const std::filesystem::path& p, const Bytes& b);
-Bytes le32_list(const std::vector<int32_t>& values);
+Bytes ReadFile(const std::filesystem::path& p);
+void WriteFile(const std::filesystem::path& p, const Bytes& b);
+Bytes Le32List(const std::vector<int32_t>& values);
 
 // A fresh directory under the system temporary directory, removed on destruction.
 class TempDir {
@@ -48,7 +48,7 @@ class TempDir {
     TempDir();
     ~TempDir();
     std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
-    const std::filesystem::path& path() const { return dir_; }
+    const std::filesystem::path& Path() const { return dir_; }
 
   private:
     std::filesystem::path dir_;
@@ -62,14 +62,14 @@ class MemStream {
     ~MemStream();
     MemStream(const MemStream&) = delete;
     MemStream& operator=(const MemStream&) = delete;
-    std::FILE* file() const { return f_; }
-    std::string str();
+    std::FILE* File() const { return f_; }
+    std::string Str();
 
   private:
     std::FILE* f_;
 };
 
 // A temporary stream holding the bytes, positioned at the start; the caller closes it.
-std::FILE* stream_of(const Bytes& bytes);
+std::FILE* StreamOf(const Bytes& bytes);
 
 }  // namespace muxtest

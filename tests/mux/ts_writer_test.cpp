@@ -49,11 +49,11 @@ struct FailingSink {
     ~FailingSink() { std::fclose(file); }
 };
 
-Bytes packets_of(const std::string& s) {
+Bytes PacketsOf(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-Bytes hex(std::initializer_list<int> v) {
+Bytes Hex(std::initializer_list<int> v) {
     return Bytes(v.begin(), v.end());
 }
 
@@ -61,23 +61,23 @@ Bytes hex(std::initializer_list<int> v) {
 
 TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
     const uint8_t abc[] = {'a', 'b', 'c'};
-    EXPECT_EQ(crc32_mpeg(abc, 3), 0x9B73448Cu);
+    EXPECT_EQ(Crc32Mpeg(abc, 3), 0x9B73448Cu);
 
     muxtest::MemStream mem;
-    TsWriter w(mem.file());
+    TsWriter w(mem.File());
     ASSERT_TRUE(w.write_pat());
     ASSERT_TRUE(w.write_pmt());
-    Bytes out = packets_of(mem.str());
+    Bytes out = PacketsOf(mem.Str());
     ASSERT_EQ(out.size(), 2 * 188u);
 
     Bytes pat(out.begin(), out.begin() + 188);
-    Bytes pat_expected = hex({0x47, 0x40, 0x00, 0x11, 0x00, 0x00, 0xB0, 0x0D, 0x01, 0x11, 0xC1,
+    Bytes pat_expected = Hex({0x47, 0x40, 0x00, 0x11, 0x00, 0x00, 0xB0, 0x0D, 0x01, 0x11, 0xC1,
                               0x00, 0x00, 0x01, 0x11, 0xE1, 0x11, 0x3E, 0x16, 0xC7, 0xD0});
     pat_expected.resize(188, 0xFF);
     EXPECT_EQ(pat, pat_expected);
 
     Bytes pmt(out.begin() + 188, out.end());
-    Bytes pmt_expected = hex({0x47, 0x41, 0x11, 0x11, 0x00, 0x02, 0xB0, 0x17, 0x01, 0x11, 0xC1,
+    Bytes pmt_expected = Hex({0x47, 0x41, 0x11, 0x11, 0x00, 0x02, 0xB0, 0x17, 0x01, 0x11, 0xC1,
                               0x00, 0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x42, 0xE1, 0x01, 0xF0, 0x00,
                               0x03, 0xE1, 0x02, 0xF0, 0x00, 0x82, 0x63, 0x9C, 0xA0});
     pmt_expected.resize(188, 0xFF);
@@ -87,10 +87,10 @@ TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
     // spans several packets with the counter running on.
     Bytes big(1013, 0xAB);
     EXPECT_EQ(TsWriterAccess::write_section(w, big.data(), big.size()),
-              TsWriterAccess::Result::TooLong);
-    EXPECT_EQ(mem.str().size(), 2 * 188u);
-    EXPECT_EQ(TsWriterAccess::write_section(w, big.data(), 1012), TsWriterAccess::Result::Written);
-    out = packets_of(mem.str());
+              TsWriterAccess::Result::kTooLong);
+    EXPECT_EQ(mem.Str().size(), 2 * 188u);
+    EXPECT_EQ(TsWriterAccess::write_section(w, big.data(), 1012), TsWriterAccess::Result::kWritten);
+    out = PacketsOf(mem.Str());
     ASSERT_EQ(out.size(), (2 + 6) * 188u);  // 1024 + pointer byte over 184-byte payloads
     EXPECT_EQ(out[2 * 188 + 1], 0x41);
     EXPECT_EQ(out[3 * 188 + 1], 0x01);
@@ -99,16 +99,16 @@ TEST(TsWriter, CrcAndTheFixedPatAndPmtPackets) {
 
 TEST(TsWriter, PtsEncodingsKeepLow33Bits) {
     uint8_t b[5];
-    encode_pts(0, b);
-    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x01, 0x00, 0x01}));
-    encode_pts(90000, b);
-    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
-    encode_pts((int64_t{1} << 33) - 1, b);
-    EXPECT_EQ(Bytes(b, b + 5), hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
-    encode_pts((int64_t{1} << 33) + 90000, b);  // wraps like 90000
-    EXPECT_EQ(Bytes(b, b + 5), hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
-    encode_pts(-1, b);
-    EXPECT_EQ(Bytes(b, b + 5), hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EncodePts(0, b);
+    EXPECT_EQ(Bytes(b, b + 5), Hex({0x21, 0x00, 0x01, 0x00, 0x01}));
+    EncodePts(90000, b);
+    EXPECT_EQ(Bytes(b, b + 5), Hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
+    EncodePts((int64_t{1} << 33) - 1, b);
+    EXPECT_EQ(Bytes(b, b + 5), Hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EncodePts((int64_t{1} << 33) + 90000, b);  // wraps like 90000
+    EXPECT_EQ(Bytes(b, b + 5), Hex({0x21, 0x00, 0x05, 0xBF, 0x21}));
+    EncodePts(-1, b);
+    EXPECT_EQ(Bytes(b, b + 5), Hex({0x2F, 0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(TsWriter, StuffingCasesAndLongPesPackets) {
@@ -120,11 +120,11 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     for (Case c : {Case{170, 1, -1}, Case{169, 1, 0}, Case{168, 1, 1}, Case{1, 1, 168},
                    Case{170 + 184, 2, -1}, Case{171, 2, 182}}) {
         muxtest::MemStream mem;
-        TsWriter w(mem.file());
+        TsWriter w(mem.File());
         Bytes payload(c.payload);
         for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
-        ASSERT_TRUE(w.write_pes(payload.data(), payload.size(), StreamKind::Audio, 90000));
-        Bytes out = packets_of(mem.str());
+        ASSERT_TRUE(w.write_pes(payload.data(), payload.size(), StreamKind::kAudio, 90000));
+        Bytes out = PacketsOf(mem.Str());
         ASSERT_EQ(out.size(), c.packets * 188) << c.payload;
         const uint8_t* first = out.data();
         EXPECT_EQ(first[1], 0x41);
@@ -140,7 +140,7 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
             }
             for (int k = 6; k < 5 + c.af_length; ++k) ASSERT_EQ(last[k], 0xFF) << c.payload;
         }
-        muxtest::TsContents ts = muxtest::parse_ts(out);
+        muxtest::TsContents ts = muxtest::ParseTs(out);
         EXPECT_TRUE(ts.problems.empty()) << ts.problems.front();
         ASSERT_EQ(ts.pes.size(), 1u);
         EXPECT_EQ(ts.pes[0].payload, payload);
@@ -150,21 +150,21 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     }
     // The 14-byte PES header of a 169-byte payload sits after the one-byte field.
     muxtest::MemStream mem;
-    TsWriter w(mem.file());
+    TsWriter w(mem.File());
     Bytes p169(169, 0x5A);
-    ASSERT_TRUE(w.write_pes(p169.data(), p169.size(), StreamKind::Video, 0));
-    Bytes out = packets_of(mem.str());
+    ASSERT_TRUE(w.write_pes(p169.data(), p169.size(), StreamKind::kVideo, 0));
+    Bytes out = PacketsOf(mem.Str());
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 19),
-              hex({0x47, 0x41, 0x01, 0x31, 0x00, 0x00, 0x00, 0x01, 0xE0, 0x00, 0xB1, 0x80, 0x80,
+              Hex({0x47, 0x41, 0x01, 0x31, 0x00, 0x00, 0x00, 0x01, 0xE0, 0x00, 0xB1, 0x80, 0x80,
                    0x05, 0x21, 0x00, 0x01, 0x00, 0x01}));
 
     // Above 65535 - 8 bytes the length field is 0; a zero-length payload writes nothing.
     muxtest::MemStream big;
-    TsWriter wb(big.file());
+    TsWriter wb(big.File());
     Bytes p70k(70000, 0x11);
-    ASSERT_TRUE(wb.write_pes(p70k.data(), p70k.size(), StreamKind::Video, 0));
-    ASSERT_TRUE(wb.write_pes(p70k.data(), 0, StreamKind::Video, 0));
-    muxtest::TsContents ts = muxtest::parse_ts(packets_of(big.str()));
+    ASSERT_TRUE(wb.write_pes(p70k.data(), p70k.size(), StreamKind::kVideo, 0));
+    ASSERT_TRUE(wb.write_pes(p70k.data(), 0, StreamKind::kVideo, 0));
+    muxtest::TsContents ts = muxtest::ParseTs(PacketsOf(big.Str()));
     EXPECT_TRUE(ts.problems.empty());
     ASSERT_EQ(ts.pes.size(), 1u);
     EXPECT_EQ(ts.pes[0].declared_length, 0u);
@@ -172,11 +172,11 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
     EXPECT_EQ(ts.packets, 1 + (70000 - 170 + 183) / 184);
     Bytes p65527(65527, 1);
     muxtest::MemStream edge;
-    TsWriter we(edge.file());
-    ASSERT_TRUE(we.write_pes(p65527.data(), p65527.size(), StreamKind::Video, 0));
+    TsWriter we(edge.File());
+    ASSERT_TRUE(we.write_pes(p65527.data(), p65527.size(), StreamKind::kVideo, 0));
     Bytes p65528(65528, 2);
-    ASSERT_TRUE(we.write_pes(p65528.data(), p65528.size(), StreamKind::Video, 0));
-    ts = muxtest::parse_ts(packets_of(edge.str()));
+    ASSERT_TRUE(we.write_pes(p65528.data(), p65528.size(), StreamKind::kVideo, 0));
+    ts = muxtest::ParseTs(PacketsOf(edge.Str()));
     ASSERT_EQ(ts.pes.size(), 2u);
     EXPECT_EQ(ts.pes[0].declared_length, 65535u);
     EXPECT_EQ(ts.pes[1].declared_length, 0u);
@@ -184,15 +184,15 @@ TEST(TsWriter, StuffingCasesAndLongPesPackets) {
 
 TEST(TsWriter, PsiRepeatsEveryPeriodAndCountersRunPerPid) {
     muxtest::MemStream mem;
-    TsWriter w(mem.file());
-    w.set_psi_period(3);
+    TsWriter w(mem.File());
+    w.SetPsiPeriod(3);
     ASSERT_TRUE(w.write_pat());
     ASSERT_TRUE(w.write_pmt());
     Bytes frame(400, 0x22);  // 3 packets
     for (int i = 0; i < 12; ++i)
         ASSERT_TRUE(w.write_pes(frame.data(), frame.size(),
-                                i % 2 ? StreamKind::Audio : StreamKind::Video, i * 100));
-    muxtest::TsContents ts = muxtest::parse_ts(packets_of(mem.str()));
+                                i % 2 ? StreamKind::kAudio : StreamKind::kVideo, i * 100));
+    muxtest::TsContents ts = muxtest::ParseTs(PacketsOf(mem.Str()));
     EXPECT_TRUE(ts.problems.empty()) << ts.problems.front();  // counters wrap past 15
     ASSERT_EQ(ts.pes.size(), 12u);
     // 36 PES packets: a PAT/PMT pair before PES packets 3, 6, ..., 36.
@@ -212,32 +212,32 @@ TEST(TsWriter, FailedPacketWriteIsReported) {
     std::setvbuf(full, nullptr, _IONBF, 0);
     TsWriter w(full);
     Bytes frame(400, 1);
-    EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Video, 0));
+    EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::kVideo, 0));
     std::fclose(full);
 }
 
 TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
     auto write_all = [](TsWriter& w) {
-        w.set_psi_period(7);
+        w.SetPsiPeriod(7);
         if (!w.write_pat() || !w.write_pmt()) return false;
         Bytes frame(1000, 0x33);
         for (int i = 0; i < 30; ++i)
             if (!w.write_pes(frame.data(), frame.size() - i * 13,
-                             i % 3 ? StreamKind::Audio : StreamKind::Video, i * 3600))
+                             i % 3 ? StreamKind::kAudio : StreamKind::kVideo, i * 3600))
                 return false;
         return true;
     };
     muxtest::MemStream direct, buffered;
     {
-        TsWriter a(direct.file());
+        TsWriter a(direct.File());
         ASSERT_TRUE(write_all(a));
-        TsWriter b(buffered.file(), 10 * 188 + 50);  // rounds down to 10 packets
+        TsWriter b(buffered.File(), 10 * 188 + 50);  // rounds down to 10 packets
         ASSERT_TRUE(write_all(b));
         // Not everything has reached the stream before the flush.
-        EXPECT_LT(buffered.str().size(), direct.str().size());
-        EXPECT_TRUE(b.flush());
+        EXPECT_LT(buffered.Str().size(), direct.Str().size());
+        EXPECT_TRUE(b.Flush());
     }
-    EXPECT_EQ(buffered.str(), direct.str());
+    EXPECT_EQ(buffered.Str(), direct.Str());
 
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
@@ -246,8 +246,8 @@ TEST(TsWriter, BufferedWritingGivesTheSameBytesAndReportsFailures) {
         TsWriter w(full, 4 * 188);
         EXPECT_FALSE(write_all(w));  // the packet that fills the buffer fails
         Bytes small(10, 1);
-        (void)w.write_pes(small.data(), small.size(), StreamKind::Audio, 0);
-        EXPECT_FALSE(w.flush());
+        (void)w.write_pes(small.data(), small.size(), StreamKind::kAudio, 0);
+        EXPECT_FALSE(w.Flush());
     }
     std::fclose(full);
 }
@@ -278,12 +278,12 @@ TEST(TsWriter, FailedPatOrPmtWriteIsReported) {
         // take the packets after it.
         FailingSink sink(2, 1);
         TsWriter w(sink.file, 2 * 188);
-        w.set_psi_period(2);
+        w.SetPsiPeriod(2);
         ASSERT_TRUE(w.write_pat());
         ASSERT_TRUE(w.write_pmt());  // 1st hand-over
-        ASSERT_TRUE(w.write_pes(frame.data(), frame.size(), StreamKind::Video, 0));
-        EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::Audio, 0));
-        EXPECT_TRUE(w.flush());
+        ASSERT_TRUE(w.write_pes(frame.data(), frame.size(), StreamKind::kVideo, 0));
+        EXPECT_FALSE(w.write_pes(frame.data(), frame.size(), StreamKind::kAudio, 0));
+        EXPECT_TRUE(w.Flush());
         EXPECT_EQ(sink.kept.size(), 2 * 188u);  // only the first hand-over arrived
     }
 }
@@ -298,25 +298,25 @@ TEST(TsWriter, APesPacketWrittenInPartsIsTheOneWrittenWhole) {
         for (uint8_t& b : payload) b = static_cast<uint8_t>(rng());
         muxtest::MemStream whole_mem, parts_mem;
         {
-            TsWriter whole(whole_mem.file());
-            whole.set_psi_period(100);
-            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::Audio, 7));
-            ASSERT_TRUE(whole.write_pes(payload.data(), length, StreamKind::Video, 90000));
-            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::Audio, 8));
+            TsWriter whole(whole_mem.File());
+            whole.SetPsiPeriod(100);
+            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::kAudio, 7));
+            ASSERT_TRUE(whole.write_pes(payload.data(), length, StreamKind::kVideo, 90000));
+            ASSERT_TRUE(whole.write_pes(payload.data(), 5, StreamKind::kAudio, 8));
         }
         {
-            TsWriter parts(parts_mem.file());
-            parts.set_psi_period(100);
-            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::Audio, 7));
-            parts.begin_pes(StreamKind::Video, 90000);
+            TsWriter parts(parts_mem.File());
+            parts.SetPsiPeriod(100);
+            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::kAudio, 7));
+            parts.BeginPes(StreamKind::kVideo, 90000);
             for (size_t done = 0; done < length;) {
                 size_t n = std::min<size_t>(1 + rng() % 400, length - done);
-                ASSERT_TRUE(parts.add_pes_payload(payload.data() + done, n));
+                ASSERT_TRUE(parts.AddPesPayload(payload.data() + done, n));
                 done += n;
             }
-            ASSERT_TRUE(parts.end_pes());
-            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::Audio, 8));
+            ASSERT_TRUE(parts.EndPes());
+            ASSERT_TRUE(parts.write_pes(payload.data(), 5, StreamKind::kAudio, 8));
         }
-        EXPECT_EQ(packets_of(parts_mem.str()), packets_of(whole_mem.str())) << length;
+        EXPECT_EQ(PacketsOf(parts_mem.Str()), PacketsOf(whole_mem.Str())) << length;
     }
 }

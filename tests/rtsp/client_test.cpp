@@ -22,7 +22,7 @@ struct Received {
         std::lock_guard lock(self->mutex);
         self->packets.emplace_back(channel, std::vector<uint8_t>(packet, packet + length));
     }
-    size_t size() {
+    size_t Size() {
         std::lock_guard lock(mutex);
         return packets.size();
     }
@@ -87,20 +87,20 @@ TEST(RtspClient, SessionWithSplitRepliesAndInterleavedPackets) {
         s.WaitForClose();
     });
 
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
     Received index0, index1;
     ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 0, &index0),
-              rtsp::ClientError::Ok);
+              rtsp::ClientError::kOk);
     ASSERT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 1, &index1),
-              rtsp::ClientError::Ok);
+              rtsp::ClientError::kOk);
     EXPECT_EQ(client->RegisterRtpCallback(&Received::Callback, nullptr, 128, &index1),
-              rtsp::ClientError::Argument);
+              rtsp::ClientError::kArgument);
 
     rtsp::RequestOptions options;
     options.accept = "application/sdp";
     std::unique_ptr<rtsp::Reply> reply;
-    ASSERT_EQ(client->Describe(options, &reply), rtsp::ClientError::Ok);
+    ASSERT_EQ(client->Describe(options, &reply), rtsp::ClientError::kOk);
     EXPECT_EQ(reply->body, "v=0\r\n");
     EXPECT_EQ(reply->content_base, "rtsp://base/x");
 
@@ -108,18 +108,18 @@ TEST(RtspClient, SessionWithSplitRepliesAndInterleavedPackets) {
     options.transport = "RTP/AVP/TCP;interleaved=0-1";
     std::unique_ptr<rtsp::SetupHandle> handle;
     ASSERT_EQ(client->Setup("rtsp://base/x/trackID=1", options, true, &handle, &reply),
-              rtsp::ClientError::Ok);
+              rtsp::ClientError::kOk);
     EXPECT_EQ(handle->session_id, "ABC123");
     EXPECT_EQ(handle->transport, "RTP/AVP/TCP;interleaved=0-1");
     ASSERT_EQ(client->Setup("rtsp://base/x/trackID=2", options, true, &handle, nullptr),
-              rtsp::ClientError::Ok);
+              rtsp::ClientError::kOk);
 
     options = {};
     options.range = "npt=5.050-60.000";
-    ASSERT_EQ(client->Play("rtsp://base/x", options, &reply), rtsp::ClientError::Ok);
+    ASSERT_EQ(client->Play("rtsp://base/x", options, &reply), rtsp::ClientError::kOk);
     EXPECT_EQ(*reply->message.Header("RTP-Info"), "url=rtsp://base/x/trackID=1;seq=1;rtptime=5");
-    ASSERT_EQ(client->Teardown("rtsp://base/x", {}, nullptr), rtsp::ClientError::Ok);
-    EXPECT_EQ(client->session_id(), "");
+    ASSERT_EQ(client->Teardown("rtsp://base/x", {}, nullptr), rtsp::ClientError::kOk);
+    EXPECT_EQ(client->SessionId(), "");
     client.reset();  // closes, joins
 
     // Channels 0 and 1 reach index 0, 2 and 3 reach index 1, 9 nobody.
@@ -144,10 +144,10 @@ TEST(RtspClient, FailedStatusKeepsTheReplyAndStaleRepliesAreIgnored) {
         auto answer_probe = s.WaitForClose(300);
         (void)answer_probe;
     });
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Status);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::kStatus);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status_code, 404);
 }
@@ -166,11 +166,11 @@ TEST(RtspClient, ServerRequestIsAnswered501) {
         s.Write(FakeServer::Reply(*describe, "Content-Location: rtsp://h/loc/\r\n", "v=0\n"));
         s.WaitForClose(3000);
     });
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
     std::this_thread::sleep_for(200ms);
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Ok);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::kOk);
     EXPECT_EQ(reply->content_base, "rtsp://h/loc/");  // without Content-Base, Content-Location
 }
 
@@ -181,14 +181,14 @@ TEST(RtspClient, ServerThatClosesFailsPendingAndLaterRequestsAtOnce) {
         s.Write("RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 100\r\n\r\nonly part");
         s.Close();
     });
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
     auto start = std::chrono::steady_clock::now();
     std::unique_ptr<rtsp::Reply> reply;
-    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::Closed);
+    EXPECT_EQ(client->Describe({}, &reply), rtsp::ClientError::kClosed);
     EXPECT_FALSE(reply);
-    EXPECT_EQ(client->Play("rtsp://x", {}, nullptr), rtsp::ClientError::Closed);
-    EXPECT_FALSE(client->is_open());
+    EXPECT_EQ(client->Play("rtsp://x", {}, nullptr), rtsp::ClientError::kClosed);
+    EXPECT_FALSE(client->IsOpen());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // not the reply time-out
 }
 
@@ -205,17 +205,17 @@ TEST(RtspClient, ClosedCallbackOnlyWhenTheServerEnds) {
             ASSERT_TRUE(request);
             s.Write(FakeServer::Reply(*request) + FakeServer::Interleaved(0, {1, 2}));
         });  // the script ends: the server closes
-        auto client = rtsp::Client::Create(server.url(), config);
+        auto client = rtsp::Client::Create(server.Url(), config);
         ASSERT_TRUE(client);
-        EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Ok);
+        EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::kOk);
         for (int i = 0; i < 100 && closed == 0; ++i) std::this_thread::sleep_for(10ms);
         EXPECT_EQ(closed, 1);
-        EXPECT_FALSE(client->is_open());
+        EXPECT_FALSE(client->IsOpen());
     }
     EXPECT_EQ(closed, 1);
     {
         FakeServer server([](FakeServer& s) { s.WaitForClose(3000); });
-        auto client = rtsp::Client::Create(server.url(), config);
+        auto client = rtsp::Client::Create(server.Url(), config);
         ASSERT_TRUE(client);
         std::this_thread::sleep_for(50ms);
     }
@@ -224,10 +224,10 @@ TEST(RtspClient, ClosedCallbackOnlyWhenTheServerEnds) {
 
 TEST(RtspClient, SilentServerTimesOutAndGarbageClosesTheConnection) {
     FakeServer silent([](FakeServer& s) { s.WaitForClose(5000); });
-    auto client = rtsp::Client::Create(silent.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(silent.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Timeout);
+    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::kTimeout);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 1400ms);
     EXPECT_LT(took, 3s);
@@ -238,9 +238,9 @@ TEST(RtspClient, SilentServerTimesOutAndGarbageClosesTheConnection) {
         s.Write(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));
         s.WaitForClose(5000);
     });
-    client = rtsp::Client::Create(garbage.url(), ShortTimeouts());
+    client = rtsp::Client::Create(garbage.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::Closed);
+    EXPECT_EQ(client->Describe({}, nullptr), rtsp::ClientError::kClosed);
 }
 
 TEST(RtspClient, KeepsTheSessionAliveWithinItsTimeout) {
@@ -255,13 +255,13 @@ TEST(RtspClient, KeepsTheSessionAliveWithinItsTimeout) {
         s.Write(FakeServer::Reply(*keepalive));
         s.WaitForClose(5000);
     });
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    ASSERT_EQ(client->Setup(server.url() + "/t", {}, false, nullptr, nullptr),
-              rtsp::ClientError::Ok);
+    ASSERT_EQ(client->Setup(server.Url() + "/t", {}, false, nullptr, nullptr),
+              rtsp::ClientError::kOk);
     std::this_thread::sleep_for(1600ms);
     client.reset();
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.Requests().size(), 2u);
 }
 
 TEST(RtspClient, UnusableAddressesAndRefusedConnections) {
@@ -278,10 +278,10 @@ TEST(RtspClient, UnusableAddressesAndRefusedConnections) {
                                       ShortTimeouts(), &error));
     EXPECT_FALSE(error.empty());
     FakeServer server([](FakeServer& s) { s.WaitForClose(3000); });
-    auto client = rtsp::Client::Create(server.url(), ShortTimeouts());
+    auto client = rtsp::Client::Create(server.Url(), ShortTimeouts());
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->Play("rtsp://x/\r\nEvil: 1", {}, nullptr), rtsp::ClientError::Argument);
-    EXPECT_EQ(client->Play("", {}, nullptr), rtsp::ClientError::Argument);
+    EXPECT_EQ(client->Play("rtsp://x/\r\nEvil: 1", {}, nullptr), rtsp::ClientError::kArgument);
+    EXPECT_EQ(client->Play("", {}, nullptr), rtsp::ClientError::kArgument);
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ class FakeServer {
         avs::net::Close(listen_fd_);
     }
 
-    uint16_t port() const { return port_; }
-    std::string url(const std::string& path = "/media") const {
+    uint16_t Port() const { return port_; }
+    std::string Url(const std::string& path = "/media") const {
         return "rtsp://127.0.0.1:" + std::to_string(port_) + path;
     }
 
@@ -50,14 +50,14 @@ class FakeServer {
             rtsp::ParseResult r = rtsp::ParseNext(in_.data(), in_.size());
             if (r.consumed > 0) {
                 in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(r.consumed));
-                if (r.kind == rtsp::ParseKind::Message) {
+                if (r.kind == rtsp::ParseKind::kMessage) {
                     std::lock_guard lock(mutex_);
                     requests_.push_back(r.message);
                     return r.message;
                 }
                 continue;
             }
-            if (r.kind == rtsp::ParseKind::Error) return std::nullopt;
+            if (r.kind == rtsp::ParseKind::kError) return std::nullopt;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || fd_ == avs::net::kInvalidSocket) return std::nullopt;
@@ -105,7 +105,7 @@ class FakeServer {
         return false;
     }
 
-    std::vector<rtsp::Message> requests() {
+    std::vector<rtsp::Message> Requests() {
         std::lock_guard lock(mutex_);
         return requests_;
     }

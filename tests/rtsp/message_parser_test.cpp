@@ -19,11 +19,11 @@ TEST(MessageParser, ReplyWithBodyIsWholeOnlyWhenEveryByteArrived) {
     // Every prefix is incomplete; nothing is consumed before the last byte.
     for (size_t n = 0; n < text.size(); ++n) {
         rtsp::ParseResult r = Parse(text.substr(0, n));
-        ASSERT_EQ(r.kind, rtsp::ParseKind::NeedMore) << n;
+        ASSERT_EQ(r.kind, rtsp::ParseKind::kNeedMore) << n;
         ASSERT_EQ(r.consumed, 0u) << n;
     }
     rtsp::ParseResult r = Parse(text + "$");
-    ASSERT_EQ(r.kind, rtsp::ParseKind::Message);
+    ASSERT_EQ(r.kind, rtsp::ParseKind::kMessage);
     EXPECT_EQ(r.consumed, text.size());
     EXPECT_TRUE(r.message.is_reply);
     EXPECT_EQ(r.message.status_code, 200);
@@ -37,49 +37,49 @@ TEST(MessageParser, InterleavedPacketsBeforeBetweenAndAfterLineEnds) {
     std::string bytes =
         std::string("\r\n$\x03\x00\x02", 6) + "ab" + "RTSP/1.0 404 Not Found\nCSeq: 7\n\n";
     rtsp::ParseResult r = Parse(bytes);
-    ASSERT_EQ(r.kind, rtsp::ParseKind::Interleaved);
+    ASSERT_EQ(r.kind, rtsp::ParseKind::kInterleaved);
     EXPECT_EQ(r.channel, 3);
     ASSERT_EQ(r.packet_length, 2u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.packet), 2), "ab");
     EXPECT_EQ(r.consumed, 8u);
     r = Parse(bytes.substr(8));
-    ASSERT_EQ(r.kind, rtsp::ParseKind::Message);  // bare LF line ends are accepted
+    ASSERT_EQ(r.kind, rtsp::ParseKind::kMessage);  // bare LF line ends are accepted
     EXPECT_EQ(r.message.status_code, 404);
     EXPECT_EQ(r.message.reason, "Not Found");
     EXPECT_EQ(r.message.CSeq(), 7u);
 
     // A zero-length packet and a packet whose length runs past the data.
     r = Parse(std::string("$\x00\x00\x00", 4));
-    EXPECT_EQ(r.kind, rtsp::ParseKind::Interleaved);
+    EXPECT_EQ(r.kind, rtsp::ParseKind::kInterleaved);
     EXPECT_EQ(r.packet_length, 0u);
     r = Parse(std::string("$\x00\xFF\xFF", 4) + std::string(100, 'x'));
-    EXPECT_EQ(r.kind, rtsp::ParseKind::NeedMore);
+    EXPECT_EQ(r.kind, rtsp::ParseKind::kNeedMore);
 }
 
 TEST(MessageParser, RefusesWhatCannotBeRtsp) {
-    EXPECT_EQ(Parse("HTTP/1.1 200 OK\r\n\r\n").kind, rtsp::ParseKind::Error);
-    EXPECT_EQ(Parse("RTSP/1.0 2x0 OK\r\n\r\n").kind, rtsp::ParseKind::Error);
-    EXPECT_EQ(Parse(std::string("\x17\x99garbage", 9)).kind, rtsp::ParseKind::Error);
+    EXPECT_EQ(Parse("HTTP/1.1 200 OK\r\n\r\n").kind, rtsp::ParseKind::kError);
+    EXPECT_EQ(Parse("RTSP/1.0 2x0 OK\r\n\r\n").kind, rtsp::ParseKind::kError);
+    EXPECT_EQ(Parse(std::string("\x17\x99garbage", 9)).kind, rtsp::ParseKind::kError);
     // Garbage without a line end is refused early too, not after 64 KiB.
-    EXPECT_EQ(Parse("\x01\x02\x03\x04\x05\x06").kind, rtsp::ParseKind::Error);
+    EXPECT_EQ(Parse("\x01\x02\x03\x04\x05\x06").kind, rtsp::ParseKind::kError);
     EXPECT_EQ(Parse("RTSP/1.0 200 OK\r\nContent-Length: 99999999\r\n\r\n").kind,
-              rtsp::ParseKind::Error);
-    EXPECT_EQ(Parse("RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n").kind, rtsp::ParseKind::Error);
+              rtsp::ParseKind::kError);
+    EXPECT_EQ(Parse("RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n").kind, rtsp::ParseKind::kError);
     // A header block that never ends is refused at the limit.
     std::string endless = "RTSP/1.0 200 OK\r\n" + std::string(rtsp::kMaxHeaderBytes, 'a');
-    EXPECT_EQ(Parse(endless).kind, rtsp::ParseKind::Error);
+    EXPECT_EQ(Parse(endless).kind, rtsp::ParseKind::kError);
 }
 
 TEST(MessageParser, RequestsFoldedHeadersAndMissingCSeq) {
     rtsp::ParseResult r =
         Parse("GET_PARAMETER rtsp://h/x RTSP/1.0\r\nCSeq: 9\r\nX-Long: one\r\n two\r\n\r\n");
-    ASSERT_EQ(r.kind, rtsp::ParseKind::Message);
+    ASSERT_EQ(r.kind, rtsp::ParseKind::kMessage);
     EXPECT_FALSE(r.message.is_reply);
     EXPECT_EQ(r.message.method, "GET_PARAMETER");
     EXPECT_EQ(r.message.uri, "rtsp://h/x");
     EXPECT_EQ(*r.message.Header("x-long"), "one two");
     r = Parse("RTSP/1.0 200 OK\r\nCSeq: abc\r\n\r\n");
-    ASSERT_EQ(r.kind, rtsp::ParseKind::Message);
+    ASSERT_EQ(r.kind, rtsp::ParseKind::kMessage);
     EXPECT_FALSE(r.message.CSeq().has_value());
 }
 

@@ -136,7 +136,7 @@ TEST(AvsplayRtsp, SecondPlayerAndServersThatEndEarly) {
         script.close = close;
         rtsptest::FakeServer fake(script);
         auto begun = std::chrono::steady_clock::now();
-        Result r = Sh("timeout 20 " + kBin + "/avsplay " + fake.url("/clip.asm"));
+        Result r = Sh("timeout 20 " + kBin + "/avsplay " + fake.Url("/clip.asm"));
         EXPECT_EQ(r.code, 0) << r.out;
         EXPECT_NE(r.out.find("video: 26 samples"), std::string::npos) << r.out;
         EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));

@@ -33,19 +33,19 @@ Bytes Rtp(uint8_t payload_type, bool marker, uint32_t timestamp, const Bytes& pa
 class Depacketizer : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(session.LoadDescription(kSdp, "rtsp://h/s"));
-        frames.Attach(session);
+        ASSERT_TRUE(session_.LoadDescription(kSdp, "rtsp://h/s"));
+        frames_.Attach(session_);
     }
     void Send(const Bytes& packet, uint8_t channel = 0) {
-        RtspClientSession::OnRtpPacket(&session, channel, packet.data(), packet.size());
+        RtspClientSession::OnRtpPacket(&session_, channel, packet.data(), packet.size());
     }
     void Video(bool marker, uint32_t ts, const Bytes& payload) {
         Send(Rtp(96, marker, ts, payload));
     }
     void Audio(uint32_t ts, const Bytes& payload) { Send(Rtp(14, true, ts, payload), 2); }
 
-    RtspClientSession session;
-    FrameCollector frames;
+    RtspClientSession session_;
+    FrameCollector frames_;
 };
 
 TEST_F(Depacketizer, SingleAggregatedAndFragmentedUnits) {
@@ -56,14 +56,14 @@ TEST_F(Depacketizer, SingleAggregatedAndFragmentedUnits) {
     Video(false, 1000, {28, 0x00, 2});
     Video(false, 1000, {28, 0x40, 3});
     Video(true, 1000, {28, 0x80, 0x00, 9});
-    auto v = frames.of(true);
+    auto v = frames_.Of(true);
     ASSERT_EQ(v.size(), 3u);
     EXPECT_EQ(v[0].bytes, (Bytes{0, 0, 1, 0xB3, 'a', 'b', 'c'}));
     EXPECT_EQ(v[1].bytes, (Bytes{0, 0, 1, 0xB0, 'x', 0, 0, 1, 0xB3}));
     EXPECT_EQ(v[2].bytes, (Bytes{0, 0, 1, 0xB6, 1, 2, 3, 0, 0, 1, 0x00, 9}));
     // The upper bits of the type byte are ignored: 0x61 is type 1.
     Video(true, 1000, {0x61, 0xB3});
-    EXPECT_EQ(frames.of(true).back().bytes, (Bytes{0, 0, 1, 0xB3}));
+    EXPECT_EQ(frames_.Of(true).back().bytes, (Bytes{0, 0, 1, 0xB3}));
 }
 
 TEST_F(Depacketizer, AggregationThatOverrunsItsPayloadKeepsOnlyWholeUnits) {
@@ -71,7 +71,7 @@ TEST_F(Depacketizer, AggregationThatOverrunsItsPayloadKeepsOnlyWholeUnits) {
     Video(true, 0, {24, 0x00, 0x02, 0x01, 0xB0, 0x00, 0x00, 0x00, 0x09, 0x01, 0xB3});
     // One lone byte after the last unit ends the walk too.
     Video(true, 0, {24, 0x00, 0x02, 0x01, 0xB5, 0x07});
-    auto v = frames.of(true);
+    auto v = frames_.Of(true);
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].bytes, (Bytes{0, 0, 1, 0xB0}));
     EXPECT_EQ(v[1].bytes, (Bytes{0, 0, 1, 0xB5}));
@@ -80,25 +80,25 @@ TEST_F(Depacketizer, AggregationThatOverrunsItsPayloadKeepsOnlyWholeUnits) {
 TEST_F(Depacketizer, ReservedTypesDroppedMarkerUnlookedAt) {
     Video(false, 0, {0x01, 0xB3, 1});
     Video(true, 0, {30, 0xB6, 2});  // type 30 with the marker: dropped whole
-    EXPECT_EQ(frames.count(true), 0u);
+    EXPECT_EQ(frames_.Count(true), 0u);
     Video(true, 0, {0x01, 0x00, 3});
-    ASSERT_EQ(frames.count(true), 1u);
-    EXPECT_EQ(frames.of(true)[0].bytes, (Bytes{0, 0, 1, 0xB3, 1, 0, 0, 1, 0x00, 3}));
+    ASSERT_EQ(frames_.Count(true), 1u);
+    EXPECT_EQ(frames_.Of(true)[0].bytes, (Bytes{0, 0, 1, 0xB3, 1, 0, 0, 1, 0x00, 3}));
     // Empty payloads, short packets, RTCP and unknown payload types change nothing.
     Video(true, 0, {});
     Send({0x80});
     Send({0x80, 200, 0, 6, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 1);
     Send(Rtp(97, true, 0, {0x01, 0xB3}));
     Video(true, 0, {28});  // fragmentation without its header byte
-    EXPECT_EQ(frames.count(true), 1u);
-    EXPECT_EQ(frames.count(false), 0u);
+    EXPECT_EQ(frames_.Count(true), 1u);
+    EXPECT_EQ(frames_.Count(false), 0u);
 }
 
 TEST_F(Depacketizer, AudioPayloadHeaderSkippedOnlyWhenZero) {
     Audio(0, {0, 0, 0, 0, 0xFF, 0xFB, 0x90});
     Audio(0, {0xFF, 0xFB, 0x90, 0x00, 0x11});
     Audio(0, {0, 0, 0, 0});
-    auto a = frames.of(false);
+    auto a = frames_.Of(false);
     ASSERT_EQ(a.size(), 3u);
     EXPECT_EQ(a[0].bytes, (Bytes{0xFF, 0xFB, 0x90}));
     EXPECT_EQ(a[1].bytes, (Bytes{0xFF, 0xFB, 0x90, 0x00, 0x11}));
@@ -110,8 +110,8 @@ TEST_F(Depacketizer, TimesStartAtZeroOnACommonBase) {
     Video(true, 93600, {0x01, 0xB6});
     Audio(99000, {0xFF});   // the medium's first packet: 0
     Audio(101000, {0xFF});  // then on the common base: 101000/90000 s - 1 s
-    auto v = frames.of(true);
-    auto a = frames.of(false);
+    auto v = frames_.Of(true);
+    auto a = frames_.Of(false);
     ASSERT_EQ(v.size(), 2u);
     ASSERT_EQ(a.size(), 2u);
     EXPECT_EQ(v[0].time, 0);
@@ -120,16 +120,16 @@ TEST_F(Depacketizer, TimesStartAtZeroOnACommonBase) {
     EXPECT_EQ(a[1].time, 1222222);
     // A small decrease is only traced; below the base the time is 0.
     Video(true, 80000, {0x01, 0xB6});
-    ASSERT_EQ(frames.of(true).size(), 3u);
-    EXPECT_EQ(frames.of(true).back().time, 0);
-    EXPECT_EQ(session.time_line().video().offset, 0);
+    ASSERT_EQ(frames_.Of(true).size(), 3u);
+    EXPECT_EQ(frames_.Of(true).back().time, 0);
+    EXPECT_EQ(session_.Timing().Video().offset, 0);
 }
 
 TEST_F(Depacketizer, MediumFarFromTheBaseGetsItsOwn) {
     Video(true, 0, {0x01, 0xB3});
     Audio(90000u * 200, {0xFF});  // 200 s away
     Audio(90000u * 200 + 9000, {0xFF});
-    auto a = frames.of(false);
+    auto a = frames_.Of(false);
     ASSERT_EQ(a.size(), 2u);
     // Its own base: the first audio frame is 0, not 200 s.
     EXPECT_EQ(a[0].time, 0);
@@ -144,8 +144,8 @@ TEST_F(Depacketizer, BothMediaContinueAcrossATimeStampWrap) {
     Audio(near_end, {0xFF});
     Video(true, 3600 - 1, {0x01, 0xB6});  // wrapped
     Audio(3600 - 1, {0xFF});
-    auto v = frames.of(true);
-    auto a = frames.of(false);
+    auto v = frames_.Of(true);
+    auto a = frames_.Of(false);
     ASSERT_EQ(v.size(), 3u);
     ASSERT_EQ(a.size(), 3u);
     EXPECT_EQ(v[1].time, 400000);
@@ -159,8 +159,8 @@ TEST_F(Depacketizer, BothMediaContinueAcrossATimeStampWrap) {
     EXPECT_NEAR(static_cast<double>(v[2].time), static_cast<double>(expected), 2.0);
     EXPECT_NEAR(static_cast<double>(a[2].time), static_cast<double>(expected), 2.0);
     EXPECT_GT(v[2].time, v[1].time);
-    EXPECT_GT(session.time_line().video().offset, 0);
-    EXPECT_EQ(session.time_line().audio().offset, session.time_line().video().offset);
+    EXPECT_GT(session_.Timing().Video().offset, 0);
+    EXPECT_EQ(session_.Timing().Audio().offset, session_.Timing().Video().offset);
 }
 
 // A time stamp far ahead or far behind (not a wrap) is a discontinuity: a
@@ -180,7 +180,7 @@ TEST_F(Depacketizer, FarTimeStampJumpsAreDiscontinuities) {
     Video(true, kBase + 25200 + kHour, {0x01, 0xB6});
     Video(true, kBase + 28800 + kHour, {0x01, 0xB6});
     std::vector<int64_t> times;
-    for (auto& f : frames.of(true)) times.push_back(f.time);
+    for (auto& f : frames_.Of(true)) times.push_back(f.time);
     std::vector<int64_t> expected = {0,       400000,  400000,  1200000, 1200000,
                                      2000000, 2000000, 2400000, 2800000};
     ASSERT_EQ(times.size(), expected.size());
@@ -190,7 +190,7 @@ TEST_F(Depacketizer, FarTimeStampJumpsAreDiscontinuities) {
     // audio has its own line: an hour ahead on video did not move it.
     Audio(kBase, {0xFF});
     Audio(kBase + 3600, {0xFF});
-    EXPECT_NEAR(static_cast<double>(frames.of(false).back().time), 400000.0, 2.0);
+    EXPECT_NEAR(static_cast<double>(frames_.Of(false).back().time), 400000.0, 2.0);
 }
 
 TEST(TimeLine, AfterARepositionAFarTimeStampIsTakenAtItsWord) {
@@ -204,7 +204,7 @@ TEST(TimeLine, AfterARepositionAFarTimeStampIsTakenAtItsWord) {
     EXPECT_EQ(line.Step(Medium::kVideo, 3600u * 90000 + 3600, 90000), 36000400000);
     line.Reposition();  // and back to 10 minutes: not a wrap
     EXPECT_EQ(line.Step(Medium::kVideo, 600u * 90000, 90000), 6000000000);
-    EXPECT_EQ(line.video().offset, 0);
+    EXPECT_EQ(line.Video().offset, 0);
 }
 
 int ended_calls = 0;
@@ -216,31 +216,31 @@ void CountEnd(void*) {
 // packets has said it; other RTCP, a BYE for a source never heard, and a
 // BYE-shaped packet on an RTP channel do not.
 TEST_F(Depacketizer, ByeOfEveryMediumEndsTheStream) {
-    session.SetStreamEnd(&CountEnd);
+    session_.SetStreamEnd(&CountEnd);
     ended_calls = 0;
-    auto Bye = [](uint32_t ssrc) {
+    auto bye = [](uint32_t ssrc) {
         return Bytes{0x80, 201, 0, 1, 0, 0, 0, 9,
                      0x81, 203, 0, 1, 0, 0, 0, static_cast<uint8_t>(ssrc)};
     };
-    Send(Bye(1), 1);  // nothing heard yet
-    EXPECT_FALSE(session.ended());
+    Send(bye(1), 1);  // nothing heard yet
+    EXPECT_FALSE(session_.Ended());
     Video(true, 90000, {0x01, 0xB3});
     Bytes audio = Rtp(14, true, 90000, {0xFF});
     audio[11] = 2;  // its own source
     Send(audio, 2);
     Send(Bytes{0x80, 200, 0, 1, 0, 0, 0, 1}, 1);  // a sender report
-    Send(Bye(7), 1);                              // someone else
-    Send(Bye(1), 0);                              // not a control channel
-    EXPECT_FALSE(session.ended());
-    Send(Bye(1), 1);  // video leaves, audio goes on
-    EXPECT_FALSE(session.ended());
-    Send(Bye(2), 3);
-    EXPECT_TRUE(session.ended());
+    Send(bye(7), 1);                              // someone else
+    Send(bye(1), 0);                              // not a control channel
+    EXPECT_FALSE(session_.Ended());
+    Send(bye(1), 1);  // video leaves, audio goes on
+    EXPECT_FALSE(session_.Ended());
+    Send(bye(2), 3);
+    EXPECT_TRUE(session_.Ended());
     EXPECT_EQ(ended_calls, 1);
-    Send(Bye(2), 3);
+    Send(bye(2), 3);
     EXPECT_EQ(ended_calls, 1);
-    EXPECT_EQ(frames.of(true).size(), 1u);
-    EXPECT_EQ(frames.of(false).size(), 1u);
+    EXPECT_EQ(frames_.Of(true).size(), 1u);
+    EXPECT_EQ(frames_.Of(false).size(), 1u);
 }
 
 TEST(DepacketizerBase, VideoThatIsNotAvsSetsNoBase) {
@@ -253,13 +253,13 @@ TEST(DepacketizerBase, VideoThatIsNotAvsSetsNoBase) {
     frames.Attach(session);
     Bytes h264 = Rtp(97, true, 5000000, {0x65, 1, 2});
     RtspClientSession::OnRtpPacket(&session, 0, h264.data(), h264.size());
-    EXPECT_TRUE(session.time_line().first_packet());
-    EXPECT_EQ(frames.frames().size(), 0u);
+    EXPECT_TRUE(session.Timing().FirstPacket());
+    EXPECT_EQ(frames.Frames().size(), 0u);
     Bytes mp3a = Rtp(14, true, 9000, {0xFF}), mp3b = Rtp(14, true, 18000, {0xFF});
     RtspClientSession::OnRtpPacket(&session, 2, mp3a.data(), mp3a.size());
     RtspClientSession::OnRtpPacket(&session, 2, mp3b.data(), mp3b.size());
-    ASSERT_EQ(frames.frames().size(), 2u);
-    EXPECT_EQ(frames.frames()[1].time, 1000000);
+    ASSERT_EQ(frames.Frames().size(), 2u);
+    EXPECT_EQ(frames.Frames()[1].time, 1000000);
 }
 
 TEST(DepacketizerBase, AudioWithoutAClockGetsTimeZeroNotACrash) {
@@ -271,8 +271,8 @@ TEST(DepacketizerBase, AudioWithoutAClockGetsTimeZeroNotACrash) {
         Bytes p = Rtp(101, true, ts, {0xFF, 0xF3});
         RtspClientSession::OnRtpPacket(&session, 0, p.data(), p.size());
     }
-    ASSERT_EQ(frames.frames().size(), 3u);
-    for (auto& f : frames.frames()) EXPECT_EQ(f.time, 0);
+    ASSERT_EQ(frames.Frames().size(), 3u);
+    for (auto& f : frames.Frames()) EXPECT_EQ(f.time, 0);
 }
 
 TEST_F(Depacketizer, OversizedPictureIsDroppedAndTheNextOneComesThrough) {
@@ -283,11 +283,11 @@ TEST_F(Depacketizer, OversizedPictureIsDroppedAndTheNextOneComesThrough) {
     Video(false, 0, {28, 0x80, 0xB3});
     for (size_t i = 0; i < packets; ++i) Video(false, 0, chunk);
     Video(true, 0, {28, 0x40, 1});
-    EXPECT_EQ(frames.count(true), 0u);
-    EXPECT_LE(session.assembler().length(), rtspstream::FrameAssembler::kMaxFrameBytes);
+    EXPECT_EQ(frames_.Count(true), 0u);
+    EXPECT_LE(session_.Assembler().Length(), rtspstream::FrameAssembler::kMaxFrameBytes);
     Video(true, 3600, {0x01, 0xB6, 7});
-    ASSERT_EQ(frames.count(true), 1u);
-    EXPECT_EQ(frames.of(true)[0].bytes, (Bytes{0, 0, 1, 0xB6, 7}));
+    ASSERT_EQ(frames_.Count(true), 1u);
+    EXPECT_EQ(frames_.Of(true)[0].bytes, (Bytes{0, 0, 1, 0xB6, 7}));
 }
 
 TEST(NptRange, Format) {
@@ -319,7 +319,7 @@ TEST_F(Depacketizer, MissingPacketDropsItsPictureAndMarksTheNext) {
     Send(Numbered(2, true, 7200, {0x01, 0xB6, 8}));
     Send(Numbered(900, true, 10800, {0x01, 0xB6, 9}, 7));
     Send(Numbered(5, true, 14400, {0x01, 0xB6, 10}));
-    std::vector<rtspstreamtest::Frame> video = frames.of(true);
+    std::vector<rtspstreamtest::Frame> video = frames_.Of(true);
     ASSERT_EQ(video.size(), 5u);
     EXPECT_EQ(video[0].bytes, (Bytes{0, 0, 1, 0xB3, 1, 2, 3}));
     EXPECT_FALSE(video[0].lost_before);
@@ -332,7 +332,7 @@ TEST_F(Depacketizer, MissingPacketDropsItsPictureAndMarksTheNext) {
     Send(Numbered(6, false, 18000, {28, 0x80, 0xB6, 11}));
     Send(Numbered(8, true, 21600, {0x01, 0xB6, 13}));  // 7 (18000's marker) is missing
     Send(Numbered(9, true, 25200, {0x01, 0xB6, 14}));
-    video = frames.of(true);
+    video = frames_.Of(true);
     ASSERT_EQ(video.size(), 6u);
     EXPECT_EQ(video[5].bytes, (Bytes{0, 0, 1, 0xB6, 14}));
     EXPECT_TRUE(video[5].lost_before);

@@ -48,8 +48,8 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     o.max_payload = 1000;  // single units, aggregation and fragments
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    const auto& pictures = s.server->video().pictures;
-    const auto& frames = s.server->audio()->frames;
+    const auto& pictures = s.server->Video().pictures;
+    const auto& frames = s.server->Audio()->frames;
 
     Player p;
     ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);  // stored: seekable, ends
@@ -68,14 +68,14 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     // Video: segment of the start, the header sample, the segment after
     // buffering, then every picture; the last, queued at the end, lasts as long as
     // the one before it.
-    std::vector<Seen> seen = p.video.seen();
+    std::vector<Seen> seen = p.video.Snapshot();
     ASSERT_GE(seen.size(), 4u);
     EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
     EXPECT_EQ(seen[0].segment_start, 0);
     EXPECT_EQ(seen[0].segment_stop, 40000000);
     ASSERT_EQ(seen[1].kind, Kind::kSample);
     EXPECT_FALSE(seen[1].has_time);
-    const Bytes& sequence = s.server->video().sequence_header;
+    const Bytes& sequence = s.server->Video().sequence_header;
     Bytes header(3 + sequence.size());
     header[2] = 1;
     std::memcpy(header.data() + 3, sequence.data(), sequence.size());
@@ -96,7 +96,7 @@ TEST(TallowmereGraph, EveryPictureAndAudioFrameWithTimesSegmentsAndEnd) {
     }
 
     // Audio: segments likewise, then every frame, byte for byte.
-    seen = p.audio.seen();
+    seen = p.audio.Snapshot();
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen[0].kind, Kind::kNewSegment);
     EXPECT_EQ(seen[1].kind, Kind::kNewSegment);
@@ -122,8 +122,8 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
     o.paced = true;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    const auto& pictures = s.server->video().pictures;
-    const auto& frames = s.server->audio()->frames;
+    const auto& pictures = s.server->Video().pictures;
+    const auto& frames = s.server->Audio()->frames;
 
     Player p;
     ASSERT_EQ(p.Load(s.base + "/clip.asm"), S_OK);
@@ -140,7 +140,7 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
     EXPECT_GE(took, 4.0);
     EXPECT_LT(took, 10.0);
 
-    std::vector<Seen> video = SamplesOf(p.video.seen());
+    std::vector<Seen> video = SamplesOf(p.video.Snapshot());
     ASSERT_EQ(video.size(), pictures.size() + 1);  // the header sample, then every picture
     // A real-time server leaves the queue empty between pictures: that is no stall,
     // and no picture that arrived whole may go out empty. The pictures come as the
@@ -153,7 +153,7 @@ TEST(TallowmereGraph, RealTimeServerKeepsItsTail) {
         widest =
             std::max(widest, std::chrono::duration<double>(video[i].at - video[i - 1].at).count());
     EXPECT_LT(widest, 0.5);
-    std::vector<Seen> audio = SamplesOf(p.audio.seen());
+    std::vector<Seen> audio = SamplesOf(p.audio.Snapshot());
     ASSERT_EQ(audio.size(), frames.size());
     for (size_t j = 0; j < audio.size(); ++j) {
         Bytes expected =
@@ -170,17 +170,17 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     o.paced = false;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    RequestRecorder recorder(s.server->port());
-    const auto& pictures = s.server->video().pictures;
+    RequestRecorder recorder(s.server->Port());
+    const auto& pictures = s.server->Video().pictures;
 
     Player p;
-    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    ASSERT_EQ(p.Load(recorder.Base() + "/clip.asm"), S_OK);
     p.Render();
     auto control = p.Control();
     ASSERT_TRUE(StartPlaying(p, p.video, 5));
     ASSERT_EQ(control->Stop(), S_OK);
     std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"};
-    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.Methods(), expected);
 
     // A seek while stopped goes with the next PLAY.
     auto seeking = p.Seeking();
@@ -192,20 +192,20 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
     EXPECT_TRUE(p.filter->video_pin()->seek_pending());
     ASSERT_EQ(control->Pause(), S_OK);
     expected.insert(expected.end(), {"DESCRIBE", "SETUP", "PLAY"});
-    EXPECT_EQ(recorder.methods(), expected);
-    EXPECT_EQ(recorder.requests().back().range, "npt=1.000-4.000");
+    EXPECT_EQ(recorder.Methods(), expected);
+    EXPECT_EQ(recorder.Requests().back().range, "npt=1.000-4.000");
     EXPECT_FALSE(p.filter->video_pin()->seek_pending());
 
     // A seek while paused: PAUSE, then PLAY with the range; samples restart
     // from the I picture at or before 2 s, timed from the seek position.
     start = 20000000;
-    size_t before = p.video.seen().size();
+    size_t before = p.video.Snapshot().size();
     ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
                                     AM_SEEKING_AbsolutePositioning),
               S_OK);
     expected.insert(expected.end(), {"PAUSE", "PLAY"});
-    EXPECT_EQ(recorder.methods(), expected);
-    EXPECT_EQ(recorder.requests().back().range, "npt=2.000-4.000");
+    EXPECT_EQ(recorder.Methods(), expected);
+    EXPECT_EQ(recorder.Requests().back().range, "npt=2.000-4.000");
     // This connection's time line began at 1 s, where its first PLAY started.
     EXPECT_EQ(p.filter->shared().base_time(), 10000000);
     ASSERT_EQ(control->Run(), S_OK);
@@ -216,7 +216,7 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
             return false;
         },
         10s));
-    std::vector<Seen> all = p.video.seen();
+    std::vector<Seen> all = p.video.Snapshot();
     std::vector<Seen> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
     bool flushed = false, segment = false;
     const Seen* first = nullptr;
@@ -238,7 +238,7 @@ TEST(TallowmereGraph, RequestsFollowStateChangesAndSeeks) {
 
     ASSERT_EQ(control->Stop(), S_OK);
     expected.push_back("TEARDOWN");
-    EXPECT_EQ(recorder.methods(), expected);
+    EXPECT_EQ(recorder.Methods(), expected);
 }
 
 // Pause from Running asks nothing of the server. A stored stream's pin keeps
@@ -250,11 +250,11 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         o.paced = false;  // everything is queued at once; the renderer plays by the clock
         Served s = Serve(o);
         ASSERT_TRUE(s.server);
-        RequestRecorder recorder(s.server->port());
-        const auto& pictures = s.server->video().pictures;
+        RequestRecorder recorder(s.server->Port());
+        const auto& pictures = s.server->Video().pictures;
 
         Player p;
-        ASSERT_EQ(p.Load(recorder.base() + (live ? "/clip.avs" : "/clip.asm")), S_OK);
+        ASSERT_EQ(p.Load(recorder.Base() + (live ? "/clip.avs" : "/clip.asm")), S_OK);
         EXPECT_EQ(p.filter->live(), live);
         p.Render();
         auto control = p.Control();
@@ -262,7 +262,7 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         ASSERT_GT(QueuedVideoBytes(p), 0u);  // the rest of the clip waits in the queue
         ASSERT_EQ(control->Pause(), S_OK);
         const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY"};
-        EXPECT_EQ(recorder.methods(), expected);
+        EXPECT_EQ(recorder.Methods(), expected);
         if (live) {
             EXPECT_EQ(QueuedVideoBytes(p), 0u);
             ASSERT_EQ(control->Stop(), S_OK);
@@ -272,7 +272,7 @@ TEST(TallowmereGraph, PauseFromRunningKeepsAStoredQueueAndDropsALiveOne) {
         ASSERT_EQ(control->Run(), S_OK);
         ASSERT_TRUE(p.video.WaitEnd(20s));
         // One unbroken run of pictures from the first to the last.
-        std::vector<Seen> video = SamplesOf(p.video.seen());
+        std::vector<Seen> video = SamplesOf(p.video.Snapshot());
         ASSERT_EQ(video.size(), pictures.size() + 1);
         for (size_t i = 1; i < video.size(); ++i) {
             if (video[i].bytes.empty()) continue;
@@ -292,27 +292,27 @@ TEST(TallowmereGraph, RestartPlaysTheStreamAgainFromItsStart) {
     o.paced = false;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    RequestRecorder recorder(s.server->port());
-    const auto& pictures = s.server->video().pictures;
+    RequestRecorder recorder(s.server->Port());
+    const auto& pictures = s.server->Video().pictures;
 
     Player p;
-    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    ASSERT_EQ(p.Load(recorder.Base() + "/clip.asm"), S_OK);
     p.Render();
     auto control = p.Control();
     ASSERT_TRUE(StartPlaying(p, p.video, 5));
     auto position = p.source.As<rtspstream::ISamplePosition>(rtspstream::IID_ISamplePosition);
-    const size_t before = p.video.seen().size();
+    const size_t before = p.video.Snapshot().size();
     ASSERT_EQ(position->Restart(), S_OK);
     std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN",
                                          "DESCRIBE", "SETUP", "PLAY"};
-    EXPECT_EQ(recorder.methods(), expected);
-    EXPECT_EQ(recorder.requests().back().range, "npt=0.000-4.000");
+    EXPECT_EQ(recorder.Methods(), expected);
+    EXPECT_EQ(recorder.Requests().back().range, "npt=0.000-4.000");
     OAFilterState state = State_Stopped;
     ASSERT_EQ(control->GetState(1000, &state), S_OK);
     EXPECT_EQ(state, State_Running);
 
     ASSERT_TRUE(p.video.WaitEnd(20s));
-    std::vector<Seen> all = p.video.seen();
+    std::vector<Seen> all = p.video.Snapshot();
     std::vector<Seen> again =
         SamplesOf(std::vector<Seen>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
     // The header went out once, at the first run: every picture follows.
@@ -338,12 +338,12 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     o.paced = false;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    RequestRecorder recorder(s.server->port());
-    const auto& frames = s.server->audio()->frames;
+    RequestRecorder recorder(s.server->Port());
+    const auto& frames = s.server->Audio()->frames;
     const double frame_seconds = 1152.0 / 44100.0;
 
     Player p;
-    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    ASSERT_EQ(p.Load(recorder.Base() + "/clip.asm"), S_OK);
     EXPECT_EQ(p.filter->video_pin(), nullptr);
     ASSERT_NE(p.filter->audio_pin(), nullptr);
     p.Render();
@@ -357,17 +357,17 @@ TEST(TallowmereGraph, AudioOnlyStreamPlaysAndSeeks) {
     LONGLONG start = 20000000, stop = 0;
     ASSERT_EQ(seeking->GetDuration(&stop), S_OK);
     ASSERT_GT(stop, start);
-    const size_t before = p.audio.seen().size();
+    const size_t before = p.audio.Snapshot().size();
     ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
                                     AM_SEEKING_AbsolutePositioning),
               S_OK);
     const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY"};
-    EXPECT_EQ(recorder.methods(), expected);
-    EXPECT_EQ(recorder.requests().back().range.substr(0, 10), "npt=2.000-");
+    EXPECT_EQ(recorder.Methods(), expected);
+    EXPECT_EQ(recorder.Requests().back().range.substr(0, 10), "npt=2.000-");
     EXPECT_EQ(p.filter->shared().base_time(), 20000000);
 
     ASSERT_TRUE(p.audio.WaitEnd(20s));
-    std::vector<Seen> all = p.audio.seen();
+    std::vector<Seen> all = p.audio.Snapshot();
     std::vector<Seen> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
     bool flushed = false;
     for (const Seen& e : after) flushed |= e.kind == Kind::kBeginFlush;

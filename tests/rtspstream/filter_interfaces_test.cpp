@@ -154,7 +154,7 @@ TEST(TallowmereFilter, StatusPortOnLoopbackOnlyAndHeldPortStillPlays) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(rtspstream::kStatusPort);
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    size_t pictures = s.server->video().pictures.size();
+    size_t pictures = s.server->Video().pictures.size();
     {
         Player first, second;
         ASSERT_EQ(first.Load(s.base + "/clip.asm"), S_OK);
@@ -182,17 +182,17 @@ TEST(TallowmereFilter, RefusedDescribeThenNoFurtherConnection) {
     o.faults.describe_404 = true;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    RequestRecorder recorder(s.server->port());
+    RequestRecorder recorder(s.server->Port());
     std::vector<std::string> boxes;
     AvsSetMessageBoxSink(
         [&](const std::string& text, const std::string&) { boxes.push_back(text); });
     Player p;
-    std::string url = recorder.base() + "/clip.asm";
+    std::string url = recorder.Base() + "/clip.asm";
     EXPECT_EQ(p.Load(url), S_FALSE);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Failed to connect " + url);
     EXPECT_EQ(p.Load(url), S_FALSE);
-    EXPECT_EQ(recorder.connections(), 1);
+    EXPECT_EQ(recorder.Connections(), 1);
     EXPECT_EQ(p.filter->GetPinCount(), 0);
     EXPECT_EQ(p.source->Pause(), S_FALSE);
     EXPECT_EQ(p.source->Run(0), S_FALSE);
@@ -220,7 +220,7 @@ TEST(TallowmereFilter, LocalFileFeedsTheVideoPin) {
     ASSERT_TRUE(p.video.WaitSamples(1, 10s));
     std::this_thread::sleep_for(300ms);
     std::vector<Seen> samples;
-    for (auto& e : p.video.seen())
+    for (auto& e : p.video.Snapshot())
         if (e.kind == Kind::kSample) samples.push_back(e);
     ASSERT_EQ(samples.size(), 1u);
     EXPECT_EQ(samples[0].bytes, Bytes(start.begin(), start.begin() + 18));
@@ -264,7 +264,7 @@ TEST(TallowmereFilter, ServerFaultsEndCleanly) {
                 EXPECT_TRUE(ended);  // the closed connection ends it
             }
             ASSERT_EQ(p.Control()->Stop(), S_OK);
-            std::vector<Seen> seen = p.video.seen();
+            std::vector<Seen> seen = p.video.Snapshot();
             int64_t last = -1;
             size_t pictures = 0;
             for (const Seen& e : seen) {
@@ -276,10 +276,10 @@ TEST(TallowmereFilter, ServerFaultsEndCleanly) {
                 ++pictures;
             }
             if (fault == 2) {
-                EXPECT_EQ(pictures, s.server->video().pictures.size());
+                EXPECT_EQ(pictures, s.server->Video().pictures.size());
             }
             if (fault == 0) {
-                EXPECT_LT(pictures, s.server->video().pictures.size());
+                EXPECT_LT(pictures, s.server->Video().pictures.size());
             }
         }
         EXPECT_LT(std::chrono::steady_clock::now() - begun, 15s);

@@ -34,7 +34,7 @@ T At(const BYTE* block, size_t offset) {
 TEST(TallowmereMediaTypes, VideoBlockFromTheSequenceHeader) {
     Bytes file = rtspstreamtest::ReadRange(rtspstreamtest::SampleAvs(), 0, 64);
     avs::AvsSequenceHeader header;
-    ASSERT_TRUE(avs::decode_sequence_header_fixed(file.data(), file.size(), header));
+    ASSERT_TRUE(avs::DecodeSequenceHeaderFixed(file.data(), file.size(), header));
     CMediaType mt;
     ASSERT_EQ(BuildVideoMediaType(header, &mt), S_OK);
     EXPECT_EQ(*mt.Type(), MEDIATYPE_Video);
@@ -55,7 +55,7 @@ TEST(TallowmereMediaTypes, VideoBlockFromTheSequenceHeader) {
     EXPECT_EQ(At<uint32_t>(b, 64), 0u);
     EXPECT_EQ(At<int32_t>(b, 72), 2000);
     EXPECT_EQ(At<int32_t>(b, 76),
-              MulDiv(2000, avs::pel_aspect_table[header.aspect_ratio_information], 10000));
+              MulDiv(2000, avs::kPelAspectTable[header.aspect_ratio_information], 10000));
     EXPECT_EQ(At<uint32_t>(b, 88), 0u);
     EXPECT_EQ(At<uint32_t>(b, 92), 18u);
     EXPECT_EQ(Bytes(b + 96, b + 114), Bytes(file.begin(), file.begin() + 18));
@@ -71,9 +71,9 @@ TEST(TallowmereMediaTypes, VideoBlockFromTheSequenceHeader) {
 
 TEST(TallowmereMediaTypes, AudioBlock) {
     AudioFormatRecord record;
-    record.wFormatTag = 0;
-    record.nSamplesPerSec = 90000;
-    record.nAvgBytesPerSec = 16000;
+    record.w_format_tag = 0;
+    record.n_samples_per_sec = 90000;
+    record.n_avg_bytes_per_sec = 16000;
     CMediaType mt;
     ASSERT_EQ(BuildAudioMediaType(record, &mt), S_OK);
     EXPECT_EQ(*mt.Type(), MEDIATYPE_Audio);
@@ -150,14 +150,14 @@ TEST(TallowmereParts, QueueBetweenTwoThreads) {
         ++next;
     }
     producer.join();
-    EXPECT_EQ(queue.total_bytes(), 0u);
-    EXPECT_EQ(queue.count(), 0u);
+    EXPECT_EQ(queue.TotalBytes(), 0u);
+    EXPECT_EQ(queue.Count(), 0u);
     auto s = std::make_unique<QueuedSample>();
     s->bytes.resize(100);
     queue.Push(std::move(s));
-    EXPECT_EQ(queue.total_bytes(), 100u);
+    EXPECT_EQ(queue.TotalBytes(), 100u);
     queue.Flush();
-    EXPECT_EQ(queue.total_bytes(), 0u);
+    EXPECT_EQ(queue.TotalBytes(), 0u);
     EXPECT_FALSE(queue.Pop());
 }
 
@@ -192,7 +192,7 @@ TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
         std::thread producer([&] {
             for (int i = 0; i < kCount; ++i) {
                 ASSERT_TRUE(queue.Push(SampleOf(1 + i % 5, i)));
-                uint64_t now = queue.total_bytes();
+                uint64_t now = queue.TotalBytes();
                 if (now > worst) worst = now;
             }
         });
@@ -204,7 +204,7 @@ TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
         }
         producer.join();
         EXPECT_LT(worst.load(), 16u + 5u);
-        EXPECT_EQ(queue.total_bytes(), 0u);
+        EXPECT_EQ(queue.TotalBytes(), 0u);
     }
 
     // A push on a full queue waits; a stop releases it with the frame dropped.
@@ -224,18 +224,18 @@ TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
         pusher.join();
         EXPECT_LT(SecondsSince(began), 2.0);
         EXPECT_FALSE(pushed);
-        EXPECT_EQ(queue.count(), 1u);
-        EXPECT_EQ(queue.total_bytes(), 10u);
+        EXPECT_EQ(queue.Count(), 1u);
+        EXPECT_EQ(queue.TotalBytes(), 10u);
         // Stopped, a push with room still queues (the pin decides what it takes).
         queue.Flush();
         EXPECT_TRUE(queue.Push(SampleOf(4, 2)));
-        EXPECT_EQ(queue.count(), 1u);
+        EXPECT_EQ(queue.Count(), 1u);
         // Started again, a full queue makes a push wait again; a pop gives it room.
         queue.Start();
         ASSERT_TRUE(queue.Push(SampleOf(8, 3)));
         std::thread again([&] { pushed = queue.Push(SampleOf(1, 4)); });
         std::this_thread::sleep_for(50ms);
-        EXPECT_EQ(queue.count(), 2u);
+        EXPECT_EQ(queue.Count(), 2u);
         EXPECT_EQ(queue.Pop()->start, 2);
         again.join();
         EXPECT_TRUE(pushed);
@@ -253,8 +253,8 @@ TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
         queue.Flush();
         pusher.join();
         EXPECT_TRUE(pushed);
-        EXPECT_EQ(queue.count(), 1u);
-        EXPECT_EQ(queue.total_bytes(), 3u);
+        EXPECT_EQ(queue.Count(), 1u);
+        EXPECT_EQ(queue.TotalBytes(), 3u);
         EXPECT_EQ(queue.Pop()->start, 1);
     }
 
@@ -292,7 +292,7 @@ TEST(TallowmereParts, BlockingQueueWaitsAndWakes) {
         stopped.join();
         EXPECT_LT(SecondsSince(began), 2.0);
         EXPECT_FALSE(got);
-        EXPECT_TRUE(queue.stopped());
+        EXPECT_TRUE(queue.Stopped());
         EXPECT_EQ(WaitForSingleObject(wake, 0), WAIT_OBJECT_0);
 
         // Nothing comes: the pop gives up at its time-out, not before.

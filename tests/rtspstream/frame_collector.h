@@ -32,18 +32,18 @@ class FrameCollector {
     }
     void Attach(rtspstream::RtspClientSession& s) { s.SetDeliver(&FrameCollector::Deliver, this); }
 
-    std::vector<Frame> frames() {
+    std::vector<Frame> Frames() {
         std::lock_guard lock(mutex_);
         return frames_;
     }
-    std::vector<Frame> of(bool video) {
+    std::vector<Frame> Of(bool video) {
         std::vector<Frame> out;
-        for (Frame& f : frames())
+        for (Frame& f : Frames())
             if (f.video == video) out.push_back(f);
         return out;
     }
-    size_t count(bool video) { return of(video).size(); }
-    void clear() {
+    size_t Count(bool video) { return Of(video).size(); }
+    void Clear() {
         std::lock_guard lock(mutex_);
         frames_.clear();
     }
@@ -53,7 +53,7 @@ class FrameCollector {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return pred(frames_); });
     }
-    void set_delay(std::chrono::microseconds d) { delay_ = d; }
+    void SetDelay(std::chrono::microseconds d) { delay_ = d; }
 
   private:
     std::mutex mutex_;

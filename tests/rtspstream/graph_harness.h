@@ -46,7 +46,7 @@ inline Served Serve(rtspserve::ServerOptions options) {
     s.server = rtspserve::Server::Create(options, &error);
     if (!s.server) return s;
     s.server->Start();
-    s.base = "rtsp://127.0.0.1:" + std::to_string(s.server->port());
+    s.base = "rtsp://127.0.0.1:" + std::to_string(s.server->Port());
     return s;
 }
 
@@ -76,18 +76,18 @@ class RequestRecorder {
         for (auto& t : relays_) t.join();
         close(listen_fd_);
     }
-    std::string base() const { return "rtsp://127.0.0.1:" + std::to_string(port_); }
-    std::vector<Request> requests() {
+    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(port_); }
+    std::vector<Request> Requests() {
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    std::vector<std::string> methods() {
+    std::vector<std::string> Methods() {
         std::vector<std::string> out;
-        for (auto& r : requests())
+        for (auto& r : Requests())
             if (r.method != "OPTIONS" && r.method != "GET_PARAMETER") out.push_back(r.method);
         return out;
     }
-    int connections() const { return connections_.load(); }
+    int Connections() const { return connections_.load(); }
 
   private:
     void Accept() {
@@ -141,9 +141,9 @@ class RequestRecorder {
         size_t start = 0;
         while (start < pending.size()) {
             rtsp::ParseResult r = rtsp::ParseNext(pending.data() + start, pending.size() - start);
-            if (r.kind == rtsp::ParseKind::NeedMore || r.kind == rtsp::ParseKind::Error) break;
+            if (r.kind == rtsp::ParseKind::kNeedMore || r.kind == rtsp::ParseKind::kError) break;
             start += r.consumed;
-            if (r.kind == rtsp::ParseKind::Message && !r.message.is_reply) {
+            if (r.kind == rtsp::ParseKind::kMessage && !r.message.is_reply) {
                 const std::string* range = r.message.Header("Range");
                 std::lock_guard lock(mutex_);
                 requests_.push_back({r.message.method, range ? *range : std::string()});
@@ -186,7 +186,7 @@ class Capture {
             changed_.notify_all();
         };
     }
-    std::vector<Seen> seen() {
+    std::vector<Seen> Snapshot() {
         std::lock_guard lock(mutex_);
         return seen_;
     }
@@ -197,7 +197,7 @@ class Capture {
     }
     size_t Samples() {
         size_t n = 0;
-        for (auto& s : seen())
+        for (auto& s : Snapshot())
             if (s.kind == CaptureEvent::Kind::kSample) ++n;
         return n;
     }

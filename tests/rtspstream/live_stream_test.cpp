@@ -66,7 +66,7 @@ Delivery Examine(const std::vector<Seen>& seen, const rtspserve::Server& server,
                  const std::string& video_path, Clock::time_point began,
                  const std::string& written) {
     Delivery d;
-    const auto& pictures = server.video().pictures;
+    const auto& pictures = server.Video().pictures;
     std::FILE* out = std::fopen(written.c_str(), "wb");
     const Seen* previous = nullptr;
     bool header = true;
@@ -124,10 +124,10 @@ void ExpectSmoothRealTime(const std::string& video_path, const std::string& audi
     Clock::time_point began;
     PlayToEnd(p, s, began);
     const std::string written = video_path + ".delivered.avs";
-    Delivery d = Examine(p.video.seen(), *s.server, video_path, began, written);
-    const size_t pictures = s.server->video().pictures.size();
+    Delivery d = Examine(p.video.Snapshot(), *s.server, video_path, began, written);
+    const size_t pictures = s.server->Video().pictures.size();
     // A real-time server sends the last picture this long after the PLAY.
-    const double last_sent = static_cast<double>(pictures - 1) / s.server->video().frame_rate;
+    const double last_sent = static_cast<double>(pictures - 1) / s.server->Video().frame_rate;
     const double end_after_last = d.end_after_start - last_sent;
     std::printf(
         "%s%s: %zu pictures, %zu empty, first %.3f s after PLAY, widest gap %.3f s, "
@@ -146,9 +146,9 @@ void ExpectSmoothRealTime(const std::string& video_path, const std::string& audi
     EXPECT_EQ(DecodedPictures(written), decodable);
     if (!audio_path.empty()) {
         size_t audio = 0, empty = 0;
-        for (const Seen& e : p.audio.seen())
+        for (const Seen& e : p.audio.Snapshot())
             if (e.kind == Kind::kSample) ++audio, empty += e.bytes.empty();
-        EXPECT_EQ(audio, s.server->audio()->frames.size());
+        EXPECT_EQ(audio, s.server->Audio()->frames.size());
         EXPECT_EQ(empty, 0u);
     }
     ASSERT_EQ(p.Control()->Stop(), S_OK);
@@ -195,9 +195,9 @@ TEST(TallowmereLive, StallBuffersOnceJitterNotAtAll) {
         Player p;
         Clock::time_point began;
         PlayToEnd(p, s, began);
-        Delivery d = Examine(p.video.seen(), *s.server, SampleAvs(), began,
+        Delivery d = Examine(p.video.Snapshot(), *s.server, SampleAvs(), began,
                              ::testing::TempDir() + "stall_delivered.avs");
-        EXPECT_EQ(d.samples, s.server->video().pictures.size());
+        EXPECT_EQ(d.samples, s.server->Video().pictures.size());
         EXPECT_EQ(d.empty, 0u);
         EXPECT_EQ(d.mismatched, 0u);
         if (kind == 0) {
@@ -208,7 +208,7 @@ TEST(TallowmereLive, StallBuffersOnceJitterNotAtAll) {
             EXPECT_LT(d.widest_gap, 0.5);
             size_t segments = 0;
             bool first = false;
-            for (const Seen& e : p.audio.seen()) {
+            for (const Seen& e : p.audio.Snapshot()) {
                 if (e.kind == Kind::kSample) first = true;
                 if (e.kind == Kind::kNewSegment && first) ++segments;
             }
@@ -240,7 +240,7 @@ TEST(TallowmereLive, SeekWhilePausedWithAFullQueueReturnsAtOnce) {
     while (queued() < 10000000 && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
     const DWORD full = queued();
     ASSERT_GE(full, 10000000u);
-    const size_t before = p.video.seen().size();
+    const size_t before = p.video.Snapshot().size();
     LONGLONG start = 100000000, stop = 0;
     ASSERT_EQ(p.Seeking()->GetDuration(&stop), S_OK);
     const auto asked = Clock::now();
@@ -252,7 +252,7 @@ TEST(TallowmereLive, SeekWhilePausedWithAFullQueueReturnsAtOnce) {
     EXPECT_LT(took, 1.0);
     ASSERT_EQ(p.Control()->Run(), S_OK);
     // Pictures from 10 s on: the I picture at or before picture 250 comes first.
-    const auto& pictures = s.server->video().pictures;
+    const auto& pictures = s.server->Video().pictures;
     size_t i = 250;
     while (i > 0 && !pictures[i].random_access) --i;
     ASSERT_TRUE(p.video.WaitFor(
@@ -262,7 +262,7 @@ TEST(TallowmereLive, SeekWhilePausedWithAFullQueueReturnsAtOnce) {
             return false;
         },
         10s));
-    std::vector<Seen> all = p.video.seen();
+    std::vector<Seen> all = p.video.Snapshot();
     for (size_t k = before; k < all.size(); ++k) {
         if (all[k].kind != Kind::kSample || all[k].bytes.empty()) continue;
         EXPECT_EQ(all[k].bytes, ReadRange(o.video_path, static_cast<long>(pictures[i].offset),
@@ -280,9 +280,9 @@ TEST(TallowmereLive, AudioOnlySeekWhileStoppedPlaysFromThere) {
     o.paced = false;
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    RequestRecorder recorder(s.server->port());
+    RequestRecorder recorder(s.server->Port());
     Player p;
-    ASSERT_EQ(p.Load(recorder.base() + "/clip.asm"), S_OK);
+    ASSERT_EQ(p.Load(recorder.Base() + "/clip.asm"), S_OK);
     p.Render();
     ASSERT_TRUE(p.audio_renderer);
     LONGLONG start = 20000000, stop = 0;
@@ -293,12 +293,12 @@ TEST(TallowmereLive, AudioOnlySeekWhileStoppedPlaysFromThere) {
     ASSERT_EQ(p.Control()->Pause(), S_OK);
     ASSERT_EQ(p.Control()->Run(), S_OK);
     ASSERT_TRUE(p.audio.WaitEnd(20s));
-    ASSERT_FALSE(recorder.requests().empty());
-    EXPECT_EQ(recorder.requests().back().range.substr(0, 10), "npt=2.000-");
-    const auto& frames = s.server->audio()->frames;
+    ASSERT_FALSE(recorder.Requests().empty());
+    EXPECT_EQ(recorder.Requests().back().range.substr(0, 10), "npt=2.000-");
+    const auto& frames = s.server->Audio()->frames;
     const auto first = static_cast<size_t>(2.0 / (1152.0 / 44100.0));
     std::vector<Seen> audio;
-    for (const Seen& e : p.audio.seen())
+    for (const Seen& e : p.audio.Snapshot())
         if (e.kind == Kind::kSample) audio.push_back(e);
     // Up to the range's end (the duration in whole seconds).
     const auto end =

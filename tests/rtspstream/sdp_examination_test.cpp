@@ -42,32 +42,32 @@ TEST(MediaTable, KindsCodecsAndPayloadLookup) {
         "m=video 0 RTP/AVP 14\na=rtpmap:14 AVS1-P2/1000\n");
     MediaTable t;
     ASSERT_TRUE(ClassifyMedia(d.media, t));
-    ASSERT_EQ(t.video().size(), 2u);
-    ASSERT_EQ(t.audio().size(), 2u);
-    EXPECT_EQ(t.total(), 4u);
-    EXPECT_EQ(t.video()[0].payload_type, 96);
-    EXPECT_EQ(t.video()[0].kind, kMediaVideo);
-    EXPECT_EQ(t.video()[0].codec, kCodecAvs);
-    EXPECT_EQ(t.audio()[0].payload_type, 14);
-    EXPECT_EQ(t.audio()[0].kind, kMediaAudio);
-    EXPECT_EQ(t.audio()[0].codec, kCodecMpa);
-    EXPECT_EQ(t.audio()[1].codec, kCodecMpa);  // "mpa": codec by any case...
+    ASSERT_EQ(t.Video().size(), 2u);
+    ASSERT_EQ(t.Audio().size(), 2u);
+    EXPECT_EQ(t.Total(), 4u);
+    EXPECT_EQ(t.Video()[0].payload_type, 96);
+    EXPECT_EQ(t.Video()[0].kind, kMediaVideo);
+    EXPECT_EQ(t.Video()[0].codec, kCodecAvs);
+    EXPECT_EQ(t.Audio()[0].payload_type, 14);
+    EXPECT_EQ(t.Audio()[0].kind, kMediaAudio);
+    EXPECT_EQ(t.Audio()[0].codec, kCodecMpa);
+    EXPECT_EQ(t.Audio()[1].codec, kCodecMpa);  // "mpa": codec by any case...
     EXPECT_EQ(t.VideoClockRate(0), 90000u);
     EXPECT_EQ(t.AudioClockRate(1), 44100u);
     EXPECT_EQ(t.VideoClockRate(2), 0u);
     // The audio list is searched first: 14 is the audio entry, not the second video.
-    EXPECT_EQ(t.FindByPayloadType(14), &t.audio()[0]);
-    EXPECT_EQ(t.FindByPayloadType(96), &t.video()[0]);
+    EXPECT_EQ(t.FindByPayloadType(14), &t.Audio()[0]);
+    EXPECT_EQ(t.FindByPayloadType(96), &t.Video()[0]);
     EXPECT_EQ(t.FindByPayloadType(72), nullptr);
 
     std::optional<AudioFormatRecord> f = GetAudioFormat(t, 0);
     ASSERT_TRUE(f);
-    EXPECT_EQ(f->wFormatTag, 0x50);
-    EXPECT_EQ(f->nSamplesPerSec, 90000u);
-    EXPECT_EQ(f->nChannels, 0);
+    EXPECT_EQ(f->w_format_tag, 0x50);
+    EXPECT_EQ(f->n_samples_per_sec, 90000u);
+    EXPECT_EQ(f->n_channels, 0);
     f = GetAudioFormat(t, 1);
-    EXPECT_EQ(f->wFormatTag, 0);  // ...but the format tag only for exactly "MPA"
-    EXPECT_EQ(f->nSamplesPerSec, 44100u);
+    EXPECT_EQ(f->w_format_tag, 0);  // ...but the format tag only for exactly "MPA"
+    EXPECT_EQ(f->n_samples_per_sec, 44100u);
     EXPECT_FALSE(GetAudioFormat(t, 2));
 }
 
@@ -76,7 +76,7 @@ TEST(MediaTable, RefusedDescriptionsAndMediaWithoutRtpmap) {
     EXPECT_FALSE(ClassifyMedia(Decode("v=0\nm=Audio 0 RTP/AVP 14\n").media, t));
     EXPECT_FALSE(
         ClassifyMedia(Decode("v=0\nm=video 0 RTP/AVP 96\nm=application 0 RTP/AVP 107\n").media, t));
-    EXPECT_EQ(t.total(), 0u);
+    EXPECT_EQ(t.Total(), 0u);
     EXPECT_FALSE(ClassifyMedia(Decode("v=0\ns=nothing\n").media, t));
     EXPECT_FALSE(ClassifyMedia(Decode("v=0\nm=video 0 RTP/AVP\n").media, t));  // no format
 
@@ -85,12 +85,12 @@ TEST(MediaTable, RefusedDescriptionsAndMediaWithoutRtpmap) {
     rtsp::SessionDescription d =
         Decode("v=0\nm=audio 0 RTP/AVP 14\nm=video 0 RTP/AVP 96\nm=audio 0 RTP/AVP x\n");
     ASSERT_TRUE(ClassifyMedia(d.media, t));
-    EXPECT_EQ(t.audio()[0].codec, kCodecMpa);
+    EXPECT_EQ(t.Audio()[0].codec, kCodecMpa);
     EXPECT_EQ(t.AudioClockRate(0), 90000u);
-    EXPECT_EQ(GetAudioFormat(t, 0)->wFormatTag, 0x50);
-    EXPECT_EQ(t.video()[0].codec, kCodecOther);
+    EXPECT_EQ(GetAudioFormat(t, 0)->w_format_tag, 0x50);
+    EXPECT_EQ(t.Video()[0].codec, kCodecOther);
     EXPECT_EQ(t.VideoClockRate(0), 0u);
-    EXPECT_EQ(t.audio()[1].payload_type, -1);
+    EXPECT_EQ(t.Audio()[1].payload_type, -1);
 }
 
 std::optional<std::vector<uint8_t>> SetsOf(const std::string& fmtp) {

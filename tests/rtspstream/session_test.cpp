@@ -35,7 +35,7 @@ Served Serve(rtspserve::ServerOptions options) {
     EXPECT_TRUE(s.server) << error;
     if (!s.server) return s;
     s.server->Start();
-    s.url = "rtsp://127.0.0.1:" + std::to_string(s.server->port()) + "/sample.avs";
+    s.url = "rtsp://127.0.0.1:" + std::to_string(s.server->Port()) + "/sample.avs";
     return s;
 }
 
@@ -53,40 +53,40 @@ TEST(SessionWithServer, EveryPictureAndAudioFrameByteForByte) {
     o.max_payload = 1000;  // makes the server use all three packet forms
     Served s = Serve(o);
     ASSERT_TRUE(s.server);
-    const auto& pictures = s.server->video().pictures;
-    const auto& audio = s.server->audio()->frames;
+    const auto& pictures = s.server->Video().pictures;
+    const auto& audio = s.server->Audio()->frames;
 
     RtspClientSession session;
     session.SetClientConfig(QuickConfig());
     FrameCollector frames;
     frames.Attach(session);
     ASSERT_TRUE(session.Connect(s.url));
-    EXPECT_EQ(session.status(), rtspstream::kStatusOk);
-    EXPECT_TRUE(session.connected());
-    EXPECT_TRUE(session.has_video());
-    EXPECT_TRUE(session.has_audio());
-    EXPECT_DOUBLE_EQ(session.duration(), 4.0);
+    EXPECT_EQ(session.Status(), rtspstream::kStatusOk);
+    EXPECT_TRUE(session.Connected());
+    EXPECT_TRUE(session.HasVideo());
+    EXPECT_TRUE(session.HasAudio());
+    EXPECT_DOUBLE_EQ(session.Duration(), 4.0);
 
     avs::AvsSequenceHeader header;
     ASSERT_TRUE(session.GetVideoHeader(header));
-    const Bytes& sequence = s.server->video().sequence_header;
+    const Bytes& sequence = s.server->Video().sequence_header;
     ASSERT_EQ(header.header_length, static_cast<int32_t>(3 + sequence.size()));
     EXPECT_EQ(Bytes(header.header_bytes, header.header_bytes + 3), (Bytes{0, 0, 1}));
     EXPECT_EQ(0, std::memcmp(header.header_bytes + 3, sequence.data(), sequence.size()));
     EXPECT_EQ(header.header_bytes[3], 0xB0);
     auto format = session.GetAudioFormat();
     ASSERT_TRUE(format);
-    EXPECT_EQ(format->wFormatTag, 0x50);
-    EXPECT_EQ(format->nSamplesPerSec, 90000u);
+    EXPECT_EQ(format->w_format_tag, 0x50);
+    EXPECT_EQ(format->n_samples_per_sec, 90000u);
 
     ASSERT_TRUE(session.Play());
     ASSERT_TRUE(frames.WaitFor(
         [&](const std::vector<Frame>& f) { return f.size() >= pictures.size() + audio.size(); },
         20s));
     ASSERT_TRUE(session.Teardown());
-    EXPECT_FALSE(session.connected());
+    EXPECT_FALSE(session.Connected());
 
-    std::vector<Frame> video = frames.of(true), sound = frames.of(false);
+    std::vector<Frame> video = frames.Of(true), sound = frames.Of(false);
     ASSERT_EQ(video.size(), pictures.size());
     ASSERT_EQ(sound.size(), audio.size());
     for (size_t i = 0; i < pictures.size(); ++i) {
@@ -113,37 +113,37 @@ TEST(SessionWithServer, ConnectStatuses) {
         o.faults.describe_404 = true;
         Served s = Serve(o);
         EXPECT_FALSE(session.Connect(s.url));
-        EXPECT_EQ(session.status(), rtspstream::kStatusDescribeFailed);
-        EXPECT_EQ(session.describe_status(), 404);
+        EXPECT_EQ(session.Status(), rtspstream::kStatusDescribeFailed);
+        EXPECT_EQ(session.DescribeStatus(), 404);
     }
     {
         rtspserve::ServerOptions o;
         o.faults.application_media = true;
         Served s = Serve(o);
         EXPECT_FALSE(session.Connect(s.url));
-        EXPECT_EQ(session.status(), rtspstream::kStatusBadDescription);
+        EXPECT_EQ(session.Status(), rtspstream::kStatusBadDescription);
     }
     {
         rtspserve::ServerOptions o;
         o.faults.no_session_control = true;
         Served s = Serve(o);
         EXPECT_FALSE(session.Connect(s.url));
-        EXPECT_EQ(session.status(), rtspstream::kStatusNoSessionControl);
+        EXPECT_EQ(session.Status(), rtspstream::kStatusNoSessionControl);
     }
     EXPECT_FALSE(session.Connect("rtsp://127.0.0.1:1/nobody"));
-    EXPECT_EQ(session.status(), rtspstream::kStatusNoClient);
+    EXPECT_EQ(session.Status(), rtspstream::kStatusNoClient);
     EXPECT_FALSE(session.Connect("not an address"));
-    EXPECT_EQ(session.status(), rtspstream::kStatusNoClient);
+    EXPECT_EQ(session.Status(), rtspstream::kStatusNoClient);
     EXPECT_FALSE(session.Play());
-    EXPECT_EQ(session.status(), rtspstream::kStatusPlayFailed);
+    EXPECT_EQ(session.Status(), rtspstream::kStatusPlayFailed);
     EXPECT_FALSE(session.Pause());
-    EXPECT_EQ(session.status(), rtspstream::kStatusPauseFailed);
+    EXPECT_EQ(session.Status(), rtspstream::kStatusPauseFailed);
 
     // An address far longer than 128 characters works, and a video-only stream.
     Served s = Serve({});
     ASSERT_TRUE(session.Connect(s.url + "/" + std::string(400, 'n')));
-    EXPECT_TRUE(session.has_video());
-    EXPECT_FALSE(session.has_audio());
+    EXPECT_TRUE(session.HasVideo());
+    EXPECT_FALSE(session.HasAudio());
     EXPECT_FALSE(session.GetAudioFormat());
     EXPECT_TRUE(session.Teardown());
 }
@@ -164,7 +164,7 @@ TEST(SessionWithScriptedServer, RequestsOnTheWire) {
         auto describe = s.ReadRequest();
         ASSERT_TRUE(describe);
         s.Write(FakeServer::Reply(
-            *describe, "Content-Base: rtsp://127.0.0.1:" + std::to_string(s.port()) + "/base\r\n",
+            *describe, "Content-Base: rtsp://127.0.0.1:" + std::to_string(s.Port()) + "/base\r\n",
             sdp));
         for (int i = 0; i < 2; ++i) {
             auto setup = s.ReadRequest();
@@ -195,21 +195,21 @@ TEST(SessionWithScriptedServer, RequestsOnTheWire) {
         session.SetClientConfig(QuickConfig());
         FrameCollector frames;
         frames.Attach(session);
-        ASSERT_TRUE(session.Connect(server.url("/start")));
-        EXPECT_EQ(session.description()->media[0].control, server.url("/base/trackID=1"));
+        ASSERT_TRUE(session.Connect(server.Url("/start")));
+        EXPECT_EQ(session.Description()->media[0].control, server.Url("/base/trackID=1"));
         ASSERT_TRUE(session.PlayRange(5050, 60000));
         ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return !f.empty(); }, 3s));
         ASSERT_TRUE(session.Pause());
         ASSERT_TRUE(session.Play());
         ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return f.size() >= 2; }, 3s));
-        EXPECT_EQ(frames.frames()[0].bytes, (Bytes{0, 0, 1, 0xB3, 0x42}));
-        EXPECT_EQ(frames.frames().size(), 2u);  // the sender reports fell out
+        EXPECT_EQ(frames.Frames()[0].bytes, (Bytes{0, 0, 1, 0xB3, 0x42}));
+        EXPECT_EQ(frames.Frames().size(), 2u);  // the sender reports fell out
     }                                           // the destructor tears down
-    std::vector<rtsp::Message> requests = server.requests();
+    std::vector<rtsp::Message> requests = server.Requests();
     ASSERT_EQ(requests.size(), 7u);
-    const std::string base = server.url("/base");
+    const std::string base = server.Url("/base");
     EXPECT_EQ(requests[0].method, "DESCRIBE");
-    EXPECT_EQ(requests[0].uri, server.url("/start"));
+    EXPECT_EQ(requests[0].uri, server.Url("/start"));
     for (int i : {1, 2}) {
         EXPECT_EQ(requests[i].method, "SETUP");
         EXPECT_EQ(*requests[i].Header("Transport"), "RTP/AVP/TCP;interleaved=0-1");
@@ -237,17 +237,17 @@ TEST(SessionWithServer, PauseResumeAndSeekWhilePaced) {
     ASSERT_TRUE(session.Play());
     ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return f.size() >= 5; }, 5s));
     ASSERT_TRUE(session.Pause());
-    size_t paused_at = frames.count(true);
+    size_t paused_at = frames.Count(true);
     std::this_thread::sleep_for(300ms);
-    EXPECT_LE(frames.count(true), paused_at + 1);  // at most one picture in flight
-    EXPECT_LT(frames.count(true), 12u);            // 300 ms would be 7 more pictures
+    EXPECT_LE(frames.Count(true), paused_at + 1);  // at most one picture in flight
+    EXPECT_LT(frames.Count(true), 12u);            // 300 ms would be 7 more pictures
 
-    frames.clear();
+    frames.Clear();
     ASSERT_TRUE(session.PlayRange(2000, 4000));
     ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return !f.empty(); }, 5s));
-    Frame first = frames.frames()[0];
+    Frame first = frames.Frames()[0];
     // The server starts at the I picture at or before 2 s; the time line goes on.
-    const auto& pictures = s.server->video().pictures;
+    const auto& pictures = s.server->Video().pictures;
     size_t start = 50;
     while (start > 0 && !pictures[start].random_access) --start;
     EXPECT_EQ(first.time, static_cast<int64_t>(start) * 400000);
@@ -270,17 +270,17 @@ TEST(SessionWithServer, ServerFaultsEndCleanlyAndQuickly) {
         ASSERT_TRUE(session.Connect(s.url));
         ASSERT_TRUE(session.Play());
         std::this_thread::sleep_for(300ms);
-        size_t got = frames.count(true);
+        size_t got = frames.Count(true);
         EXPECT_GT(got, 0u);
         EXPECT_LT(got, 100u);
         auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(session.Teardown());
-        EXPECT_EQ(session.status(), rtspstream::kStatusTeardownFailed);
+        EXPECT_EQ(session.Status(), rtspstream::kStatusTeardownFailed);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
         EXPECT_FALSE(session.Play());  // nothing hangs on the dead connection
     }
     {
-        frames.clear();
+        frames.Clear();
         rtspserve::ServerOptions o;
         o.paced = false;
         o.faults.garbage_every = 5;
@@ -296,7 +296,7 @@ TEST(SessionWithServer, ServerFaultsEndCleanlyAndQuickly) {
         EXPECT_TRUE(session.Teardown());
     }
     {
-        frames.clear();
+        frames.Clear();
         rtspserve::ServerOptions o;
         o.paced = false;
         o.faults.wrap_timestamps = true;
@@ -306,9 +306,9 @@ TEST(SessionWithServer, ServerFaultsEndCleanlyAndQuickly) {
         ASSERT_TRUE(
             frames.WaitFor([](const std::vector<Frame>& f) { return f.size() >= 100; }, 10s));
         EXPECT_TRUE(session.Teardown());
-        std::vector<Frame> video = frames.of(true);
+        std::vector<Frame> video = frames.Of(true);
         for (size_t i = 1; i < video.size(); ++i) EXPECT_GT(video[i].time, video[i - 1].time) << i;
-        EXPECT_GT(session.time_line().video().offset, 0);
+        EXPECT_GT(session.Timing().Video().offset, 0);
     }
 }
 
@@ -320,7 +320,7 @@ TEST(SessionWithServer, SlowFrameCallbackBoundsTeardownAndClose) {
     o.paced = false;
     Served s = Serve(o);
     FrameCollector frames;
-    frames.set_delay(100ms);
+    frames.SetDelay(100ms);
     auto session = std::make_unique<RtspClientSession>();
     rtsp::ClientConfig config = QuickConfig();
     config.reply_timeout = 1s;
@@ -331,14 +331,14 @@ TEST(SessionWithServer, SlowFrameCallbackBoundsTeardownAndClose) {
     ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return !f.empty(); }, 3s));
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(session->Teardown());
-    EXPECT_EQ(session->status(), rtspstream::kStatusTeardownFailed);
+    EXPECT_EQ(session->Status(), rtspstream::kStatusTeardownFailed);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 900ms);
     EXPECT_LT(took, 2s);
     start = std::chrono::steady_clock::now();
     session.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-    EXPECT_LT(frames.count(true), 50u);
+    EXPECT_LT(frames.Count(true), 50u);
 }
 
 TEST(SessionWithServer, RepeatedConnectPlayTeardownIsBounded) {
@@ -352,13 +352,13 @@ TEST(SessionWithServer, RepeatedConnectPlayTeardownIsBounded) {
     frames.Attach(session);
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i) {
-        frames.clear();
+        frames.Clear();
         ASSERT_TRUE(session.Connect(s.url)) << i;
         ASSERT_TRUE(session.Play()) << i;
         ASSERT_TRUE(frames.WaitFor([](const std::vector<Frame>& f) { return f.size() >= 3; }, 5s))
             << i;
         // Every connection starts its own time line at 0.
-        EXPECT_EQ(frames.frames()[0].time, 0) << i;
+        EXPECT_EQ(frames.Frames()[0].time, 0) << i;
         ASSERT_TRUE(session.Teardown()) << i;
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);

@@ -47,7 +47,7 @@ Played Play(const StoredStream& script, std::chrono::milliseconds limit) {
     FakeServer server(script);
     Played r;
     Player p;
-    if (p.Load(server.url("/clip.asm")) != S_OK) return r;
+    if (p.Load(server.Url("/clip.asm")) != S_OK) return r;
     p.Render();
     auto begun = std::chrono::steady_clock::now();
     if (p.Control()->Run() != S_OK) return r;
@@ -55,7 +55,7 @@ Played Play(const StoredStream& script, std::chrono::milliseconds limit) {
     r.took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - begun);
     EXPECT_EQ(p.Control()->Stop(), S_OK);
-    r.pictures = Pictures(p.video.seen());
+    r.pictures = Pictures(p.video.Snapshot());
     return r;
 }
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-int count_avs(std::FILE* in) {
+int CountAvs(std::FILE* in) {
     avs::FileByteSource source(in);
     avs::AvsUnitReader reader(source);
     avs::AvsPictureSplitter pictures(reader);
@@ -26,14 +26,14 @@ int count_avs(std::FILE* in) {
     avs::AvsSequenceHeader header{};
     bool have_header = false;
     avs::AvsUnitType type{};
-    while (pictures.next(picture, &type)) {
-        if (type == avs::AvsUnitType::None) break;
+    while (pictures.Next(picture, &type)) {
+        if (type == avs::AvsUnitType::kNone) break;
         ++total;
         // Pictures are whole units: an I header is 00 00 01 B3, P and B share B6 and
         // differ in the picture_coding_type bits after the 16-bit bbv_delay.
         if (!have_header && picture.size() > 4 && picture[3] == 0xB0)
             have_header = avs::decode_sequence_header(picture.data(), picture.size(), header) ==
-                          avs::DecodeResult::Ok;
+                          avs::DecodeResult::kOk;
         for (size_t i = 0; i + 6 < picture.size(); ++i) {
             if (picture[i] != 0 || picture[i + 1] != 0 || picture[i + 2] != 1) continue;
             if (picture[i + 3] == 0xB3) {
@@ -53,7 +53,7 @@ int count_avs(std::FILE* in) {
     return total > 0 ? 0 : 1;
 }
 
-int count_mp3(std::FILE* in) {
+int CountMp3(std::FILE* in) {
     mux::MpegAudioReader reader(in, stderr);
     mux::MpegAudioProbe probe;
     if (!reader.probe_header(probe)) {
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     }
     static char buffer[1 << 20];
     std::setvbuf(in, buffer, _IOFBF, sizeof buffer);
-    int rc = std::strcmp(argv[1], "avs") == 0 ? count_avs(in) : count_mp3(in);
+    int rc = std::strcmp(argv[1], "avs") == 0 ? CountAvs(in) : CountMp3(in);
     std::fclose(in);
     return rc;
 }

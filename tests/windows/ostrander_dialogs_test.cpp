@@ -186,7 +186,7 @@ TEST(OstranderDialogs, ListKeepsOneSortedEntryPerExactPathAndDeletesBySelection)
 TEST(OstranderDialogs, SettingsDialogHasTheTemplatesControls) {
     Prompts prompts{true};
     CSettingDlg settings(prompts);
-    settings.fields() = FieldsFromSettings(ConversionSettings{});
+    settings.Fields() = FieldsFromSettings(ConversionSettings{});
     HWND d = settings.CreateModeless(nullptr);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(Narrow(WindowText(d)), "参数设置");
@@ -269,7 +269,7 @@ TEST(OstranderDialogs, SettingsExchangeConvertsBothWays) {
     s.progressive_sequence = 0;
     s.output_path = "D:\\out";
     CSettingDlg settings(prompts);
-    settings.fields() = FieldsFromSettings(s);
+    settings.Fields() = FieldsFromSettings(s);
     HWND d = settings.CreateModeless(nullptr);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(IsDlgButtonChecked(d, 1035), BST_CHECKED);
@@ -280,7 +280,7 @@ TEST(OstranderDialogs, SettingsExchangeConvertsBothWays) {
 
     // OK without touching the combo box: rate control becomes off.
     ASSERT_TRUE(settings.UpdateData(true));
-    ApplyFields(settings.fields(), s);
+    ApplyFields(settings.Fields(), s);
     EXPECT_EQ(s.rate_control, 0);
     EXPECT_EQ(s.chroma_format, 2);
     EXPECT_EQ(s.progressive_sequence, 0);
@@ -296,7 +296,7 @@ TEST(OstranderDialogs, SettingsExchangeConvertsBothWays) {
     CheckDlgButton(d, 1018, BST_CHECKED);
     CheckDlgButton(d, 1035, BST_UNCHECKED);
     ASSERT_TRUE(settings.UpdateData(true));
-    ApplyFields(settings.fields(), s);
+    ApplyFields(settings.Fields(), s);
     EXPECT_EQ(s.rate_control, 3);
     EXPECT_EQ(s.video_bitrate, 800);
     EXPECT_EQ(s.width, 720);
@@ -372,7 +372,7 @@ TEST(OstranderDialogs, ExitDuringTheVideoStageEndsTheEncoderAndTheRun) {
         EXPECT_EQ(main.OnConvertTs(), RunResult::kStopped);
         EXPECT_LT(GetTickCount() - t0, 20000u);  // the stand-in would wait a minute
         g_exiting = nullptr;
-        EXPECT_TRUE(main.closing());
+        EXPECT_TRUE(main.Closing());
         EXPECT_EQ(main.Files(), std::vector<std::string>{source});
         EXPECT_EQ(Narrow(WindowText(GetDlgItem(d, -1))), "95%");
         // Buttons stay disabled: the dialog is closing.

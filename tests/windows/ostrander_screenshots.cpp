@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     }
     {
         CSettingDlg settings(prompts);
-        settings.fields() = FieldsFromSettings(ConversionSettings{});
+        settings.Fields() = FieldsFromSettings(ConversionSettings{});
         HWND d = settings.CreateModeless(nullptr);
         ok = d != nullptr && Save(d, dir + "\\settings.bmp") && ok;
         DestroyWindow(d);

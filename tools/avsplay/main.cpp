@@ -12,9 +12,9 @@ int main(int argc, char** argv) {
     std::vector<const char*> arg_pointers;
     for (const std::string& arg : args) arg_pointers.push_back(arg.c_str());
     const avsplay::ParseResult r =
-        avsplay::parse_command_line(static_cast<int>(arg_pointers.size()), arg_pointers.data());
+        avsplay::ParseCommandLine(static_cast<int>(arg_pointers.size()), arg_pointers.data());
     if (r.kind == avsplay::ParseResult::Kind::kHelp) {
-        std::fputs(avsplay::help_text().c_str(), stdout);
+        std::fputs(avsplay::HelpText().c_str(), stdout);
         return 0;
     }
     if (r.kind == avsplay::ParseResult::Kind::kError) {

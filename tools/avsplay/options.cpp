@@ -7,7 +7,7 @@
 
 namespace avsplay {
 
-std::string help_text() {
+std::string HelpText() {
     return std::string(kUsage) +
            "Plays INPUT through the registered filters into capture renderers, as fast as\n"
            "the filters deliver, and prints a summary per stream.\n"
@@ -20,7 +20,7 @@ std::string help_text() {
            "The filter modules must be registered first: regsvr MODULE (regsvr32 on Windows).\n";
 }
 
-ParseResult parse_command_line(int argc, const char* const* argv) {
+ParseResult ParseCommandLine(int argc, const char* const* argv) {
     ParseResult r;
     auto fail = [&](std::string message) {
         r.kind = ParseResult::Kind::kError;

@@ -21,7 +21,7 @@ inline constexpr const char* kUsage =
     "[--decode]\n";
 
 // The full help text (usage and what each option does).
-std::string help_text();
+std::string HelpText();
 
 // Result of reading the command line: run, show help, or a usage error.
 struct ParseResult {
@@ -29,6 +29,6 @@ struct ParseResult {
     Options options;
     std::string error;  // one line, for kError
 };
-ParseResult parse_command_line(int argc, const char* const* argv);
+ParseResult ParseCommandLine(int argc, const char* const* argv);
 
 }  // namespace avsplay

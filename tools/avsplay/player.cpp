@@ -20,7 +20,7 @@ using avs::com::ComPtr;
 
 namespace {
 
-std::string hex(HRESULT hr) {
+std::string Hex(HRESULT hr) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
     return buf;
@@ -73,7 +73,7 @@ HRESULT AddCapture(IGraphBuilder* graph, std::vector<Stream>& streams) {
     auto slot = s.slot;
     HRESULT hr = avs::dshow::CreateCaptureRenderer(
         [slot](const avs::dshow::CaptureEvent& e) {
-            if (*slot != nullptr) (*slot)->on_event(e);
+            if (*slot != nullptr) (*slot)->OnEvent(e);
         },
         s.renderer.Put(), IsDeliveredStream);
     if (FAILED(hr)) return hr;
@@ -110,7 +110,7 @@ HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilte
     for (int i = 0; i < kFileStreams; ++i) {
         HRESULT hr = AddCapture(graph, streams);
         if (FAILED(hr)) {
-            error = "cannot create a renderer (" + hex(hr) + ")";
+            error = "cannot create a renderer (" + Hex(hr) + ")";
             return hr;
         }
     }
@@ -119,7 +119,7 @@ HRESULT OpenFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilte
         if (auto why = ParserRefusal(path))
             error = path + " was refused by the registered parsers: " + *why;
         else
-            error = "no registered filter plays " + path + " (" + hex(hr) +
+            error = "no registered filter plays " + path + " (" + Hex(hr) +
                     "); are the filter modules registered?";
         return hr;
     }
@@ -155,13 +155,13 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& s
                 avs::dshow::PinPeer(pin.Get()))
                 continue;
             HRESULT hr = AddCapture(graph, streams);
-            if (FAILED(hr)) throw std::runtime_error("cannot create a renderer (" + hex(hr) + ")");
+            if (FAILED(hr)) throw std::runtime_error("cannot create a renderer (" + Hex(hr) + ")");
             Stream& s = streams.back();
             ComPtr<IPin> in = avs::dshow::FirstPin(s.renderer.Get(), PINDIR_INPUT);
             hr = graph->Connect(pin.Get(), in.Get());
             if (FAILED(hr)) {
                 std::fprintf(stderr, "avsplay: stream %s cannot be connected (%s)\n",
-                             PinName(pin.Get()).c_str(), hex(hr).c_str());
+                             PinName(pin.Get()).c_str(), Hex(hr).c_str());
                 graph->RemoveFilter(s.renderer.Get());
                 streams.pop_back();
                 continue;
@@ -201,13 +201,13 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& s
                                                      nullptr, AM_SEEKING_NoPositioning)
                              : E_NOINTERFACE;
         if (FAILED(hr)) {
-            std::fprintf(stderr, "avsplay: cannot seek (%s)\n", hex(hr).c_str());
+            std::fprintf(stderr, "avsplay: cannot seek (%s)\n", Hex(hr).c_str());
             return 1;
         }
     }
     HRESULT hr = control->Run();
     if (FAILED(hr)) {
-        std::fprintf(stderr, "avsplay: cannot run the graph (%s)\n", hex(hr).c_str());
+        std::fprintf(stderr, "avsplay: cannot run the graph (%s)\n", Hex(hr).c_str());
         control->Stop();
         return 1;
     }
@@ -218,8 +218,8 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& s
         if (progress != nullptr) {
             std::fprintf(progress, "\ravsplay:");
             for (auto& s : streams)
-                std::fprintf(progress, " %s %" PRIu64 " samples", s.sink->name().c_str(),
-                             s.sink->samples());
+                std::fprintf(progress, " %s %" PRIu64 " samples", s.sink->Name().c_str(),
+                             s.sink->Samples());
             std::fflush(progress);
         }
     }
@@ -229,12 +229,12 @@ int PlaySource(IGraphBuilder* graph, IBaseFilter* source, std::vector<Stream>& s
     bool ok = SUCCEEDED(hr) && code == EC_COMPLETE;
     if (!ok)
         std::fprintf(stderr, "avsplay: playback did not complete (%s, event %ld)\n",
-                     hex(hr).c_str(), long(code));
-    bool written = log ? log->close() : true;
+                     Hex(hr).c_str(), long(code));
+    bool written = log ? log->Close() : true;
     for (auto& s : streams) {
-        written = s.sink->finish() && written;
-        std::fprintf(out, "%s\n", s.sink->summary().c_str());
-        ok = ok && s.sink->ended();
+        written = s.sink->Finish() && written;
+        std::fprintf(out, "%s\n", s.sink->Summary().c_str());
+        ok = ok && s.sink->Ended();
     }
     if (!written) std::fprintf(stderr, "avsplay: writing an output file failed\n");
     return ok && written ? 0 : 1;
@@ -247,7 +247,7 @@ int Run(const Options& options, FILE* out, FILE* progress) {
         ComPtr<IGraphBuilder> graph;
         HRESULT hr = avs::dshow::CreateFilterGraph(graph.Put());
         if (FAILED(hr)) {
-            std::fprintf(stderr, "avsplay: cannot create a filter graph (%s)\n", hex(hr).c_str());
+            std::fprintf(stderr, "avsplay: cannot create a filter graph (%s)\n", Hex(hr).c_str());
         } else {
             ComPtr<IBaseFilter> source;
             std::vector<Stream> streams;

@@ -9,7 +9,7 @@ namespace avsplay {
 
 namespace {
 
-FILE* create(const std::string& path) {
+FILE* Create(const std::string& path) {
     FILE* f = avs::files::OpenStream(path, "wb");
     if (f == nullptr)
         throw std::runtime_error("cannot create " + path + ": " + avs::files::LastErrorText());
@@ -18,7 +18,7 @@ FILE* create(const std::string& path) {
     return f;
 }
 
-std::string seconds(int64_t t) {
+std::string Seconds(int64_t t) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%.6f s", double(t) / 1e7);
     return buf;
@@ -26,15 +26,15 @@ std::string seconds(int64_t t) {
 
 }  // namespace
 
-SampleLog::SampleLog(const std::string& path) : file_(create(path)) {
+SampleLog::SampleLog(const std::string& path) : file_(Create(path)) {
     std::fputs("# stream start stop sync discontinuity length (times in 100 ns)\n", file_);
 }
 
 SampleLog::~SampleLog() {
-    close();
+    Close();
 }
 
-void SampleLog::write(const std::string& stream, const avs::dshow::CaptureEvent& e) {
+void SampleLog::Write(const std::string& stream, const avs::dshow::CaptureEvent& e) {
     char start[24] = "-", stop[24] = "-";
     if (e.has_time) std::snprintf(start, sizeof start, "%" PRId64, int64_t(e.start));
     if (e.has_stop) std::snprintf(stop, sizeof stop, "%" PRId64, int64_t(e.stop));
@@ -45,7 +45,7 @@ void SampleLog::write(const std::string& stream, const avs::dshow::CaptureEvent&
         failed_ = true;
 }
 
-bool SampleLog::close() {
+bool SampleLog::Close() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (file_ == nullptr) return !failed_;
     if (std::fclose(file_) != 0) failed_ = true;
@@ -56,14 +56,14 @@ bool SampleLog::close() {
 StreamSink::StreamSink(std::string name, const std::string& out_path, SampleLog* log, bool decode)
     : name_(std::move(name)), log_(log) {
     if (decode) decoder_ = std::make_unique<VideoDecoder>();
-    if (!out_path.empty()) out_ = create(out_path);
+    if (!out_path.empty()) out_ = Create(out_path);
 }
 
 StreamSink::~StreamSink() {
     if (out_ != nullptr) std::fclose(out_);
 }
 
-void StreamSink::on_event(const avs::dshow::CaptureEvent& e) {
+void StreamSink::OnEvent(const avs::dshow::CaptureEvent& e) {
     using Kind = avs::dshow::CaptureEvent::Kind;
     if (e.kind == Kind::kEndOfStream) {
         ended_ = true;
@@ -82,13 +82,13 @@ void StreamSink::on_event(const avs::dshow::CaptureEvent& e) {
         has_time_ = true;
         last_stop_ = e.has_stop ? e.stop : e.start;
     }
-    if (log_ != nullptr) log_->write(name_, e);
+    if (log_ != nullptr) log_->Write(name_, e);
     if (n > 0 && out_ != nullptr && std::fwrite(e.data, 1, n, out_) != n) write_failed_ = true;
-    if (n > 0 && decoder_) decoder_->feed(e.data, n);
+    if (n > 0 && decoder_) decoder_->Feed(e.data, n);
 }
 
-bool StreamSink::finish() {
-    if (decoder_) decoder_->finish();
+bool StreamSink::Finish() {
+    if (decoder_) decoder_->Finish();
     if (out_ != nullptr) {
         if (std::fclose(out_) != 0) write_failed_ = true;
         out_ = nullptr;
@@ -96,15 +96,15 @@ bool StreamSink::finish() {
     return !write_failed_;
 }
 
-std::string StreamSink::summary() const {
+std::string StreamSink::Summary() const {
     std::string s =
         name_ + ": " + std::to_string(samples_) + " samples, " + std::to_string(bytes_) + " bytes";
     if (has_time_)
-        s += ", first start " + seconds(first_start_) + ", last stop " + seconds(last_stop_);
+        s += ", first start " + Seconds(first_start_) + ", last stop " + Seconds(last_stop_);
     s += ended_ ? ", end of stream" : ", no end of stream";
     if (decoder_)
-        s += "; decoded " + std::to_string(decoder_->pictures()) + " pictures, " +
-             std::to_string(decoder_->errors()) + " decoding errors";
+        s += "; decoded " + std::to_string(decoder_->Pictures()) + " pictures, " +
+             std::to_string(decoder_->Errors()) + " decoding errors";
     return s;
 }
 

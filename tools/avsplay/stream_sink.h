@@ -20,9 +20,9 @@ class SampleLog {
     // Throws std::runtime_error when the file cannot be created.
     explicit SampleLog(const std::string& path);
     ~SampleLog();
-    void write(const std::string& stream, const avs::dshow::CaptureEvent& e);
+    void Write(const std::string& stream, const avs::dshow::CaptureEvent& e);
     // False when a write failed.
-    bool close();
+    bool Close();
 
   private:
     std::mutex mutex_;
@@ -38,20 +38,20 @@ class StreamSink {
     ~StreamSink();
 
     // Called on the streaming thread for each event that reaches the renderer.
-    void on_event(const avs::dshow::CaptureEvent& e);
+    void OnEvent(const avs::dshow::CaptureEvent& e);
     // Flushes the output; false when writing failed.
-    bool finish();
+    bool Finish();
 
-    const std::string& name() const { return name_; }
-    uint64_t samples() const { return samples_; }
-    uint64_t bytes() const { return bytes_; }
-    bool ended() const { return ended_; }
-    bool has_time() const { return has_time_; }
-    int64_t first_start() const { return first_start_; }
-    int64_t last_stop() const { return last_stop_; }
-    const VideoDecoder* decoder() const { return decoder_.get(); }
+    const std::string& Name() const { return name_; }
+    uint64_t Samples() const { return samples_; }
+    uint64_t Bytes() const { return bytes_; }
+    bool Ended() const { return ended_; }
+    bool HasTime() const { return has_time_; }
+    int64_t FirstStart() const { return first_start_; }
+    int64_t LastStop() const { return last_stop_; }
+    const VideoDecoder* Decoder() const { return decoder_.get(); }
     // One summary line.
-    std::string summary() const;
+    std::string Summary() const;
 
   private:
     std::string name_;

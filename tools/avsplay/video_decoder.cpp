@@ -82,16 +82,16 @@ VideoDecoder::VideoDecoder() {
     packet_ = api_->packet_alloc();
     frame_ = api_->frame_alloc();
     if (!context_ || !parser_ || !packet_ || !frame_ || api_->open(context_, codec, nullptr) < 0) {
-        release();
+        Release();
         throw std::runtime_error("cannot start FFmpeg's AVS decoder");
     }
 }
 
 VideoDecoder::~VideoDecoder() {
-    release();
+    Release();
 }
 
-void VideoDecoder::release() {
+void VideoDecoder::Release() {
     if (api_ == nullptr) return;
     api_->frame_free(&frame_);
     api_->packet_free(&packet_);
@@ -100,7 +100,7 @@ void VideoDecoder::release() {
     api_->free_context(&context_);
 }
 
-void VideoDecoder::feed(const uint8_t* data, size_t size) {
+void VideoDecoder::Feed(const uint8_t* data, size_t size) {
     while (size > 0) {
         uint8_t* out = nullptr;
         int out_size = 0;
@@ -116,12 +116,12 @@ void VideoDecoder::feed(const uint8_t* data, size_t size) {
         if (out_size > 0) {
             packet_->data = out;
             packet_->size = out_size;
-            decode(packet_);
+            Decode(packet_);
         }
     }
 }
 
-void VideoDecoder::finish() {
+void VideoDecoder::Finish() {
     uint8_t* out = nullptr;
     int out_size = 0;
     api_->parser_parse(parser_, context_, &out, &out_size, nullptr, 0, AV_NOPTS_VALUE,
@@ -129,12 +129,12 @@ void VideoDecoder::finish() {
     if (out_size > 0) {
         packet_->data = out;
         packet_->size = out_size;
-        decode(packet_);
+        Decode(packet_);
     }
-    decode(nullptr);
+    Decode(nullptr);
 }
 
-void VideoDecoder::decode(AVPacket* packet) {
+void VideoDecoder::Decode(AVPacket* packet) {
     if (api_->send_packet(context_, packet) < 0) {
         ++errors_;
         return;

@@ -24,16 +24,16 @@ class VideoDecoder {
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
     // Bytes in delivery order; pictures are cut out of them by FFmpeg's parser.
-    void feed(const uint8_t* data, size_t size);
+    void Feed(const uint8_t* data, size_t size);
     // Drains the parser and the decoder.
-    void finish();
+    void Finish();
 
-    uint64_t pictures() const { return pictures_; }
-    uint64_t errors() const { return errors_; }
+    uint64_t Pictures() const { return pictures_; }
+    uint64_t Errors() const { return errors_; }
 
   private:
-    void decode(AVPacket* packet);
-    void release();
+    void Decode(AVPacket* packet);
+    void Release();
 
     const Api* api_ = nullptr;
     AVCodecContext* context_ = nullptr;

@@ -13,12 +13,12 @@ VideoDecoder::VideoDecoder() {
 
 VideoDecoder::~VideoDecoder() = default;
 
-void VideoDecoder::feed(const uint8_t*, size_t) {}
+void VideoDecoder::Feed(const uint8_t*, size_t) {}
 
-void VideoDecoder::finish() {}
+void VideoDecoder::Finish() {}
 
-void VideoDecoder::decode(AVPacket*) {}
+void VideoDecoder::Decode(AVPacket*) {}
 
-void VideoDecoder::release() {}
+void VideoDecoder::Release() {}
 
 }  // namespace avsplay

@@ -4,7 +4,7 @@
 
 namespace harrowgate {
 
-void BitWriter::put_bits(uint32_t value, int count) {
+void BitWriter::PutBits(uint32_t value, int count) {
     if (count < 0 || count > 32) throw std::invalid_argument("bit count out of range");
     // Feed in pieces of at most 8 bits so pending_ never overflows.
     while (count > 0) {
@@ -21,54 +21,54 @@ void BitWriter::put_bits(uint32_t value, int count) {
     }
 }
 
-void BitWriter::put_ue(uint32_t value) {
+void BitWriter::PutUe(uint32_t value) {
     const uint64_t coded = static_cast<uint64_t>(value) + 1;
     int length = 0;
     while ((coded >> length) > 1) ++length;
-    put_bits(0, length);
+    PutBits(0, length);
     // coded has length+1 significant bits.
     if (length + 1 > 32) {
-        put_bits(static_cast<uint32_t>(coded >> 32), length + 1 - 32);
-        put_bits(static_cast<uint32_t>(coded & 0xFFFFFFFFu), 32);
+        PutBits(static_cast<uint32_t>(coded >> 32), length + 1 - 32);
+        PutBits(static_cast<uint32_t>(coded & 0xFFFFFFFFu), 32);
     } else {
-        put_bits(static_cast<uint32_t>(coded), length + 1);
+        PutBits(static_cast<uint32_t>(coded), length + 1);
     }
 }
 
-void BitWriter::put_se(int32_t value) {
+void BitWriter::PutSe(int32_t value) {
     const int64_t v = value;
-    put_ue(static_cast<uint32_t>(v > 0 ? 2 * v - 1 : -2 * v));
+    PutUe(static_cast<uint32_t>(v > 0 ? 2 * v - 1 : -2 * v));
 }
 
-void BitWriter::put_ue_k(uint32_t value, int order) {
-    put_ue(value >> order);
-    if (order > 0) put_bits(value & ((1u << order) - 1u), order);
+void BitWriter::PutUeK(uint32_t value, int order) {
+    PutUe(value >> order);
+    if (order > 0) PutBits(value & ((1u << order) - 1u), order);
 }
 
-void BitWriter::stuff_to_byte() {
-    put_bit(true);
-    if (bit_count_ != 0) put_bits(0, 8 - bit_count_);
+void BitWriter::StuffToByte() {
+    PutBit(true);
+    if (bit_count_ != 0) PutBits(0, 8 - bit_count_);
 }
 
-void BitWriter::put_start_code(uint8_t value) {
-    if (!byte_aligned()) throw std::logic_error("start code at an unaligned position");
+void BitWriter::PutStartCode(uint8_t value) {
+    if (!ByteAligned()) throw std::logic_error("start code at an unaligned position");
     bytes_.insert(bytes_.end(), {0x00, 0x00, 0x01, value});
 }
 
-std::vector<uint8_t> BitWriter::take() {
-    if (!byte_aligned()) throw std::logic_error("taking bytes at an unaligned position");
+std::vector<uint8_t> BitWriter::Take() {
+    if (!ByteAligned()) throw std::logic_error("taking bytes at an unaligned position");
     std::vector<uint8_t> out;
     out.swap(bytes_);
     return out;
 }
 
-void BitWriter::clear() {
+void BitWriter::Clear() {
     bytes_.clear();
     pending_ = 0;
     bit_count_ = 0;
 }
 
-bool contains_start_code_prefix(const uint8_t* data, size_t size) {
+bool ContainsStartCodePrefix(const uint8_t* data, size_t size) {
     for (size_t i = 2; i < size; ++i)
         if (data[i - 2] == 0 && data[i - 1] == 0 && data[i] <= 1) return true;
     return false;

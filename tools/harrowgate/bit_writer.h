@@ -9,23 +9,23 @@ namespace harrowgate {
 // MSB-first bit writer with the Exp-Golomb codes the AVS syntax uses.
 class BitWriter {
   public:
-    void put_bits(uint32_t value, int count);  // count 0..32, low `count` bits of value
-    void put_bit(bool bit) { put_bits(bit ? 1u : 0u, 1); }
-    void put_ue(uint32_t value);               // unsigned Exp-Golomb, order 0
-    void put_se(int32_t value);                // signed Exp-Golomb
-    void put_ue_k(uint32_t value, int order);  // k-th order Exp-Golomb
+    void PutBits(uint32_t value, int count);  // count 0..32, low `count` bits of value
+    void PutBit(bool bit) { PutBits(bit ? 1u : 0u, 1); }
+    void PutUe(uint32_t value);              // unsigned Exp-Golomb, order 0
+    void PutSe(int32_t value);               // signed Exp-Golomb
+    void PutUeK(uint32_t value, int order);  // k-th order Exp-Golomb
     // Ends a unit: one stuffing 1 bit, then zero bits up to the byte boundary (a whole 0x80
     // byte when already aligned), so the next start code follows directly.
-    void stuff_to_byte();
+    void StuffToByte();
     // Appends a start-code prefix 00 00 01 and the code value; only valid when aligned.
-    void put_start_code(uint8_t value);
+    void PutStartCode(uint8_t value);
 
-    bool byte_aligned() const { return bit_count_ == 0; }
-    uint64_t bit_position() const { return bytes_.size() * 8 + static_cast<uint64_t>(bit_count_); }
+    bool ByteAligned() const { return bit_count_ == 0; }
+    uint64_t BitPosition() const { return bytes_.size() * 8 + static_cast<uint64_t>(bit_count_); }
     // Bytes written so far; only whole bytes (call when aligned).
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-    std::vector<uint8_t> take();
-    void clear();
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    std::vector<uint8_t> Take();
+    void Clear();
 
   private:
     std::vector<uint8_t> bytes_;
@@ -35,6 +35,6 @@ class BitWriter {
 
 // True when the bytes hold a start-code prefix 00 00 01 (or 00 00 00, which could become one
 // next to other bytes); such bytes inside a unit would cut it in two for every reader.
-bool contains_start_code_prefix(const uint8_t* data, size_t size);
+bool ContainsStartCodePrefix(const uint8_t* data, size_t size);
 
 }  // namespace harrowgate

@@ -14,7 +14,7 @@ const std::array<uint8_t, 64> kZigZag = {
 namespace {
 
 // Code number of +level for (level, run) in one table, or -1 when the pair must be escaped.
-int table_code(const RunLevelTable& table, int level, int run) {
+int TableCode(const RunLevelTable& table, int level, int run) {
     for (int pair = 0; pair < 29; ++pair) {
         if (table.pairs[pair][0] == level && table.pairs[pair][1] == run)
             return 2 * pair < table.end_of_block_code ? 2 * pair : 2 * pair + 1;
@@ -29,8 +29,8 @@ struct Pair {
 
 }  // namespace
 
-void write_block_coefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
-                              const RunLevelTableSet& tables) {
+void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
+                            const RunLevelTableSet& tables) {
     // Collect pairs in scan order; run counts the zeros before a coefficient plus one.
     Pair pairs[64];
     int count = 0;
@@ -50,23 +50,23 @@ void write_block_coefficients(BitWriter& out, const std::array<int16_t, 64>& lev
         const RunLevelTable& table = tables.tables[current];
         const int magnitude = std::abs(pairs[i].level);
         const int run = pairs[i].run;
-        const int code = table_code(table, magnitude, run);
+        const int code = TableCode(table, magnitude, run);
         if (code >= 0) {
-            out.put_ue_k(static_cast<uint32_t>(code + (pairs[i].level < 0 ? 1 : 0)),
-                         table.golomb_order);
+            out.PutUeK(static_cast<uint32_t>(code + (pairs[i].level < 0 ? 1 : 0)),
+                       table.golomb_order);
         } else {
             const int escape = kEscapeCode + 2 * (run - 1) + (pairs[i].level > 0 ? 1 : 0);
             const int offset = run > table.max_run ? 1 : table.escape_offset[run];
             if (offset < 0 || magnitude < offset)
                 throw std::logic_error("coefficient cannot be escaped in this table");
-            out.put_ue_k(static_cast<uint32_t>(escape), table.golomb_order);
-            out.put_ue_k(static_cast<uint32_t>(magnitude - offset), tables.escape_golomb_order);
+            out.PutUeK(static_cast<uint32_t>(escape), table.golomb_order);
+            out.PutUeK(static_cast<uint32_t>(magnitude - offset), tables.escape_golomb_order);
         }
         while (current + 1 < tables.count && magnitude > tables.tables[current].switch_limit)
             ++current;
     }
     const RunLevelTable& table = tables.tables[current];
-    out.put_ue_k(table.end_of_block_code, table.golomb_order);
+    out.PutUeK(table.end_of_block_code, table.golomb_order);
 }
 
 }  // namespace harrowgate

@@ -13,7 +13,7 @@ extern const std::array<uint8_t, 64> kZigZag;
 
 // Writes the quantised coefficients of one 8x8 block (raster order) with the adaptive 2D-VLC:
 // (level, run) pairs from the last non-zero coefficient back to the first, then end-of-block.
-void write_block_coefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
-                              const RunLevelTableSet& tables);
+void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
+                            const RunLevelTableSet& tables);
 
 }  // namespace harrowgate

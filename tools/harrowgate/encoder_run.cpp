@@ -17,7 +17,7 @@
 namespace harrowgate {
 namespace {
 
-int round_up_to_macroblock(int size) {
+int RoundUpToMacroblock(int size) {
     return (size + 15) / 16 * 16;
 }
 
@@ -27,46 +27,46 @@ class OutputFile {
     ~OutputFile() {
         if (file_ != nullptr) std::fclose(file_);
     }
-    bool open() {
+    bool Open() {
         file_ = avs::files::OpenStream(path_, "wb");
-        if (file_ == nullptr) return fail("cannot create");
+        if (file_ == nullptr) return Fail("cannot create");
         buffer_.resize(1 << 20);
         std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
         return true;
     }
-    bool write(const void* data, size_t size) {
-        if (size != 0 && std::fwrite(data, 1, size, file_) != size) return fail("cannot write");
+    bool Write(const void* data, size_t size) {
+        if (size != 0 && std::fwrite(data, 1, size, file_) != size) return Fail("cannot write");
         return true;
     }
-    bool write(const std::vector<uint8_t>& bytes) { return write(bytes.data(), bytes.size()); }
+    bool Write(const std::vector<uint8_t>& bytes) { return Write(bytes.data(), bytes.size()); }
     // Rewrites bytes at the start of the file; a file that cannot seek keeps what it has.
-    bool overwrite_start(const std::vector<uint8_t>& bytes) {
-        if (std::fflush(file_) != 0) return fail("cannot write");
+    bool OverwriteStart(const std::vector<uint8_t>& bytes) {
+        if (std::fflush(file_) != 0) return Fail("cannot write");
         const int64_t end = avs::files::Tell(file_);
         if (end < 0 || !avs::files::Seek(file_, 0, SEEK_SET)) return true;
         if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
             !avs::files::Seek(file_, end, SEEK_SET))
-            return fail("cannot write");
+            return Fail("cannot write");
         return true;
     }
-    bool close() {
+    bool Close() {
         if (file_ == nullptr) return true;
         std::FILE* f = file_;
         file_ = nullptr;
         // A failed flush inside an earlier seek leaves only the error flag behind.
         const bool failed_before = std::ferror(f) != 0;
-        if (std::fclose(f) != 0 || failed_before) return fail("cannot write");
+        if (std::fclose(f) != 0 || failed_before) return Fail("cannot write");
         return true;
     }
-    void remove() {
+    void Remove() {
         if (file_ != nullptr) std::fclose(file_);
         file_ = nullptr;
         avs::files::RemoveFile(path_);
     }
-    const std::string& error() const { return error_; }
+    const std::string& Error() const { return error_; }
 
   private:
-    bool fail(const char* what) {
+    bool Fail(const char* what) {
         error_ = std::string(what) + " output \"" + path_ + "\": " + std::strerror(errno);
         return false;
     }
@@ -76,14 +76,14 @@ class OutputFile {
     std::string error_;
 };
 
-void put_le32(std::vector<uint8_t>& out, int64_t value) {
+void PutLe32(std::vector<uint8_t>& out, int64_t value) {
     const uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(value));
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 }  // namespace
 
-int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages) {
+int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages) {
     auto report = [&](const std::string& text) {
         std::fprintf(messages, "Harrowgate: %s\n", text.c_str());
         std::fflush(messages);
@@ -97,43 +97,43 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
         return report(e.what());
     }
 
-    const int width = round_up_to_macroblock(options.width ? *options.width : source->width());
-    const int height = round_up_to_macroblock(options.height ? *options.height : source->height());
+    const int width = RoundUpToMacroblock(options.width ? *options.width : source->Width());
+    const int height = RoundUpToMacroblock(options.height ? *options.height : source->Height());
     if (width > 16368 || height > 16368) return report("picture size is too large");
-    source->set_output_size(width, height);
+    source->SetOutputSize(width, height);
     SequenceParameters sequence;
     sequence.width = width;
     sequence.height = height;
-    const double fps = options.frame_rate ? *options.frame_rate : source->frame_rate();
-    sequence.frame_rate_code = nearest_frame_rate_code(fps);
-    const double coded_fps = frame_rate_of_code(sequence.frame_rate_code);
+    const double fps = options.frame_rate ? *options.frame_rate : source->FrameRate();
+    sequence.frame_rate_code = NearestFrameRateCode(fps);
+    const double coded_fps = FrameRateOfCode(sequence.frame_rate_code);
     // Pictures are never dropped or repeated; say so when the header's rate differs.
-    if (std::fabs(coded_fps - source->frame_rate()) > 0.01 * coded_fps)
+    if (std::fabs(coded_fps - source->FrameRate()) > 0.01 * coded_fps)
         std::fprintf(messages,
                      "Harrowgate: note: the source runs at %.3f pictures/s; the stream header "
                      "announces %.3f, the time-stamp file keeps the source's times\n",
-                     source->frame_rate(), coded_fps);
+                     source->FrameRate(), coded_fps);
     // Nominal rate until one is measured: about one bit per luma sample per second.
     sequence.bit_rate_400 =
         static_cast<uint32_t>(std::ceil(static_cast<double>(width) * height * coded_fps / 400.0));
 
     // Creating an output truncates it: never let that be the source being read.
-    for (const std::string& path : {options.output, timestamp_path_for(options.output)}) {
+    for (const std::string& path : {options.output, TimestampPathFor(options.output)}) {
         std::error_code error;
         if (std::filesystem::equivalent(avs::files::Utf8Path(options.source),
                                         avs::files::Utf8Path(path), error))
             return report("output \"" + path + "\" is the source itself");
     }
     OutputFile stream(options.output);
-    OutputFile stamps(timestamp_path_for(options.output));
-    if (!stream.open()) return report(stream.error());
-    if (!stamps.open()) {
-        stream.remove();
-        return report(stamps.error());
+    OutputFile stamps(TimestampPathFor(options.output));
+    if (!stream.Open()) return report(stream.Error());
+    if (!stamps.Open()) {
+        stream.Remove();
+        return report(stamps.Error());
     }
 
     PictureCoder coder(width, height, options.qp);
-    ProgressPrinter printer(progress, source->expected_frames());
+    ProgressPrinter printer(progress, source->ExpectedFrames());
     Frame frame;
     int64_t time_ms = 0;
     int64_t pictures = 0;
@@ -147,7 +147,7 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
         return (last_time_ms - first_time_ms) / 1000.0 + 1.0 / coded_fps;
     };
     try {
-        while (source->next(frame, time_ms)) {
+        while (source->Next(frame, time_ms)) {
             const bool intra = pictures % options.gop_length == 0;
             if (intra) {
                 // Every intra picture starts a sequence anew, so a reader can start there; the
@@ -155,52 +155,52 @@ int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages
                 if (pictures > 0)
                     sequence.bit_rate_400 = static_cast<uint32_t>(
                         std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
-                const std::vector<uint8_t> header = sequence_header_unit(sequence);
-                if (!stream.write(header)) throw std::runtime_error(stream.error());
+                const std::vector<uint8_t> header = SequenceHeaderUnit(sequence);
+                if (!stream.Write(header)) throw std::runtime_error(stream.Error());
                 stream_bytes += header.size();
                 ++intra_pictures;
             }
             const std::vector<uint8_t> unit =
-                coder.encode(frame, intra ? PictureType::Intra : PictureType::Predicted,
+                coder.Encode(frame, intra ? PictureType::kIntra : PictureType::kPredicted,
                              static_cast<int>(pictures % 256));
-            if (!stream.write(unit)) throw std::runtime_error(stream.error());
+            if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
             stream_bytes += unit.size();
             stamp_bytes.clear();
-            put_le32(stamp_bytes, time_ms);
-            if (!stamps.write(stamp_bytes)) throw std::runtime_error(stamps.error());
+            PutLe32(stamp_bytes, time_ms);
+            if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
             if (pictures == 0) first_time_ms = time_ms;
             last_time_ms = time_ms;
             ++pictures;
-            printer.update(pictures);
+            printer.Update(pictures);
         }
     } catch (const std::exception& e) {
-        stream.remove();
-        stamps.remove();
+        stream.Remove();
+        stamps.Remove();
         return report(e.what());
     }
     if (pictures == 0) {
-        stream.remove();
-        stamps.remove();
+        stream.Remove();
+        stamps.Remove();
         return report("no picture could be decoded from \"" + options.source + "\"");
     }
     const double seconds = seconds_so_far();
     sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
     // A stream cut short by a failing disk is no use to anyone: remove both files then.
-    if (!stream.write(sequence_end_unit())) {
-        const std::string error = stream.error();
-        stream.remove();
-        stamps.remove();
+    if (!stream.Write(SequenceEndUnit())) {
+        const std::string error = stream.Error();
+        stream.Remove();
+        stamps.Remove();
         return report(error);
     }
-    const bool rewritten = stream.overwrite_start(sequence_header_unit(sequence));
+    const bool rewritten = stream.OverwriteStart(SequenceHeaderUnit(sequence));
     for (OutputFile* file : {&stream, &stamps})
-        if (!rewritten || !file->close()) {
-            const std::string error = file->error();
-            stream.remove();
-            stamps.remove();
+        if (!rewritten || !file->Close()) {
+            const std::string error = file->Error();
+            stream.Remove();
+            stamps.Remove();
             return report(error);
         }
-    printer.finish();
+    printer.Finish();
 
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

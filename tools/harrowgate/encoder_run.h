@@ -8,6 +8,6 @@ namespace harrowgate {
 
 // Encodes options.source into options.output and its time-stamp file. Progress goes to
 // `progress`, the summary and one-line errors to `messages`. Returns the exit code.
-int run_encoder(const Options& options, std::FILE* progress, std::FILE* messages);
+int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages);
 
 }  // namespace harrowgate

@@ -5,158 +5,158 @@
 namespace harrowgate {
 namespace {
 
-enum class Mode { LowPass, LowPassLeft, LowPassTop, Flat128 };
+enum class Mode { kLowPass, kLowPassLeft, kLowPassTop, kFlat128 };
 
-int low_pass(const uint8_t* edge, int index) {
+int LowPass(const uint8_t* edge, int index) {
     return (edge[index - 1] + 2 * edge[index] + edge[index + 1] + 2) >> 2;
 }
 
 // Low-pass modes read top[0..9] and left[0..9]: the corner, the edge, one sample beyond.
-void fill_prediction(Mode mode, const uint8_t top[18], const uint8_t left[18],
-                     uint8_t prediction[64]) {
+void FillPrediction(Mode mode, const uint8_t top[18], const uint8_t left[18],
+                    uint8_t prediction[64]) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             int value = 128;
             switch (mode) {
-                case Mode::LowPass:
-                    value = (low_pass(top, x + 1) + low_pass(left, y + 1)) >> 1;
+                case Mode::kLowPass:
+                    value = (LowPass(top, x + 1) + LowPass(left, y + 1)) >> 1;
                     break;
-                case Mode::LowPassLeft:
-                    value = low_pass(left, y + 1);
+                case Mode::kLowPassLeft:
+                    value = LowPass(left, y + 1);
                     break;
-                case Mode::LowPassTop:
-                    value = low_pass(top, x + 1);
+                case Mode::kLowPassTop:
+                    value = LowPass(top, x + 1);
                     break;
-                case Mode::Flat128:
+                case Mode::kFlat128:
                     break;
             }
             prediction[y * 8 + x] = static_cast<uint8_t>(value);
         }
 }
 
-Mode mode_for(bool has_left, bool has_top) {
-    if (has_left && has_top) return Mode::LowPass;
-    if (has_left) return Mode::LowPassLeft;
-    if (has_top) return Mode::LowPassTop;
-    return Mode::Flat128;
+Mode ModeFor(bool has_left, bool has_top) {
+    if (has_left && has_top) return Mode::kLowPass;
+    if (has_left) return Mode::kLowPassLeft;
+    if (has_top) return Mode::kLowPassTop;
+    return Mode::kFlat128;
 }
 
 }  // namespace
 
 namespace {
 
-bool block_has_left(int block, const Neighbours& available) {
+bool BlockHasLeft(int block, const Neighbours& available) {
     return (block & 1) ? true : available.left;
 }
-bool block_has_top(int block, const Neighbours& available) {
+bool BlockHasTop(int block, const Neighbours& available) {
     return (block & 2) ? true : available.top;
 }
 
 }  // namespace
 
-bool luma_mode_allowed(int block, const Neighbours& available, LumaMode mode) {
-    const bool has_left = block_has_left(block, available);
-    const bool has_top = block_has_top(block, available);
+bool LumaModeAllowed(int block, const Neighbours& available, LumaMode mode) {
+    const bool has_left = BlockHasLeft(block, available);
+    const bool has_top = BlockHasTop(block, available);
     switch (mode) {
-        case LumaMode::Vertical:
+        case LumaMode::kVertical:
             return has_top;
-        case LumaMode::Horizontal:
+        case LumaMode::kHorizontal:
             return has_left;
-        case LumaMode::LowPass:
+        case LumaMode::kLowPass:
             return true;
-        case LumaMode::DownLeft:
-        case LumaMode::DownRight:
+        case LumaMode::kDownLeft:
+        case LumaMode::kDownRight:
             return has_left && has_top;
     }
     return false;
 }
 
-void predict_luma_block(const Plane& picture, int mb_x, int mb_y, int block,
-                        const Neighbours& available, LumaMode mode, uint8_t prediction[64]) {
+void PredictLumaBlock(const Plane& picture, int mb_x, int mb_y, int block,
+                      const Neighbours& available, LumaMode mode, uint8_t prediction[64]) {
     const int x0 = mb_x * 16 + (block & 1) * 8;
     const int y0 = mb_y * 16 + (block >> 1) * 8;
-    const bool has_left = block_has_left(block, available);
-    const bool has_top = block_has_top(block, available);
+    const bool has_left = BlockHasLeft(block, available);
+    const bool has_top = BlockHasTop(block, available);
     // Element 0 is the corner, 1..8 the edge, 9..16 the samples beyond it, 17 repeats 16.
     uint8_t top[18] = {};
     uint8_t left[18] = {};
     if (has_top) {
-        for (int i = 0; i < 8; ++i) top[i + 1] = picture.at(x0 + i, y0 - 1);
+        for (int i = 0; i < 8; ++i) top[i + 1] = picture.At(x0 + i, y0 - 1);
         // Beyond the edge lies the rest of the row above: for block 1 that is the macroblock
         // above-right, when decoded; block 3 has nothing decoded there.
         const bool beyond = block == 0 || block == 2 || (block == 1 && available.top_right);
-        for (int i = 8; i < 16; ++i) top[i + 1] = beyond ? picture.at(x0 + i, y0 - 1) : top[8];
+        for (int i = 8; i < 16; ++i) top[i + 1] = beyond ? picture.At(x0 + i, y0 - 1) : top[8];
         top[17] = top[16];
     }
     if (has_left) {
-        for (int i = 0; i < 8; ++i) left[i + 1] = picture.at(x0 - 1, y0 + i);
+        for (int i = 0; i < 8; ++i) left[i + 1] = picture.At(x0 - 1, y0 + i);
         // Below the edge only block 0 sees decoded samples (the left macroblock's lower half).
         for (int i = 8; i < 16; ++i)
-            left[i + 1] = block == 0 ? picture.at(x0 - 1, y0 + i) : left[8];
+            left[i + 1] = block == 0 ? picture.At(x0 - 1, y0 + i) : left[8];
         left[17] = left[16];
     }
     const bool corner = has_left && has_top;
-    const uint8_t corner_sample = corner ? picture.at(x0 - 1, y0 - 1) : 0;
+    const uint8_t corner_sample = corner ? picture.At(x0 - 1, y0 - 1) : 0;
     top[0] = corner ? corner_sample : top[1];
     left[0] = corner ? corner_sample : left[1];
 
     switch (mode) {
-        case LumaMode::LowPass:
-            fill_prediction(mode_for(has_left, has_top), top, left, prediction);
+        case LumaMode::kLowPass:
+            FillPrediction(ModeFor(has_left, has_top), top, left, prediction);
             return;
-        case LumaMode::Vertical:
+        case LumaMode::kVertical:
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x) prediction[y * 8 + x] = top[x + 1];
             return;
-        case LumaMode::Horizontal:
+        case LumaMode::kHorizontal:
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x) prediction[y * 8 + x] = left[y + 1];
             return;
-        case LumaMode::DownLeft:
+        case LumaMode::kDownLeft:
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)
                     prediction[y * 8 + x] = static_cast<uint8_t>(
-                        (low_pass(top, x + y + 2) + low_pass(left, x + y + 2)) >> 1);
+                        (LowPass(top, x + y + 2) + LowPass(left, x + y + 2)) >> 1);
             return;
-        case LumaMode::DownRight:
+        case LumaMode::kDownRight:
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x) {
                     int value;
                     if (x == y)
                         value = (left[1] + 2 * top[0] + top[1] + 2) >> 2;
                     else if (x > y)
-                        value = low_pass(top, x - y);
+                        value = LowPass(top, x - y);
                     else
-                        value = low_pass(left, y - x);
+                        value = LowPass(left, y - x);
                     prediction[y * 8 + x] = static_cast<uint8_t>(value);
                 }
             return;
     }
 }
 
-void predict_chroma_block(const Plane& picture, int mb_x, int mb_y, const Neighbours& available,
-                          ChromaMode mode, uint8_t prediction[64]) {
+void PredictChromaBlock(const Plane& picture, int mb_x, int mb_y, const Neighbours& available,
+                        ChromaMode mode, uint8_t prediction[64]) {
     const int x0 = mb_x * 8;
     const int y0 = mb_y * 8;
     uint8_t top[10] = {};
     uint8_t left[10] = {};
     if (available.top)
-        for (int i = 0; i < 8; ++i) top[i + 1] = picture.at(x0 + i, y0 - 1);
+        for (int i = 0; i < 8; ++i) top[i + 1] = picture.At(x0 + i, y0 - 1);
     if (available.left)
-        for (int i = 0; i < 8; ++i) left[i + 1] = picture.at(x0 - 1, y0 + i);
+        for (int i = 0; i < 8; ++i) left[i + 1] = picture.At(x0 - 1, y0 + i);
     const bool corner = available.left && available.top;
-    top[0] = left[0] = corner ? picture.at(x0 - 1, y0 - 1) : 0;
+    top[0] = left[0] = corner ? picture.At(x0 - 1, y0 - 1) : 0;
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             int value = 128;  // low-pass without neighbours becomes flat 128
             switch (mode) {
-                case ChromaMode::Horizontal:
+                case ChromaMode::kHorizontal:
                     value = left[y + 1];
                     break;
-                case ChromaMode::Vertical:
+                case ChromaMode::kVertical:
                     value = top[x + 1];
                     break;
-                case ChromaMode::Plane: {
+                case ChromaMode::kPlane: {
                     int ih = 0;
                     int iv = 0;
                     for (int i = 0; i < 4; ++i) {
@@ -169,29 +169,29 @@ void predict_chroma_block(const Plane& picture, int mb_x, int mb_y, const Neighb
                     value = std::clamp((ia + (x - 3) * ih + (y - 3) * iv + 16) >> 5, 0, 255);
                     break;
                 }
-                case ChromaMode::LowPass:
+                case ChromaMode::kLowPass:
                     break;
             }
             prediction[y * 8 + x] = static_cast<uint8_t>(value);
         }
 }
 
-int chroma_candidates(const Neighbours& available, ChromaMode modes[3]) {
+int ChromaCandidates(const Neighbours& available, ChromaMode modes[3]) {
     if (available.left && available.top) {
-        modes[0] = ChromaMode::Plane;
-        modes[1] = ChromaMode::Vertical;
-        modes[2] = ChromaMode::Horizontal;
+        modes[0] = ChromaMode::kPlane;
+        modes[1] = ChromaMode::kVertical;
+        modes[2] = ChromaMode::kHorizontal;
         return 3;
     }
     if (available.top) {
-        modes[0] = ChromaMode::Vertical;
+        modes[0] = ChromaMode::kVertical;
         return 1;
     }
     if (available.left) {
-        modes[0] = ChromaMode::Horizontal;
+        modes[0] = ChromaMode::kHorizontal;
         return 1;
     }
-    modes[0] = ChromaMode::LowPass;
+    modes[0] = ChromaMode::kLowPass;
     return 1;
 }
 

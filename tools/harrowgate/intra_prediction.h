@@ -14,28 +14,28 @@ struct Neighbours {
 };
 
 // Luma prediction modes as signalled (intra_luma_pred_mode).
-enum class LumaMode { Vertical = 0, Horizontal = 1, LowPass = 2, DownLeft = 3, DownRight = 4 };
+enum class LumaMode { kVertical = 0, kHorizontal = 1, kLowPass = 2, kDownLeft = 3, kDownRight = 4 };
 
 // Whether the decoder accepts `mode` for luma block `block` (0 top-left, 1 top-right,
 // 2 bottom-left, 3 bottom-right) with these neighbours. The low-pass mode always is: the
 // decoder narrows it to the sides that exist.
-bool luma_mode_allowed(int block, const Neighbours& available, LumaMode mode);
+bool LumaModeAllowed(int block, const Neighbours& available, LumaMode mode);
 
 // Prediction of one luma block of the macroblock at (mb_x, mb_y) from the reconstructed
 // samples in `picture`, with the decoder's substitutions for missing neighbours.
-void predict_luma_block(const Plane& picture, int mb_x, int mb_y, int block,
-                        const Neighbours& available, LumaMode mode, uint8_t prediction[64]);
+void PredictLumaBlock(const Plane& picture, int mb_x, int mb_y, int block,
+                      const Neighbours& available, LumaMode mode, uint8_t prediction[64]);
 
 // Chroma prediction modes as signalled (intra_chroma_pred_mode).
-enum class ChromaMode { LowPass = 0, Horizontal = 1, Vertical = 2, Plane = 3 };
+enum class ChromaMode { kLowPass = 0, kHorizontal = 1, kVertical = 2, kPlane = 3 };
 
 // Prediction of a macroblock's 8x8 chroma block in `mode`, with the decoder's substitutions
 // for missing neighbours (only modes valid for the neighbours at hand may be passed).
-void predict_chroma_block(const Plane& picture, int mb_x, int mb_y, const Neighbours& available,
-                          ChromaMode mode, uint8_t prediction[64]);
+void PredictChromaBlock(const Plane& picture, int mb_x, int mb_y, const Neighbours& available,
+                        ChromaMode mode, uint8_t prediction[64]);
 
 // Modes worth trying for these neighbours. They avoid the low-pass filters' samples beyond the
 // block edge, which decoders do not agree on for chroma.
-int chroma_candidates(const Neighbours& available, ChromaMode modes[3]);
+int ChromaCandidates(const Neighbours& available, ChromaMode modes[3]);
 
 }  // namespace harrowgate

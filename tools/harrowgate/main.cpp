@@ -19,15 +19,15 @@ int main(int argc, char** argv) {
     // UTF-8 arguments, so names outside the ANSI code page reach the files on Windows.
     std::vector<std::string> all = avs::files::Utf8Arguments(argc, argv);
     std::vector<std::string> args(all.begin() + (all.empty() ? 0 : 1), all.end());
-    const harrowgate::ParseResult parsed = harrowgate::parse_options(args);
+    const harrowgate::ParseResult parsed = harrowgate::ParseOptions(args);
     if (parsed.help) {
-        std::fputs(harrowgate::usage_text().c_str(), stdout);
+        std::fputs(harrowgate::UsageText().c_str(), stdout);
         return 0;
     }
     if (!parsed.options) {
         std::fprintf(stderr, "Harrowgate: %s\n%s", parsed.error.c_str(),
-                     harrowgate::usage_text().c_str());
+                     harrowgate::UsageText().c_str());
         return 1;
     }
-    return harrowgate::run_encoder(*parsed.options, stdout, stderr);
+    return harrowgate::RunEncoder(*parsed.options, stdout, stderr);
 }

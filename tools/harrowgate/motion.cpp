@@ -5,8 +5,8 @@
 
 namespace harrowgate {
 
-MotionInfo predict_motion(const MotionInfo& a, const MotionInfo& b, const MotionInfo& c_in,
-                          const MotionInfo& d, bool skipped) {
+MotionInfo PredictMotion(const MotionInfo& a, const MotionInfo& b, const MotionInfo& c_in,
+                         const MotionInfo& d, bool skipped) {
     MotionInfo p;
     p.ref = 0;
     const MotionInfo& c = c_in.ref == kNoNeighbour ? d : c_in;

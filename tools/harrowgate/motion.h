@@ -18,7 +18,7 @@ constexpr int kIntraRef = -2;
 // (c) and above-left (d). `skipped` selects the rule of skipped macroblocks, which use a zero
 // vector when a left or upper neighbour is missing or still. Both pictures are one
 // picture-distance step apart, so the decoder's distance scaling leaves vectors unchanged.
-MotionInfo predict_motion(const MotionInfo& a, const MotionInfo& b, const MotionInfo& c,
-                          const MotionInfo& d, bool skipped);
+MotionInfo PredictMotion(const MotionInfo& a, const MotionInfo& b, const MotionInfo& c,
+                         const MotionInfo& d, bool skipped);
 
 }  // namespace harrowgate

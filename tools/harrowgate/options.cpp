@@ -9,7 +9,7 @@
 namespace harrowgate {
 namespace {
 
-bool parse_int(const std::string& text, int& value) {
+bool ParseInt(const std::string& text, int& value) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
@@ -19,7 +19,7 @@ bool parse_int(const std::string& text, int& value) {
     return true;
 }
 
-bool parse_double(const std::string& text, double& value) {
+bool ParseDouble(const std::string& text, double& value) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
@@ -29,7 +29,7 @@ bool parse_double(const std::string& text, double& value) {
 
 }  // namespace
 
-std::string usage_text() {
+std::string UsageText() {
     return "usage: Harrowgate SOURCE OUT.avs [-w width -h height] [-g gop] [-q qp] [-n fps]\n"
            "       [-c chroma] [-p progressive] [-b bframes] [-a ratecontrol] [-f fvalue]\n"
            "       [-s bitrate] [-o rdo] [-m searchrange] [-t threads] [-l loopfilter]\n"
@@ -37,7 +37,7 @@ std::string usage_text() {
            "OUT.dat, printing the percentage done.\n";
 }
 
-ParseResult parse_options(const std::vector<std::string>& args) {
+ParseResult ParseOptions(const std::vector<std::string>& args) {
     ParseResult result;
     for (const std::string& arg : args)
         if (arg == "--help") {
@@ -55,8 +55,8 @@ ParseResult parse_options(const std::vector<std::string>& args) {
         result.error = "empty file name";
         return result;
     }
-    static const std::set<std::string> ignored = {"-c", "-p", "-b", "-a", "-f",
-                                                  "-s", "-o", "-m", "-t", "-l"};
+    static const std::set<std::string> kIgnored = {"-c", "-p", "-b", "-a", "-f",
+                                                   "-s", "-o", "-m", "-t", "-l"};
     for (size_t i = 2; i < args.size(); i += 2) {
         const std::string& name = args[i];
         if (i + 1 >= args.size()) {
@@ -66,7 +66,7 @@ ParseResult parse_options(const std::vector<std::string>& args) {
         const std::string& value = args[i + 1];
         int number = 0;
         if (name == "-w" || name == "-h" || name == "-g" || name == "-q") {
-            if (!parse_int(value, number)) {
+            if (!ParseInt(value, number)) {
                 result.error = "option " + name + " needs a whole number, not \"" + value + "\"";
                 return result;
             }
@@ -91,12 +91,12 @@ ParseResult parse_options(const std::vector<std::string>& args) {
             }
         } else if (name == "-n") {
             double fps = 0;
-            if (!parse_double(value, fps) || fps <= 0) {
+            if (!ParseDouble(value, fps) || fps <= 0) {
                 result.error = "option -n needs a positive frame rate, not \"" + value + "\"";
                 return result;
             }
             options.frame_rate = fps;
-        } else if (ignored.count(name) != 0) {
+        } else if (kIgnored.count(name) != 0) {
             // Accepted for the front-end's sake; this encoder has no use for it.
         } else {
             result.error = "unknown option " + name;
@@ -112,7 +112,7 @@ ParseResult parse_options(const std::vector<std::string>& args) {
     return result;
 }
 
-std::string timestamp_path_for(const std::string& output) {
+std::string TimestampPathFor(const std::string& output) {
     std::string base = output;
     if (base.size() > 4) {
         std::string tail = base.substr(base.size() - 4);

@@ -24,11 +24,11 @@ struct ParseResult {
     bool help = false;  // --help was asked for
 };
 
-ParseResult parse_options(const std::vector<std::string>& args);
+ParseResult ParseOptions(const std::vector<std::string>& args);
 
-std::string usage_text();
+std::string UsageText();
 
 // base.dat beside OUT: OUT without a trailing ".avs" (any case), then ".dat".
-std::string timestamp_path_for(const std::string& output);
+std::string TimestampPathFor(const std::string& output);
 
 }  // namespace harrowgate

@@ -21,25 +21,25 @@ constexpr double kRounding = 0.42;
 // Differences from the previous picture are mostly noise: quantise them towards zero harder.
 constexpr double kInterRounding = 0.3;
 
-Neighbours neighbours_of(int mb_x, int mb_y, int mb_width) {
+Neighbours NeighboursOf(int mb_x, int mb_y, int mb_width) {
     return {mb_x > 0, mb_y > 0, mb_y > 0 && mb_x + 1 < mb_width};
 }
 
-bool is_zero(const Block& block) {
+bool IsZero(const Block& block) {
     return std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; });
 }
 
 // Predicts, transforms, quantises and reconstructs one 8x8 block in place.
-Block code_block(const Plane& source, Plane& picture, int x0, int y0, const uint8_t prediction[64],
-                 int qp, double rounding = kRounding) {
+Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8_t prediction[64],
+                int qp, double rounding = kRounding) {
     std::array<int, 64> residual{};
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
-            residual[y * 8 + x] = source.at(x0 + x, y0 + y) - prediction[y * 8 + x];
-    Block levels = quantise_residual_safely(residual, qp, rounding);
-    uint8_t* out = picture.row(y0) + x0;
+            residual[y * 8 + x] = source.At(x0 + x, y0 + y) - prediction[y * 8 + x];
+    Block levels = QuantiseResidualSafely(residual, qp, rounding);
+    uint8_t* out = picture.Row(y0) + x0;
     for (int y = 0; y < 8; ++y) std::memcpy(out + y * picture.width, prediction + y * 8, 8);
-    if (!is_zero(levels)) add_dequantised_block(levels, qp, out, picture.width);
+    if (!IsZero(levels)) AddDequantisedBlock(levels, qp, out, picture.width);
     return levels;
 }
 
@@ -50,44 +50,44 @@ PictureCoder::PictureCoder(int width, int height, int qp)
     if (width <= 0 || height <= 0 || width % 16 != 0 || height % 16 != 0)
         throw std::invalid_argument("picture size must be whole macroblocks");
     if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
-    reference_.resize(width, height);
-    current_.resize(width, height);
+    reference_.Resize(width, height);
+    current_.Resize(width, height);
 }
 
-std::vector<uint8_t> PictureCoder::encode(const Frame& source, PictureType type,
+std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
                                           int picture_distance) {
-    if (source.width() != mb_width_ * 16 || source.height() != mb_height_ * 16)
+    if (source.Width() != mb_width_ * 16 || source.Height() != mb_height_ * 16)
         throw std::invalid_argument("source picture has the wrong size");
-    if (type == PictureType::Predicted && !have_reference_) type = PictureType::Intra;
+    if (type == PictureType::kPredicted && !have_reference_) type = PictureType::kIntra;
     // A start-code prefix inside the coded data is rare but fatal; a coarser quantiser
     // changes the codes, so try the next one. A predicted picture can always fall back to
     // repeating the previous picture, whose code is all one bits.
     for (int qp = qp_; qp <= 63; ++qp) {
-        std::vector<uint8_t> unit = encode_with_qp(source, type, picture_distance, qp, false);
-        if (!unit.empty()) return finish(std::move(unit), qp);
+        std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp, false);
+        if (!unit.empty()) return Finish(std::move(unit), qp);
     }
-    if (type == PictureType::Predicted) {
-        std::vector<uint8_t> unit = encode_with_qp(source, type, picture_distance, qp_, true);
-        if (!unit.empty()) return finish(std::move(unit), qp_);
+    if (type == PictureType::kPredicted) {
+        std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp_, true);
+        if (!unit.empty()) return Finish(std::move(unit), qp_);
     }
     throw std::runtime_error("picture cannot be coded without a start-code emulation");
 }
 
-std::vector<uint8_t> PictureCoder::finish(std::vector<uint8_t> unit, int qp) {
+std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     std::swap(reference_, current_);
     have_reference_ = true;
     last_qp_ = qp;
     return unit;
 }
 
-std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureType type,
-                                                  int picture_distance, int qp, bool skip_all) {
+std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType type,
+                                                int picture_distance, int qp, bool skip_all) {
     BitWriter header;
-    write_picture_header(header, type, picture_distance, qp);
+    WritePictureHeader(header, type, picture_distance, qp);
     BitWriter slice;
-    slice.put_start_code(kFirstSliceStartCode);
+    slice.PutStartCode(kFirstSliceStartCode);
     // Fixed picture qp: no slice qp. Predicted pictures carry slice_weighting_flag = 0.
-    if (type == PictureType::Predicted) slice.put_bit(false);
+    if (type == PictureType::kPredicted) slice.PutBit(false);
 
     skipped_ = 0;
     modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
@@ -95,114 +95,114 @@ std::vector<uint8_t> PictureCoder::encode_with_qp(const Frame& source, PictureTy
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y)
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
             if (mb_x == 0) modes_left_[0] = modes_left_[1] = -1;
-            if (type == PictureType::Predicted) {
-                const MotionInfo a = neighbour(mb_x - 1, mb_y), b = neighbour(mb_x, mb_y - 1),
-                                 c = neighbour(mb_x + 1, mb_y - 1),
-                                 d = neighbour(mb_x - 1, mb_y - 1);
-                const MotionInfo skipped = predict_motion(a, b, c, d, true);
-                const MotionPrediction skip_prediction = motion_compensate(mb_x, mb_y, skipped);
+            if (type == PictureType::kPredicted) {
+                const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
+                                 c = Neighbour(mb_x + 1, mb_y - 1),
+                                 d = Neighbour(mb_x - 1, mb_y - 1);
+                const MotionInfo skipped = PredictMotion(a, b, c, d, true);
+                const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
                 MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
-                if (skip_all || can_skip(source, mb_x, mb_y, qp, skip_prediction)) {
-                    store_prediction(mb_x, mb_y, skip_prediction);
-                    slice.put_ue(0);  // mb_type: skipped
+                if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
+                    StorePrediction(mb_x, mb_y, skip_prediction);
+                    slice.PutUe(0);  // mb_type: skipped
                     record = skipped;
                     ++skipped_;
                     continue;
                 }
-                const MotionInfo predicted = predict_motion(a, b, c, d, false);
-                const MotionInfo motion = search_motion(source, mb_x, mb_y, predicted, skipped);
-                const MotionPrediction prediction = motion_compensate(mb_x, mb_y, motion);
-                if (prefer_inter(source, mb_x, mb_y, prediction)) {
+                const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+                const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
+                const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
+                if (PreferInter(source, mb_x, mb_y, prediction)) {
                     const InterMacroblock mb =
-                        code_inter_macroblock(source, mb_x, mb_y, qp, prediction);
+                        CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
                     record = motion;
                     if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
-                        slice.put_ue(0);  // nothing left to code: the same as skipping
+                        slice.PutUe(0);  // nothing left to code: the same as skipping
                         ++skipped_;
                     } else {
-                        write_inter_macroblock(slice, mb, motion.x - predicted.x,
-                                               motion.y - predicted.y);
+                        WriteInterMacroblock(slice, mb, motion.x - predicted.x,
+                                             motion.y - predicted.y);
                     }
                     continue;
                 }
                 record = MotionInfo{0, 0, kIntraRef};
             }
             const IntraMacroblock mb =
-                code_intra_macroblock(source, mb_x, mb_y, qp, type == PictureType::Intra);
-            if (type == PictureType::Predicted) {
-                write_intra_macroblock(slice, mb, type);
+                CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
+            if (type == PictureType::kPredicted) {
+                WriteIntraMacroblock(slice, mb, type);
                 continue;
             }
             // Intra pictures: modes are written against the neighbours' modes.
-            const int cbp_code = intra_cbp_code(mb.cbp);
-            write_luma_modes(slice, mb, mb_x, type);
-            write_intra_macroblock_tail(slice, mb, cbp_code, type);
+            const int cbp_code = IntraCbpCode(mb.cbp);
+            WriteLumaModes(slice, mb, mb_x, type);
+            WriteIntraMacroblockTail(slice, mb, cbp_code, type);
         }
-    slice.stuff_to_byte();
+    slice.StuffToByte();
 
-    std::vector<uint8_t> unit = header.take();
-    const std::vector<uint8_t> slice_bytes = slice.take();
+    std::vector<uint8_t> unit = header.Take();
+    const std::vector<uint8_t> slice_bytes = slice.Take();
     // Check from each start-code value on: the slice's value byte is 00 and counts.
-    if (contains_start_code_prefix(unit.data() + 3, unit.size() - 3) ||
-        contains_start_code_prefix(slice_bytes.data() + 3, slice_bytes.size() - 3))
+    if (ContainsStartCodePrefix(unit.data() + 3, unit.size() - 3) ||
+        ContainsStartCodePrefix(slice_bytes.data() + 3, slice_bytes.size() - 3))
         return {};
     unit.insert(unit.end(), slice_bytes.begin(), slice_bytes.end());
     return unit;
 }
 
-void PictureCoder::write_picture_header(BitWriter& out, PictureType type, int picture_distance,
-                                        int qp) {
-    const bool intra = type == PictureType::Intra;
-    out.put_start_code(intra ? kIntraPictureStartCode : kPredictedPictureStartCode);
-    out.put_bits(0xFFFF, 16);  // bbv_delay: variable bit rate
+void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int picture_distance,
+                                      int qp) {
+    const bool intra = type == PictureType::kIntra;
+    out.PutStartCode(intra ? kIntraPictureStartCode : kPredictedPictureStartCode);
+    out.PutBits(0xFFFF, 16);  // bbv_delay: variable bit rate
     if (intra) {
-        out.put_bit(false);  // time_code_flag
-        out.put_bit(true);   // marker_bit
+        out.PutBit(false);  // time_code_flag
+        out.PutBit(true);   // marker_bit
     } else {
-        out.put_bits(1, 2);  // picture_coding_type: P
+        out.PutBits(1, 2);  // picture_coding_type: P
     }
-    out.put_bits(static_cast<uint32_t>(picture_distance) & 0xFF, 8);
-    out.put_bit(true);   // progressive_frame
-    out.put_bit(false);  // top_field_first
-    out.put_bit(false);  // repeat_first_field
-    out.put_bit(true);   // fixed_picture_qp
-    out.put_bits(static_cast<uint32_t>(qp), 6);
+    out.PutBits(static_cast<uint32_t>(picture_distance) & 0xFF, 8);
+    out.PutBit(true);   // progressive_frame
+    out.PutBit(false);  // top_field_first
+    out.PutBit(false);  // repeat_first_field
+    out.PutBit(true);   // fixed_picture_qp
+    out.PutBits(static_cast<uint32_t>(qp), 6);
     if (!intra) {
-        out.put_bit(true);   // picture_reference_flag: only the previous picture is a reference
-        out.put_bits(0, 4);  // no_forward_reference_flag and reserved bits
+        out.PutBit(true);   // picture_reference_flag: only the previous picture is a reference
+        out.PutBits(0, 4);  // no_forward_reference_flag and reserved bits
         // skip_mode_flag 0: every macroblock has an mb_type; long skip runs would be long zero
         // runs, which can emulate a start code.
-        out.put_bit(false);
+        out.PutBit(false);
     } else {
-        out.put_bits(0, 4);  // reserved bits
+        out.PutBits(0, 4);  // reserved bits
     }
     // The loop filter is off: the reconstruction kept here is then exactly the decoder's.
-    out.put_bit(true);
-    out.stuff_to_byte();
+    out.PutBit(true);
+    out.StuffToByte();
 }
 
-PictureCoder::IntraMacroblock PictureCoder::code_intra_macroblock(const Frame& source, int mb_x,
-                                                                  int mb_y, int qp,
-                                                                  bool choose_luma_modes) {
+PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& source, int mb_x,
+                                                                int mb_y, int qp,
+                                                                bool choose_luma_modes) {
     IntraMacroblock mb;
-    const Neighbours available = neighbours_of(mb_x, mb_y, mb_width_);
+    const Neighbours available = NeighboursOf(mb_x, mb_y, mb_width_);
     uint8_t prediction[64];
     for (int block = 0; block < 4; ++block) {
         const int x0 = mb_x * 16 + (block & 1) * 8;
         const int y0 = mb_y * 16 + (block >> 1) * 8;
-        LumaMode chosen = LumaMode::LowPass;
+        LumaMode chosen = LumaMode::kLowPass;
         if (choose_luma_modes) {
             // Smallest absolute prediction error, with a small bias for the low-pass mode,
             // which costs the fewest bits most of the time.
             long best = -1;
             for (int m = 0; m <= 4; ++m) {
                 const LumaMode mode = static_cast<LumaMode>(m);
-                if (!luma_mode_allowed(block, available, mode)) continue;
-                predict_luma_block(current_.luma, mb_x, mb_y, block, available, mode, prediction);
-                long cost = mode == LumaMode::LowPass ? 0 : 24;
+                if (!LumaModeAllowed(block, available, mode)) continue;
+                PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, mode, prediction);
+                long cost = mode == LumaMode::kLowPass ? 0 : 24;
                 for (int y = 0; y < 8; ++y)
                     for (int x = 0; x < 8; ++x)
-                        cost += std::abs(source.luma.at(x0 + x, y0 + y) - prediction[y * 8 + x]);
+                        cost += std::abs(source.luma.At(x0 + x, y0 + y) - prediction[y * 8 + x]);
                 if (best < 0 || cost < best) {
                     best = cost;
                     chosen = mode;
@@ -210,26 +210,26 @@ PictureCoder::IntraMacroblock PictureCoder::code_intra_macroblock(const Frame& s
             }
         }
         mb.luma_modes[block] = static_cast<int>(chosen);
-        predict_luma_block(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
-        mb.luma[block] = code_block(source.luma, current_.luma, x0, y0, prediction, qp);
-        if (!is_zero(mb.luma[block])) mb.cbp |= 1 << block;
+        PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
+        mb.luma[block] = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp);
+        if (!IsZero(mb.luma[block])) mb.cbp |= 1 << block;
     }
-    const int cqp = chroma_qp(qp);
+    const int cqp = ChromaQp(qp);
     const Plane* sources[2] = {&source.cb, &source.cr};
     Plane* pictures[2] = {&current_.cb, &current_.cr};
     // One mode serves both chroma blocks: take the one with the smaller absolute error.
     ChromaMode modes[3];
-    const int candidates = chroma_candidates(available, modes);
+    const int candidates = ChromaCandidates(available, modes);
     ChromaMode best = modes[0];
     long best_cost = -1;
     uint8_t predictions[2][64];
     for (int m = 0; m < candidates && candidates > 1; ++m) {
         long cost = 0;
         for (int c = 0; c < 2; ++c) {
-            predict_chroma_block(*pictures[c], mb_x, mb_y, available, modes[m], prediction);
+            PredictChromaBlock(*pictures[c], mb_x, mb_y, available, modes[m], prediction);
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)
-                    cost += std::abs(sources[c]->at(mb_x * 8 + x, mb_y * 8 + y) -
+                    cost += std::abs(sources[c]->At(mb_x * 8 + x, mb_y * 8 + y) -
                                      prediction[y * 8 + x]);
         }
         if (best_cost < 0 || cost < best_cost) {
@@ -239,32 +239,32 @@ PictureCoder::IntraMacroblock PictureCoder::code_intra_macroblock(const Frame& s
     }
     mb.chroma_mode = static_cast<int>(best);
     for (int c = 0; c < 2; ++c)
-        predict_chroma_block(*pictures[c], mb_x, mb_y, available, best, predictions[c]);
+        PredictChromaBlock(*pictures[c], mb_x, mb_y, available, best, predictions[c]);
     for (int c = 0; c < 2; ++c) {
         mb.chroma[c] =
-            code_block(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c], cqp);
-        if (!is_zero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
+            CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c], cqp);
+        if (!IsZero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;
 }
 
-void PictureCoder::write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb,
-                                          PictureType type) {
-    const int cbp_code = intra_cbp_code(mb.cbp);
+void PictureCoder::WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb,
+                                        PictureType type) {
+    const int cbp_code = IntraCbpCode(mb.cbp);
     // In predicted pictures (one mb_type per macroblock, 0 = skipped) mb_type 5 + n is an
     // intra macroblock with cbp code n.
-    if (type == PictureType::Predicted) out.put_ue(static_cast<uint32_t>(5 + cbp_code));
-    write_luma_modes(out, mb, -1, type);
-    write_intra_macroblock_tail(out, mb, cbp_code, type);
+    if (type == PictureType::kPredicted) out.PutUe(static_cast<uint32_t>(5 + cbp_code));
+    WriteLumaModes(out, mb, -1, type);
+    WriteIntraMacroblockTail(out, mb, cbp_code, type);
 }
 
-void PictureCoder::write_luma_modes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
-                                    PictureType type) {
-    if (type == PictureType::Predicted) {
+void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
+                                  PictureType type) {
+    if (type == PictureType::kPredicted) {
         // Only the low-pass mode is used here, and it is always the predicted one: whatever
         // a neighbour holds (low-pass, or nothing for inter and skipped macroblocks), the
         // prediction falls back to low-pass.
-        out.put_bits(0xF, 4);
+        out.PutBits(0xF, 4);
         return;
     }
     for (int block = 0; block < 4; ++block) {
@@ -272,13 +272,13 @@ void PictureCoder::write_luma_modes(BitWriter& out, const IntraMacroblock& mb, i
         const int from_above =
             (block & 2) ? mb.luma_modes[block - 2] : modes_above_[mb_x * 2 + (block & 1)];
         int predicted = std::min(from_left, from_above);
-        if (predicted < 0) predicted = static_cast<int>(LumaMode::LowPass);
+        if (predicted < 0) predicted = static_cast<int>(LumaMode::kLowPass);
         const int mode = mb.luma_modes[block];
         if (mode == predicted) {
-            out.put_bit(true);
+            out.PutBit(true);
         } else {
-            out.put_bit(false);
-            out.put_bits(static_cast<uint32_t>(mode < predicted ? mode : mode - 1), 2);
+            out.PutBit(false);
+            out.PutBits(static_cast<uint32_t>(mode < predicted ? mode : mode - 1), 2);
         }
     }
     modes_left_[0] = mb.luma_modes[1];
@@ -287,24 +287,23 @@ void PictureCoder::write_luma_modes(BitWriter& out, const IntraMacroblock& mb, i
     modes_above_[mb_x * 2 + 1] = mb.luma_modes[3];
 }
 
-void PictureCoder::write_intra_macroblock_tail(BitWriter& out, const IntraMacroblock& mb,
-                                               int cbp_code, PictureType type) {
-    out.put_ue(static_cast<uint32_t>(mb.chroma_mode));
-    if (type == PictureType::Intra) out.put_ue(static_cast<uint32_t>(cbp_code));
+void PictureCoder::WriteIntraMacroblockTail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
+                                            PictureType type) {
+    out.PutUe(static_cast<uint32_t>(mb.chroma_mode));
+    if (type == PictureType::kIntra) out.PutUe(static_cast<uint32_t>(cbp_code));
     for (int block = 0; block < 4; ++block)
-        if (mb.cbp & (1 << block))
-            write_block_coefficients(out, mb.luma[block], intra_luma_tables());
+        if (mb.cbp & (1 << block)) WriteBlockCoefficients(out, mb.luma[block], IntraLumaTables());
     for (int c = 0; c < 2; ++c)
-        if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
+        if (mb.cbp & (1 << (4 + c))) WriteBlockCoefficients(out, mb.chroma[c], ChromaTables());
 }
 
-MotionInfo PictureCoder::neighbour(int mb_x, int mb_y) const {
+MotionInfo PictureCoder::Neighbour(int mb_x, int mb_y) const {
     if (mb_x < 0 || mb_y < 0 || mb_x >= mb_width_) return MotionInfo{0, 0, kNoNeighbour};
     return motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
 }
 
-PictureCoder::MotionPrediction PictureCoder::motion_compensate(int mb_x, int mb_y,
-                                                               const MotionInfo& motion) const {
+PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
+                                                              const MotionInfo& motion) const {
     // Whole-sample vectors that are even in luma, so chroma moves by whole samples too.
     // Samples outside the picture repeat its edge, as in the decoder.
     MotionPrediction p;
@@ -312,23 +311,23 @@ PictureCoder::MotionPrediction PictureCoder::motion_compensate(int mb_x, int mb_
     const Plane& luma = reference_.luma;
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
-            p.luma[y * 16 + x] = luma.at(std::clamp(mb_x * 16 + x + dx, 0, luma.width - 1),
+            p.luma[y * 16 + x] = luma.At(std::clamp(mb_x * 16 + x + dx, 0, luma.width - 1),
                                          std::clamp(mb_y * 16 + y + dy, 0, luma.height - 1));
     const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
     for (int c = 0; c < 2; ++c)
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x)
                 p.chroma[c][y * 8 + x] =
-                    chroma[c]->at(std::clamp(mb_x * 8 + x + dx / 2, 0, chroma[c]->width - 1),
+                    chroma[c]->At(std::clamp(mb_x * 8 + x + dx / 2, 0, chroma[c]->width - 1),
                                   std::clamp(mb_y * 8 + y + dy / 2, 0, chroma[c]->height - 1));
     return p;
 }
 
-int PictureCoder::luma_difference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const {
+int PictureCoder::LumaDifference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const {
     int total = 0;
     for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* r = reference_.luma.row(mb_y * 16 + y + dy) + mb_x * 16 + dx;
+        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* r = reference_.luma.Row(mb_y * 16 + y + dy) + mb_x * 16 + dx;
         for (int x = 0; x < 16; ++x) total += std::abs(s[x] - r[x]);
     }
     return total;
@@ -336,7 +335,7 @@ int PictureCoder::luma_difference(const Frame& source, int mb_x, int mb_y, int d
 
 namespace {
 
-int signed_code_length(int value) {
+int SignedCodeLength(int value) {
     const unsigned code = value > 0 ? 2u * value - 1 : 2u * static_cast<unsigned>(-value);
     int length = 1;
     while ((code + 1) >> ((length + 1) / 2) > 1) length += 2;
@@ -345,9 +344,9 @@ int signed_code_length(int value) {
 
 }  // namespace
 
-MotionInfo PictureCoder::search_motion(const Frame& source, int mb_x, int mb_y,
-                                       const MotionInfo& predicted,
-                                       const MotionInfo& skipped) const {
+MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
+                                      const MotionInfo& predicted,
+                                      const MotionInfo& skipped) const {
     constexpr int kRange = 32;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
@@ -357,9 +356,9 @@ MotionInfo PictureCoder::search_motion(const Frame& source, int mb_x, int mb_y,
     };
     // Sum of absolute differences plus a rough price of the vector's difference code.
     const auto cost = [&](int dx, int dy) {
-        return luma_difference(source, mb_x, mb_y, dx, dy) +
-               4 * (signed_code_length(dx * 4 - predicted.x) +
-                    signed_code_length(dy * 4 - predicted.y));
+        return LumaDifference(source, mb_x, mb_y, dx, dy) +
+               4 * (SignedCodeLength(dx * 4 - predicted.x) +
+                    SignedCodeLength(dy * 4 - predicted.y));
     };
     int best_x = 0, best_y = 0;
     int best = cost(0, 0);
@@ -390,14 +389,14 @@ MotionInfo PictureCoder::search_motion(const Frame& source, int mb_x, int mb_y,
     return MotionInfo{best_x * 4, best_y * 4, 0};
 }
 
-bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y,
-                                const MotionPrediction& prediction) const {
+bool PictureCoder::PreferInter(const Frame& source, int mb_x, int mb_y,
+                               const MotionPrediction& prediction) const {
     // The usual test: code the difference unless the macroblock on its own (its deviation
     // from its mean) is clearly cheaper than its difference from the prediction.
     int difference = 0;
     int sum = 0;
     for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
         for (int x = 0; x < 16; ++x) {
             difference += std::abs(s[x] - prediction.luma[y * 16 + x]);
             sum += s[x];
@@ -406,13 +405,13 @@ bool PictureCoder::prefer_inter(const Frame& source, int mb_x, int mb_y,
     const int mean = (sum + 128) / 256;
     int deviation = 0;
     for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
         for (int x = 0; x < 16; ++x) deviation += std::abs(s[x] - mean);
     }
     return difference < deviation + 512;
 }
 
-PictureCoder::InterMacroblock PictureCoder::code_inter_macroblock(
+PictureCoder::InterMacroblock PictureCoder::CodeInterMacroblock(
     const Frame& source, int mb_x, int mb_y, int qp, const MotionPrediction& prediction) {
     InterMacroblock mb;
     uint8_t block_prediction[64];
@@ -420,39 +419,38 @@ PictureCoder::InterMacroblock PictureCoder::code_inter_macroblock(
         const int bx = (block & 1) * 8, by = (block >> 1) * 8;
         for (int y = 0; y < 8; ++y)
             std::memcpy(block_prediction + y * 8, prediction.luma + (by + y) * 16 + bx, 8);
-        mb.luma[block] = code_block(source.luma, current_.luma, mb_x * 16 + bx, mb_y * 16 + by,
-                                    block_prediction, qp, kInterRounding);
-        if (!is_zero(mb.luma[block])) mb.cbp |= 1 << block;
+        mb.luma[block] = CodeBlock(source.luma, current_.luma, mb_x * 16 + bx, mb_y * 16 + by,
+                                   block_prediction, qp, kInterRounding);
+        if (!IsZero(mb.luma[block])) mb.cbp |= 1 << block;
     }
     const Plane* sources[2] = {&source.cb, &source.cr};
     Plane* pictures[2] = {&current_.cb, &current_.cr};
     for (int c = 0; c < 2; ++c) {
-        mb.chroma[c] = code_block(*sources[c], *pictures[c], mb_x * 8, mb_y * 8,
-                                  prediction.chroma[c], chroma_qp(qp), kInterRounding);
-        if (!is_zero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
+        mb.chroma[c] = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8,
+                                 prediction.chroma[c], ChromaQp(qp), kInterRounding);
+        if (!IsZero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;
 }
 
-void PictureCoder::write_inter_macroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x,
-                                          int mvd_y) {
-    out.put_ue(1);  // mb_type: one 16x16 partition (the only reference needs no index)
-    out.put_se(mvd_x);
-    out.put_se(mvd_y);
-    out.put_ue(static_cast<uint32_t>(inter_cbp_code(mb.cbp)));
+void PictureCoder::WriteInterMacroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x,
+                                        int mvd_y) {
+    out.PutUe(1);  // mb_type: one 16x16 partition (the only reference needs no index)
+    out.PutSe(mvd_x);
+    out.PutSe(mvd_y);
+    out.PutUe(static_cast<uint32_t>(InterCbpCode(mb.cbp)));
     for (int block = 0; block < 4; ++block)
-        if (mb.cbp & (1 << block))
-            write_block_coefficients(out, mb.luma[block], inter_luma_tables());
+        if (mb.cbp & (1 << block)) WriteBlockCoefficients(out, mb.luma[block], InterLumaTables());
     for (int c = 0; c < 2; ++c)
-        if (mb.cbp & (1 << (4 + c))) write_block_coefficients(out, mb.chroma[c], chroma_tables());
+        if (mb.cbp & (1 << (4 + c))) WriteBlockCoefficients(out, mb.chroma[c], ChromaTables());
 }
 
-bool PictureCoder::can_skip(const Frame& source, int mb_x, int mb_y, int qp,
-                            const MotionPrediction& prediction) const {
+bool PictureCoder::CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
+                           const MotionPrediction& prediction) const {
     // Skip when the prediction costs no more error than the quantiser would leave: squared
     // error per sample below step^2 / 12 (luma step in sample units is about half the
     // coefficient step) and no sample far off.
-    const double step = dequant_multiplier(qp) / static_cast<double>(1 << dequant_shift(qp)) / 2;
+    const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
     const double limit = std::max(1.0, step * step / 12.0);
     long long squared = 0;
     int worst = 0;
@@ -462,21 +460,21 @@ bool PictureCoder::can_skip(const Frame& source, int mb_x, int mb_y, int qp,
     };
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
-            add(source.luma.at(mb_x * 16 + x, mb_y * 16 + y) - prediction.luma[y * 16 + x]);
+            add(source.luma.At(mb_x * 16 + x, mb_y * 16 + y) - prediction.luma[y * 16 + x]);
     const Plane* chroma[2] = {&source.cb, &source.cr};
     for (int c = 0; c < 2; ++c)
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x)
-                add(chroma[c]->at(mb_x * 8 + x, mb_y * 8 + y) - prediction.chroma[c][y * 8 + x]);
+                add(chroma[c]->At(mb_x * 8 + x, mb_y * 8 + y) - prediction.chroma[c][y * 8 + x]);
     return static_cast<double>(squared) / 384.0 <= limit && worst <= std::max(4.0, 3 * step);
 }
 
-void PictureCoder::store_prediction(int mb_x, int mb_y, const MotionPrediction& prediction) {
+void PictureCoder::StorePrediction(int mb_x, int mb_y, const MotionPrediction& prediction) {
     for (int y = 0; y < 16; ++y)
-        std::memcpy(current_.luma.row(mb_y * 16 + y) + mb_x * 16, prediction.luma + y * 16, 16);
+        std::memcpy(current_.luma.Row(mb_y * 16 + y) + mb_x * 16, prediction.luma + y * 16, 16);
     for (int y = 0; y < 8; ++y) {
-        std::memcpy(current_.cb.row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[0] + y * 8, 8);
-        std::memcpy(current_.cr.row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[1] + y * 8, 8);
+        std::memcpy(current_.cb.Row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[0] + y * 8, 8);
+        std::memcpy(current_.cr.Row(mb_y * 8 + y) + mb_x * 8, prediction.chroma[1] + y * 8, 8);
     }
 }
 

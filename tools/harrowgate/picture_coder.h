@@ -10,7 +10,7 @@
 
 namespace harrowgate {
 
-enum class PictureType { Intra, Predicted };
+enum class PictureType { kIntra, kPredicted };
 
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
@@ -23,11 +23,11 @@ class PictureCoder {
     PictureCoder(int width, int height, int qp);
 
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
-    std::vector<uint8_t> encode(const Frame& source, PictureType type, int picture_distance);
+    std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
 
-    const Frame& reconstruction() const { return reference_; }
-    int last_qp() const { return last_qp_; }
-    int skipped_macroblocks() const { return skipped_; }
+    const Frame& Reconstruction() const { return reference_; }
+    int LastQp() const { return last_qp_; }
+    int SkippedMacroblocks() const { return skipped_; }
 
   private:
     struct IntraMacroblock {
@@ -38,41 +38,41 @@ class PictureCoder {
         int cbp = 0;
     };
 
-    std::vector<uint8_t> encode_with_qp(const Frame& source, PictureType type, int picture_distance,
-                                        int qp, bool skip_all);
-    std::vector<uint8_t> finish(std::vector<uint8_t> unit, int qp);
-    void write_picture_header(BitWriter& out, PictureType type, int picture_distance, int qp);
+    std::vector<uint8_t> EncodeWithQp(const Frame& source, PictureType type, int picture_distance,
+                                      int qp, bool skip_all);
+    std::vector<uint8_t> Finish(std::vector<uint8_t> unit, int qp);
+    void WritePictureHeader(BitWriter& out, PictureType type, int picture_distance, int qp);
     struct InterMacroblock {
         Block luma[4];
         Block chroma[2];
         int cbp = 0;
     };
 
-    IntraMacroblock code_intra_macroblock(const Frame& source, int mb_x, int mb_y, int qp,
-                                          bool choose_luma_modes);
-    void write_luma_modes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
+    IntraMacroblock CodeIntraMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
+                                        bool choose_luma_modes);
+    void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
     // The samples a macroblock gets from the previous picture moved by a vector.
     struct MotionPrediction {
         uint8_t luma[256];
         uint8_t chroma[2][64];
     };
 
-    MotionPrediction motion_compensate(int mb_x, int mb_y, const MotionInfo& motion) const;
-    MotionInfo neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
-    MotionInfo search_motion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
-                             const MotionInfo& skipped) const;
-    int luma_difference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const;
-    InterMacroblock code_inter_macroblock(const Frame& source, int mb_x, int mb_y, int qp,
-                                          const MotionPrediction& prediction);
-    void write_inter_macroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x, int mvd_y);
-    bool prefer_inter(const Frame& source, int mb_x, int mb_y,
-                      const MotionPrediction& prediction) const;
-    bool can_skip(const Frame& source, int mb_x, int mb_y, int qp,
-                  const MotionPrediction& prediction) const;
-    void store_prediction(int mb_x, int mb_y, const MotionPrediction& prediction);
-    void write_intra_macroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
-    void write_intra_macroblock_tail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
-                                     PictureType type);
+    MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const;
+    MotionInfo Neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
+    MotionInfo SearchMotion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
+                            const MotionInfo& skipped) const;
+    int LumaDifference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const;
+    InterMacroblock CodeInterMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
+                                        const MotionPrediction& prediction);
+    void WriteInterMacroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x, int mvd_y);
+    bool PreferInter(const Frame& source, int mb_x, int mb_y,
+                     const MotionPrediction& prediction) const;
+    bool CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
+                 const MotionPrediction& prediction) const;
+    void StorePrediction(int mb_x, int mb_y, const MotionPrediction& prediction);
+    void WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
+    void WriteIntraMacroblockTail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
+                                  PictureType type);
 
     int mb_width_;
     int mb_height_;

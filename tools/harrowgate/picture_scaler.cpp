@@ -9,10 +9,10 @@ namespace harrowgate {
 namespace {
 
 double Cubic(double x) {
-    constexpr double a = -0.6;
+    constexpr double kA = -0.6;
     x = std::fabs(x);
-    if (x < 1) return ((a + 2) * x - (a + 3)) * x * x + 1;
-    if (x < 2) return ((a * x - 5 * a) * x + 8 * a) * x - 4 * a;
+    if (x < 1) return ((kA + 2) * x - (kA + 3)) * x * x + 1;
+    if (x < 2) return ((kA * x - 5 * kA) * x + 8 * kA) * x - 4 * kA;
     return 0;
 }
 
@@ -60,7 +60,7 @@ uint8_t Clip(int v) {
 void ScalePlane(const uint8_t* src, int sw, int sh, int stride, Plane& dst) {
     if (sw == dst.width && sh == dst.height) {
         for (int y = 0; y < sh; ++y)
-            std::memcpy(dst.row(y), src + static_cast<size_t>(y) * stride, sw);
+            std::memcpy(dst.Row(y), src + static_cast<size_t>(y) * stride, sw);
         return;
     }
     const std::vector<Taps> across = MakeTaps(sw, dst.width);
@@ -81,7 +81,7 @@ void ScalePlane(const uint8_t* src, int sw, int sh, int stride, Plane& dst) {
     }
     for (int y = 0; y < dst.height; ++y) {
         const Taps& t = down[static_cast<size_t>(y)];
-        uint8_t* out = dst.row(y);
+        uint8_t* out = dst.Row(y);
         for (int x = 0; x < dst.width; ++x) {
             int64_t acc = 0;
             for (size_t k = 0; k < t.weights.size(); ++k) {
@@ -199,12 +199,12 @@ bool ConvertPicture(const SourcePicture& p, Frame& frame) {
             for (int r = 0; r < h; ++r) {
                 const uint8_t* row = p.data + static_cast<size_t>(h - 1 - r) * p.stride;
                 for (int c = 0; c < w; ++c) {
-                    const int B = row[bytes * c], G = row[bytes * c + 1], R = row[bytes * c + 2];
+                    const int b = row[bytes * c], g = row[bytes * c + 1], r = row[bytes * c + 2];
                     y[static_cast<size_t>(r) * w + c] =
-                        Clip(((66 * R + 129 * G + 25 * B + 128) >> 8) + 16);
+                        Clip(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
                     const size_t at = static_cast<size_t>(r / 2) * cw + c / 2;
-                    cu_sum[at] += ((-38 * R - 74 * G + 112 * B + 128) >> 8) + 128;
-                    cv_sum[at] += ((112 * R - 94 * G - 18 * B + 128) >> 8) + 128;
+                    cu_sum[at] += ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128;
+                    cv_sum[at] += ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128;
                     ++count[at];
                 }
             }

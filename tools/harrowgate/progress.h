@@ -8,17 +8,17 @@ namespace harrowgate {
 
 // "\r" and the percentage right-aligned in three characters, then "%": five bytes, so the
 // three characters in front of the '%' are blanks and digits, as the front-end reads them.
-std::string format_progress(int percent);
+std::string FormatProgress(int percent);
 
 // Prints the percentage when it changes, one flushed write each.
 class ProgressPrinter {
   public:
     ProgressPrinter(std::FILE* out, int64_t expected_pictures);
-    void update(int64_t pictures_done);
-    void finish();  // "\r100%\n"
+    void Update(int64_t pictures_done);
+    void Finish();  // "\r100%\n"
 
   private:
-    void print(int percent, bool last);
+    void Print(int percent, bool last);
     std::FILE* out_;
     int64_t expected_;
     int shown_ = -1;

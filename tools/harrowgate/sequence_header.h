@@ -13,14 +13,14 @@ struct SequenceParameters {
 };
 
 // frame_rate_code (1..8) whose rate is nearest to `fps`.
-int nearest_frame_rate_code(double fps);
-double frame_rate_of_code(int code);
+int NearestFrameRateCode(double fps);
+double FrameRateOfCode(int code);
 
 // The sequence header unit (start code 00 00 01 B0 through its stuffing byte): Jizhun
 // profile, progressive, 4:2:0, 8 bit, square samples.
-std::vector<uint8_t> sequence_header_unit(const SequenceParameters& parameters);
+std::vector<uint8_t> SequenceHeaderUnit(const SequenceParameters& parameters);
 
 // The sequence end unit 00 00 01 B1.
-std::vector<uint8_t> sequence_end_unit();
+std::vector<uint8_t> SequenceEndUnit();
 
 }  // namespace harrowgate

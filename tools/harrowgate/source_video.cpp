@@ -12,7 +12,7 @@ extern "C" {
 namespace harrowgate {
 namespace {
 
-std::string error_text(int code) {
+std::string ErrorText(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);
     return buffer;
@@ -48,9 +48,9 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
     av_log_set_level(AV_LOG_QUIET);
     State& s = *state_;
     int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
-    if (rc < 0) throw SourceError("cannot open source \"" + path + "\": " + error_text(rc));
+    if (rc < 0) throw SourceError("cannot open source \"" + path + "\": " + ErrorText(rc));
     rc = avformat_find_stream_info(s.format, nullptr);
-    if (rc < 0) throw SourceError("cannot read source \"" + path + "\": " + error_text(rc));
+    if (rc < 0) throw SourceError("cannot read source \"" + path + "\": " + ErrorText(rc));
     const AVCodec* codec = nullptr;
     s.stream_index = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (s.stream_index < 0 || codec == nullptr)
@@ -60,7 +60,7 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
     if (s.decoder == nullptr) throw SourceError("out of memory");
     avcodec_parameters_to_context(s.decoder, stream->codecpar);
     rc = avcodec_open2(s.decoder, codec, nullptr);
-    if (rc < 0) throw SourceError("cannot decode the video of \"" + path + "\": " + error_text(rc));
+    if (rc < 0) throw SourceError("cannot decode the video of \"" + path + "\": " + ErrorText(rc));
     if (s.decoder->width <= 0 || s.decoder->height <= 0)
         throw SourceError("source \"" + path + "\" has a video stream without a picture size");
     AVRational rate = stream->avg_frame_rate;
@@ -75,17 +75,17 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
 
 SourceVideo::~SourceVideo() = default;
 
-int SourceVideo::width() const {
+int SourceVideo::Width() const {
     return state_->decoder->width;
 }
-int SourceVideo::height() const {
+int SourceVideo::Height() const {
     return state_->decoder->height;
 }
-double SourceVideo::frame_rate() const {
+double SourceVideo::FrameRate() const {
     return state_->fps;
 }
 
-int64_t SourceVideo::expected_frames() const {
+int64_t SourceVideo::ExpectedFrames() const {
     const AVStream* stream = state_->format->streams[state_->stream_index];
     if (stream->nb_frames > 0) return stream->nb_frames;
     double seconds = 0;
@@ -96,12 +96,12 @@ int64_t SourceVideo::expected_frames() const {
     return static_cast<int64_t>(std::llround(seconds * state_->fps));
 }
 
-void SourceVideo::set_output_size(int width, int height) {
+void SourceVideo::SetOutputSize(int width, int height) {
     state_->out_width = width;
     state_->out_height = height;
 }
 
-bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
+bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
     State& s = *state_;
     int failures = 0;
     for (;;) {
@@ -143,7 +143,7 @@ bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
         av_frame_unref(picture);
         throw SourceError("cannot convert the source's pictures");
     }
-    frame.resize(s.out_width, s.out_height);
+    frame.Resize(s.out_width, s.out_height);
     uint8_t* planes[4] = {frame.luma.samples.data(), frame.cb.samples.data(),
                           frame.cr.samples.data(), nullptr};
     int strides[4] = {frame.luma.width, frame.cb.width, frame.cr.width, 0};

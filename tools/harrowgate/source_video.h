@@ -26,17 +26,17 @@ class SourceVideo {
     SourceVideo(const SourceVideo&) = delete;
     SourceVideo& operator=(const SourceVideo&) = delete;
 
-    int width() const;
-    int height() const;
-    double frame_rate() const;        // the stream's rate, or 25 when it declares none
-    int64_t expected_frames() const;  // from the container's count or duration; 0 if unknown
+    int Width() const;
+    int Height() const;
+    double FrameRate() const;        // the stream's rate, or 25 when it declares none
+    int64_t ExpectedFrames() const;  // from the container's count or duration; 0 if unknown
 
     // Pictures are delivered at this size (call before the first next()).
-    void set_output_size(int width, int height);
+    void SetOutputSize(int width, int height);
 
     // The next picture and its presentation time in milliseconds from the first picture;
     // false at the end of the stream. Undecodable packets are passed over.
-    bool next(Frame& frame, int64_t& time_ms);
+    bool Next(Frame& frame, int64_t& time_ms);
 
   private:
     std::unique_ptr<State> state_;

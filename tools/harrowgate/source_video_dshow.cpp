@@ -320,26 +320,26 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
 
 SourceVideo::~SourceVideo() = default;
 
-int SourceVideo::width() const {
+int SourceVideo::Width() const {
     return state_->width;
 }
-int SourceVideo::height() const {
+int SourceVideo::Height() const {
     return state_->height;
 }
-double SourceVideo::frame_rate() const {
+double SourceVideo::FrameRate() const {
     return state_->fps;
 }
 
-int64_t SourceVideo::expected_frames() const {
+int64_t SourceVideo::ExpectedFrames() const {
     return static_cast<int64_t>(std::llround(state_->duration_100ns / 1e7 * state_->fps));
 }
 
-void SourceVideo::set_output_size(int width, int height) {
+void SourceVideo::SetOutputSize(int width, int height) {
     state_->out_width = width;
     state_->out_height = height;
 }
 
-bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
+bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
     State& s = *state_;
     if (!s.running && !s.ended) {
         g_source.store(&s);
@@ -373,7 +373,7 @@ bool SourceVideo::next(Frame& frame, int64_t& time_ms) {
         }
     }
 
-    frame.resize(s.out_width, s.out_height);
+    frame.Resize(s.out_width, s.out_height);
     SourcePicture source;
     source.layout = s.layout;
     source.width = s.width;

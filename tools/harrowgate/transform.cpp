@@ -32,7 +32,7 @@ constexpr uint8_t kChromaQp[64] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 1
                                    45, 45, 46, 46, 47, 47, 48, 48, 48, 49, 49, 49, 50, 50, 50, 51};
 
 // Squared norm of each basis row (the rows are orthogonal).
-double basis_norm(int k) {
+double BasisNorm(int k) {
     double sum = 0;
     for (int n = 0; n < 8; ++n) sum += kBasis[k][n] * kBasis[k][n];
     return sum;
@@ -42,20 +42,20 @@ constexpr int kMaxLevel = 2047;
 
 }  // namespace
 
-int dequant_multiplier(int qp) {
+int DequantMultiplier(int qp) {
     return kDequantMultiplier[qp];
 }
-int dequant_shift(int qp) {
+int DequantShift(int qp) {
     return kDequantShift[qp];
 }
-int chroma_qp(int luma_qp) {
+int ChromaQp(int luma_qp) {
     return kChromaQp[luma_qp];
 }
 
-Block quantise_residual(const std::array<int, 64>& residual, int qp, double rounding) {
-    static const std::array<double, 8> norms = [] {
+Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double rounding) {
+    static const std::array<double, 8> kNorms = [] {
         std::array<double, 8> n{};
-        for (int k = 0; k < 8; ++k) n[k] = basis_norm(k);
+        for (int k = 0; k < 8; ++k) n[k] = BasisNorm(k);
         return n;
     }();
     // The decoder reconstructs R = B^T D B / 1024, so D = 1024 N^-1 B R B^T N^-1.
@@ -73,7 +73,7 @@ Block quantise_residual(const std::array<int, 64>& residual, int qp, double roun
         for (int k = 0; k < 8; ++k) {
             double sum = 0;
             for (int n = 0; n < 8; ++n) sum += rows[i][n] * kBasis[k][n];
-            const double coefficient = 1024.0 * sum / (norms[i] * norms[k]);
+            const double coefficient = 1024.0 * sum / (kNorms[i] * kNorms[k]);
             const double magnitude = std::floor(std::fabs(coefficient) / step + rounding);
             const int level = static_cast<int>(std::min<double>(magnitude, kMaxLevel));
             levels[i * 8 + k] = static_cast<int16_t>(coefficient < 0 ? -level : level);
@@ -83,13 +83,13 @@ Block quantise_residual(const std::array<int, 64>& residual, int qp, double roun
 
 namespace {
 
-bool in_16_bits(int v) {
+bool In16Bits(int v) {
     return v >= -32768 && v <= 32767;
 }
 
 // One butterfly pass of the inverse transform over 8 values, as the decoder computes it;
 // false when any intermediate leaves 16 bits. `rounding` is added to the even part.
-bool butterfly_fits(const int in[8], int rounding, int out[8]) {
+bool ButterflyFits(const int in[8], int rounding, int out[8]) {
     const int a0 = 3 * in[1] - 2 * in[7];
     const int a1 = 3 * in[3] + 2 * in[5];
     const int a2 = 2 * in[3] - 3 * in[5];
@@ -116,52 +116,52 @@ bool butterfly_fits(const int in[8], int rounding, int out[8]) {
     out[6] = b1 - b5;
     out[7] = b0 - b4;
     for (int v : all)
-        if (!in_16_bits(v)) return false;
+        if (!In16Bits(v)) return false;
     for (int i = 0; i < 8; ++i)
-        if (!in_16_bits(out[i])) return false;
+        if (!In16Bits(out[i])) return false;
     return true;
 }
 
 }  // namespace
 
-bool fits_16_bit_inverse_transform(const Block& levels, int qp) {
+bool Fits16BitInverseTransform(const Block& levels, int qp) {
     const int multiplier = kDequantMultiplier[qp];
     const int shift = kDequantShift[qp];
     const int round = 1 << (shift - 1);
     int block[8][8];
     for (int i = 0; i < 64; ++i) {
         block[i / 8][i % 8] = levels[i] == 0 ? 0 : (levels[i] * multiplier + round) >> shift;
-        if (!in_16_bits(block[i / 8][i % 8])) return false;
+        if (!In16Bits(block[i / 8][i % 8])) return false;
     }
     block[0][0] += 8;
-    if (!in_16_bits(block[0][0])) return false;
+    if (!In16Bits(block[0][0])) return false;
     int rows[8][8];
     for (int i = 0; i < 8; ++i) {
         int out[8];
-        if (!butterfly_fits(block[i], 4, out)) return false;
+        if (!ButterflyFits(block[i], 4, out)) return false;
         for (int n = 0; n < 8; ++n) rows[i][n] = out[n] >> 3;
     }
     for (int n = 0; n < 8; ++n) {
         int column[8];
         for (int i = 0; i < 8; ++i) column[i] = rows[i][n];
         int out[8];
-        if (!butterfly_fits(column, 0, out)) return false;
+        if (!ButterflyFits(column, 0, out)) return false;
     }
     return true;
 }
 
-Block quantise_residual_safely(const std::array<int, 64>& residual, int qp, double rounding) {
-    Block levels = quantise_residual(residual, qp, rounding);
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, double rounding) {
+    Block levels = QuantiseResidual(residual, qp, rounding);
     std::array<int, 64> scaled = residual;
-    for (int attempt = 0; attempt < 16 && !fits_16_bit_inverse_transform(levels, qp); ++attempt) {
+    for (int attempt = 0; attempt < 16 && !Fits16BitInverseTransform(levels, qp); ++attempt) {
         for (int& v : scaled) v = v * 7 / 8;
-        levels = quantise_residual(scaled, qp, rounding);
+        levels = QuantiseResidual(scaled, qp, rounding);
     }
-    if (!fits_16_bit_inverse_transform(levels, qp)) levels.fill(0);
+    if (!Fits16BitInverseTransform(levels, qp)) levels.fill(0);
     return levels;
 }
 
-void add_dequantised_block(const Block& levels, int qp, uint8_t* samples, int stride) {
+void AddDequantisedBlock(const Block& levels, int qp, uint8_t* samples, int stride) {
     const int multiplier = kDequantMultiplier[qp];
     const int shift = kDequantShift[qp];
     const int round = 1 << (shift - 1);

@@ -8,27 +8,27 @@ namespace harrowgate {
 using Block = std::array<int16_t, 64>;  // raster order, row * 8 + column
 
 // Quantiser step scaling of the AVS1-P2 8x8 integer transform.
-int dequant_multiplier(int qp);
-int dequant_shift(int qp);
-int chroma_qp(int luma_qp);
+int DequantMultiplier(int qp);
+int DequantShift(int qp);
+int ChromaQp(int luma_qp);
 
 // Forward transform of a residual block and quantisation to levels; `rounding` is the
 // fraction added before truncation (0.5 rounds to nearest, smaller values favour zero).
-Block quantise_residual(const std::array<int, 64>& residual, int qp, double rounding);
+Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double rounding);
 
 // True when every intermediate value of the decoder's inverse transform of these levels fits
 // in 16 bits. Decoders may compute in 16-bit lanes (FFmpeg here disagreed with a wider
 // computation on such levels), so levels that overflow would decode differently from place
 // to place.
-bool fits_16_bit_inverse_transform(const Block& levels, int qp);
+bool Fits16BitInverseTransform(const Block& levels, int qp);
 
 // Quantises like quantise_residual, then shrinks the levels until the inverse transform fits
 // in 16 bits (large residuals of full-range edges can otherwise overflow).
-Block quantise_residual_safely(const std::array<int, 64>& residual, int qp, double rounding);
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, double rounding);
 
 // What the decoder does with a block's levels: scale them, run the inverse integer transform
 // and add the result to the 8x8 samples at `samples` (clipped to 0..255). Must be bit-exact
 // with the decoder, since later intra predictions start from these samples.
-void add_dequantised_block(const Block& levels, int qp, uint8_t* samples, int stride);
+void AddDequantisedBlock(const Block& levels, int qp, uint8_t* samples, int stride);
 
 }  // namespace harrowgate

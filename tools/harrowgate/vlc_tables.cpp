@@ -193,7 +193,7 @@ constexpr uint8_t kInterCbpOfCode[64] = {
     59, 62, 29, 27, 23, 19, 30, 28, 9,  6,  60, 21, 44, 26, 51, 35, 18, 20, 24, 53, 17, 37,
     39, 45, 58, 43, 42, 46, 36, 33, 34, 40, 52, 49, 50, 56, 25, 22, 54, 57, 41, 38};
 
-int code_of(const uint8_t (&table)[64], int cbp) {
+int CodeOf(const uint8_t (&table)[64], int cbp) {
     for (int code = 0; code < 64; ++code)
         if (table[code] == cbp) return code;
     throw std::invalid_argument("coded block pattern out of range");
@@ -201,26 +201,26 @@ int code_of(const uint8_t (&table)[64], int cbp) {
 
 }  // namespace
 
-const RunLevelTableSet& inter_luma_tables() {
-    static const RunLevelTableSet set{kInterLuma, 7, 0};
-    return set;
+const RunLevelTableSet& InterLumaTables() {
+    static const RunLevelTableSet kSet{kInterLuma, 7, 0};
+    return kSet;
 }
 
-const RunLevelTableSet& intra_luma_tables() {
-    static const RunLevelTableSet set{kIntraLuma, 7, 1};
-    return set;
+const RunLevelTableSet& IntraLumaTables() {
+    static const RunLevelTableSet kSet{kIntraLuma, 7, 1};
+    return kSet;
 }
 
-const RunLevelTableSet& chroma_tables() {
-    static const RunLevelTableSet set{kChroma, 5, 0};
-    return set;
+const RunLevelTableSet& ChromaTables() {
+    static const RunLevelTableSet kSet{kChroma, 5, 0};
+    return kSet;
 }
 
-int intra_cbp_code(int cbp) {
-    return code_of(kIntraCbpOfCode, cbp);
+int IntraCbpCode(int cbp) {
+    return CodeOf(kIntraCbpOfCode, cbp);
 }
-int inter_cbp_code(int cbp) {
-    return code_of(kInterCbpOfCode, cbp);
+int InterCbpCode(int cbp) {
+    return CodeOf(kInterCbpOfCode, cbp);
 }
 
 }  // namespace harrowgate

@@ -25,13 +25,13 @@ struct RunLevelTableSet {
     int escape_golomb_order;  // order of the escaped level's Exp-Golomb code
 };
 
-const RunLevelTableSet& intra_luma_tables();
-const RunLevelTableSet& inter_luma_tables();
-const RunLevelTableSet& chroma_tables();
+const RunLevelTableSet& IntraLumaTables();
+const RunLevelTableSet& InterLumaTables();
+const RunLevelTableSet& ChromaTables();
 
 // Code number of an intra macroblock's coded-block pattern (bits 0-3 luma blocks, 4 Cb, 5 Cr).
-int intra_cbp_code(int cbp);
+int IntraCbpCode(int cbp);
 // The same for an inter macroblock.
-int inter_cbp_code(int cbp);
+int InterCbpCode(int cbp);
 
 }  // namespace harrowgate

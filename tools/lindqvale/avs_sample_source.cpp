@@ -9,7 +9,7 @@
 
 namespace lindqvale {
 
-VideoTiming timing_for_frame_rate_code(int code) {
+VideoTiming TimingForFrameRateCode(int code) {
     switch (code) {
         case 1:
             return {24000, 1001};
@@ -46,33 +46,33 @@ AvsSampleSource::~AvsSampleSource() {
     if (file_) std::fclose(file_);
 }
 
-void AvsSampleSource::append_unit(Bytes& to, const uint8_t* unit, uint32_t length) {
+void AvsSampleSource::AppendUnit(Bytes& to, const uint8_t* unit, uint32_t length) {
     const uint32_t l = length - 2;  // header byte + body without the 3-byte prefix
     const uint8_t head[5] = {uint8_t(l >> 24), uint8_t(l >> 16), uint8_t(l >> 8), uint8_t(l), 0};
     to.insert(to.end(), head, head + 5);
     to.insert(to.end(), unit + 3, unit + length);
 }
 
-void AvsSampleSource::take_sequence_header(const uint8_t* unit, uint32_t length) {
+void AvsSampleSource::TakeSequenceHeader(const uint8_t* unit, uint32_t length) {
     avs::AvsSequenceHeader h;
     const avs::DecodeResult r = avs::decode_sequence_header(unit, length, h);
-    if (r == avs::DecodeResult::Truncated)
+    if (r == avs::DecodeResult::kTruncated)
         throw LindqvaleError(path_ + ": the sequence header is cut short");
-    timing_ = timing_for_frame_rate_code(h.frame_rate_code);
-    if (r == avs::DecodeResult::BadFrameRate || timing_.timescale == 0)
+    timing_ = TimingForFrameRateCode(h.frame_rate_code);
+    if (r == avs::DecodeResult::kBadFrameRate || timing_.timescale == 0)
         throw LindqvaleError(path_ + ": the sequence header has no valid frame rate (code " +
                              std::to_string(h.frame_rate_code) + ")");
     // The fixed-position decode also gives the fields past bit_rate.
-    avs::decode_sequence_header_fixed(unit, length, header_);
+    avs::DecodeSequenceHeaderFixed(unit, length, header_);
     header_body_.assign(unit + 3, unit + length);
     have_header_ = true;
 }
 
-bool AvsSampleSource::next(Sample& out) {
+bool AvsSampleSource::Next(Sample& out) {
     if (finished_) return false;
-    while (reader_->next()) {
-        const uint8_t* unit = reader_->data();
-        uint32_t length = reader_->unit_length();
+    while (reader_->Next()) {
+        const uint8_t* unit = reader_->Data();
+        uint32_t length = reader_->UnitLength();
         // Only the first unit of a file can keep the extra zero of 00 00 00 01.
         if (length >= 4 && unit[0] == 0 && unit[1] == 0 && unit[2] == 0 && unit[3] == 1) {
             ++unit;
@@ -86,7 +86,7 @@ bool AvsSampleSource::next(Sample& out) {
                 throw LindqvaleError(path_ + ": the video does not begin with a sequence header");
             first_unit_ = false;
         }
-        if (code == 0xB0 && !have_header_) take_sequence_header(unit, length);
+        if (code == 0xB0 && !have_header_) TakeSequenceHeader(unit, length);
 
         const auto type = avs::classify_unit(unit, length);
         if (code == 0xB3 || code == 0xB6) {
@@ -98,7 +98,7 @@ bool AvsSampleSource::next(Sample& out) {
             pending_.clear();
             // A sample is a seek point unless it begins with a P or B picture.
             current_.sync = !(current_.bytes.empty() && code == 0xB6);
-            append_unit(current_.bytes, unit, length);
+            AppendUnit(current_.bytes, unit, length);
             current_.duration = timing_.duration;
             have_current_ = true;
             after_slice_ = false;
@@ -108,18 +108,18 @@ bool AvsSampleSource::next(Sample& out) {
                 total_bytes_ += out.bytes.size();
                 return true;
             }
-        } else if (type == avs::AvsUnitType::Slice) {
+        } else if (type == avs::AvsUnitType::kSlice) {
             if (!have_current_)
                 throw LindqvaleError(path_ + ": a slice comes before the first picture header");
             current_.bytes.insert(current_.bytes.end(), pending_.begin(), pending_.end());
             pending_.clear();
-            append_unit(current_.bytes, unit, length);
+            AppendUnit(current_.bytes, unit, length);
             after_slice_ = true;
         } else if (have_current_ && !after_slice_) {
             // Extension or user data of the picture itself, before its slices.
-            append_unit(current_.bytes, unit, length);
+            AppendUnit(current_.bytes, unit, length);
         } else {
-            append_unit(pending_, unit, length);
+            AppendUnit(pending_, unit, length);
         }
     }
     finished_ = true;
@@ -135,7 +135,7 @@ bool AvsSampleSource::next(Sample& out) {
     return true;
 }
 
-TrackDescription AvsSampleSource::description() const {
+TrackDescription AvsSampleSource::Description() const {
     TrackDescription d;
     d.handler = "vide";
     d.handler_name = "AVS1-P2 video";
@@ -145,35 +145,35 @@ TrackDescription AvsSampleSource::description() const {
     d.write_stss = true;
 
     BoxWriter w;
-    const size_t entry = w.open("avs2");
-    w.zeros(6);
-    w.u16(1);  // data reference index
-    w.zeros(16);
-    w.u16(d.width);
-    w.u16(d.height);
-    for (uint8_t b : {0x00, 0x48, 0x00, 0x00, 0x00, 0x48, 0x00, 0x00, 0, 0, 0, 0, 0, 1}) w.u8(b);
+    const size_t entry = w.Open("avs2");
+    w.Zeros(6);
+    w.U16(1);  // data reference index
+    w.Zeros(16);
+    w.U16(d.width);
+    w.U16(d.height);
+    for (uint8_t b : {0x00, 0x48, 0x00, 0x00, 0x00, 0x48, 0x00, 0x00, 0, 0, 0, 0, 0, 1}) w.U8(b);
     char name[32] = "AVS1-P2 Coding";
-    w.bytes(reinterpret_cast<const uint8_t*>(name), sizeof name);
-    for (uint8_t b : {0x00, 0x18, 0xFF, 0xFF}) w.u8(b);
+    w.Append(reinterpret_cast<const uint8_t*>(name), sizeof name);
+    for (uint8_t b : {0x00, 0x18, 0xFF, 0xFF}) w.U8(b);
 
-    const size_t avss = w.open("avss");
-    w.u8(1);  // configurationVersion
-    w.u8(static_cast<uint32_t>(header_.profile_id));
-    w.u8(static_cast<uint32_t>(header_.level_id));
-    w.u8(0xFC | 3);  // reserved, lengthSizeMinusOne: 4-byte lengths
-    w.u8(0xF0 | 1);  // reserved1, one sequence header
-    w.u16(static_cast<uint32_t>(header_body_.size()));
-    w.bytes(header_body_);
-    w.close(avss);
+    const size_t avss = w.Open("avss");
+    w.U8(1);  // configurationVersion
+    w.U8(static_cast<uint32_t>(header_.profile_id));
+    w.U8(static_cast<uint32_t>(header_.level_id));
+    w.U8(0xFC | 3);  // reserved, lengthSizeMinusOne: 4-byte lengths
+    w.U8(0xF0 | 1);  // reserved1, one sequence header
+    w.U16(static_cast<uint32_t>(header_body_.size()));
+    w.Append(header_body_);
+    w.Close(avss);
 
-    const size_t btrt = w.open("btrt");
+    const size_t btrt = w.Open("btrt");
     const double seconds = double(samples_) * timing_.duration / timing_.timescale;
-    w.u32(static_cast<uint32_t>(header_.bbv_buffer_size) * 2048);  // units of 16 kbit
-    w.u32(static_cast<uint32_t>(std::min<uint64_t>(uint64_t(header_.bit_rate) * 400, UINT32_MAX)));
-    w.u32(seconds > 0 ? static_cast<uint32_t>(double(total_bytes_) * 8 / seconds) : 0);
-    w.close(btrt);
-    w.close(entry);
-    d.sample_entry = w.take();
+    w.U32(static_cast<uint32_t>(header_.bbv_buffer_size) * 2048);  // units of 16 kbit
+    w.U32(static_cast<uint32_t>(std::min<uint64_t>(uint64_t(header_.bit_rate) * 400, UINT32_MAX)));
+    w.U32(seconds > 0 ? static_cast<uint32_t>(double(total_bytes_) * 8 / seconds) : 0);
+    w.Close(btrt);
+    w.Close(entry);
+    d.sample_entry = w.Take();
     return d;
 }
 

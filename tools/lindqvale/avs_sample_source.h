@@ -20,7 +20,7 @@ struct VideoTiming {
     uint32_t timescale;
     uint32_t duration;
 };
-VideoTiming timing_for_frame_rate_code(int code);
+VideoTiming TimingForFrameRateCode(int code);
 
 class AvsSampleSource : public SampleSource {
   public:
@@ -28,15 +28,15 @@ class AvsSampleSource : public SampleSource {
     explicit AvsSampleSource(const std::string& path);
     ~AvsSampleSource() override;
 
-    bool next(Sample& out) override;
-    TrackDescription description() const override;
+    bool Next(Sample& out) override;
+    TrackDescription Description() const override;
 
-    uint64_t sample_count() const { return samples_; }
+    uint64_t SampleCount() const { return samples_; }
 
   private:
     // Appends the unit in container form.
-    static void append_unit(Bytes& to, const uint8_t* unit, uint32_t length);
-    void take_sequence_header(const uint8_t* unit, uint32_t length);
+    static void AppendUnit(Bytes& to, const uint8_t* unit, uint32_t length);
+    void TakeSequenceHeader(const uint8_t* unit, uint32_t length);
 
     std::string path_;
     std::FILE* file_ = nullptr;

@@ -17,8 +17,8 @@ class ContainerVideoSource : public SampleSource {
     // AVS video track.
     explicit ContainerVideoSource(const std::string& path);
 
-    bool next(Sample& out) override;
-    TrackDescription description() const override { return description_; }
+    bool Next(Sample& out) override;
+    TrackDescription Description() const override { return description_; }
 
   private:
     std::string path_;

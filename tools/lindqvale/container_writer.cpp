@@ -38,22 +38,22 @@ class TemporaryFile {
         if (file_) std::fclose(file_);
         if (!committed_ && !in_place_) avs::files::RemoveFile(temp_);
     }
-    std::FILE* file() { return file_; }
-    void write(const void* p, size_t n) {
+    std::FILE* File() { return file_; }
+    void Write(const void* p, size_t n) {
         if (n && std::fwrite(p, 1, n, file_) != n)
             throw LindqvaleError("cannot write " + temp_ + ": " + avs::files::LastErrorText());
     }
-    uint64_t position() { return static_cast<uint64_t>(avs::files::Tell(file_)); }
-    void write_at(uint64_t at, const Bytes& b) {
+    uint64_t Position() { return static_cast<uint64_t>(avs::files::Tell(file_)); }
+    void WriteAt(uint64_t at, const Bytes& b) {
         const int64_t back = avs::files::Tell(file_);
         if (back < 0 || !avs::files::Seek(file_, static_cast<int64_t>(at), SEEK_SET))
             throw LindqvaleError("cannot seek");
-        write(b.data(), b.size());
+        Write(b.data(), b.size());
         if (!avs::files::Seek(file_, back, SEEK_SET)) throw LindqvaleError("cannot seek");
     }
-    void commit() {
+    void Commit() {
         if (in_place_) {
-            copy_into_target();
+            CopyIntoTarget();
             return;
         }
         const bool ok = avs::files::Commit(file_);
@@ -68,7 +68,7 @@ class TemporaryFile {
     }
 
   private:
-    void copy_into_target() {
+    void CopyIntoTarget() {
         if (std::fflush(file_) != 0 || !avs::files::Seek(file_, 0, SEEK_SET))
             throw LindqvaleError("cannot write " + temp_ + ": " + avs::files::LastErrorText());
         std::FILE* to = avs::files::OpenStream(target_, "wb");
@@ -111,41 +111,41 @@ struct TrackState {
 
 }  // namespace
 
-Bytes file_type_box() {
+Bytes FileTypeBox() {
     BoxWriter w;
-    const size_t ftyp = w.open("ftyp");
-    w.fourcc("avs2");
-    w.u32(0);
-    w.fourcc("avs2");
-    w.fourcc("isom");
-    w.close(ftyp);
-    return w.take();
+    const size_t ftyp = w.Open("ftyp");
+    w.Fourcc("avs2");
+    w.U32(0);
+    w.Fourcc("avs2");
+    w.Fourcc("isom");
+    w.Close(ftyp);
+    return w.Take();
 }
 
-std::vector<WrittenTrack> write_container(const std::string& path,
-                                          const std::vector<SampleSource*>& sources) {
+std::vector<WrittenTrack> WriteContainer(const std::string& path,
+                                         const std::vector<SampleSource*>& sources) {
     TemporaryFile out(path);
-    out.write(file_type_box().data(), 24);
-    const uint64_t mdat_at = out.position();
+    out.Write(FileTypeBox().data(), 24);
+    const uint64_t mdat_at = out.Position();
     BoxWriter mdat_header;
-    mdat_header.u32(1);  // the size follows as 64 bits
-    mdat_header.fourcc("mdat");
-    mdat_header.u64(0);
-    out.write(mdat_header.data().data(), 16);
+    mdat_header.U32(1);  // the size follows as 64 bits
+    mdat_header.Fourcc("mdat");
+    mdat_header.U64(0);
+    out.Write(mdat_header.Data().data(), 16);
 
     std::vector<TrackState> tracks;
     for (SampleSource* s : sources) {
         TrackState t;
         t.source = s;
-        t.has_pending = s->next(t.pending);
+        t.has_pending = s->Next(t.pending);
         // The time scale is only final once every sample is pulled, but it is
         // fixed from the first sample on for both kinds of source.
-        t.timescale_hint = s->description().timescale;
+        t.timescale_hint = s->Description().timescale;
         if (t.timescale_hint == 0) throw LindqvaleError("a track has no time scale");
         tracks.push_back(std::move(t));
     }
 
-    uint64_t position = out.position();
+    uint64_t position = out.Position();
     for (;;) {
         // The next chunk boundary: the end of the second in which the earliest
         // pending sample starts, so every round writes at least one sample.
@@ -160,7 +160,7 @@ std::vector<WrittenTrack> write_container(const std::string& path,
                 Sample& s = t.pending;
                 if (s.bytes.size() > std::numeric_limits<uint32_t>::max())
                     throw LindqvaleError("a sample is larger than 4 GiB");
-                out.write(s.bytes.data(), s.bytes.size());
+                out.Write(s.bytes.data(), s.bytes.size());
                 position += s.bytes.size();
                 auto& tb = t.tables;
                 tb.sizes.push_back(static_cast<uint32_t>(s.bytes.size()));
@@ -174,27 +174,27 @@ std::vector<WrittenTrack> write_container(const std::string& path,
                 tb.duration += s.duration;
                 t.start += s.duration;
                 ++in_chunk;
-                t.has_pending = t.source->next(t.pending);
+                t.has_pending = t.source->Next(t.pending);
             }
             if (in_chunk) t.tables.chunk_sizes.push_back(in_chunk);
         }
     }
 
     BoxWriter size;
-    size.u64(position - mdat_at);
-    out.write_at(mdat_at + 8, size.data());
+    size.U64(position - mdat_at);
+    out.WriteAt(mdat_at + 8, size.Data());
 
     std::vector<TrackTables> tables;
     std::vector<WrittenTrack> written;
     for (auto& t : tracks) {
-        t.tables.description = t.source->description();
+        t.tables.description = t.source->Description();
         written.push_back(
             {t.tables.sizes.size(), t.tables.duration, t.tables.description.timescale});
         tables.push_back(std::move(t.tables));
     }
-    const Bytes moov = movie_box(tables);
-    out.write(moov.data(), moov.size());
-    out.commit();
+    const Bytes moov = MovieBox(tables);
+    out.Write(moov.data(), moov.size());
+    out.Commit();
     return written;
 }
 

@@ -20,11 +20,11 @@ struct WrittenTrack {
 
 // Pulls every sample of every source (video first) and writes the container.
 // Throws LindqvaleError; the target is then left as it was.
-std::vector<WrittenTrack> write_container(const std::string& path,
-                                          const std::vector<SampleSource*>& sources);
+std::vector<WrittenTrack> WriteContainer(const std::string& path,
+                                         const std::vector<SampleSource*>& sources);
 
 // The 24-byte ftyp every container starts with: major brand "avs2", minor 0,
 // compatible "avs2" and "isom".
-Bytes file_type_box();
+Bytes FileTypeBox();
 
 }  // namespace lindqvale

@@ -16,23 +16,23 @@ namespace lindqvale {
 
 namespace {
 
-const char* kUsage =
+const char* k_usage =
     "usage: Lindqvale IN.avs OUT.asm -f   create OUT.asm with the AVS video track\n"
     "       Lindqvale IN.mp3 OUT.asm      add the MP3 audio track to OUT.asm\n";
 
-void print_track(std::FILE* out, const char* what, const WrittenTrack& t) {
+void PrintTrack(std::FILE* out, const char* what, const WrittenTrack& t) {
     std::fprintf(out, "%s: %llu samples, %.3f s\n", what,
                  static_cast<unsigned long long>(t.samples), double(t.duration) / t.timescale);
 }
 
 }  // namespace
 
-int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int Run(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::vector<std::string> paths;
     bool create = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, out);
+            std::fputs(k_usage, out);
             return 0;
         }
         if (std::strcmp(argv[i], "-f") == 0)
@@ -41,7 +41,7 @@ int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
             paths.push_back(argv[i]);
     }
     if (paths.size() != 2) {
-        std::fputs(kUsage, err);
+        std::fputs(k_usage, err);
         return 2;
     }
     const std::string& input = paths[0];
@@ -67,15 +67,15 @@ int run(int argc, char** argv, std::FILE* out, std::FILE* err) {
     try {
         if (create) {
             AvsSampleSource video(input);
-            auto written = write_container(output, {&video});
-            print_track(out, "video", written[0]);
+            auto written = WriteContainer(output, {&video});
+            PrintTrack(out, "video", written[0]);
         } else {
             // Everything is read from the old container before it is replaced.
             auto video = std::make_unique<ContainerVideoSource>(output);
             Mp3SampleSource audio(input);
-            auto written = write_container(output, {video.get(), &audio});
-            print_track(out, "video", written[0]);
-            print_track(out, "audio", written[1]);
+            auto written = WriteContainer(output, {video.get(), &audio});
+            PrintTrack(out, "video", written[0]);
+            PrintTrack(out, "audio", written[1]);
         }
     } catch (const std::exception& e) {
         std::fprintf(err, "Lindqvale: %s\n", e.what());

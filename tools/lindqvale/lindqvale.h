@@ -11,6 +11,6 @@ namespace lindqvale {
 
 // Runs the program; messages go to `out` (summary) and `err` (one-line
 // errors). Returns the exit code: 0 done, 1 failed, 2 bad command line.
-int run(int argc, char** argv, std::FILE* out, std::FILE* err);
+int Run(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace lindqvale

@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args = avs::files::Utf8Arguments(argc, argv);
     std::vector<char*> arg_pointers;
     for (std::string& arg : args) arg_pointers.push_back(arg.data());
-    return lindqvale::run(static_cast<int>(arg_pointers.size()), arg_pointers.data(), stdout,
+    return lindqvale::Run(static_cast<int>(arg_pointers.size()), arg_pointers.data(), stdout,
                           stderr);
 }

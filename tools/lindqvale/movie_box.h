@@ -23,6 +23,6 @@ struct TrackTables {
 
 // mvhd (milliseconds, the longest track rounded up) and one trak per track,
 // numbered from 1. Chunk offsets beyond 32 bits make that track use co64.
-Bytes movie_box(const std::vector<TrackTables>& tracks);
+Bytes MovieBox(const std::vector<TrackTables>& tracks);
 
 }  // namespace lindqvale

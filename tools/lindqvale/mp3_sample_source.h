@@ -18,21 +18,21 @@ class Mp3SampleSource : public SampleSource {
     explicit Mp3SampleSource(const std::string& path);
     ~Mp3SampleSource() override;
 
-    bool next(Sample& out) override;
-    TrackDescription description() const override;
+    bool Next(Sample& out) override;
+    TrackDescription Description() const override;
 
-    uint32_t sample_rate() const { return sample_rate_; }
-    uint64_t dropped_bytes() const { return dropped_; }
+    uint32_t SampleRate() const { return sample_rate_; }
+    uint64_t DroppedBytes() const { return dropped_; }
 
   private:
     // Makes at least n bytes available from pos_ when the file has them.
-    bool fill(size_t n);
-    size_t available() const { return end_ - pos_; }
+    bool Fill(size_t n);
+    size_t Available() const { return end_ - pos_; }
     // A plausible layer III header of this stream's version and rate at pos_.
-    bool frame_at(size_t at, uint32_t& length) const;
-    void skip_id3v2();
+    bool FrameAt(size_t at, uint32_t& length) const;
+    void SkipId3v2();
     // Whether two more frames like `first` follow the one at pos_.
-    bool frames_follow(const mux::MpegAudioHeader& first);
+    bool FramesFollow(const mux::MpegAudioHeader& first);
 
     std::string path_;
     std::FILE* file_ = nullptr;

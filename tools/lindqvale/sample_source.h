@@ -36,8 +36,8 @@ class SampleSource {
   public:
     virtual ~SampleSource() = default;
     // The next sample; false after the last one. Throws LindqvaleError.
-    virtual bool next(Sample& out) = 0;
-    virtual TrackDescription description() const = 0;
+    virtual bool Next(Sample& out) = 0;
+    virtual TrackDescription Description() const = 0;
 };
 
 }  // namespace lindqvale

@@ -225,11 +225,11 @@ int main(int argc, char** argv) {
     // stops reading must not keep the signal below from ending the program.
     char line[1024];
     std::snprintf(line, sizeof line, "rtspserve: %s: %zu pictures at %.3f fps, %.3f s%s",
-                  options.video_path.c_str(), server->video().pictures.size(),
-                  server->video().frame_rate, server->duration_seconds(),
-                  server->audio() ? ", with audio" : "");
+                  options.video_path.c_str(), server->Video().pictures.size(),
+                  server->Video().frame_rate, server->DurationSeconds(),
+                  server->Audio() ? ", with audio" : "");
     rtspserve::LogLine(line);
-    std::printf("rtsp://%s:%u/%s\n", host.c_str(), server->port(), name.c_str());
+    std::printf("rtsp://%s:%u/%s\n", host.c_str(), server->Port(), name.c_str());
     std::fflush(stdout);
     server->Start();
     int received = 0;

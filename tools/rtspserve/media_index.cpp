@@ -42,17 +42,17 @@ std::optional<AvsIndex> IndexAvsFile(const std::string& path, std::string* error
     AvsIndex index;
     uint64_t total = 0;
     std::vector<uint8_t> picture;
-    avs::AvsUnitType type = avs::AvsUnitType::None;
-    while (splitter.next(picture, &type)) {
-        if (type == avs::AvsUnitType::None) break;  // units but no picture header
+    avs::AvsUnitType type = avs::AvsUnitType::kNone;
+    while (splitter.Next(picture, &type)) {
+        if (type == avs::AvsUnitType::kNone) break;  // units but no picture header
         if (index.sequence_header.empty()) {
             // The first sequence header gives the frame rate and the parameter set.
             for (auto [offset, length] : SplitUnits(picture.data(), picture.size())) {
                 if (length == 0 || picture[offset] != 0xB0) continue;
                 avs::AvsSequenceHeader header;
-                avs::decode_sequence_header_fixed(picture.data() + offset - 3, length + 3, header);
-                if (avs::frame_rate_table[header.frame_rate_code & 15] > 0)
-                    index.frame_rate = avs::frame_rate_table[header.frame_rate_code & 15];
+                avs::DecodeSequenceHeaderFixed(picture.data() + offset - 3, length + 3, header);
+                if (avs::kFrameRateTable[header.frame_rate_code & 15] > 0)
+                    index.frame_rate = avs::kFrameRateTable[header.frame_rate_code & 15];
                 index.sequence_header.assign(
                     picture.begin() + static_cast<std::ptrdiff_t>(offset),
                     picture.begin() + static_cast<std::ptrdiff_t>(offset + length));
@@ -60,7 +60,7 @@ std::optional<AvsIndex> IndexAvsFile(const std::string& path, std::string* error
             }
         }
         index.pictures.push_back(
-            {total, static_cast<uint32_t>(picture.size()), type == avs::AvsUnitType::IPicture});
+            {total, static_cast<uint32_t>(picture.size()), type == avs::AvsUnitType::kIPicture});
         total += picture.size();
     }
     if (std::ferror(file.get())) {
@@ -80,12 +80,12 @@ std::optional<AvsIndex> IndexAvsFile(const std::string& path, std::string* error
 uint32_t MpegAudioFrameLength(const uint8_t* p, uint32_t* sample_rate, uint32_t* samples) {
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
     uint32_t raw = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-    mux::MpegAudioHeader h = mux::parse_mpeg_audio_header(raw);
-    if (h.version == mux::kMpegReservedVersion || mux::bit_rate_kbps(h) == 0) return 0;
-    uint32_t length = mux::frame_length(h);
-    if (length < 4 || mux::sample_rate_hz(h) == 0 || mux::samples_per_frame(h) == 0) return 0;
-    if (sample_rate) *sample_rate = static_cast<uint32_t>(mux::sample_rate_hz(h));
-    if (samples) *samples = static_cast<uint32_t>(mux::samples_per_frame(h));
+    mux::MpegAudioHeader h = mux::ParseMpegAudioHeader(raw);
+    if (h.version == mux::kMpegReservedVersion || mux::BitRateKbps(h) == 0) return 0;
+    uint32_t length = mux::FrameLength(h);
+    if (length < 4 || mux::SampleRateHz(h) == 0 || mux::SamplesPerFrame(h) == 0) return 0;
+    if (sample_rate) *sample_rate = static_cast<uint32_t>(mux::SampleRateHz(h));
+    if (samples) *samples = static_cast<uint32_t>(mux::SamplesPerFrame(h));
     return length;
 }
 

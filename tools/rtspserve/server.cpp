@@ -225,10 +225,10 @@ class Connection {
         size_t start = 0;
         while (start < in_.size()) {
             rtsp::ParseResult r = rtsp::ParseNext(in_.data() + start, in_.size() - start);
-            if (r.kind == rtsp::ParseKind::Error) return false;
+            if (r.kind == rtsp::ParseKind::kError) return false;
             start += r.consumed;
-            if (r.kind == rtsp::ParseKind::Message && !r.message.is_reply) Handle(r.message);
-            if (r.kind == rtsp::ParseKind::NeedMore) break;
+            if (r.kind == rtsp::ParseKind::kMessage && !r.message.is_reply) Handle(r.message);
+            if (r.kind == rtsp::ParseKind::kNeedMore) break;
             // Interleaved packets from the client (receiver reports) are not needed.
         }
         in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(start));
@@ -295,7 +295,7 @@ class Connection {
     void HandleSetup(const rtsp::Message& request) {
         int track = -1;
         if (EndsWith(request.uri, "trackID=1") && !options_.audio_only) track = kVideo;
-        if (EndsWith(request.uri, "trackID=2") && server_.audio()) track = kAudio;
+        if (EndsWith(request.uri, "trackID=2") && server_.Audio()) track = kAudio;
         if (EndsWith(request.uri, "trackID=3") && options_.faults.application_media)
             track = kApplication;
         if (track < 0) return Reply(request, 404, "Not Found", "");
@@ -319,14 +319,14 @@ class Connection {
     }
 
     double PictureTime(size_t i) const {
-        return static_cast<double>(i) / server_.video().frame_rate;
+        return static_cast<double>(i) / server_.Video().frame_rate;
     }
     double AudioTime(size_t j) const {
-        const Mp3Index& a = *server_.audio();
+        const Mp3Index& a = *server_.Audio();
         return static_cast<double>(j) * a.samples_per_frame / a.sample_rate;
     }
-    size_t PictureCount() const { return server_.video().pictures.size(); }
-    size_t AudioCount() const { return server_.audio() ? server_.audio()->frames.size() : 0; }
+    size_t PictureCount() const { return server_.Video().pictures.size(); }
+    size_t AudioCount() const { return server_.Audio() ? server_.Audio()->frames.size() : 0; }
     uint32_t Timestamp(double seconds) const {
         return ts_base_ + static_cast<uint32_t>(std::llround(seconds * kClock));
     }
@@ -351,7 +351,7 @@ class Connection {
         // and the reply's Range says so); a range nothing can be sent for (malformed, not
         // a number, negative, a start past the end or after the stop) is refused, the
         // session unchanged.
-        const double duration = server_.duration_seconds();
+        const double duration = server_.DurationSeconds();
         double start = -1, stop = -1;
         if (const std::string* header = request.Header("Range")) {
             std::optional<NptRange> range = ParseRange(*header);
@@ -364,12 +364,12 @@ class Connection {
         if (!OpenFiles()) return Reply(request, 503, "Service Unavailable", SessionHeader());
         const bool video = tracks_[kVideo].setup, audio = tracks_[kAudio].setup;
         if (start >= 0 && video) {
-            size_t picture = std::min(static_cast<size_t>(start * server_.video().frame_rate),
+            size_t picture = std::min(static_cast<size_t>(start * server_.Video().frame_rate),
                                       PictureCount() - 1);
-            while (picture > 0 && !server_.video().pictures[picture].random_access) --picture;
+            while (picture > 0 && !server_.Video().pictures[picture].random_access) --picture;
             next_picture_ = picture;
             double t = PictureTime(picture);
-            next_audio_ = server_.audio() ? static_cast<size_t>(t / AudioTime(1)) : 0;
+            next_audio_ = server_.Audio() ? static_cast<size_t>(t / AudioTime(1)) : 0;
         } else if (start >= 0 && audio) {
             next_audio_ = std::min(static_cast<size_t>(start / AudioTime(1)), AudioCount());
         }
@@ -380,7 +380,7 @@ class Connection {
             if (video)
                 end_picture_ =
                     std::min(end_picture_,
-                             static_cast<size_t>(std::ceil(stop * server_.video().frame_rate)));
+                             static_cast<size_t>(std::ceil(stop * server_.Video().frame_rate)));
             if (audio)
                 end_audio_ =
                     std::min(end_audio_, static_cast<size_t>(std::ceil(stop / AudioTime(1))));
@@ -593,7 +593,7 @@ class Connection {
 
     void SendPicture(size_t i) {
         if (!tracks_[kVideo].setup) return;
-        const PictureEntry& p = server_.video().pictures[i];
+        const PictureEntry& p = server_.Video().pictures[i];
         if (!ReadAt(video_file_, p.offset, p.length, video_position_)) {
             Log("cannot read picture %lu", static_cast<unsigned long>(i));
             return;
@@ -609,7 +609,7 @@ class Connection {
 
     void SendAudioFrame(size_t j) {
         if (!tracks_[kAudio].setup) return;
-        const AudioFrameEntry& f = server_.audio()->frames[j];
+        const AudioFrameEntry& f = server_.Audio()->frames[j];
         if (!ReadAt(audio_file_, f.offset, f.length, audio_position_)) {
             Log("cannot read audio frame %lu", static_cast<unsigned long>(j));
             return;
@@ -684,7 +684,7 @@ Server::~Server() {
     net::Close(listen_fd_);
 }
 
-double Server::duration_seconds() const {
+double Server::DurationSeconds() const {
     if (options_.audio_only && audio_ && audio_->sample_rate > 0)
         return static_cast<double>(audio_->frames.size()) * audio_->samples_per_frame /
                audio_->sample_rate;
@@ -695,7 +695,7 @@ std::string Server::Describe(const std::string& /*base*/) const {
     char text[256];
     std::string sdp = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=rtspserve\r\nt=0 0\r\n";
     if (!options_.faults.no_session_control) sdp += "a=control:*\r\n";
-    std::snprintf(text, sizeof text, "a=range:npt=0-%.3f\r\n", duration_seconds());
+    std::snprintf(text, sizeof text, "a=range:npt=0-%.3f\r\n", DurationSeconds());
     sdp += text;
     if (!options_.audio_only) {
         sdp += "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 AVS1-P2/90000\r\n";
@@ -741,7 +741,7 @@ void Refuse(net::Socket fd) {
         in.insert(in.end(), chunk, chunk + n);
     std::string text = "RTSP/1.0 503 Service Unavailable\r\n";
     rtsp::ParseResult r = rtsp::ParseNext(in.data(), in.size());
-    if (r.kind == rtsp::ParseKind::Message && !r.message.is_reply)
+    if (r.kind == rtsp::ParseKind::kMessage && !r.message.is_reply)
         if (const std::string* cseq = r.message.Header("CSeq")) text += "CSeq: " + *cseq + "\r\n";
     text += "Server: rtspserve\r\nContent-Length: 0\r\n\r\n";
     net::Send(fd, text.data(), text.size());

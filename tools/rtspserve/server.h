@@ -62,10 +62,10 @@ class Server {
 
     void Start();  // accepts on a thread of its own
     void Stop();   // ends the accept thread and every connection
-    uint16_t port() const { return port_; }
-    const AvsIndex& video() const { return video_; }
-    const std::optional<Mp3Index>& audio() const { return audio_; }
-    double duration_seconds() const;
+    uint16_t Port() const { return port_; }
+    const AvsIndex& Video() const { return video_; }
+    const std::optional<Mp3Index>& Audio() const { return audio_; }
+    double DurationSeconds() const;
     std::string Describe(const std::string& base) const;  // the SDP text
 
   private:

@@ -51,8 +51,8 @@ LAME_ENC_EXPORT BE_ERR beInitStream(PBE_CONFIG pbeConfig, blade::BE_DWORD* dwSam
     std::unique_ptr<lame_enc::LameStream> stream;
     if (BE_ERR err = lame_enc::LameStream::Open(*pbeConfig, stream); err != BE_ERR_SUCCESSFUL)
         return err;
-    *dwSamples = stream->samples_per_chunk();
-    *dwBufferSize = stream->buffer_size();
+    *dwSamples = stream->SamplesPerChunk();
+    *dwBufferSize = stream->BufferSize();
     auto& r = registry();
     std::lock_guard lock(r.mutex);
     const HBE_STREAM handle = r.next++;
@@ -83,9 +83,9 @@ LAME_ENC_EXPORT BE_ERR beDeinitStream(HBE_STREAM hbeStream, unsigned char* pOutp
     }
     if (stream == nullptr) return BE_ERR_INVALID_HANDLE;
     const BE_ERR err = stream->Flush(pOutput, pdwOutput);
-    if (err == BE_ERR_SUCCESSFUL && stream->writes_tag()) {
+    if (err == BE_ERR_SUCCESSFUL && stream->WritesTag()) {
         std::lock_guard lock(registry().mutex);
-        registry().last_tag = stream->tag_frame();
+        registry().last_tag = stream->TagFrame();
     }
     return err;
 }
@@ -143,9 +143,9 @@ LAME_ENC_EXPORT BE_ERR beWriteInfoTag(HBE_STREAM hbeStream, const char* lpszFile
         std::lock_guard lock(registry().mutex);
         lame_enc::LameStream* stream = Find(hbeStream);
         if (stream == nullptr) return BE_ERR_INVALID_HANDLE;
-        if (!stream->flushed()) return BE_ERR_INVALID_FORMAT_PARAMETERS;
-        wanted = stream->writes_tag();
-        tag = stream->tag_frame();
+        if (!stream->Flushed()) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+        wanted = stream->WritesTag();
+        tag = stream->TagFrame();
     }
     // Writing the tag ends the stream, whether or not the record asked for one.
     BE_ERR err = BE_ERR_SUCCESSFUL;

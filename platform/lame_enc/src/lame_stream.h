@@ -20,9 +20,9 @@ class LameStream {
     LameStream& operator=(const LameStream&) = delete;
 
     // Most 16-bit samples (all channels together) one Encode call takes.
-    std::uint32_t samples_per_chunk() const { return samples_per_chunk_; }
+    std::uint32_t SamplesPerChunk() const { return samples_per_chunk_; }
     // Bytes the caller's output buffer must hold for any Encode or Flush call.
-    std::uint32_t buffer_size() const { return buffer_size_; }
+    std::uint32_t BufferSize() const { return buffer_size_; }
 
     // Encodes `count` interleaved samples; `count` must not exceed samples_per_chunk().
     BE_ERR Encode(std::uint32_t count, const short* samples, unsigned char* out,
@@ -31,9 +31,9 @@ class LameStream {
     // VBR/Info header frame when the record asked for one.
     BE_ERR Flush(unsigned char* out, std::uint32_t* written);
 
-    const std::vector<unsigned char>& tag_frame() const { return tag_frame_; }
-    bool writes_tag() const { return writes_tag_; }
-    bool flushed() const { return flushed_; }
+    const std::vector<unsigned char>& TagFrame() const { return tag_frame_; }
+    bool WritesTag() const { return writes_tag_; }
+    bool Flushed() const { return flushed_; }
 
   private:
     explicit LameStream(lame_global_flags* gfp) : gfp_(gfp) {}

@@ -16,18 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rtspstream::ResolveControlUrls(d, "rtsp://127.0.0.1/x");
         rtspstream::MediaTable table;
         if (!rtspstream::ClassifyMedia(d.media, table)) continue;
-        for (size_t i = 0; i <= table.video().size(); ++i) {
+        for (size_t i = 0; i <= table.Video().size(); ++i) {
             avs::AvsSequenceHeader header;
             rtspstream::GetVideoHeader(table, i, header);
             (void)table.VideoClockRate(i);
         }
-        for (size_t i = 0; i <= table.audio().size(); ++i) {
+        for (size_t i = 0; i <= table.Audio().size(); ++i) {
             (void)rtspstream::GetAudioFormat(table, i);
             (void)table.AudioClockRate(i);
         }
         for (int pt = 0; pt < 128; pt += 7) (void)table.FindByPayloadType(pt);
     }
     rtspstream::RtspClientSession session;
-    if (session.LoadDescription(text, "rtsp://h/")) (void)session.duration();
+    if (session.LoadDescription(text, "rtsp://h/")) (void)session.Duration();
     return 0;
 }

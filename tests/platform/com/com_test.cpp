@@ -110,7 +110,7 @@ TEST(StringTest, Win32ConversionsReportSizesAndRefuseSmallBuffers) {
 TEST(RegistryTest, KeysValuesTreesAndTheTextForm) {
     avs::test::TempRegistry reg;
     RegistryStore store;
-    EXPECT_EQ(reg.path(), store.path());
+    EXPECT_EQ(reg.Path(), store.path());
     EXPECT_FALSE(store.KeyExists("A"));  // no file yet: empty
     ASSERT_EQ(S_OK, store.SetValue("HKEY_CLASSES_ROOT\\CLSID\\Key1", "", "one"));
     ASSERT_EQ(S_OK, store.SetValue("HKEY_CLASSES_ROOT\\CLSID\\Key1\\Sub", "Name",
@@ -145,7 +145,7 @@ TEST(RegistryTest, KeysValuesTreesAndTheTextForm) {
 
 TEST(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
     avs::test::TempRegistry reg;
-    { std::ofstream(reg.path()) << "not a registry\n"; }
+    { std::ofstream(reg.Path()) << "not a registry\n"; }
     RegistryStore store;
     EXPECT_EQ(REGDB_E_READREGDB, store.SetValue("K", "", "v"));
     EXPECT_EQ("not a registry\n", reg.Text());

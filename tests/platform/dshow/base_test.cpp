@@ -195,7 +195,7 @@ TEST(SourceSeekingTest, PositionFlagsAndNotifications) {
 
 TEST(AsyncReaderTest, ReadsSynchronouslyAndThroughRequests) {
     avs::test::TempRegistry tmp;
-    std::string path = tmp.dir() + "/bytes.bin";
+    std::string path = tmp.Dir() + "/bytes.bin";
     std::string content(300, '\0');
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
     std::ofstream(path, std::ios::binary) << content;

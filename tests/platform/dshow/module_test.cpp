@@ -79,7 +79,7 @@ TEST(ModuleTest, CreatesByClassIdThroughTheRegistryAndUnloadsWhenIdle) {
     avs::com::RegistryStore store;
     ASSERT_EQ(S_OK, store.SetValue(
                         avs::com::ClsidKeyPath(avs::test::CLSID_TestParserA) + "\\InprocServer32",
-                        "", reg.dir() + "/missing.so"));
+                        "", reg.Dir() + "/missing.so"));
     EXPECT_EQ(CO_E_DLLNOTFOUND,
               CoCreateInstance(avs::test::CLSID_TestParserA, nullptr, CLSCTX_INPROC_SERVER,
                                IID_IBaseFilter, f.PutVoid()));
@@ -104,7 +104,7 @@ TEST(ModuleTest, RenderFileTakesTheHighestMeritParserThatAcceptsTheFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content);
-        std::wstring file = WriteFile(reg.dir(), "in.dat", c.content);
+        std::wstring file = WriteFile(reg.Dir(), "in.dat", c.content);
         ComPtr<IGraphBuilder> gb;
         ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));
         // Nothing renders the parser's output here, so the file is partly rendered.
@@ -124,7 +124,7 @@ TEST(ModuleTest, RenderFileTakesTheHighestMeritParserThatAcceptsTheFile) {
     ComPtr<IGraphBuilder> gb;
     ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));
     EXPECT_EQ(HRESULT_FILE_NOT_FOUND,
-              gb->RenderFile(avs::com::Widen(reg.dir() + "/absent.dat").c_str(), nullptr));
+              gb->RenderFile(avs::com::Widen(reg.Dir() + "/absent.dat").c_str(), nullptr));
     gb.Reset();
     CoFreeUnusedLibraries();
     EXPECT_EQ(S_OK, CallModule("DllUnregisterServer"));
@@ -136,7 +136,7 @@ TEST(ModuleTest, ParserPullsTheWholeFileThroughTheAsyncReader) {
     ASSERT_EQ(S_OK, CallModule("DllRegisterServer"));
     std::string content = "AAAA";
     for (int i = 0; content.size() < 1234; ++i) content += static_cast<char>('a' + i % 26);
-    std::wstring file = WriteFile(reg.dir(), "pull.dat", content);
+    std::wstring file = WriteFile(reg.Dir(), "pull.dat", content);
     {
         ComPtr<IGraphBuilder> gb;
         ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));
@@ -176,7 +176,7 @@ TEST(ModuleTest, ParserPullsTheWholeFileThroughTheAsyncReader) {
 TEST(ModuleTest, RenderFileRendersIntoRenderersAlreadyInTheGraph) {
     TempRegistry reg;
     ASSERT_EQ(S_OK, CallModule("DllRegisterServer"));
-    std::wstring file = WriteFile(reg.dir(), "own.dat", "AAAA and the rest");
+    std::wstring file = WriteFile(reg.Dir(), "own.dat", "AAAA and the rest");
     {
         ComPtr<IGraphBuilder> gb;
         ASSERT_EQ(S_OK, avs::dshow::CreateFilterGraph(gb.Put()));

@@ -40,7 +40,7 @@ struct Module {
     }
 };
 
-Module& module() {
+Module& Loaded() {
     static Module m;
     return m;
 }
@@ -74,7 +74,7 @@ std::vector<unsigned char> ReadFile(const std::filesystem::path& p) {
 // Encodes `seconds` of a two-tone signal to `path` the way a caller of the interface does.
 void EncodeToFile(const BE_CONFIG& config_in, double seconds, const std::filesystem::path& path,
                   const std::vector<unsigned char>& prefix = {}) {
-    Module& m = module();
+    Module& m = Loaded();
     BE_CONFIG config = config_in;
     blade::BE_DWORD samples = 0, buffer_size = 0;
     HBE_STREAM stream = 0;
@@ -124,9 +124,9 @@ long TagFrames(const std::vector<unsigned char>& file, std::size_t frame_at, con
 class LameEncModule : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(module().handle, nullptr) << dlerror();
-        ASSERT_TRUE(module().init && module().encode && module().deinit && module().close &&
-                    module().version && module().write_vbr && module().write_info);
+        ASSERT_NE(Loaded().handle, nullptr) << dlerror();
+        ASSERT_TRUE(Loaded().init && Loaded().encode && Loaded().deinit && Loaded().close &&
+                    Loaded().version && Loaded().write_vbr && Loaded().write_info);
         dir_ = std::filesystem::temp_directory_path() /
                ("lame_enc_test_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
@@ -154,10 +154,10 @@ TEST_F(LameEncModule, ChunkAndBufferSizesFollowModeAndOutputRate) {
         BE_CONFIG config = LameConfig(c.rate, c.resample, c.mode, 64, 64, false);
         blade::BE_DWORD samples = 0, buffer = 0;
         HBE_STREAM s = 0;
-        ASSERT_EQ(module().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL) << c.rate;
+        ASSERT_EQ(Loaded().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL) << c.rate;
         EXPECT_EQ(samples, c.samples) << c.rate << " mode " << c.mode;
         EXPECT_GE(buffer, 7200u + samples / (c.mode == BE_MP3_MODE_MONO ? 1 : 2) * 5 / 4);
-        EXPECT_EQ(module().close(s), BE_ERR_SUCCESSFUL);
+        EXPECT_EQ(Loaded().close(s), BE_ERR_SUCCESSFUL);
     }
 }
 
@@ -165,37 +165,37 @@ TEST_F(LameEncModule, RefusesRecordsItCannotHonour) {
     blade::BE_DWORD samples = 0, buffer = 0;
     HBE_STREAM s = 0;
     BE_CONFIG bad_mode = LameConfig(44100, 44100, 7, 64, 64, false);
-    EXPECT_EQ(module().init(&bad_mode, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EXPECT_EQ(Loaded().init(&bad_mode, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
     // What a wrapped negative bit rate on the command line arrives as.
     BE_CONFIG huge_rate = LameConfig(44100, 44100, 1, 4294967232u, 4294967232u, false);
-    EXPECT_EQ(module().init(&huge_rate, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EXPECT_EQ(Loaded().init(&huge_rate, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
     BE_CONFIG odd_resample = LameConfig(44100, 12345, 1, 64, 64, false);
-    EXPECT_EQ(module().init(&odd_resample, &samples, &buffer, &s),
+    EXPECT_EQ(Loaded().init(&odd_resample, &samples, &buffer, &s),
               BE_ERR_INVALID_FORMAT_PARAMETERS);
     BE_CONFIG unknown = LameConfig(44100, 44100, 1, 64, 64, false);
     unknown.dwConfig = 2;
-    EXPECT_EQ(module().init(&unknown, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT);
-    EXPECT_EQ(module().init(nullptr, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EXPECT_EQ(Loaded().init(&unknown, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT);
+    EXPECT_EQ(Loaded().init(nullptr, &samples, &buffer, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
 }
 
 TEST_F(LameEncModule, GuardsHandlesAndTheAdvertisedBufferSize) {
     BE_CONFIG config = LameConfig(44100, 44100, BE_MP3_MODE_JSTEREO, 128, 128, false);
     blade::BE_DWORD samples = 0, buffer = 0;
     HBE_STREAM s = 0;
-    ASSERT_EQ(module().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL);
     std::vector<short> pcm(samples * 2, 1000);
     std::vector<unsigned char> out(buffer);
     blade::BE_DWORD written = 0;
     // More samples than one chunk could overrun the buffer the caller sized from beInitStream.
-    EXPECT_EQ(module().encode(s, samples + 2, pcm.data(), out.data(), &written),
+    EXPECT_EQ(Loaded().encode(s, samples + 2, pcm.data(), out.data(), &written),
               BE_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(module().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_SUCCESSFUL);
-    EXPECT_EQ(module().encode(s + 1000, samples, pcm.data(), out.data(), &written),
+    EXPECT_EQ(Loaded().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(Loaded().encode(s + 1000, samples, pcm.data(), out.data(), &written),
               BE_ERR_INVALID_HANDLE);
-    EXPECT_EQ(module().close(s), BE_ERR_SUCCESSFUL);
-    EXPECT_EQ(module().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_INVALID_HANDLE);
-    EXPECT_EQ(module().deinit(s, out.data(), &written), BE_ERR_INVALID_HANDLE);
-    EXPECT_EQ(module().close(s), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(Loaded().close(s), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(Loaded().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(Loaded().deinit(s, out.data(), &written), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(Loaded().close(s), BE_ERR_INVALID_HANDLE);
 }
 
 TEST_F(LameEncModule, VbrHeaderCountsEveryFrameAndCbrGetsAnInfoTag) {
@@ -203,7 +203,7 @@ TEST_F(LameEncModule, VbrHeaderCountsEveryFrameAndCbrGetsAnInfoTag) {
     EncodeToFile(LameConfig(44100, 44100, BE_MP3_MODE_JSTEREO, 64, 192, true), 3.0, vbr);
     auto before = ReadFile(vbr);
     EXPECT_EQ(TagFrames(before, 0, "Xing"), -1) << "placeholder must still be empty";
-    ASSERT_EQ(module().write_vbr(vbr.c_str()), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().write_vbr(vbr.c_str()), BE_ERR_SUCCESSFUL);
     auto after = ReadFile(vbr);
     ASSERT_EQ(after.size(), before.size());
     // 3 s at 44.1 kHz is 114.8 frames of 1152; with encoder delay and padding 116 or 117.
@@ -213,7 +213,7 @@ TEST_F(LameEncModule, VbrHeaderCountsEveryFrameAndCbrGetsAnInfoTag) {
 
     const auto cbr = dir_ / "cbr.mp3";
     EncodeToFile(LameConfig(48000, 48000, BE_MP3_MODE_MONO, 96, 96, false), 1.0, cbr);
-    ASSERT_EQ(module().write_vbr(cbr.c_str()), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().write_vbr(cbr.c_str()), BE_ERR_SUCCESSFUL);
     EXPECT_GT(TagFrames(ReadFile(cbr), 0, "Info"), 40);
 }
 
@@ -223,7 +223,7 @@ TEST_F(LameEncModule, HeaderGoesAfterAnId3TagAndNeverOverAStrangeFile) {
     id3.resize(20, 0);
     const auto tagged = dir_ / "tagged.mp3";
     EncodeToFile(LameConfig(44100, 44100, BE_MP3_MODE_STEREO, 128, 192, true), 1.0, tagged, id3);
-    ASSERT_EQ(module().write_vbr(tagged.c_str()), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().write_vbr(tagged.c_str()), BE_ERR_SUCCESSFUL);
     const auto bytes = ReadFile(tagged);
     EXPECT_TRUE(std::equal(id3.begin(), id3.end(), bytes.begin()));
     EXPECT_GT(TagFrames(bytes, 20, "Xing"), 30);
@@ -234,16 +234,16 @@ TEST_F(LameEncModule, HeaderGoesAfterAnId3TagAndNeverOverAStrangeFile) {
         o << "not an mp3 file at all, but long enough to hold a header frame";
     }
     const auto original = ReadFile(other);
-    EXPECT_NE(module().write_vbr(other.c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_NE(Loaded().write_vbr(other.c_str()), BE_ERR_SUCCESSFUL);
     EXPECT_EQ(ReadFile(other), original);
-    EXPECT_NE(module().write_vbr((dir_ / "missing.mp3").c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_NE(Loaded().write_vbr((dir_ / "missing.mp3").c_str()), BE_ERR_SUCCESSFUL);
 }
 
 TEST_F(LameEncModule, InfoTagExportWritesTheHeaderAndEndsTheStream) {
     BE_CONFIG config = LameConfig(44100, 44100, BE_MP3_MODE_JSTEREO, 64, 160, true);
     blade::BE_DWORD samples = 0, buffer = 0;
     HBE_STREAM s = 0;
-    ASSERT_EQ(module().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().init(&config, &samples, &buffer, &s), BE_ERR_SUCCESSFUL);
     const auto path = dir_ / "info.mp3";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::vector<short> pcm(samples);
@@ -252,18 +252,18 @@ TEST_F(LameEncModule, InfoTagExportWritesTheHeaderAndEndsTheStream) {
         for (std::size_t i = 0; i < pcm.size(); ++i)
             pcm[i] = static_cast<short>(((chunk * 7919 + i * 104729) % 20000) - 10000);
         blade::BE_DWORD written = 0;
-        ASSERT_EQ(module().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_SUCCESSFUL);
+        ASSERT_EQ(Loaded().encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_SUCCESSFUL);
         std::fwrite(out.data(), 1, written, f);
     }
     // Before the stream is flushed there is no header to write.
-    EXPECT_NE(module().write_info(s, path.c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_NE(Loaded().write_info(s, path.c_str()), BE_ERR_SUCCESSFUL);
     blade::BE_DWORD written = 0;
-    ASSERT_EQ(module().deinit(s, out.data(), &written), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(Loaded().deinit(s, out.data(), &written), BE_ERR_SUCCESSFUL);
     std::fwrite(out.data(), 1, written, f);
     std::fclose(f);
-    EXPECT_EQ(module().write_info(s, path.c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(Loaded().write_info(s, path.c_str()), BE_ERR_SUCCESSFUL);
     EXPECT_GT(TagFrames(ReadFile(path), 0, "Xing"), 30);
-    EXPECT_EQ(module().close(s), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(Loaded().close(s), BE_ERR_INVALID_HANDLE);
 }
 
 }  // namespace

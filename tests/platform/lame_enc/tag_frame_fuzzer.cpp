@@ -16,13 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The whole path through a real file: the file must stay as it was unless the placeholder
     // matched, and a matching write must not grow the file.
-    static const std::string path = "/tmp/lame_enc_fuzz_" + std::to_string(::getpid()) + ".mp3";
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    static const std::string kPath = "/tmp/lame_enc_fuzz_" + std::to_string(::getpid()) + ".mp3";
+    if (FILE* f = std::fopen(kPath.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);
         const std::vector<unsigned char> tag = {0xFF, 0xFB, 0x90, 0x44, 0, 0, 0, 0};
-        lame_enc::WriteTagFrame(path.c_str(), tag);
-        FILE* g = std::fopen(path.c_str(), "rb");
+        lame_enc::WriteTagFrame(kPath.c_str(), tag);
+        FILE* g = std::fopen(kPath.c_str(), "rb");
         if (g != nullptr) {
             std::fseek(g, 0, SEEK_END);
             if (static_cast<std::size_t>(std::ftell(g)) != size) __builtin_trap();

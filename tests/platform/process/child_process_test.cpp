@@ -33,11 +33,11 @@ TEST(ChildProcess, PipeCatchesOutputAndErrorsWithArgumentsIntact) {
         child.Start(R"(/bin/sh -c "printf '%s|' \"$0\" \"$1\"; echo err >&2; exit 3" "a b" c\"d)",
                     OutputMode::kPipe),
         StartError::kNone);
-    EXPECT_TRUE(child.started());
+    EXPECT_TRUE(child.Started());
     EXPECT_EQ(Drain(child), "a b|c\"d|err\n");
     EXPECT_EQ(child.Wait(), 3);
     EXPECT_TRUE(child.HasExited());
-    EXPECT_EQ(child.exit_code(), 3);
+    EXPECT_EQ(child.ExitCode(), 3);
 }
 
 TEST(ChildProcess, ReadsDoNotBlockWhileTheChildIsQuiet) {
@@ -80,7 +80,7 @@ TEST(ChildProcess, TerminateEndsTheChildAndWhatItStarted) {
     EXPECT_EQ(Drain(child), "");  // the pipe breaks: no helper keeps it open
     child.Wait();
     EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
-    EXPECT_EQ(child.exit_code(), 128 + 9);
+    EXPECT_EQ(child.ExitCode(), 128 + 9);
     EXPECT_FALSE(child.Terminate());  // already collected: nothing to end
 }
 
@@ -88,8 +88,8 @@ TEST(ChildProcess, StartFailuresAreReported) {
     ChildProcess missing;
     EXPECT_EQ(missing.Start("\"/nonexistent/dir/Harrowgate\" \"x\"", OutputMode::kPipe),
               StartError::kSpawn);
-    EXPECT_FALSE(missing.started());
-    EXPECT_EQ(missing.start_errno(), ENOENT);
+    EXPECT_FALSE(missing.Started());
+    EXPECT_EQ(missing.StartErrno(), ENOENT);
     EXPECT_FALSE(missing.Terminate());
     EXPECT_EQ(missing.Wait(), -1);
 

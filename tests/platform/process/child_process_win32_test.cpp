@@ -42,7 +42,7 @@ TEST(ChildProcessWin32, PipeCatchesBothStreamsAndTheRunTimeSplitsAsWeDo) {
     const std::string line = Quoted(ChildPath()) + tail;
     ChildProcess child;
     ASSERT_EQ(child.Start(line, OutputMode::kPipe), StartError::kNone);
-    EXPECT_TRUE(child.started());
+    EXPECT_TRUE(child.Started());
     std::string expected;
     const std::vector<std::string> split = SplitCommandLine(line);
     ASSERT_GE(split.size(), 2u);
@@ -51,7 +51,7 @@ TEST(ChildProcessWin32, PipeCatchesBothStreamsAndTheRunTimeSplitsAsWeDo) {
     EXPECT_EQ(Drain(child), expected + "err\r\n");  // text-mode stderr
     EXPECT_EQ(child.Wait(), 3);
     EXPECT_TRUE(child.HasExited());
-    EXPECT_EQ(child.exit_code(), 3);
+    EXPECT_EQ(child.ExitCode(), 3);
 }
 
 TEST(ChildProcessWin32, EmptyReadsReturnAtOnceAndWaitsAreBounded) {
@@ -87,7 +87,7 @@ TEST(ChildProcessWin32, AnEndWithCode259IsAnEnd) {
     ASSERT_EQ(child.Start(Quoted(ChildPath()) + " code 259", OutputMode::kPipe), StartError::kNone);
     child.Wait();
     EXPECT_TRUE(child.HasExited());
-    EXPECT_EQ(child.exit_code(), 259);
+    EXPECT_EQ(child.ExitCode(), 259);
 }
 
 TEST(ChildProcessWin32, TerminateEndsTheChildWithCodeZero) {
@@ -106,8 +106,8 @@ TEST(ChildProcessWin32, StartFailuresAreReported) {
     ChildProcess missing;
     EXPECT_EQ(missing.Start("\"C:\\no\\such\\dir\\Harrowgate.exe\" \"x\"", OutputMode::kPipe),
               StartError::kSpawn);
-    EXPECT_FALSE(missing.started());
-    EXPECT_NE(missing.start_errno(), 0);
+    EXPECT_FALSE(missing.Started());
+    EXPECT_NE(missing.StartErrno(), 0);
     EXPECT_FALSE(missing.Terminate());
     EXPECT_EQ(missing.Wait(), -1);
     ChildProcess waited;

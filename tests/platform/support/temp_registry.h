@@ -30,8 +30,8 @@ class TempRegistry {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
-    const std::string& path() const { return path_; }
-    const std::string& dir() const { return dir_; }
+    const std::string& Path() const { return path_; }
+    const std::string& Dir() const { return dir_; }
     std::string Text() const {
         std::ifstream in(path_);
         std::stringstream ss;

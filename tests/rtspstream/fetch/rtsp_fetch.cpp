@@ -70,17 +70,17 @@ int main(int argc, char** argv) {
         session.SetDeliver(&Deliver, &received);
         if (!session.Connect(argv[1])) {
             std::fprintf(stderr, "rtsp_fetch: connect failed, status %d\n",
-                         static_cast<int>(session.status()));
+                         static_cast<int>(session.Status()));
             return 1;
         }
         avs::AvsSequenceHeader header;
         bool has_header = session.GetVideoHeader(header);
         std::printf("described: video %d, audio %d, %.3f s, sequence header %d bytes\n",
-                    session.has_video() ? 1 : 0, session.has_audio() ? 1 : 0, session.duration(),
+                    session.HasVideo() ? 1 : 0, session.HasAudio() ? 1 : 0, session.Duration(),
                     has_header ? header.header_length : 0);
         if (!session.Play()) {
             std::fprintf(stderr, "rtsp_fetch: PLAY failed, status %d\n",
-                         static_cast<int>(session.status()));
+                         static_cast<int>(session.Status()));
             return 1;
         }
         // The stream has no end marker the session reports: wait for it to fall
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         lock.unlock();
         if (!session.Teardown()) {
             std::fprintf(stderr, "rtsp_fetch: TEARDOWN failed, status %d\n",
-                         static_cast<int>(session.status()));
+                         static_cast<int>(session.Status()));
             code = 1;
         }
     }

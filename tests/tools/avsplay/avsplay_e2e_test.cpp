@@ -32,7 +32,7 @@ struct Result {
     std::string out;
 };
 
-Result sh(const std::string& command) {
+Result Sh(const std::string& command) {
     Result r{-1, ""};
     FILE* p = popen((command + " 2>&1").c_str(), "r");
     if (!p) return r;
@@ -44,22 +44,22 @@ Result sh(const std::string& command) {
     return r;
 }
 
-std::string q(const std::string& s) {
+std::string Q(const std::string& s) {
     return "'" + s + "'";
 }
 
-Bytes read_file(const std::string& path) {
+Bytes ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
-void write_file(const std::string& path, const Bytes& b) {
+void WriteFile(const std::string& path, const Bytes& b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
 // The MP3's frames: everything after the ID3v2 tag, cut at frame lengths.
-Bytes mp3_frames(const std::string& path, size_t* count) {
-    Bytes b = read_file(path);
+Bytes Mp3Frames(const std::string& path, size_t* count) {
+    Bytes b = ReadFile(path);
     size_t pos = 0;
     if (b.size() >= 10 && b[0] == 'I' && b[1] == 'D' && b[2] == '3')
         pos = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
@@ -68,7 +68,7 @@ Bytes mp3_frames(const std::string& path, size_t* count) {
     while (pos + 4 <= b.size()) {
         const uint32_t raw =
             uint32_t(b[pos]) << 24 | b[pos + 1] << 16 | b[pos + 2] << 8 | b[pos + 3];
-        const uint32_t len = mux::frame_length(mux::parse_mpeg_audio_header(raw));
+        const uint32_t len = mux::FrameLength(mux::ParseMpegAudioHeader(raw));
         if ((raw & 0xFFE00000) != 0xFFE00000 || len == 0 || pos + len > b.size()) break;
         pos += len;
         ++*count;
@@ -77,12 +77,12 @@ Bytes mp3_frames(const std::string& path, size_t* count) {
 }
 
 // The units of an elementary stream, as the shared reader cuts them.
-std::vector<Bytes> units_of(const std::string& path) {
+std::vector<Bytes> UnitsOf(const std::string& path) {
     std::vector<Bytes> units;
     FILE* f = fopen(path.c_str(), "rb");
     avs::FileByteSource src(f);
     avs::AvsUnitReader reader(src);
-    while (reader.next()) units.emplace_back(reader.data(), reader.data() + reader.unit_length());
+    while (reader.Next()) units.emplace_back(reader.Data(), reader.Data() + reader.UnitLength());
     fclose(f);
     return units;
 }
@@ -93,7 +93,7 @@ struct LogLine {
     long length = 0;
 };
 
-std::vector<LogLine> read_log(const std::string& path, const std::string& stream) {
+std::vector<LogLine> ReadLog(const std::string& path, const std::string& stream) {
     std::ifstream f(path);
     std::string line;
     std::vector<LogLine> out;
@@ -114,30 +114,30 @@ class Avsplay : public ::testing::Test {
         ASSERT_NE(mkdtemp(name), nullptr);
         dir_ = name;
         ::setenv("AVS_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-        Result r = sh(q(kBin + "/regsvr") + " " + q(kBin + "/BranwickSource.so"));
+        Result r = Sh(Q(kBin + "/regsvr") + " " + Q(kBin + "/BranwickSource.so"));
         ASSERT_EQ(0, r.code) << r.out;
     }
     void TearDown() override {
         ::unsetenv("AVS_REGISTRY");
         fs::remove_all(dir_);
     }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string make_mp3(const std::string& name, const std::string& args) {
-        const std::string out = path(name);
-        Result r = sh("ffmpeg -v error -y -f lavfi -i " + args + " -c:a libmp3lame " + q(out));
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string MakeMp3(const std::string& name, const std::string& args) {
+        const std::string out = Path(name);
+        Result r = Sh("ffmpeg -v error -y -f lavfi -i " + args + " -c:a libmp3lame " + Q(out));
         EXPECT_EQ(r.code, 0) << r.out;
         return out;
     }
     // Lindqvale twice: the video, then the audio.
-    std::string make_asm(const std::string& avs, const std::string& mp3) {
-        const std::string out = path("clip.asm");
-        Result r = sh(q(kBin + "/Lindqvale") + " " + q(avs) + " " + q(out) + " -f");
+    std::string MakeAsm(const std::string& avs, const std::string& mp3) {
+        const std::string out = Path("clip.asm");
+        Result r = Sh(Q(kBin + "/Lindqvale") + " " + Q(avs) + " " + Q(out) + " -f");
         EXPECT_EQ(0, r.code) << r.out;
-        r = sh(q(kBin + "/Lindqvale") + " " + q(mp3) + " " + q(out));
+        r = Sh(Q(kBin + "/Lindqvale") + " " + Q(mp3) + " " + Q(out));
         EXPECT_EQ(0, r.code) << r.out;
         return out;
     }
-    Result play(const std::string& args) { return sh(q(kBin + "/avsplay") + " " + args); }
+    Result Play(const std::string& args) { return Sh(Q(kBin + "/avsplay") + " " + args); }
     std::string dir_;
 };
 
@@ -151,32 +151,32 @@ TEST_F(Avsplay, RoundTripGivesBackEveryUnitAndFrameWithTheirTimes) {
     // Generated streams at other frame rates, with repeated sequence headers.
     avs::synthetic::SequenceFields f30;
     f30.frame_rate_code = 4;  // 30000/1001
-    write_file(path("gen30.avs"), avs::synthetic::stream(f30, 37, 3, 60, 12, 5));
+    WriteFile(Path("gen30.avs"), avs::synthetic::Stream(f30, 37, 3, 60, 12, 5));
     avs::synthetic::SequenceFields f50;
     f50.frame_rate_code = 6;  // 50
-    write_file(path("gen50.avs"), avs::synthetic::stream(f50, 29, 2, 40, 7, 6));
+    WriteFile(Path("gen50.avs"), avs::synthetic::Stream(f50, 29, 2, 40, 7, 6));
     const std::vector<Case> cases = {
         {kData + "/xavs_cif352x288_25fps_IBP_100f.avs", 3600, 90000, 44100, 1152},
         {kData + "/rm52j_cif352x288_25fps_IBBP_gop12_100f.avs", 3600, 90000, 48000, 1152},
-        {path("gen30.avs"), 1001, 30000, 22050, 576},
-        {path("gen50.avs"), 1800, 90000, 32000, 1152},
+        {Path("gen30.avs"), 1001, 30000, 22050, 576},
+        {Path("gen50.avs"), 1800, 90000, 32000, 1152},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.avs);
         const std::string mp3 =
-            make_mp3("a.mp3", "sine=frequency=330:duration=1.5 -ar " + std::to_string(c.rate));
-        const std::string asm_file = make_asm(c.avs, mp3);
-        Result r = play(q(asm_file) + " --video " + q(path("v.out")) + " --audio " +
-                        q(path("a.out")) + " --log " + q(path("log")) +
+            MakeMp3("a.mp3", "sine=frequency=330:duration=1.5 -ar " + std::to_string(c.rate));
+        const std::string asm_file = MakeAsm(c.avs, mp3);
+        Result r = Play(Q(asm_file) + " --video " + Q(Path("v.out")) + " --audio " +
+                        Q(Path("a.out")) + " --log " + Q(Path("log")) +
                         (c.avs.find("gen") == std::string::npos ? " --decode" : ""));
         ASSERT_EQ(0, r.code) << r.out;
 
         // Video: the sequence header alone, then the stream unit for unit.
-        const std::vector<Bytes> units = units_of(c.avs);
+        const std::vector<Bytes> units = UnitsOf(c.avs);
         ASSERT_FALSE(units.empty());
         Bytes es;
         for (const Bytes& u : units) es.insert(es.end(), u.begin(), u.end());
-        const Bytes video = read_file(path("v.out"));
+        const Bytes video = ReadFile(Path("v.out"));
         const size_t header = units[0].size();
         ASSERT_GT(video.size(), header);
         EXPECT_TRUE(std::equal(units[0].begin(), units[0].end(), video.begin()));
@@ -184,9 +184,9 @@ TEST_F(Avsplay, RoundTripGivesBackEveryUnitAndFrameWithTheirTimes) {
             << "delivered video differs from the stream's units";
 
         size_t frames = 0;
-        EXPECT_TRUE(read_file(path("a.out")) == mp3_frames(mp3, &frames));
+        EXPECT_TRUE(ReadFile(Path("a.out")) == Mp3Frames(mp3, &frames));
 
-        const auto v = read_log(path("log"), "video");
+        const auto v = ReadLog(Path("log"), "video");
         ASSERT_GE(v.size(), 2u);
         EXPECT_EQ("0", v[0].start);
         EXPECT_EQ(0, v[0].sync);
@@ -198,7 +198,7 @@ TEST_F(Avsplay, RoundTripGivesBackEveryUnitAndFrameWithTheirTimes) {
             EXPECT_EQ(1, v[i].sync) << i;
             EXPECT_EQ(i == 1 ? 1 : 0, v[i].discontinuity) << i;
         }
-        const auto a = read_log(path("log"), "audio");
+        const auto a = ReadLog(Path("log"), "audio");
         ASSERT_EQ(frames, a.size());
         for (size_t i = 0; i < a.size(); ++i) {
             const int64_t start = int64_t(double(i * c.frame_samples) / c.rate * 1e7);
@@ -224,17 +224,17 @@ TEST_F(Avsplay, RoundTripGivesBackEveryUnitAndFrameWithTheirTimes) {
 }
 
 TEST_F(Avsplay, SeekStartsAtAKeyFrameAndTheAudioFollows) {
-    const std::string mp3 = make_mp3("a.mp3", "sine=duration=4.2");
-    const std::string asm_file = make_asm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3);
-    Result r = play(q(asm_file) + " --seek 2 --video " + q(path("v.out")) + " --log " +
-                    q(path("log")) + " --decode");
+    const std::string mp3 = MakeMp3("a.mp3", "sine=duration=4.2");
+    const std::string asm_file = MakeAsm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3);
+    Result r = Play(Q(asm_file) + " --seek 2 --video " + Q(Path("v.out")) + " --log " +
+                    Q(Path("log")) + " --decode");
     ASSERT_EQ(0, r.code) << r.out;
-    const auto v = read_log(path("log"), "video");
+    const auto v = ReadLog(Path("log"), "video");
     ASSERT_GE(v.size(), 2u);
     // The first picture after the header starts the new time line at 0.
     EXPECT_EQ("0", v[1].start);
     EXPECT_EQ(1, v[1].discontinuity);
-    const auto a = read_log(path("log"), "audio");
+    const auto a = ReadLog(Path("log"), "audio");
     ASSERT_FALSE(a.empty());
     EXPECT_EQ(1, a[0].discontinuity);
     // The audio is placed in proportion to the same offset and shifted by it:
@@ -243,50 +243,50 @@ TEST_F(Avsplay, SeekStartsAtAKeyFrameAndTheAudioFollows) {
     EXPECT_GE(std::stoll(a[0].start), -2 * 261225);
     // What was delivered decodes cleanly from its key frame on.
     EXPECT_NE(r.out.find(" 0 decoding errors"), std::string::npos) << r.out;
-    const Bytes es = read_file(kData + "/xavs_cif352x288_25fps_IBP_100f.avs");
-    const Bytes video = read_file(path("v.out"));
+    const Bytes es = ReadFile(kData + "/xavs_cif352x288_25fps_IBP_100f.avs");
+    const Bytes video = ReadFile(Path("v.out"));
     ASSERT_GT(video.size(), 1000u);
     EXPECT_TRUE(std::equal(video.end() - 1000, video.end(), es.end() - 1000));
     EXPECT_LT(video.size(), es.size());
 }
 
 TEST_F(Avsplay, BadInputAndBadOptionsGiveOneLineAndAnExitCode) {
-    Result r = play("");
+    Result r = Play("");
     EXPECT_EQ(2, r.code);
     EXPECT_NE(r.out.find("usage: avsplay INPUT"), std::string::npos);
-    r = play("--help");
+    r = Play("--help");
     EXPECT_EQ(0, r.code);
     EXPECT_NE(r.out.find("--decode"), std::string::npos);
-    EXPECT_EQ(2, play("x.asm --seek -3").code);
-    EXPECT_EQ(2, play("x.asm --seek abc").code);
-    EXPECT_EQ(2, play("x.asm --video").code);
-    EXPECT_EQ(2, play("x.asm --frobnicate").code);
+    EXPECT_EQ(2, Play("x.asm --seek -3").code);
+    EXPECT_EQ(2, Play("x.asm --seek abc").code);
+    EXPECT_EQ(2, Play("x.asm --video").code);
+    EXPECT_EQ(2, Play("x.asm --frobnicate").code);
 
-    r = play(q(path("missing.asm")));
+    r = Play(Q(Path("missing.asm")));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("avsplay: cannot open"), std::string::npos) << r.out;
     // Not a container: nothing registered takes it.
-    write_file(path("text.asm"), Bytes(100, 'x'));
-    r = play(q(path("text.asm")));
+    WriteFile(Path("text.asm"), Bytes(100, 'x'));
+    r = Play(Q(Path("text.asm")));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("no registered filter plays"), std::string::npos) << r.out;
 
-    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
-    const std::string asm_file = make_asm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3);
+    const std::string mp3 = MakeMp3("a.mp3", "sine=duration=1");
+    const std::string asm_file = MakeAsm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3);
     // An output that cannot be created.
-    r = play(q(asm_file) + " --video " + q(path("no/such/dir/v.out")));
+    r = Play(Q(asm_file) + " --video " + Q(Path("no/such/dir/v.out")));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("cannot create"), std::string::npos) << r.out;
     // Without the module registered the file finds no filter.
-    ::setenv("AVS_REGISTRY", path("empty.reg").c_str(), 1);
-    r = play(q(asm_file));
+    ::setenv("AVS_REGISTRY", Path("empty.reg").c_str(), 1);
+    r = Play(Q(asm_file));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("are the filter modules registered?"), std::string::npos) << r.out;
 }
 
 TEST_F(Avsplay, ACorruptContainerIsReportedWithTheParsersReason) {
-    const std::string mp3 = make_mp3("a.mp3", "sine=duration=1");
-    const Bytes good = read_file(make_asm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3));
+    const std::string mp3 = MakeMp3("a.mp3", "sine=duration=1");
+    const Bytes good = ReadFile(MakeAsm(kData + "/xavs_cif352x288_25fps_IBP_100f.avs", mp3));
     // The audio 'stsz' (the second) claims 4,294,967,295 samples of one byte.
     const std::string tag = "stsz";
     auto it = std::search(good.begin(), good.end(), tag.begin(), tag.end());
@@ -297,10 +297,10 @@ TEST_F(Avsplay, ACorruptContainerIsReportedWithTheParsersReason) {
     const size_t at = static_cast<size_t>(it - good.begin()) + 4 + 4;
     const Bytes claim{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF};
     std::copy(claim.begin(), claim.end(), bad.begin() + static_cast<std::ptrdiff_t>(at));
-    write_file(path("claims.asm"), bad);
-    Result r = play(q(path("claims.asm")));
+    WriteFile(Path("claims.asm"), bad);
+    Result r = Play(Q(Path("claims.asm")));
     EXPECT_EQ(1, r.code);
-    EXPECT_NE(r.out.find("avsplay: " + path("claims.asm") +
+    EXPECT_NE(r.out.find("avsplay: " + Path("claims.asm") +
                          " was refused by the registered parsers: track 2: the sample table "
                          "claims 4294967295 bytes"),
               std::string::npos)
@@ -308,16 +308,16 @@ TEST_F(Avsplay, ACorruptContainerIsReportedWithTheParsersReason) {
     EXPECT_LT(r.out.size(), 1000u) << r.out;
 
     // Cut short: the reader's reason is the box that runs past the file.
-    write_file(path("cut.asm"), Bytes(good.begin(), good.begin() + good.size() / 2));
-    r = play(q(path("cut.asm")));
+    WriteFile(Path("cut.asm"), Bytes(good.begin(), good.begin() + good.size() / 2));
+    r = Play(Q(Path("cut.asm")));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("was refused by the registered parsers: box '"), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("runs past its parent"), std::string::npos) << r.out;
 
     // Without the module registered nothing refused it: the old advice stands.
-    ::setenv("AVS_REGISTRY", path("empty.reg").c_str(), 1);
-    r = play(q(path("claims.asm")));
+    ::setenv("AVS_REGISTRY", Path("empty.reg").c_str(), 1);
+    r = Play(Q(Path("claims.asm")));
     EXPECT_EQ(1, r.code);
     EXPECT_NE(r.out.find("are the filter modules registered?"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("refused"), std::string::npos) << r.out;

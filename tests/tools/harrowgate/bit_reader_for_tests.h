@@ -13,7 +13,7 @@ class BitReader {
     BitReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     explicit BitReader(const std::vector<uint8_t>& bytes) : BitReader(bytes.data(), bytes.size()) {}
 
-    uint32_t bits(int count) {
+    uint32_t Bits(int count) {
         uint32_t value = 0;
         for (int i = 0; i < count; ++i) {
             if (position_ >= size_ * 8) throw std::out_of_range("read past the end");
@@ -23,17 +23,17 @@ class BitReader {
         }
         return value;
     }
-    uint32_t ue() {
+    uint32_t Ue() {
         int zeros = 0;
-        while (bits(1) == 0) ++zeros;
-        return (1u << zeros) - 1u + bits(zeros);
+        while (Bits(1) == 0) ++zeros;
+        return (1u << zeros) - 1u + Bits(zeros);
     }
-    int32_t se() {
-        const uint32_t k = ue();
+    int32_t Se() {
+        const uint32_t k = Ue();
         return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
     }
-    uint32_t ue_k(int order) { return (ue() << order) + bits(order); }
-    size_t position() const { return position_; }
+    uint32_t UeK(int order) { return (Ue() << order) + Bits(order); }
+    size_t Position() const { return position_; }
 
   private:
     const uint8_t* data_;

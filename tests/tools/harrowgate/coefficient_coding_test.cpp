@@ -16,19 +16,19 @@ namespace {
 // Decodes one block the way the decoder does: codes are looked up in the current table,
 // escapes add the table's offset, |level| above the table's limit moves to a later table,
 // pairs are applied from the last decoded back to the first.
-Block decode_block(BitReader& r, const RunLevelTableSet& set) {
+Block DecodeBlock(BitReader& r, const RunLevelTableSet& set) {
     int table = 0;
     int levels[65];
     int runs[65];
     int count = 0;
     for (;;) {
         const RunLevelTable& t = set.tables[table];
-        const int code = static_cast<int>(r.ue_k(t.golomb_order));
+        const int code = static_cast<int>(r.UeK(t.golomb_order));
         int level = 0;
         int run = 0;
         if (code >= kEscapeCode) {
             run = ((code - kEscapeCode) >> 1) + 1;
-            const int escaped = static_cast<int>(r.ue_k(set.escape_golomb_order));
+            const int escaped = static_cast<int>(r.UeK(set.escape_golomb_order));
             level = escaped + (run > t.max_run ? 1 : t.escape_offset[run]);
             if ((code & 1) != 0) level = -level;
         } else {
@@ -54,11 +54,11 @@ Block decode_block(BitReader& r, const RunLevelTableSet& set) {
     return block;
 }
 
-std::vector<uint8_t> encode(const Block& block, const RunLevelTableSet& set) {
+std::vector<uint8_t> Encode(const Block& block, const RunLevelTableSet& set) {
     BitWriter w;
-    write_block_coefficients(w, block, set);
-    w.stuff_to_byte();
-    return w.take();
+    WriteBlockCoefficients(w, block, set);
+    w.StuffToByte();
+    return w.Take();
 }
 
 }  // namespace
@@ -68,13 +68,12 @@ TEST(CoefficientCoding, DcOnlyBlockHasKnownCode) {
     block[0] = 1;
     // (1, run 1) is code 0 of the first intra table: order-2 Golomb "1 00"; level 1 moves to
     // the second table, whose end-of-block is code 8: "011 00". Then the stuffing bit.
-    EXPECT_EQ(encode(block, intra_luma_tables()), (std::vector<uint8_t>{0x8C, 0x80}));
+    EXPECT_EQ(Encode(block, IntraLumaTables()), (std::vector<uint8_t>{0x8C, 0x80}));
 }
 
 TEST(CoefficientCoding, TableEntriesAreConsistent) {
     // Every pair must be decodable back to itself, and no pair may appear twice in a table.
-    for (const RunLevelTableSet* set :
-         {&intra_luma_tables(), &inter_luma_tables(), &chroma_tables()}) {
+    for (const RunLevelTableSet* set : {&IntraLumaTables(), &InterLumaTables(), &ChromaTables()}) {
         for (int t = 0; t < set->count; ++t) {
             const RunLevelTable& table = set->tables[t];
             for (int a = 0; a < 29; ++a) {
@@ -95,8 +94,7 @@ TEST(CoefficientCoding, TableEntriesAreConsistent) {
 
 TEST(CoefficientCoding, RandomBlocksRoundTrip) {
     std::mt19937 random(7);
-    for (const RunLevelTableSet* set :
-         {&intra_luma_tables(), &inter_luma_tables(), &chroma_tables()}) {
+    for (const RunLevelTableSet* set : {&IntraLumaTables(), &InterLumaTables(), &ChromaTables()}) {
         for (int trial = 0; trial < 3000; ++trial) {
             Block block{};
             const int density = 1 + static_cast<int>(random() % 64);
@@ -106,10 +104,10 @@ TEST(CoefficientCoding, RandomBlocksRoundTrip) {
                     int v = 1 + static_cast<int>(random() % largest);
                     block[i] = static_cast<int16_t>(random() % 2 ? v : -v);
                 }
-            const std::vector<uint8_t> bytes = encode(block, *set);
+            const std::vector<uint8_t> bytes = Encode(block, *set);
             BitReader r(bytes);
-            ASSERT_EQ(decode_block(r, *set), block) << "trial " << trial;
-            EXPECT_EQ(r.bits(1), 1u);  // stuffing follows directly
+            ASSERT_EQ(DecodeBlock(r, *set), block) << "trial " << trial;
+            EXPECT_EQ(r.Bits(1), 1u);  // stuffing follows directly
         }
     }
 }
@@ -117,12 +115,12 @@ TEST(CoefficientCoding, RandomBlocksRoundTrip) {
 TEST(CoefficientCoding, IntraCbpCodesCoverEveryPattern) {
     std::vector<bool> seen(64, false);
     for (int cbp = 0; cbp < 64; ++cbp) {
-        const int code = intra_cbp_code(cbp);
+        const int code = IntraCbpCode(cbp);
         ASSERT_GE(code, 0);
         ASSERT_LT(code, 64);
         EXPECT_FALSE(seen[code]);
         seen[code] = true;
     }
-    EXPECT_EQ(intra_cbp_code(63), 0);  // everything coded is the shortest code
-    EXPECT_THROW(intra_cbp_code(64), std::invalid_argument);
+    EXPECT_EQ(IntraCbpCode(63), 0);  // everything coded is the shortest code
+    EXPECT_THROW(IntraCbpCode(64), std::invalid_argument);
 }

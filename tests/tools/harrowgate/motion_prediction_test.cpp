@@ -8,44 +8,44 @@ namespace {
 
 const MotionInfo kNone{0, 0, kNoNeighbour};
 const MotionInfo kIntra{0, 0, kIntraRef};
-MotionInfo moving(int x, int y) {
+MotionInfo Moving(int x, int y) {
     return MotionInfo{x, y, 0};
 }
 
 }  // namespace
 
 TEST(MotionPrediction, SkippedMacroblocksStayStillAtEdgesAndNextToStillOnes) {
-    const MotionInfo p = predict_motion(kNone, moving(8, 8), moving(8, 8), kNone, true);
+    const MotionInfo p = PredictMotion(kNone, Moving(8, 8), Moving(8, 8), kNone, true);
     EXPECT_EQ(p.x, 0);
     EXPECT_EQ(p.y, 0);
-    const MotionInfo q = predict_motion(moving(0, 0), moving(8, 8), moving(8, 8), kNone, true);
+    const MotionInfo q = PredictMotion(Moving(0, 0), Moving(8, 8), Moving(8, 8), kNone, true);
     EXPECT_EQ(q.x, 0);
     // An intra neighbour is not "still": the ordinary rules apply, here the one moving
     // neighbour wins.
-    const MotionInfo r = predict_motion(kIntra, moving(16, -8), kIntra, kNone, true);
+    const MotionInfo r = PredictMotion(kIntra, Moving(16, -8), kIntra, kNone, true);
     EXPECT_EQ(r.x, 16);
     EXPECT_EQ(r.y, -8);
 }
 
 TEST(MotionPrediction, OneMovingNeighbourIsTaken) {
-    const MotionInfo p = predict_motion(kIntra, kNone, moving(-24, 8), kNone, false);
+    const MotionInfo p = PredictMotion(kIntra, kNone, Moving(-24, 8), kNone, false);
     EXPECT_EQ(p.x, -24);
     EXPECT_EQ(p.y, 8);
     // Above-right missing: above-left stands in for it.
-    const MotionInfo q = predict_motion(kIntra, kIntra, kNone, moving(40, 0), false);
+    const MotionInfo q = PredictMotion(kIntra, kIntra, kNone, Moving(40, 0), false);
     EXPECT_EQ(q.x, 40);
 }
 
 TEST(MotionPrediction, MedianTakesTheCandidateOppositeTheMiddleDistance) {
     // Distances a-b 8, b-c 40, c-a 48: the middle one is b-c's, so a is taken.
-    const MotionInfo p = predict_motion(moving(0, 0), moving(8, 0), moving(48, 0), kNone, false);
+    const MotionInfo p = PredictMotion(Moving(0, 0), Moving(8, 0), Moving(48, 0), kNone, false);
     EXPECT_EQ(p.x, 0);
     // Distances a-b 16, b-c 48, c-a 32: the middle one is c-a's, so b is taken.
-    const MotionInfo q = predict_motion(moving(0, 0), moving(16, 0), moving(0, 32), kNone, false);
+    const MotionInfo q = PredictMotion(Moving(0, 0), Moving(16, 0), Moving(0, 32), kNone, false);
     EXPECT_EQ(q.x, 16);
     EXPECT_EQ(q.y, 0);
     // Intra and missing neighbours count as zero vectors among two moving ones.
-    const MotionInfo r = predict_motion(moving(8, 8), kIntra, moving(24, 8), kNone, false);
+    const MotionInfo r = PredictMotion(Moving(8, 8), kIntra, Moving(24, 8), kNone, false);
     // Distances: a-b 16, b-c 32, c-a 16: the middle (16) equals a-b's first, so c is taken.
     EXPECT_EQ(r.x, 24);
 }

@@ -8,7 +8,7 @@ using namespace harrowgate;
 
 namespace {
 
-std::vector<std::string> words(const std::string& line) {
+std::vector<std::string> Words(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> out;
     for (std::string w; in >> w;) out.push_back(w);
@@ -19,8 +19,8 @@ std::vector<std::string> words(const std::string& line) {
 
 TEST(Options, FrontEndDefaultOptionText) {
     const ParseResult r =
-        parse_options(words("in.avi out.avi.avs -c 1 -p 1 -g 18 -q 24 -b 2 -a 0 -f 3 -o 0 -m 32 -t "
-                            "1 -l 1 -n 24.000000"));
+        ParseOptions(Words("in.avi out.avi.avs -c 1 -p 1 -g 18 -q 24 -b 2 -a 0 -f 3 -o 0 -m 32 -t "
+                           "1 -l 1 -n 24.000000"));
     ASSERT_TRUE(r.options) << r.error;
     EXPECT_EQ(r.options->source, "in.avi");
     EXPECT_EQ(r.options->output, "out.avi.avs");
@@ -32,14 +32,14 @@ TEST(Options, FrontEndDefaultOptionText) {
 }
 
 TEST(Options, SizeNeedsBothWidthAndHeight) {
-    ParseResult r = parse_options(words("a b -w 320 -h 240 -s 800 -n 29.969999"));
+    ParseResult r = ParseOptions(Words("a b -w 320 -h 240 -s 800 -n 29.969999"));
     ASSERT_TRUE(r.options) << r.error;
     EXPECT_EQ(*r.options->width, 320);
     EXPECT_EQ(*r.options->height, 240);
-    r = parse_options(words("a b -w 320"));
+    r = ParseOptions(Words("a b -w 320"));
     ASSERT_TRUE(r.options);
     EXPECT_FALSE(r.options->width);
-    r = parse_options(words("a b -w 320 -h 0"));
+    r = ParseOptions(Words("a b -w 320 -h 0"));
     ASSERT_TRUE(r.options);
     EXPECT_FALSE(r.options->height);
 }
@@ -48,17 +48,17 @@ TEST(Options, BadInputIsOneLineError) {
     const char* bad[] = {"only-one",   "a b -q 64", "a b -q x", "a b -g 0",          "a b -n -5",
                          "a b -n abc", "a b -z 1",  "a b -w",   "a b -w 99999 -h 10"};
     for (const char* line : bad) {
-        const ParseResult r = parse_options(words(line));
+        const ParseResult r = ParseOptions(Words(line));
         EXPECT_FALSE(r.options) << line;
         EXPECT_FALSE(r.error.empty()) << line;
         EXPECT_EQ(r.error.find('\n'), std::string::npos) << line;
     }
-    EXPECT_TRUE(parse_options(words("--help")).help);
+    EXPECT_TRUE(ParseOptions(Words("--help")).help);
 }
 
 TEST(Options, TimestampFileIsNamedFromTheOutputBase) {
-    EXPECT_EQ(timestamp_path_for("D:/out/clip.avi.avs"), "D:/out/clip.avi.dat");
-    EXPECT_EQ(timestamp_path_for("/tmp/x.AVS"), "/tmp/x.dat");
-    EXPECT_EQ(timestamp_path_for("/tmp/stream.bin"), "/tmp/stream.bin.dat");
-    EXPECT_EQ(timestamp_path_for(".avs"), ".avs.dat");
+    EXPECT_EQ(TimestampPathFor("D:/out/clip.avi.avs"), "D:/out/clip.avi.dat");
+    EXPECT_EQ(TimestampPathFor("/tmp/x.AVS"), "/tmp/x.dat");
+    EXPECT_EQ(TimestampPathFor("/tmp/stream.bin"), "/tmp/stream.bin.dat");
+    EXPECT_EQ(TimestampPathFor(".avs"), ".avs.dat");
 }

@@ -10,13 +10,13 @@ namespace {
 
 // A 6x4 picture with distinct samples in every plane, laid out as each format keeps it.
 struct Reference {
-    static constexpr int w = 6, h = 4, cw = 3, ch = 2;
-    uint8_t y[h][w], u[ch][cw], v[ch][cw];
+    static constexpr int kW = 6, kH = 4, kCw = 3, kCh = 2;
+    uint8_t y[kH][kW], u[kCh][kCw], v[kCh][kCw];
     Reference() {
-        for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c) y[r][c] = static_cast<uint8_t>(16 + 10 * r + c);
-        for (int r = 0; r < ch; ++r)
-            for (int c = 0; c < cw; ++c) {
+        for (int r = 0; r < kH; ++r)
+            for (int c = 0; c < kW; ++c) y[r][c] = static_cast<uint8_t>(16 + 10 * r + c);
+        for (int r = 0; r < kCh; ++r)
+            for (int c = 0; c < kCw; ++c) {
                 u[r][c] = static_cast<uint8_t>(100 + 10 * r + c);
                 v[r][c] = static_cast<uint8_t>(150 + 10 * r + c);
             }
@@ -24,12 +24,12 @@ struct Reference {
 };
 
 void ExpectPlanes(const Frame& f, const Reference& ref) {
-    for (int r = 0; r < ref.h; ++r)
-        for (int c = 0; c < ref.w; ++c) EXPECT_EQ(f.luma.at(c, r), ref.y[r][c]) << r << "," << c;
-    for (int r = 0; r < ref.ch; ++r)
-        for (int c = 0; c < ref.cw; ++c) {
-            EXPECT_EQ(f.cb.at(c, r), ref.u[r][c]);
-            EXPECT_EQ(f.cr.at(c, r), ref.v[r][c]);
+    for (int r = 0; r < ref.kH; ++r)
+        for (int c = 0; c < ref.kW; ++c) EXPECT_EQ(f.luma.At(c, r), ref.y[r][c]) << r << "," << c;
+    for (int r = 0; r < ref.kCh; ++r)
+        for (int c = 0; c < ref.kCw; ++c) {
+            EXPECT_EQ(f.cb.At(c, r), ref.u[r][c]);
+            EXPECT_EQ(f.cr.At(c, r), ref.v[r][c]);
         }
 }
 
@@ -39,37 +39,37 @@ TEST(PictureScaler, YuvLayoutsGiveTheSamePlanes) {
     const Reference ref;
     const int stride = 8;  // rows padded beyond the width
     std::vector<uint8_t> i420, yv12, nv12, yuy2;
-    for (int r = 0; r < ref.h; ++r) {
+    for (int r = 0; r < ref.kH; ++r) {
         for (int c = 0; c < stride; ++c) {
-            const uint8_t s = c < ref.w ? ref.y[r][c] : 0xEE;
+            const uint8_t s = c < ref.kW ? ref.y[r][c] : 0xEE;
             i420.push_back(s);
             nv12.push_back(s);
         }
     }
     yv12 = i420;
-    for (int r = 0; r < ref.ch; ++r)
-        for (int c = 0; c < stride / 2; ++c) i420.push_back(c < ref.cw ? ref.u[r][c] : 0xEE);
-    for (int r = 0; r < ref.ch; ++r)
-        for (int c = 0; c < stride / 2; ++c) i420.push_back(c < ref.cw ? ref.v[r][c] : 0xEE);
-    for (int r = 0; r < ref.ch; ++r)
-        for (int c = 0; c < stride / 2; ++c) yv12.push_back(c < ref.cw ? ref.v[r][c] : 0xEE);
-    for (int r = 0; r < ref.ch; ++r)
-        for (int c = 0; c < stride / 2; ++c) yv12.push_back(c < ref.cw ? ref.u[r][c] : 0xEE);
-    for (int r = 0; r < ref.ch; ++r) {
+    for (int r = 0; r < ref.kCh; ++r)
+        for (int c = 0; c < stride / 2; ++c) i420.push_back(c < ref.kCw ? ref.u[r][c] : 0xEE);
+    for (int r = 0; r < ref.kCh; ++r)
+        for (int c = 0; c < stride / 2; ++c) i420.push_back(c < ref.kCw ? ref.v[r][c] : 0xEE);
+    for (int r = 0; r < ref.kCh; ++r)
+        for (int c = 0; c < stride / 2; ++c) yv12.push_back(c < ref.kCw ? ref.v[r][c] : 0xEE);
+    for (int r = 0; r < ref.kCh; ++r)
+        for (int c = 0; c < stride / 2; ++c) yv12.push_back(c < ref.kCw ? ref.u[r][c] : 0xEE);
+    for (int r = 0; r < ref.kCh; ++r) {
         for (int c = 0; c < stride / 2; ++c) {
-            nv12.push_back(c < ref.cw ? ref.u[r][c] : 0xEE);
-            nv12.push_back(c < ref.cw ? ref.v[r][c] : 0xEE);
+            nv12.push_back(c < ref.kCw ? ref.u[r][c] : 0xEE);
+            nv12.push_back(c < ref.kCw ? ref.v[r][c] : 0xEE);
         }
     }
     // Packed 4:2:2: both rows of a chroma pair carry the same chroma, so their mean is it.
-    for (int r = 0; r < ref.h; ++r) {
-        for (int c = 0; c < ref.w / 2; ++c) {
+    for (int r = 0; r < ref.kH; ++r) {
+        for (int c = 0; c < ref.kW / 2; ++c) {
             yuy2.push_back(ref.y[r][2 * c]);
             yuy2.push_back(ref.u[r / 2][c]);
             yuy2.push_back(ref.y[r][2 * c + 1]);
             yuy2.push_back(ref.v[r / 2][c]);
         }
-        for (int pad = 2 * ref.w; pad < 2 * stride; ++pad) yuy2.push_back(0xEE);
+        for (int pad = 2 * ref.kW; pad < 2 * stride; ++pad) yuy2.push_back(0xEE);
     }
     const struct {
         PixelLayout layout;
@@ -82,17 +82,17 @@ TEST(PictureScaler, YuvLayoutsGiveTheSamePlanes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.layout));
         Frame frame;
-        frame.resize(ref.w, ref.h);
-        SourcePicture p{c.layout, ref.w, ref.h, c.stride, c.bytes->data(), c.bytes->size()};
-        EXPECT_EQ(PictureBytes(c.layout, ref.w, ref.h, c.stride), c.bytes->size());
+        frame.Resize(ref.kW, ref.kH);
+        SourcePicture p{c.layout, ref.kW, ref.kH, c.stride, c.bytes->data(), c.bytes->size()};
+        EXPECT_EQ(PictureBytes(c.layout, ref.kW, ref.kH, c.stride), c.bytes->size());
         ASSERT_TRUE(ConvertPicture(p, frame));
         ExpectPlanes(frame, ref);
         p.size -= 1;
         EXPECT_FALSE(ConvertPicture(p, frame));
     }
     Frame frame;
-    frame.resize(ref.w, ref.h);
-    EXPECT_FALSE(ConvertPicture({PixelLayout::kI420, ref.w, ref.h, 4, i420.data(), i420.size()},
+    frame.Resize(ref.kW, ref.kH);
+    EXPECT_FALSE(ConvertPicture({PixelLayout::kI420, ref.kW, ref.kH, 4, i420.data(), i420.size()},
                                 frame));  // rows shorter than the picture
 }
 
@@ -108,15 +108,15 @@ TEST(PictureScaler, RgbBecomesLimitedRangeYuvTheRightWayUp) {
         top[0] = top[1] = top[2] = 255;
         top[bpp + 2] = 255;  // B G R order: red
         Frame frame;
-        frame.resize(w, h);
+        frame.Resize(w, h);
         ASSERT_TRUE(ConvertPicture({layout, w, h, stride, rgb.data(), rgb.size()}, frame));
-        EXPECT_EQ(frame.luma.at(0, 0), 235);
-        EXPECT_EQ(frame.luma.at(1, 0), 82);  // 16 + 219 * 0.299, rounded up by the integer form
-        EXPECT_EQ(frame.luma.at(0, 1), 16);
-        EXPECT_EQ(frame.luma.at(1, 1), 16);
+        EXPECT_EQ(frame.luma.At(0, 0), 235);
+        EXPECT_EQ(frame.luma.At(1, 0), 82);  // 16 + 219 * 0.299, rounded up by the integer form
+        EXPECT_EQ(frame.luma.At(0, 1), 16);
+        EXPECT_EQ(frame.luma.At(1, 1), 16);
         // The chroma sample averages the four: a little red.
-        EXPECT_GT(frame.cr.at(0, 0), 128);
-        EXPECT_LT(frame.cb.at(0, 0), 128);
+        EXPECT_GT(frame.cr.At(0, 0), 128);
+        EXPECT_LT(frame.cb.At(0, 0), 128);
     }
 }
 
@@ -124,7 +124,7 @@ TEST(PictureScaler, RgbBecomesLimitedRangeYuvTheRightWayUp) {
 TEST(PictureScaler, BicubicScalingKeepsLevelsAndCopiesAtEqualSize) {
     std::vector<uint8_t> flat(175 * 97, 77);
     Plane out;
-    out.resize(176, 112);
+    out.Resize(176, 112);
     ScalePlane(flat.data(), 175, 97, 175, out);
     for (uint8_t s : out.samples) ASSERT_EQ(s, 77);
 
@@ -132,12 +132,12 @@ TEST(PictureScaler, BicubicScalingKeepsLevelsAndCopiesAtEqualSize) {
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 64; ++c) ramp[r * 64 + c] = static_cast<uint8_t>(40 + 2 * c);
     Plane half;
-    half.resize(32, 8);
+    half.Resize(32, 8);
     ScalePlane(ramp.data(), 64, 8, 64, half);
     // Output sample c sits between source samples 2c and 2c+1.
-    for (int c = 2; c < 30; ++c) EXPECT_NEAR(half.at(c, 3), 40 + 2 * (2 * c + 0.5), 1.0) << c;
+    for (int c = 2; c < 30; ++c) EXPECT_NEAR(half.At(c, 3), 40 + 2 * (2 * c + 0.5), 1.0) << c;
     Plane same;
-    same.resize(64, 8);
+    same.Resize(64, 8);
     ScalePlane(ramp.data(), 64, 8, 64, same);
     EXPECT_EQ(same.samples, ramp);
 }

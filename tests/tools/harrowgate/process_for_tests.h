@@ -19,7 +19,7 @@ struct CommandResult {
     std::string err;
 };
 
-inline std::string read_file(const std::string& path) {
+inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -33,21 +33,21 @@ class TempDir {
         path_ = pattern;
     }
     ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;
 };
 
 // Runs a shell command line, capturing standard output and error in files of `dir`.
-inline CommandResult run(const std::string& command, const TempDir& dir) {
-    const std::string out = dir.file("cmd.out");
-    const std::string err = dir.file("cmd.err");
+inline CommandResult RunCommand(const std::string& command, const TempDir& dir) {
+    const std::string out = dir.File("cmd.out");
+    const std::string err = dir.File("cmd.err");
     const int status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
     CommandResult r;
     r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = read_file(out);
-    r.err = read_file(err);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
     return r;
 }
 

@@ -10,27 +10,27 @@
 #include "sequence_header.h"
 
 using namespace harrowgate;
-using harrowgate_test::run;
+using harrowgate_test::RunCommand;
 using harrowgate_test::TempDir;
 
 namespace {
 
 // Smooth gradients, a moving sharp-edged square, and noise: every prediction mode and
 // coefficient range gets used.
-Frame synthetic_frame(int width, int height, int index, std::mt19937& random) {
+Frame SyntheticFrame(int width, int height, int index, std::mt19937& random) {
     Frame f;
-    f.resize(width, height);
+    f.Resize(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             int v = (x * 3 + y * 2 + index * 5) % 256;
             if (std::abs(x - (index * 7) % width) < 12 && std::abs(y - height / 2) < 10) v = 240;
             v += static_cast<int>(random() % 9) - 4;
-            f.luma.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+            f.luma.Row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
         }
     for (int y = 0; y < height / 2; ++y)
         for (int x = 0; x < width / 2; ++x) {
-            f.cb.row(y)[x] = static_cast<uint8_t>(128 + 100 * std::sin((x + index) * 0.2));
-            f.cr.row(y)[x] = static_cast<uint8_t>((x * y + index * 3) % 256);
+            f.cb.Row(y)[x] = static_cast<uint8_t>(128 + 100 * std::sin((x + index) * 0.2));
+            f.cr.Row(y)[x] = static_cast<uint8_t>((x * y + index * 3) % 256);
         }
     return f;
 }
@@ -38,67 +38,67 @@ Frame synthetic_frame(int width, int height, int index, std::mt19937& random) {
 // A textured background panning right and down, and a block moving the other way: motion
 // vectors that differ between neighbours, vectors reaching past the picture's edge, and
 // skipped macroblocks that move.
-Frame panning_frame(int width, int height, int index) {
+Frame PanningFrame(int width, int height, int index) {
     const auto texture = [](int x, int y) {
         return static_cast<int>(128 + 60 * std::sin(x * 0.31) * std::cos(y * 0.23) +
                                 40 * std::sin((x + 2 * y) * 0.07));
     };
     Frame f;
-    f.resize(width, height);
+    f.Resize(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             int v = texture(x - 4 * index, y - 2 * index);
             if (x + 6 * index > width / 2 && x + 6 * index < width / 2 + 24 && y > 8 && y < 40)
                 v = texture(x + 6 * index + 300, y) / 2 + 100;
-            f.luma.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+            f.luma.Row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
         }
     for (int y = 0; y < height / 2; ++y)
         for (int x = 0; x < width / 2; ++x) {
             const int t = texture(2 * x - 4 * index, 2 * y - 2 * index);
-            f.cb.row(y)[x] = static_cast<uint8_t>(t / 2 + 64);
-            f.cr.row(y)[x] = static_cast<uint8_t>(200 - t / 2);
+            f.cb.Row(y)[x] = static_cast<uint8_t>(t / 2 + 64);
+            f.cr.Row(y)[x] = static_cast<uint8_t>(200 - t / 2);
         }
     return f;
 }
 
-void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-void append(std::string& out, const Frame& f) {
+void Append(std::string& out, const Frame& f) {
     for (const Plane* p : {&f.luma, &f.cb, &f.cr})
         out.append(reinterpret_cast<const char*>(p->samples.data()), p->samples.size());
 }
 
-void check_matches_decoder(int width, int height, int qp, bool panning = false) {
+void CheckMatchesDecoder(int width, int height, int qp, bool panning = false) {
     TempDir dir;
     std::mt19937 random(static_cast<unsigned>(width * 7 + qp));
     PictureCoder coder(width, height, qp);
     SequenceParameters sequence{width, height, 3, 1000};
-    std::vector<uint8_t> stream = sequence_header_unit(sequence);
+    std::vector<uint8_t> stream = SequenceHeaderUnit(sequence);
     std::string expected;
     const int pictures = 8;
     for (int i = 0; i < pictures; ++i) {
         // The third picture repeats the second, so predicted pictures also skip.
-        const Frame frame = panning ? panning_frame(width, height, i)
-                                    : synthetic_frame(width, height, i == 2 ? 1 : i, random);
-        const PictureType type = i % 4 == 0 ? PictureType::Intra : PictureType::Predicted;
-        if (type == PictureType::Intra && i > 0) append(stream, sequence_header_unit(sequence));
-        append(stream, coder.encode(frame, type, i));
-        append(expected, coder.reconstruction());
+        const Frame frame = panning ? PanningFrame(width, height, i)
+                                    : SyntheticFrame(width, height, i == 2 ? 1 : i, random);
+        const PictureType type = i % 4 == 0 ? PictureType::kIntra : PictureType::kPredicted;
+        if (type == PictureType::kIntra && i > 0) Append(stream, SequenceHeaderUnit(sequence));
+        Append(stream, coder.Encode(frame, type, i));
+        Append(expected, coder.Reconstruction());
     }
-    append(stream, sequence_end_unit());
+    Append(stream, SequenceEndUnit());
     {
-        std::FILE* f = std::fopen(dir.file("s.avs").c_str(), "wb");
+        std::FILE* f = std::fopen(dir.File("s.avs").c_str(), "wb");
         ASSERT_NE(f, nullptr);
         std::fwrite(stream.data(), 1, stream.size(), f);
         std::fclose(f);
     }
-    const auto result = run("ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.file("s.avs") +
-                                "' -f rawvideo -pix_fmt yuv420p '" + dir.file("d.yuv") + "'",
+    const auto result = RunCommand("ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.File("s.avs") +
+                                "' -f rawvideo -pix_fmt yuv420p '" + dir.File("d.yuv") + "'",
                             dir);
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    const std::string decoded = harrowgate_test::read_file(dir.file("d.yuv"));
+    const std::string decoded = harrowgate_test::ReadFile(dir.File("d.yuv"));
     ASSERT_EQ(decoded.size(), expected.size()) << "picture count differs";
     const size_t picture_size = expected.size() / pictures;
     for (int i = 0; i < pictures; ++i)
@@ -111,13 +111,13 @@ void check_matches_decoder(int width, int height, int qp, bool panning = false) 
 }  // namespace
 
 TEST(Reconstruction, MatchesDecoderAtSeveralSizesAndQuantisers) {
-    check_matches_decoder(176, 144, 24);
-    check_matches_decoder(48, 32, 0);
-    check_matches_decoder(64, 16, 50);
-    check_matches_decoder(16, 48, 10);
+    CheckMatchesDecoder(176, 144, 24);
+    CheckMatchesDecoder(48, 32, 0);
+    CheckMatchesDecoder(64, 16, 50);
+    CheckMatchesDecoder(16, 48, 10);
 }
 
 TEST(Reconstruction, MatchesDecoderWithMotion) {
-    check_matches_decoder(176, 144, 24, true);
-    check_matches_decoder(96, 64, 36, true);
+    CheckMatchesDecoder(176, 144, 24, true);
+    CheckMatchesDecoder(96, 64, 36, true);
 }

@@ -14,27 +14,27 @@
 using namespace lindqvale;
 
 namespace {
-Bytes audio_entry() {
+Bytes AudioEntry() {
     BoxWriter w;
-    const size_t e = w.open("mp4a");
-    w.zeros(6);
-    w.u16(1);
-    w.zeros(8);
-    w.u16(2);
-    w.u16(16);
-    w.u32(0);
-    w.u32(44100u << 16);
-    w.close(e);
-    return w.take();
+    const size_t e = w.Open("mp4a");
+    w.Zeros(6);
+    w.U16(1);
+    w.Zeros(8);
+    w.U16(2);
+    w.U16(16);
+    w.U32(0);
+    w.U32(44100u << 16);
+    w.Close(e);
+    return w.Take();
 }
 
-TrackTables track(const char* handler, uint32_t timescale, std::vector<uint64_t> chunk_offsets,
+TrackTables Track(const char* handler, uint32_t timescale, std::vector<uint64_t> chunk_offsets,
                   std::vector<uint32_t> chunk_sizes, uint32_t duration) {
     TrackTables t;
     t.description.handler = handler;
     t.description.handler_name = "x";
     t.description.timescale = timescale;
-    t.description.sample_entry = audio_entry();
+    t.description.sample_entry = AudioEntry();
     t.description.write_stss = std::string(handler) == "vide";
     t.chunk_offsets = std::move(chunk_offsets);
     t.chunk_sizes = std::move(chunk_sizes);
@@ -49,48 +49,48 @@ TrackTables track(const char* handler, uint32_t timescale, std::vector<uint64_t>
 
 TEST(MovieBox, TablesReadBackIncludingOffsetsPastFourGiB) {
     TrackTables video =
-        track("vide", 90000, {100, 5'000'000'000ull, 9'000'000'000ull}, {2, 2, 1}, 3600);
+        Track("vide", 90000, {100, 5'000'000'000ull, 9'000'000'000ull}, {2, 2, 1}, 3600);
     video.sync_samples = {1, 4};
-    TrackTables audio = track("soun", 44100, {3000, 7000}, {3, 3}, 1152);
+    TrackTables audio = Track("soun", 44100, {3000, 7000}, {3, 3}, 1152);
 
-    Bytes file = file_type_box();
-    const Bytes moov = movie_box({video, audio});
+    Bytes file = FileTypeBox();
+    const Bytes moov = MovieBox({video, audio});
     file.insert(file.end(), moov.begin(), moov.end());
     mp4::MemoryByteSource src(file);
-    auto movie = mp4::MovieFile::open(src);
+    auto movie = mp4::MovieFile::Open(src);
 
     // 5 pictures of 3600/90000 s: 200 ms; 6 frames of 1152/44100 s: 156.7 ms.
-    EXPECT_EQ(movie->movie_header().timescale, 1000u);
-    EXPECT_EQ(movie->movie_header().duration, 200u);
-    ASSERT_EQ(movie->tracks().size(), 2u);
+    EXPECT_EQ(movie->MovieHeader().timescale, 1000u);
+    EXPECT_EQ(movie->MovieHeader().duration, 200u);
+    ASSERT_EQ(movie->Tracks().size(), 2u);
 
-    const mp4::Track& v = movie->tracks()[0];
-    EXPECT_EQ(v.id(), 1u);
-    EXPECT_EQ(v.handler_type(), "vide");
-    EXPECT_NE(v.box().child("mdia")->child("minf")->child("stbl")->child("co64"), nullptr);
+    const mp4::Track& v = movie->Tracks()[0];
+    EXPECT_EQ(v.Id(), 1u);
+    EXPECT_EQ(v.HandlerType(), "vide");
+    EXPECT_NE(v.TrakBox().Child("mdia")->Child("minf")->Child("stbl")->Child("co64"), nullptr);
     const uint64_t expected_offsets[] = {100, 1100, 5'000'000'000ull, 5'000'001'002ull,
                                          9'000'000'000ull};
     for (uint32_t n = 1; n <= 5; ++n) {
-        const auto info = v.samples().lookup(n);
+        const auto info = v.Samples().Lookup(n);
         EXPECT_EQ(info.offset, expected_offsets[n - 1]) << n;
         EXPECT_EQ(info.size, 1000 + n - 1);
         EXPECT_EQ(info.start, (n - 1) * 3600u);
         EXPECT_EQ(info.sync, n == 1 || n == 4) << n;
     }
 
-    const mp4::Track& a = movie->tracks()[1];
-    EXPECT_EQ(a.id(), 2u);
-    EXPECT_EQ(a.timescale(), 44100u);
-    EXPECT_EQ(a.duration(), 6u * 1152);
-    EXPECT_NE(a.box().child("mdia")->child("minf")->child("stbl")->child("stco"), nullptr);
-    EXPECT_EQ(a.samples().lookup(4).offset, 7000u);
-    EXPECT_EQ(a.samples().lookup(6).offset, 7000u + 1003 + 1004);
-    EXPECT_TRUE(a.samples().lookup(5).sync);  // no stss
+    const mp4::Track& a = movie->Tracks()[1];
+    EXPECT_EQ(a.Id(), 2u);
+    EXPECT_EQ(a.Timescale(), 44100u);
+    EXPECT_EQ(a.Duration(), 6u * 1152);
+    EXPECT_NE(a.TrakBox().Child("mdia")->Child("minf")->Child("stbl")->Child("stco"), nullptr);
+    EXPECT_EQ(a.Samples().Lookup(4).offset, 7000u);
+    EXPECT_EQ(a.Samples().Lookup(6).offset, 7000u + 1003 + 1004);
+    EXPECT_TRUE(a.Samples().Lookup(5).sync);  // no stss
 }
 
 namespace {
 // The movie header's creation time, read from its raw bytes (version 0 or 1).
-uint64_t movie_creation_time(const Bytes& moov) {
+uint64_t MovieCreationTime(const Bytes& moov) {
     const uint8_t tag[] = {'m', 'v', 'h', 'd'};
     const auto at = std::search(moov.begin(), moov.end(), tag, tag + 4);
     EXPECT_NE(at, moov.end());
@@ -124,16 +124,16 @@ class SourceDateEpoch {
 // A fixed SOURCE_DATE_EPOCH makes the container reproducible; a value that is not a plain
 // number is ignored rather than read as a time.
 TEST(MovieBox, CreationTimeFollowsSourceDateEpochWhenItIsANumber) {
-    const TrackTables video = track("vide", 90000, {100}, {2}, 3600);
+    const TrackTables video = Track("vide", 90000, {100}, {2}, 3600);
     constexpr uint64_t k1904To1970 = 2082844800;
     {
         SourceDateEpoch fixed("1700000000");
-        EXPECT_EQ(movie_creation_time(movie_box({video})), 1700000000 + k1904To1970);
+        EXPECT_EQ(MovieCreationTime(MovieBox({video})), 1700000000 + k1904To1970);
     }
     const uint64_t clock_now = static_cast<uint64_t>(std::time(nullptr)) + k1904To1970;
     for (const char* bad : {"", "soon", "-5", "12abc", "99999999999999999999999"}) {
         SourceDateEpoch ignored(bad);
-        const uint64_t t = movie_creation_time(movie_box({video}));
+        const uint64_t t = MovieCreationTime(MovieBox({video}));
         EXPECT_GE(t, clock_now) << bad;
         EXPECT_LE(t, clock_now + 5) << bad;
     }

@@ -77,8 +77,8 @@ TEST(Packetizer, RoundTripThroughTheAssembler) {
             ASSERT_LE(p.bytes.size(), max_payload);
             ASSERT_TRUE(assembler.Add(p.bytes.data(), p.bytes.size()));
         }
-        ASSERT_EQ(Bytes(assembler.data(), assembler.data() + assembler.length()), picture) << round;
-        EXPECT_TRUE(assembler.expect_fragment_start());
+        ASSERT_EQ(Bytes(assembler.Data(), assembler.Data() + assembler.Length()), picture) << round;
+        EXPECT_TRUE(assembler.ExpectFragmentStart());
     }
 }
 

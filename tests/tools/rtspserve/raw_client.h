@@ -41,7 +41,7 @@ class RawClient {
         auto end = std::chrono::steady_clock::now() + limit;
         for (;;) {
             while (auto r = Next()) {
-                if (r->kind == rtsp::ParseKind::Message) return std::move(r->message);
+                if (r->kind == rtsp::ParseKind::kMessage) return std::move(r->message);
             }
             if (closed_ || !Fill(end)) return std::nullopt;
         }
@@ -76,12 +76,12 @@ class RawClient {
         }
     }
 
-    bool closed() const { return closed_; }
-    size_t pictures() const { return pictures_; }  // RTP packets with the marker on channel 0
-    size_t packets() const { return packets_; }    // RTP packets on even channels
-    size_t byes() const { return byes_; }
+    bool Closed() const { return closed_; }
+    size_t Pictures() const { return pictures_; }  // RTP packets with the marker on channel 0
+    size_t Packets() const { return packets_; }    // RTP packets on even channels
+    size_t Byes() const { return byes_; }
     // The NTP seconds (since 1900) of the last sender report, 0 before one.
-    uint64_t report_seconds() const { return report_seconds_; }
+    uint64_t ReportSeconds() const { return report_seconds_; }
     std::string session;  // the id of the last Session header seen, for the caller to send
 
   private:
@@ -90,13 +90,13 @@ class RawClient {
     std::optional<rtsp::ParseResult> Next() {
         if (used_ == 0) return std::nullopt;
         rtsp::ParseResult r = rtsp::ParseNext(buffer_.data(), used_);
-        if (r.kind == rtsp::ParseKind::NeedMore) return std::nullopt;
-        if (r.kind == rtsp::ParseKind::Error) {
+        if (r.kind == rtsp::ParseKind::kNeedMore) return std::nullopt;
+        if (r.kind == rtsp::ParseKind::kError) {
             closed_ = true;
             used_ = 0;
             return std::nullopt;
         }
-        if (r.kind == rtsp::ParseKind::Interleaved) {
+        if (r.kind == rtsp::ParseKind::kInterleaved) {
             if (r.channel % 2 == 0) {
                 ++packets_;
                 if (r.channel == 0 && r.packet_length >= 2 && (r.packet[1] & 0x80)) ++pictures_;

@@ -96,7 +96,7 @@ TEST(RtspserveProgram, ServesUntilTerminated) {
         rtspstreamtest::FrameCollector frames;
         frames.Attach(session);
         ASSERT_TRUE(session.Connect(url));
-        EXPECT_DOUBLE_EQ(session.duration(), 4.0);
+        EXPECT_DOUBLE_EQ(session.Duration(), 4.0);
         ASSERT_TRUE(session.Play());
         EXPECT_TRUE(frames.WaitFor([](const auto& f) { return f.size() >= 100; }, 10s));
         EXPECT_TRUE(session.Teardown());
@@ -206,10 +206,10 @@ bool PlaysWhole(uint16_t port) {
                          "Transport: RTP/AVP/TCP;interleaved=0-1\r\n")) != 200)
         return false;
     if (Status(c.Request("PLAY", Url(port), "Session: " + c.session + "\r\n")) != 200) return false;
-    if (!c.WaitBye(5s) || c.pictures() != 100) return false;
+    if (!c.WaitBye(5s) || c.Pictures() != 100) return false;
     // The sender report at the start tells the wall-clock time (NTP seconds since 1900).
     const auto now = static_cast<uint64_t>(std::time(nullptr)) + 2208988800u;
-    return c.report_seconds() + 60 > now && c.report_seconds() < now + 60;
+    return c.ReportSeconds() + 60 > now && c.ReportSeconds() < now + 60;
 }
 
 TEST(RtspserveProgram, AnUnreadLogHoldsUpNoConnectionNorTheEnd) {
@@ -251,7 +251,7 @@ TEST(RtspserveProgram, AnUnreadLogHoldsUpNoConnectionNorTheEnd) {
 }
 
 TEST(RtspserveProgram, RunningOutOfDescriptorsNeitherSpinsNorShutsClientsOut) {
-    const auto kCpuLimit = 300ms;  // of a 1 s window
+    const auto k_cpu_limit = 300ms;  // of a 1 s window
     {
         // 30 idle connections under a 64-descriptor limit, then one more client.
         Child server;
@@ -267,7 +267,7 @@ TEST(RtspserveProgram, RunningOutOfDescriptorsNeitherSpinsNorShutsClientsOut) {
         std::this_thread::sleep_for(200ms);
         auto cpu = server.CpuTime();
         std::this_thread::sleep_for(1s);
-        EXPECT_LT(server.CpuTime() - cpu, kCpuLimit);
+        EXPECT_LT(server.CpuTime() - cpu, k_cpu_limit);
         EXPECT_EQ(Status(late.Reply()), 200);
         EXPECT_TRUE(PlaysWhole(server.port));
         EXPECT_EQ(server.Terminate(5s), 0);
@@ -287,7 +287,7 @@ TEST(RtspserveProgram, RunningOutOfDescriptorsNeitherSpinsNorShutsClientsOut) {
         std::this_thread::sleep_for(200ms);
         auto cpu = server.CpuTime();
         std::this_thread::sleep_for(1s);
-        EXPECT_LT(server.CpuTime() - cpu, kCpuLimit);
+        EXPECT_LT(server.CpuTime() - cpu, k_cpu_limit);
         int served = 0, refused = 0;
         for (auto& c : clients) {
             int status = Status(c->Reply(2s));

@@ -33,7 +33,7 @@ std::unique_ptr<rtspserve::Server> Serve(rtspserve::ServerOptions o) {
 }
 
 std::string Url(const rtspserve::Server& s) {
-    return "rtsp://127.0.0.1:" + std::to_string(s.port()) + "/x.avs";
+    return "rtsp://127.0.0.1:" + std::to_string(s.Port()) + "/x.avs";
 }
 
 int Status(const std::optional<rtsp::Message>& reply) {
@@ -60,14 +60,14 @@ TEST(RtspserveLimits, ClientsBeyondTheLimitAreRefusedAndServedOnceThereIsRoom) {
     auto server = Serve(o);
     ASSERT_TRUE(server);
     RawClient a, b;
-    ASSERT_TRUE(a.Connect(server->port()));
-    ASSERT_TRUE(b.Connect(server->port()));
+    ASSERT_TRUE(a.Connect(server->Port()));
+    ASSERT_TRUE(b.Connect(server->Port()));
     EXPECT_EQ(Status(a.Request("OPTIONS", Url(*server))), 200);
     EXPECT_EQ(Status(b.Request("OPTIONS", Url(*server))), 200);
 
     // The third is told the server is busy, and the connection ends.
     RawClient c;
-    ASSERT_TRUE(c.Connect(server->port()));
+    ASSERT_TRUE(c.Connect(server->Port()));
     c.Send("OPTIONS", Url(*server));
     std::optional<rtsp::Message> busy = c.Reply();
     ASSERT_TRUE(busy) << "no answer beyond the limit";
@@ -82,7 +82,7 @@ TEST(RtspserveLimits, ClientsBeyondTheLimitAreRefusedAndServedOnceThereIsRoom) {
     int status = -1;
     for (auto end = Clock::now() + 3s; status != 200 && Clock::now() < end;) {
         RawClient d;
-        ASSERT_TRUE(d.Connect(server->port()));
+        ASSERT_TRUE(d.Connect(server->Port()));
         status = Status(d.Request("OPTIONS", Url(*server)));
         if (status != 200) std::this_thread::sleep_for(50ms);
     }
@@ -98,7 +98,7 @@ TEST(RtspserveLimits, SilentConnectionsAreClosedButPlayingOnesAreNot) {
 
     // Silent after one request: closed after the time-out, not before.
     RawClient quiet;
-    ASSERT_TRUE(quiet.Connect(server->port()));
+    ASSERT_TRUE(quiet.Connect(server->Port()));
     EXPECT_EQ(Status(quiet.Request("OPTIONS", Url(*server))), 200);
     auto start = Clock::now();
     EXPECT_TRUE(quiet.WaitClosed(3s)) << "a silent connection stayed open";
@@ -106,7 +106,7 @@ TEST(RtspserveLimits, SilentConnectionsAreClosedButPlayingOnesAreNot) {
 
     // A client that keeps talking is kept; the Session header tells it how often to.
     RawClient talking;
-    ASSERT_TRUE(talking.Connect(server->port()));
+    ASSERT_TRUE(talking.Connect(server->Port()));
     ASSERT_EQ(SetUpTrack(talking, *server, 1), 200);
     for (int i = 0; i < 5; ++i) {
         std::this_thread::sleep_for(300ms);
@@ -121,13 +121,13 @@ TEST(RtspserveLimits, SilentConnectionsAreClosedButPlayingOnesAreNot) {
     // Playing (paced, 1.5 s) without a word from the client is not silence; the time-out
     // counts again from the end of the stream.
     RawClient playing;
-    ASSERT_TRUE(playing.Connect(server->port()));
+    ASSERT_TRUE(playing.Connect(server->Port()));
     ASSERT_EQ(SetUpTrack(playing, *server, 1), 200);
     ASSERT_EQ(Status(Play(playing, *server, "npt=0-1.5")), 200);
     start = Clock::now();
     EXPECT_TRUE(playing.WaitBye(5s));
     EXPECT_GE(Clock::now() - start, 1200ms);
-    EXPECT_EQ(playing.pictures(), 38u);
+    EXPECT_EQ(playing.Pictures(), 38u);
     EXPECT_TRUE(playing.WaitClosed(3s));
 }
 
@@ -135,7 +135,7 @@ TEST(RtspserveLimits, AClientThatReadsNoAnswersIsNotReadEither) {
     auto server = Serve({});
     ASSERT_TRUE(server);
     avs::net::Socket fd =
-        avs::net::ConnectTcp("127.0.0.1", server->port(), std::chrono::seconds(2), nullptr);
+        avs::net::ConnectTcp("127.0.0.1", server->Port(), std::chrono::seconds(2), nullptr);
     ASSERT_NE(fd, avs::net::kInvalidSocket);
     ASSERT_TRUE(avs::net::SetNonBlocking(fd));
     const std::string request = "OPTIONS " + Url(*server) + " RTSP/1.0\r\nCSeq: 1\r\n\r\n";
@@ -212,7 +212,7 @@ TEST(RtspserveLimits, PlayRangesAreClampedToTheStreamOrRefused) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.range);
         RawClient c;
-        ASSERT_TRUE(c.Connect(server->port()));
+        ASSERT_TRUE(c.Connect(server->Port()));
         ASSERT_EQ(SetUpTrack(c, *server, 1), 200);
         std::optional<rtsp::Message> reply = Play(c, *server, k.range);
         ASSERT_TRUE(reply);
@@ -221,14 +221,14 @@ TEST(RtspserveLimits, PlayRangesAreClampedToTheStreamOrRefused) {
             ASSERT_TRUE(reply->Header("Range"));
             EXPECT_EQ(*reply->Header("Range"), k.reply_range);
             EXPECT_TRUE(c.WaitBye(5s));
-            EXPECT_EQ(c.pictures(), k.pictures);
+            EXPECT_EQ(c.Pictures(), k.pictures);
         } else {
             // Nothing is sent, and the session can still play.
             EXPECT_FALSE(c.WaitBye(300ms));
-            EXPECT_EQ(c.packets(), 0u);
+            EXPECT_EQ(c.Packets(), 0u);
             EXPECT_EQ(Status(Play(c, *server, "")), 200);
             EXPECT_TRUE(c.WaitBye(5s));
-            EXPECT_EQ(c.pictures(), 100u);
+            EXPECT_EQ(c.Pictures(), 100u);
         }
     }
 
@@ -242,14 +242,14 @@ TEST(RtspserveLimits, PlayRangesAreClampedToTheStreamOrRefused) {
     for (const char* range : {"npt=0-1e300", "npt=1e300-", "npt=inf-"}) {
         SCOPED_TRACE(range);
         RawClient c;
-        ASSERT_TRUE(c.Connect(audio->port()));
+        ASSERT_TRUE(c.Connect(audio->Port()));
         ASSERT_EQ(SetUpTrack(c, *audio, 2), 200);
         std::optional<rtsp::Message> reply = Play(c, *audio, range);
         ASSERT_TRUE(reply);
         if (std::string(range) == "npt=0-1e300") {
             EXPECT_EQ(reply->status_code, 200);
             EXPECT_TRUE(c.WaitBye(5s));
-            EXPECT_EQ(c.packets(), 50u);
+            EXPECT_EQ(c.Packets(), 50u);
         } else {
             EXPECT_EQ(reply->status_code, 457);
         }

@@ -101,7 +101,7 @@ class PositionalFile {
     PositionalFile(const PositionalFile&) = delete;
     PositionalFile& operator=(const PositionalFile&) = delete;
 
-    uint64_t size() const { return size_; }
+    uint64_t Size() const { return size_; }
     // Reads up to n bytes at `position`; fewer only at the end of the file or on an error.
     size_t ReadAt(uint64_t position, void* buffer, size_t n);
 

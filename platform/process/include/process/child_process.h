@@ -50,10 +50,10 @@ class ChildProcess {
     // and the console window hidden.
     StartError Start(std::string_view command_line, OutputMode mode);
 
-    bool started() const { return pid_ > 0; }
-    int64_t pid() const { return pid_; }
+    bool Started() const { return pid_ > 0; }
+    int64_t Pid() const { return pid_; }
     // Why the start failed: errno on POSIX, GetLastError() on Windows.
-    int start_errno() const { return start_errno_; }
+    int StartErrno() const { return start_errno_; }
 
     // Reads what the pipe holds, up to the buffer's size, without blocking.
     ReadResult Read(std::span<char> buffer);
@@ -75,7 +75,7 @@ class ChildProcess {
 
     // Exit code once collected: the program's own code, or (POSIX) 128 + the signal that
     // ended it; a child ended by Terminate on Windows has code 0.
-    std::optional<int> exit_code() const { return exit_code_; }
+    std::optional<int> ExitCode() const { return exit_code_; }
 
     // Closes the pipe's read end. The child, if still running, is left alone.
     void ClosePipe();
