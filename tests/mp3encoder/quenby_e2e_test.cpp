@@ -150,7 +150,7 @@ class QuenbyEncoding : public ::testing::Test {
     static void SetUpTestSuite() {
         fs::create_directories(Dir());
         const std::string tone = "-f lavfi -i sine=f=440:r=";
-        ok = MakeMedia("mono22.wav", tone + "22050:d=2 -c:a pcm_s16le") &&
+        ok_ = MakeMedia("mono22.wav", tone + "22050:d=2 -c:a pcm_s16le") &&
              MakeMedia("stereo44.wav",
                        "-f lavfi -i sine=f=440:r=44100:d=3 -f lavfi -i sine=f=660:r=44100:d=3 "
                        "-filter_complex amerge -ac 2 -c:a pcm_s16le") &&
@@ -174,11 +174,11 @@ class QuenbyEncoding : public ::testing::Test {
         WriteWav(Dir() / "many.wav", 65535, 4, 0);
     }
     static void TearDownTestSuite() { fs::remove_all(Dir()); }
-    void SetUp() override { ASSERT_TRUE(ok) << "ffmpeg could not make the test media"; }
+    void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the test media"; }
 
-    static bool ok;
+    static bool ok_;
 };
-bool QuenbyEncoding::ok = false;
+bool QuenbyEncoding::ok_ = false;
 
 struct Expect {
     std::string source;

@@ -199,12 +199,13 @@ bool ConvertPicture(const SourcePicture& p, Frame& frame) {
             for (int r = 0; r < h; ++r) {
                 const uint8_t* row = p.data + static_cast<size_t>(h - 1 - r) * p.stride;
                 for (int c = 0; c < w; ++c) {
-                    const int b = row[bytes * c], g = row[bytes * c + 1], r = row[bytes * c + 2];
+                    const int blue = row[bytes * c], green = row[bytes * c + 1],
+                              red = row[bytes * c + 2];
                     y[static_cast<size_t>(r) * w + c] =
-                        Clip(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+                        Clip(((66 * red + 129 * green + 25 * blue + 128) >> 8) + 16);
                     const size_t at = static_cast<size_t>(r / 2) * cw + c / 2;
-                    cu_sum[at] += ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128;
-                    cv_sum[at] += ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128;
+                    cu_sum[at] += ((-38 * red - 74 * green + 112 * blue + 128) >> 8) + 128;
+                    cv_sum[at] += ((112 * red - 94 * green - 18 * blue + 128) >> 8) + 128;
                     ++count[at];
                 }
             }
