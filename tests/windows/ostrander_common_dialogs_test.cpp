@@ -275,7 +275,7 @@ std::vector<std::string> Utf8(const std::vector<std::wstring>& paths) {
 
 // --- The file-open dialog ---
 
-// The edit the dialog reads the chosen names from: in the combo box, or the plain edit.
+// The edit a person types names into: inside the combo box, or the plain edit.
 HWND FileNameEdit(HWND dialog) {
     HWND box = GetDlgItem(dialog, cmb13);
     if (box == nullptr) return GetDlgItem(dialog, edt1);
@@ -458,7 +458,7 @@ TEST(OstranderCommonDialogs, AddListsExactlyTheFilesChosenInTheFileDialog) {
                             }),
         "");
     EXPECT_EQ(main.Files(), Utf8({b}));
-    SetCurrentDirectoryW(old_dir);  // the dialog moves it to the folder it opened from
+    SetCurrentDirectoryW(old_dir);  // the dialog makes the chosen files' folder current
 }
 
 // Selects every file in the folder view, as Ctrl+A would, and waits until the name box lists
