@@ -55,6 +55,10 @@ case "${1:-}" in
     # No window manager runs on the virtual display: Wine draws the captions itself.
     "$root/scripts/wine-run.sh" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ \
       /d N /f >/dev/null 2>&1 8>&-
+    # A program that crashes ends at once with a backtrace on its standard error, rather than
+    # waiting behind the crash dialog for a click that never comes on this display.
+    "$root/scripts/wine-run.sh" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+      /t REG_DWORD /d 0 /f >/dev/null 2>&1 8>&-
     echo "wine-gui: display $DISPLAY, prefix $WINEPREFIX, 宋体 -> $font"
     ;;
   run)

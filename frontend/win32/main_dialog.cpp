@@ -39,6 +39,34 @@ HINSTANCE Instance() {
     return GetModuleHandleW(nullptr);
 }
 
+// Room for the names of a selection before it asks for more (typed names get no more).
+constexpr size_t kNamesChars = 67600;
+
+// Grows the names buffer with the selection: the dialog copies the names into the buffer
+// the structure points to when Open is pressed, and some (Wine's) copy them without
+// checking that they fit.
+UINT_PTR CALLBACK GrowNamesHook(HWND hook, UINT message, WPARAM /*wparam*/, LPARAM lparam) {
+    if (message != WM_NOTIFY) return 0;
+    const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lparam);
+    if (notify->hdr.code != CDN_SELCHANGE) return 0;
+    HWND dialog = GetParent(hook);
+    wchar_t folder[MAX_PATH] = {};
+    const LRESULT folder_chars =
+        SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+    const LRESULT spec_chars = SendMessageW(dialog, CDM_GETSPEC, 0, 0);
+    if (folder_chars < 0 || spec_chars < 0) return 0;
+    // The folder and its zero, then each name with its zero and one more zero: never more
+    // than the folder and the names as the dialog shows them, quoted and blank-separated.
+    const size_t needed = static_cast<size_t>(folder_chars) + static_cast<size_t>(spec_chars) + 2;
+    OPENFILENAMEW* ofn = notify->lpOFN;
+    if (needed <= ofn->nMaxFile) return 0;
+    auto* names = reinterpret_cast<std::vector<wchar_t>*>(ofn->lCustData);
+    names->assign(needed + needed / 2, L'\0');
+    ofn->lpstrFile = names->data();
+    ofn->nMaxFile = static_cast<DWORD>(names->size());
+    return 0;
+}
+
 }  // namespace
 
 void Prompts::ShowMessage(HWND owner, const std::string& text) const {
@@ -202,8 +230,7 @@ std::vector<std::string> COstranderDlg::Files() const {
 }
 
 void COstranderDlg::OnAddFiles() {
-    // 67600 bytes of names, as wide characters.
-    std::vector<wchar_t> names(67600 / sizeof(wchar_t), L'\0');
+    std::vector<wchar_t> names(kNamesChars, L'\0');
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = dialog_;
@@ -213,10 +240,14 @@ void COstranderDlg::OnAddFiles() {
     ofn.lpstrFile = names.data();
     ofn.nMaxFile = static_cast<DWORD>(names.size());
     ofn.lpstrDefExt = L"*.asf;*.avi;*.rmvb;*.rm;*.vob;*.wmv";
-    ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&ofn)) return;  // cancelled, or the names did not fit
+    // A dialog with a hook can be resized only when it is asked for.
+    ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY |
+                OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    ofn.lpfnHook = GrowNamesHook;
+    ofn.lCustData = reinterpret_cast<LPARAM>(&names);
+    if (!GetOpenFileNameW(&ofn)) return;  // cancelled, or typed names did not fit
     std::vector<std::string> paths;
-    for (const std::wstring& path : SelectedPaths(names.data())) paths.push_back(Narrow(path));
+    for (const std::wstring& path : SelectedPaths(ofn.lpstrFile)) paths.push_back(Narrow(path));
     AddFiles(paths);
 }
 

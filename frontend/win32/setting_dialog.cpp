@@ -242,7 +242,12 @@ void CSettingDlg::OnBrowse() {
     const bool has_path = SHGetPathFromIDListW(chosen, path) != FALSE;
     CoTaskMemFree(chosen);
     if (!has_path) return;
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        // Showing the members again would put back the old values over what was typed
+        // into the field that did not parse and every field after it.
+        SetItemText(dialog_, IDC_OUTPUT_PATH, Narrow(path));
+        return;
+    }
     fields_.output_path = Narrow(path);
     UpdateData(false);
 }
