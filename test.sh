@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite: set-up, the source checks (format, platform boundary),
-# the release build (warnings are errors) with every test, the
+# the release build (warnings are errors), the naming check over it, every test, the
 # sanitizer build with the unit tests and a bounded run of each fuzz target,
 # the ThreadSanitizer build with the threaded tests, and the Windows builds with their
 # tests under Wine.
@@ -19,6 +19,7 @@ scripts/check_boundary.sh
 
 echo "== release build and all tests"
 scripts/build.sh release
+scripts/check_naming.sh
 ctest --test-dir build --output-on-failure -j "$jobs" -LE fuzz
 
 echo "== AddressSanitizer/UBSan build: unit tests and fuzz targets"

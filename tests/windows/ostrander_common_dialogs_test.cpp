@@ -609,7 +609,7 @@ TEST(OstranderCommonDialogs, BrowseShowsTheFolderChosenInTheFolderBrowser) {
     ConversionSettings s;
     s.output_path = "D:\\old";
     CSettingDlg settings(prompts);
-    settings.fields() = FieldsFromSettings(s);
+    settings.Fields() = FieldsFromSettings(s);
     HWND d = settings.CreateModeless(nullptr);
     ASSERT_NE(d, nullptr);
     ShowWindow(d, SW_SHOW);
@@ -650,8 +650,8 @@ TEST(OstranderCommonDialogs, BrowseShowsTheFolderChosenInTheFolderBrowser) {
     EXPECT_EQ(Narrow(WindowText(GetDlgItem(d, IDC_THREAD_NUM))), "7");
     SetDlgItemTextW(d, IDC_GOP_LENGTH, L"12");
     ASSERT_TRUE(settings.UpdateData(true));
-    EXPECT_EQ(settings.fields().output_path, Narrow(other));
-    EXPECT_EQ(settings.fields().thread_num, 7);
+    EXPECT_EQ(settings.Fields().output_path, Narrow(other));
+    EXPECT_EQ(settings.Fields().thread_num, 7);
     DestroyWindow(d);
 }
 
