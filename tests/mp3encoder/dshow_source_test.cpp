@@ -64,11 +64,11 @@ class Sink : public quenby::PcmSampleSink {
 
 class DshowSource : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { made = MakeAllMedia(); }
-    void SetUp() override { ASSERT_TRUE(made) << "ffmpeg could not make the test media"; }
-    static bool made;
+    static void SetUpTestSuite() { made_ = MakeAllMedia(); }
+    void SetUp() override { ASSERT_TRUE(made_) << "ffmpeg could not make the test media"; }
+    static bool made_;
 };
-bool DshowSource::made = false;
+bool DshowSource::made_ = false;
 
 TEST_F(DshowSource, TheListingNamesEveryStreamAndChoosesTheLastVideo) {
     auto [text, r] = Listing(Path("pcm.avi"));
