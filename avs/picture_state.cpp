@@ -22,7 +22,8 @@ bool FirstCodeReadable(const uint8_t* src, size_t length, size_t quick) {
             (void)bs.read_ue();
             return true;
         } catch (const BitstreamError& e) {
-            if (e.ErrorKind() != BitstreamError::Kind::kPastEnd || n < limit || limit == sizeof scratch)
+            if (e.ErrorKind() != BitstreamError::Kind::kPastEnd || n < limit ||
+                limit == sizeof scratch)
                 return false;
         }
         limit = sizeof scratch;

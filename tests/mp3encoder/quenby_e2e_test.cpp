@@ -151,22 +151,22 @@ class QuenbyEncoding : public ::testing::Test {
         fs::create_directories(Dir());
         const std::string tone = "-f lavfi -i sine=f=440:r=";
         ok_ = MakeMedia("mono22.wav", tone + "22050:d=2 -c:a pcm_s16le") &&
-             MakeMedia("stereo44.wav",
-                       "-f lavfi -i sine=f=440:r=44100:d=3 -f lavfi -i sine=f=660:r=44100:d=3 "
-                       "-filter_complex amerge -ac 2 -c:a pcm_s16le") &&
-             MakeMedia("stereo48.wav", tone + "48000:d=2.5 -ac 2 -c:a pcm_s16le") &&
-             MakeMedia("pcm.avi", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
-                                      "44100:d=2 -c:v mpeg4 -c:a pcm_s16le -ac 2") &&
-             MakeMedia("aac.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
-                                      "48000:d=2 -c:v mpeg4 -c:a aac -b:a 96k -ac 2") &&
-             MakeMedia("opus.mkv", tone + "48000:d=2 -c:a libopus -ac 2") &&
-             MakeMedia("vorbis.mkv", tone + "44100:d=2 -c:a libvorbis -ac 1") &&
-             MakeMedia("late.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=3 -itsoffset 0.5 " +
-                                       tone + "44100:d=2 -c:v mpeg4 -c:a aac -ac 2") &&
-             MakeMedia("noaudio.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -c:v mpeg4") &&
-             // 7.1 with the tone on channel 5 (left back) only.
-             MakeMedia("surround8.wav",
-                       "-f lavfi -i 'sine=f=440:r=44100:d=2,pan=7.1|BL=c0' -c:a pcm_s16le");
+              MakeMedia("stereo44.wav",
+                        "-f lavfi -i sine=f=440:r=44100:d=3 -f lavfi -i sine=f=660:r=44100:d=3 "
+                        "-filter_complex amerge -ac 2 -c:a pcm_s16le") &&
+              MakeMedia("stereo48.wav", tone + "48000:d=2.5 -ac 2 -c:a pcm_s16le") &&
+              MakeMedia("pcm.avi", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
+                                       "44100:d=2 -c:v mpeg4 -c:a pcm_s16le -ac 2") &&
+              MakeMedia("aac.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=2 " + tone +
+                                       "48000:d=2 -c:v mpeg4 -c:a aac -b:a 96k -ac 2") &&
+              MakeMedia("opus.mkv", tone + "48000:d=2 -c:a libopus -ac 2") &&
+              MakeMedia("vorbis.mkv", tone + "44100:d=2 -c:a libvorbis -ac 1") &&
+              MakeMedia("late.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=3 -itsoffset 0.5 " +
+                                        tone + "44100:d=2 -c:v mpeg4 -c:a aac -ac 2") &&
+              MakeMedia("noaudio.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -c:v mpeg4") &&
+              // 7.1 with the tone on channel 5 (left back) only.
+              MakeMedia("surround8.wav",
+                        "-f lavfi -i 'sine=f=440:r=44100:d=2,pan=7.1|BL=c0' -c:a pcm_s16le");
         // Ten channels without positions, the tone on channel 6; a WAV without samples; a
         // header claiming 65535 channels.
         WriteWav(Dir() / "plain10.wav", 10, 44100, 5);

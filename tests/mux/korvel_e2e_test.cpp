@@ -68,10 +68,10 @@ Proc Korvel(const muxtest::TempDir& dir, const fs::path& v, const fs::path& a, c
 // Writes MP3 of `seconds` made by FFmpeg's LAME encoder (no ID3 tag, no Xing frame).
 void MakeMp3(const muxtest::TempDir& dir, const fs::path& out, double seconds, int rate = 44100) {
     Proc p = RunProgram(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                       "sine=frequency=440:sample_rate=" + std::to_string(rate) +
-                           ":duration=" + std::to_string(seconds),
-                       "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", "-id3v2_version", "0",
-                       "-write_xing", "0", out.string()});
+                              "sine=frequency=440:sample_rate=" + std::to_string(rate) +
+                                  ":duration=" + std::to_string(seconds),
+                              "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", "-id3v2_version",
+                              "0", "-write_xing", "0", out.string()});
     ASSERT_EQ(p.code, 0) << p.err;
 }
 
@@ -86,8 +86,8 @@ std::vector<std::string> Lines(const std::string& s) {
 // "stream_index,pts" per packet.
 std::vector<std::pair<int, long long>> ProbePackets(const muxtest::TempDir& dir,
                                                     const fs::path& ts) {
-    Proc p = RunProgram(dir, {"ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts", "-of",
-                       "csv=p=0", ts.string()});
+    Proc p = RunProgram(dir, {"ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts",
+                              "-of", "csv=p=0", ts.string()});
     std::vector<std::pair<int, long long>> v;
     for (const std::string& l : Lines(p.out)) {
         size_t comma = l.find(',');
@@ -99,12 +99,12 @@ std::vector<std::pair<int, long long>> ProbePackets(const muxtest::TempDir& dir,
 // Continuity failures are logged by FFmpeg's demuxer at debug level only.
 std::vector<std::string> DemuxerComplaints(const muxtest::TempDir& dir, const fs::path& ts) {
     std::vector<std::string> bad;
-    Proc dbg =
-        RunProgram(dir, {"ffmpeg", "-v", "debug", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
+    Proc dbg = RunProgram(
+        dir, {"ffmpeg", "-v", "debug", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
     for (const std::string& l : Lines(dbg.err))
         if (l.find("Continuity check failed") != std::string::npos) bad.push_back(l);
-    Proc err =
-        RunProgram(dir, {"ffmpeg", "-v", "error", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
+    Proc err = RunProgram(
+        dir, {"ffmpeg", "-v", "error", "-i", ts.string(), "-c", "copy", "-f", "null", "-"});
     EXPECT_EQ(err.code, 0) << err.err;
     for (const std::string& l : Lines(err.err))
         if (l.find("[mpegts") != std::string::npos || l.find("PES") != std::string::npos ||
@@ -265,8 +265,8 @@ TEST(KorvelProgram, BadVideoAndAudioGiveTheirMessageAndAnEmptyOutput) {
 
     // ADTS AAC made by FFmpeg.
     fs::path aac = dir / "a.aac";
-    Proc enc = RunProgram(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=1",
-                         "-c:a", "aac", "-f", "adts", aac.string()});
+    Proc enc = RunProgram(dir, {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                "sine=duration=1", "-c:a", "aac", "-f", "adts", aac.string()});
     ASSERT_EQ(enc.code, 0) << enc.err;
     Proc p = Korvel(dir, in.avs, aac, in.dat, out);
     EXPECT_EQ(p.code, 0);
@@ -418,8 +418,8 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
     ASSERT_EQ(p.err, "");
 
     Proc info = RunProgram(dir, {"ffprobe", "-v", "error", "-show_entries",
-                          "program=program_id:stream=index,id,codec_name,codec_type", "-of", "flat",
-                          out.string()});
+                                 "program=program_id:stream=index,id,codec_name,codec_type", "-of",
+                                 "flat", out.string()});
     EXPECT_NE(info.out.find("programs.program.0.program_id=273"), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("programs.program.1"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("streams.stream.0.id=\"0x101\""), std::string::npos) << info.out;
@@ -428,8 +428,9 @@ TEST(KorvelProgram, FfprobeSeesOneProgramWithPredictedPacketsAndTimes) {
     EXPECT_NE(info.out.find("streams.stream.1.codec_name=\"mp3\""), std::string::npos);
     EXPECT_EQ(info.out.find("streams.stream.2"), std::string::npos);
 
-    Proc frames = RunProgram(dir, {"ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                            "stream=nb_read_packets", "-of", "csv=p=0", (dir / "a.mp3").string()});
+    Proc frames =
+        RunProgram(dir, {"ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                         "stream=nb_read_packets", "-of", "csv=p=0", (dir / "a.mp3").string()});
     int mp3_frames = std::stoi(frames.out);
     ASSERT_GT(mp3_frames, 100);
 
@@ -471,9 +472,9 @@ TEST(KorvelProgram, RealStreamsDecodeCompletelyAfterMultiplexing) {
         EXPECT_EQ(p.err, "") << name;
         muxtest::TsContents ts = muxtest::ParseTs(muxtest::ReadFile(out));
         EXPECT_TRUE(ts.problems.empty()) << name;
-        Proc count = RunProgram(dir, {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
-                               "-show_entries", "stream=nb_read_frames,width,height", "-of",
-                               "csv=p=0", out.string()});
+        Proc count = RunProgram(dir, {"ffprobe", "-v", "error", "-count_frames", "-select_streams",
+                                      "v", "-show_entries", "stream=nb_read_frames,width,height",
+                                      "-of", "csv=p=0", out.string()});
         EXPECT_EQ(Lines(count.out).at(0), "352,288,100") << name;
         EXPECT_EQ(DemuxerComplaints(dir, out), std::vector<std::string>{}) << name;
     }

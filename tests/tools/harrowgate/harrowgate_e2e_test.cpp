@@ -26,14 +26,15 @@ void MakeClip(const TempDir& dir, const std::string& name, const std::string& so
               const std::string& extra = "") {
     const CommandResult r =
         RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " + Quote(source) + " -frames:v " +
-                std::to_string(frames) + " " + extra + " -c:v ffv1 " + Quote(dir.File(name)),
-            dir);
+                       std::to_string(frames) + " " + extra + " -c:v ffv1 " + Quote(dir.File(name)),
+                   dir);
     ASSERT_EQ(r.exit_code, 0) << r.err;
 }
 
 CommandResult Encode(const TempDir& dir, const std::string& source, const std::string& output,
                      const std::string& options) {
-    return RunCommand(Quote(kEncoder) + " " + Quote(source) + " " + Quote(output) + " " + options, dir);
+    return RunCommand(Quote(kEncoder) + " " + Quote(source) + " " + Quote(output) + " " + options,
+                      dir);
 }
 
 // Decoder messages other than the one FFmpeg prints for every intra picture of any AVS
@@ -59,11 +60,11 @@ struct Decoded {
 };
 
 Decoded Probe(const TempDir& dir, const std::string& avs) {
-    const CommandResult r =
-        RunCommand("ffprobe -v error -f cavsvideo -count_frames -show_entries "
-            "stream=nb_read_frames,width,height -of csv=p=0 " +
-                Quote(avs),
-            dir);
+    const CommandResult r = RunCommand(
+        "ffprobe -v error -f cavsvideo -count_frames -show_entries "
+        "stream=nb_read_frames,width,height -of csv=p=0 " +
+            Quote(avs),
+        dir);
     Decoded d;
     char comma;
     std::istringstream(r.out) >> d.width >> comma >> d.height >> comma >> d.pictures;
@@ -75,9 +76,9 @@ double Psnr(const TempDir& dir, const std::string& avs, const std::string& sourc
             const std::string& filter = "null") {
     const CommandResult r =
         RunCommand("ffmpeg -nostdin -f cavsvideo -i " + Quote(avs) + " -i " + Quote(source) +
-                " -lavfi '[0:v]settb=1/25,setpts=N[a];[1:v]" + filter +
-                ",format=yuv420p,settb=1/25,setpts=N[b];[a][b]psnr' -f null -",
-            dir);
+                       " -lavfi '[0:v]settb=1/25,setpts=N[a];[1:v]" + filter +
+                       ",format=yuv420p,settb=1/25,setpts=N[b];[a][b]psnr' -f null -",
+                   dir);
     const size_t at = r.err.find("average:");
     if (at == std::string::npos) return -1;
     const std::string value = r.err.substr(at + 8, 8);
@@ -215,8 +216,8 @@ TEST(HarrowgateProgram, FailuresAreOneLineAndLeaveNothingBehind) {
     EXPECT_FALSE(Exists(dir.File("m.avs")));
     EXPECT_FALSE(Exists(dir.File("m.dat")));
 
-    const CommandResult made =
-        RunCommand("ffmpeg -nostdin -v error -f lavfi -i sine=d=1 " + Quote(dir.File("tone.wav")), dir);
+    const CommandResult made = RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=d=1 " + Quote(dir.File("tone.wav")), dir);
     ASSERT_EQ(made.exit_code, 0) << made.err;
     r = Encode(dir, dir.File("tone.wav"), dir.File("t.avs"), "");
     EXPECT_NE(r.exit_code, 0);
@@ -244,12 +245,12 @@ TEST(HarrowgateProgram, FailuresAreOneLineAndLeaveNothingBehind) {
 TEST(HarrowgateProgram, TimeStampsKeepTheVideoOffsetAgainstTheSound) {
     TempDir dir;
     // The video starts half a second after the sound.
-    const CommandResult made =
-        RunCommand("ffmpeg -nostdin -v error -f lavfi -i sine=d=2 -itsoffset 0.5 -f lavfi -i "
-            "testsrc2=size=64x48:rate=25 -map 1:v -map 0:a -frames:v 10 -c:v ffv1 "
-            "-c:a pcm_s16le " +
-                Quote(dir.File("late.mkv")),
-            dir);
+    const CommandResult made = RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=d=2 -itsoffset 0.5 -f lavfi -i "
+        "testsrc2=size=64x48:rate=25 -map 1:v -map 0:a -frames:v 10 -c:v ffv1 "
+        "-c:a pcm_s16le " +
+            Quote(dir.File("late.mkv")),
+        dir);
     ASSERT_EQ(made.exit_code, 0) << made.err;
     const CommandResult r = Encode(dir, dir.File("late.mkv"), dir.File("late.avs"), "-n 25");
     ASSERT_EQ(r.exit_code, 0) << r.err;
