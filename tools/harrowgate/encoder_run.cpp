@@ -132,7 +132,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report(stamps.Error());
     }
 
-    PictureCoder coder(width, height, options.qp);
+    PictureCoder coder(width, height, options.qp, options.search_range);
     ProgressPrinter printer(progress, source->ExpectedFrames());
     Frame frame;
     int64_t time_ms = 0;

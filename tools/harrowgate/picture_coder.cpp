@@ -45,8 +45,13 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
 
 }  // namespace
 
-PictureCoder::PictureCoder(int width, int height, int qp)
-    : mb_width_(width / 16), mb_height_(height / 16), qp_(qp), last_qp_(qp) {
+PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
+    : mb_width_(width / 16),
+      mb_height_(height / 16),
+      qp_(qp),
+      search_range_(search_range),
+      last_qp_(qp) {
+    if (search_range < 0) throw std::invalid_argument("negative search range");
     if (width <= 0 || height <= 0 || width % 16 != 0 || height % 16 != 0)
         throw std::invalid_argument("picture size must be whole macroblocks");
     if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
@@ -347,12 +352,12 @@ int SignedCodeLength(int value) {
 MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
                                       const MotionInfo& predicted,
                                       const MotionInfo& skipped) const {
-    constexpr int kRange = 32;  // samples each way
+    const int range = search_range_;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
         return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&
-               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= kRange &&
-               std::abs(dy) <= kRange;
+               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= range &&
+               std::abs(dy) <= range;
     };
     // Sum of absolute differences plus a rough price of the vector's difference code.
     const auto cost = [&](int dx, int dy) {
@@ -375,7 +380,10 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     };
     consider(predicted.x / 4, predicted.y / 4);
     consider(skipped.x / 4, skipped.y / 4);
-    for (int step = 16; step >= 2; step /= 2) {
+    // Coarse to fine; the first step is about half the range, so a wide range is reached.
+    int first_step = 2;
+    while (first_step * 2 <= range / 2) first_step *= 2;
+    for (int step = first_step; step >= 2; step /= 2) {
         bool moved = true;
         for (int rounds = 0; moved && rounds < 8; ++rounds) {
             moved = false;

@@ -20,7 +20,8 @@ enum class PictureType { kIntra, kPredicted };
 // decoder's reconstruction as the next reference.
 class PictureCoder {
   public:
-    PictureCoder(int width, int height, int qp);
+    // `search_range`: the largest motion vector component searched, in whole samples.
+    PictureCoder(int width, int height, int qp, int search_range = 32);
 
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
     std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
@@ -28,6 +29,8 @@ class PictureCoder {
     const Frame& Reconstruction() const { return reference_; }
     int LastQp() const { return last_qp_; }
     int SkippedMacroblocks() const { return skipped_; }
+    // Motion of each macroblock of the last picture, row by row (kIntraRef for intra ones).
+    const std::vector<MotionInfo>& Motion() const { return motion_; }
 
   private:
     struct IntraMacroblock {
@@ -77,6 +80,7 @@ class PictureCoder {
     int mb_width_;
     int mb_height_;
     int qp_;
+    int search_range_;
     int last_qp_;
     int skipped_ = 0;
     Frame reference_;  // decoder's picture before this one

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "motion.h"
+#include "picture_coder.h"
 
 using namespace harrowgate;
 
@@ -48,4 +52,48 @@ TEST(MotionPrediction, MedianTakesTheCandidateOppositeTheMiddleDistance) {
     const MotionInfo r = PredictMotion(Moving(8, 8), kIntra, Moving(24, 8), kNone, false);
     // Distances: a-b 16, b-c 32, c-a 16: the middle (16) equals a-b's first, so c is taken.
     EXPECT_EQ(r.x, 24);
+}
+
+namespace {
+
+// A texture moving 10 samples right per picture: wider than a small search range.
+harrowgate::Frame MovedTexture(int width, int height, int shift) {
+    harrowgate::Frame f;
+    f.Resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            f.luma.Row(y)[x] =
+                static_cast<uint8_t>(128 + 60 * std::sin((x - shift) * 0.37) * std::cos(y * 0.29) +
+                                     30 * std::sin((x - shift + y) * 0.11));
+    for (Plane* p : {&f.cb, &f.cr})
+        for (int y = 0; y < p->height; ++y)
+            for (int x = 0; x < p->width; ++x) p->Row(y)[x] = static_cast<uint8_t>(128 + x - y);
+    return f;
+}
+
+// Largest |component| of the coded vectors, in quarter samples, and whether any was found.
+int LargestVector(int search_range, int& inter_macroblocks) {
+    harrowgate::PictureCoder coder(128, 64, 24, search_range);
+    coder.Encode(MovedTexture(128, 64, 0), harrowgate::PictureType::kIntra, 0);
+    coder.Encode(MovedTexture(128, 64, 10), harrowgate::PictureType::kPredicted, 1);
+    int largest = 0;
+    inter_macroblocks = 0;
+    for (const harrowgate::MotionInfo& m : coder.Motion()) {
+        if (m.ref < 0) continue;
+        ++inter_macroblocks;
+        largest = std::max({largest, std::abs(m.x), std::abs(m.y)});
+    }
+    return largest;
+}
+
+}  // namespace
+
+TEST(MotionSearch, VectorsStayWithinTheSearchRange) {
+    int inter = 0;
+    // Wide enough: the 10-sample move is found.
+    EXPECT_GE(LargestVector(32, inter), 40);
+    EXPECT_GT(inter, 0);
+    for (int range : {0, 1, 4, 7}) {
+        EXPECT_LE(LargestVector(range, inter), range * 4) << "range " << range;
+    }
 }

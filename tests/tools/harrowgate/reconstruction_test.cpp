@@ -94,9 +94,10 @@ void CheckMatchesDecoder(int width, int height, int qp, bool panning = false) {
         std::fwrite(stream.data(), 1, stream.size(), f);
         std::fclose(f);
     }
-    const auto result = RunCommand("ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.File("s.avs") +
-                                "' -f rawvideo -pix_fmt yuv420p '" + dir.File("d.yuv") + "'",
-                            dir);
+    const auto result =
+        RunCommand("ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.File("s.avs") +
+                       "' -f rawvideo -pix_fmt yuv420p '" + dir.File("d.yuv") + "'",
+                   dir);
     ASSERT_EQ(result.exit_code, 0) << result.err;
     const std::string decoded = harrowgate_test::ReadFile(dir.File("d.yuv"));
     ASSERT_EQ(decoded.size(), expected.size()) << "picture count differs";
