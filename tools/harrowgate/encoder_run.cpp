@@ -1,16 +1,19 @@
 #include "encoder_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "files/files.h"
 #include "picture_coder.h"
 #include "progress.h"
+#include "rate_control.h"
 #include "sequence_header.h"
 #include "source_video.h"
 
@@ -133,6 +136,17 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     }
 
     PictureCoder coder(width, height, options.qp, options.search_range);
+    // With rate control the headers state the target and a buffer of one second of it, and
+    // every picture keeps within that buffer.
+    std::optional<RateController> rate;
+    if (options.rate_control) {
+        const double target = options.bit_rate_kbit * 1000.0;
+        sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(target / 400));
+        sequence.bbv_buffer_size =
+            std::clamp<uint32_t>(static_cast<uint32_t>(target / 16384), 1, 0x3FFFF);
+        rate.emplace(target, coded_fps, options.gop_length, options.qp,
+                     sequence.bbv_buffer_size * 16384.0);
+    }
     ProgressPrinter printer(progress, source->ExpectedFrames());
     Frame frame;
     int64_t time_ms = 0;
@@ -149,22 +163,30 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     try {
         while (source->Next(frame, time_ms)) {
             const bool intra = pictures % options.gop_length == 0;
+            size_t header_size = 0;
             if (intra) {
                 // Every intra picture starts a sequence anew, so a reader can start there; the
-                // bit rate is the average so far.
-                if (pictures > 0)
+                // bit rate is the average so far (or the target of the rate control).
+                if (pictures > 0 && !rate)
                     sequence.bit_rate_400 = static_cast<uint32_t>(
                         std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
                 const std::vector<uint8_t> header = SequenceHeaderUnit(sequence);
                 if (!stream.Write(header)) throw std::runtime_error(stream.Error());
                 stream_bytes += header.size();
+                header_size = header.size();
                 ++intra_pictures;
+            }
+            if (rate) {
+                coder.SetQp(rate->NextQp(intra, static_cast<int>(pictures % options.gop_length)));
+                const size_t limit = rate->ByteLimit();
+                coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
             }
             const std::vector<uint8_t> unit =
                 coder.Encode(frame, intra ? PictureType::kIntra : PictureType::kPredicted,
                              static_cast<int>(pictures % 256));
             if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
             stream_bytes += unit.size();
+            if (rate) rate->Coded(intra, coder.LastQp(), unit.size() + header_size);
             stamp_bytes.clear();
             PutLe32(stamp_bytes, time_ms);
             if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
@@ -184,7 +206,9 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report("no picture could be decoded from \"" + options.source + "\"");
     }
     const double seconds = seconds_so_far();
-    sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
+    if (!rate)
+        sequence.bit_rate_400 =
+            static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
     // A stream cut short by a failing disk is no use to anyone: remove both files then.
     if (!stream.Write(SequenceEndUnit())) {
         const std::string error = stream.Error();

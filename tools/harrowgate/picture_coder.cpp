@@ -67,15 +67,37 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     // A start-code prefix inside the coded data is rare but fatal; a coarser quantiser
     // changes the codes, so try the next one. A predicted picture can always fall back to
     // repeating the previous picture, whose code is all one bits.
-    for (int qp = qp_; qp <= 63; ++qp) {
+    // A unit over the byte limit is coded again, coarser by steps that grow.
+    int step = 1;
+    std::vector<uint8_t> coarsest;  // the last unit coded, too large
+    int coarsest_qp = qp_;
+    for (int qp = qp_; qp <= 63;) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp, false);
-        if (!unit.empty()) return Finish(std::move(unit), qp);
+        if (!unit.empty()) {
+            if (byte_limit_ == 0 || unit.size() <= byte_limit_) return Finish(std::move(unit), qp);
+            coarsest = std::move(unit);
+            coarsest_qp = qp;
+            if (qp == 63) break;
+            qp = std::min(63, qp + step);
+            step = std::min(8, step * 2);
+            continue;
+        }
+        ++qp;
     }
+    // Too large even at the coarsest: an intra picture keeps what it has, a predicted one
+    // repeats the previous picture below.
+    if (type == PictureType::kIntra && !coarsest.empty())
+        return Finish(std::move(coarsest), coarsest_qp);
     if (type == PictureType::kPredicted) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp_, true);
         if (!unit.empty()) return Finish(std::move(unit), qp_);
     }
     throw std::runtime_error("picture cannot be coded without a start-code emulation");
+}
+
+void PictureCoder::SetQp(int qp) {
+    if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
+    qp_ = qp;
 }
 
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {

@@ -26,6 +26,13 @@ class PictureCoder {
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
     std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
 
+    // Quantiser of the next pictures (0..63).
+    void SetQp(int qp);
+    // Largest size of the next picture units in bytes, 0 for no limit: a unit that comes out
+    // larger is coded again with a coarser quantiser (intra pictures may still exceed it at
+    // the coarsest).
+    void SetByteLimit(size_t bytes) { byte_limit_ = bytes; }
+
     const Frame& Reconstruction() const { return reference_; }
     int LastQp() const { return last_qp_; }
     int SkippedMacroblocks() const { return skipped_; }
@@ -81,6 +88,7 @@ class PictureCoder {
     int mb_height_;
     int qp_;
     int search_range_;
+    size_t byte_limit_ = 0;
     int last_qp_;
     int skipped_ = 0;
     Frame reference_;  // decoder's picture before this one

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "bit_reader_for_tests.h"
 #include "process_for_tests.h"
 
 using harrowgate_test::CommandResult;
@@ -300,4 +301,86 @@ TEST(HarrowgateProgram, SmallSearchRangeMissesFastMotion) {
     }
     // Measured 139 kB against 74 kB.
     EXPECT_GT(sizes[0], sizes[1] * 3 / 2);
+}
+
+namespace {
+
+struct BufferCheck {
+    std::vector<uint32_t> bit_rates_400;  // of every sequence header
+    uint32_t bbv_units = 0;               // of the first one
+    double lowest_fullness = 0;           // bits left in the decoder's buffer, at its lowest
+};
+
+// Reads the sequence headers and runs the decoder's buffer over the pictures: it starts
+// full, fills at the header's bit rate and loses each picture (with the headers before it)
+// when the picture is decoded.
+BufferCheck CheckBuffer(const std::string& bytes, double fps) {
+    BufferCheck check;
+    std::vector<size_t> picture_starts;
+    for (size_t i = 0; i + 3 < bytes.size(); ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
+        const uint8_t code = static_cast<uint8_t>(bytes[i + 3]);
+        if (code == 0xB0) {
+            harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(bytes.data()) + i + 4,
+                                          bytes.size() - i - 4);
+            in.Bits(8 + 8 + 1 + 14 + 14 + 2 + 3 + 4 + 4);
+            const uint32_t lower = in.Bits(18);
+            in.Bits(1);
+            const uint32_t upper = in.Bits(12);
+            in.Bits(2);
+            const uint32_t bbv = in.Bits(18);
+            check.bit_rates_400.push_back(lower + (upper << 18));
+            if (check.bbv_units == 0) check.bbv_units = bbv;
+            picture_starts.push_back(i);
+        } else if (code == 0xB3 || code == 0xB6) {
+            if (picture_starts.empty() || picture_starts.back() + 200 < i ||
+                bytes[picture_starts.back() + 3] != static_cast<char>(0xB0))
+                picture_starts.push_back(i);
+        }
+    }
+    picture_starts.push_back(bytes.size());
+    if (check.bit_rates_400.empty()) return check;
+    const double size = check.bbv_units * 16384.0;
+    const double fill = check.bit_rates_400[0] * 400.0 / fps;
+    double fullness = size;
+    check.lowest_fullness = size;
+    for (size_t p = 0; p + 1 < picture_starts.size(); ++p) {
+        fullness -= (picture_starts[p + 1] - picture_starts[p]) * 8.0;
+        check.lowest_fullness = std::min(check.lowest_fullness, fullness);
+        fullness = std::min(size, fullness + fill);
+    }
+    return check;
+}
+
+}  // namespace
+
+TEST(HarrowgateProgram, RateControlMeetsTheTargetWithinItsBuffer) {
+    TempDir dir;
+    MakeClip(dir, "rc.mkv", "testsrc2=size=352x288:rate=25", 100);
+    double psnr[2];
+    const int targets[2] = {400, 1200};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = dir.File("rc" + std::to_string(targets[i]) + ".avs");
+        // 3 is what the settings dialog passes for "on".
+        const CommandResult r =
+            Encode(dir, dir.File("rc.mkv"), out,
+                   "-g 12 -q 24 -a 3 -s " + std::to_string(targets[i]) + " -n 25");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 100);
+        const std::string bytes = ReadFile(out);
+        const double kbit_per_s = bytes.size() * 8.0 / (100 / 25.0) / 1000;
+        EXPECT_NEAR(kbit_per_s, targets[i], targets[i] * 0.05) << "target " << targets[i];
+        const BufferCheck check = CheckBuffer(bytes, 25);
+        ASSERT_EQ(check.bit_rates_400.size(), 9u);
+        for (uint32_t rate : check.bit_rates_400) EXPECT_EQ(rate, targets[i] * 1000u / 400);
+        EXPECT_GT(check.bbv_units, 0u);
+        EXPECT_LT(check.bbv_units, 0x3FFFFu);
+        EXPECT_GE(check.lowest_fullness, 0) << "the decoder's buffer ran dry";
+        psnr[i] = Psnr(dir, out, dir.File("rc.mkv"));
+    }
+    EXPECT_GT(psnr[1], psnr[0] + 2);
+    // Without a bit rate there is nothing to aim at.
+    const CommandResult r = Encode(dir, dir.File("rc.mkv"), dir.File("x.avs"), "-a 3");
+    EXPECT_NE(r.exit_code, 0);
 }
