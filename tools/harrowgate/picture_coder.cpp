@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "block_coder.h"
+#include "deblock.h"
 #include "intra_prediction.h"
 #include "vlc_tables.h"
 
@@ -86,8 +87,12 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     }
     // Too large even at the coarsest: an intra picture keeps what it has, a predicted one
     // repeats the previous picture below.
-    if (type == PictureType::kIntra && !coarsest.empty())
+    if (type == PictureType::kIntra && !coarsest.empty()) {
+        // Coded again: a later attempt has overwritten the reconstruction.
+        if (coarsest_qp != 63)
+            coarsest = EncodeWithQp(source, type, picture_distance, coarsest_qp, false);
         return Finish(std::move(coarsest), coarsest_qp);
+    }
     if (type == PictureType::kPredicted) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp_, true);
         if (!unit.empty()) return Finish(std::move(unit), qp_);
@@ -101,6 +106,7 @@ void PictureCoder::SetQp(int qp) {
 }
 
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
+    if (loop_filter_) DeblockPicture(current_, motion_, qp, alpha_offset_, beta_offset_);
     std::swap(reference_, current_);
     have_reference_ = true;
     last_qp_ = qp;
@@ -154,6 +160,7 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                 }
                 record = MotionInfo{0, 0, kIntraRef};
             }
+            motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x] = MotionInfo{0, 0, kIntraRef};
             const IntraMacroblock mb =
                 CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
             if (type == PictureType::kPredicted) {
@@ -203,8 +210,15 @@ void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int pict
     } else {
         out.PutBits(0, 4);  // reserved bits
     }
-    // The loop filter is off: the reconstruction kept here is then exactly the decoder's.
-    out.PutBit(true);
+    out.PutBit(!loop_filter_);  // loop_filter_disable
+    if (loop_filter_) {
+        const bool offsets = alpha_offset_ != 0 || beta_offset_ != 0;
+        out.PutBit(offsets);  // loop_filter_parameter_flag
+        if (offsets) {
+            out.PutSe(alpha_offset_);
+            out.PutSe(beta_offset_);
+        }
+    }
     out.StuffToByte();
 }
 

@@ -32,6 +32,14 @@ class PictureCoder {
     // larger is coded again with a coarser quantiser (intra pictures may still exceed it at
     // the coarsest).
     void SetByteLimit(size_t bytes) { byte_limit_ = bytes; }
+    // The standard's loop filter on the next pictures (signalled in their headers); off, the
+    // reference is the unfiltered reconstruction.
+    void SetLoopFilter(bool on) { loop_filter_ = on; }
+    // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
+    void SetLoopFilterOffsets(int alpha, int beta) {
+        alpha_offset_ = alpha;
+        beta_offset_ = beta;
+    }
 
     const Frame& Reconstruction() const { return reference_; }
     int LastQp() const { return last_qp_; }
@@ -89,6 +97,9 @@ class PictureCoder {
     int qp_;
     int search_range_;
     size_t byte_limit_ = 0;
+    bool loop_filter_ = false;
+    int alpha_offset_ = 0;
+    int beta_offset_ = 0;
     int last_qp_;
     int skipped_ = 0;
     Frame reference_;  // decoder's picture before this one

@@ -384,3 +384,32 @@ TEST(HarrowgateProgram, RateControlMeetsTheTargetWithinItsBuffer) {
     const CommandResult r = Encode(dir, dir.File("rc.mkv"), dir.File("x.avs"), "-a 3");
     EXPECT_NE(r.exit_code, 0);
 }
+
+TEST(HarrowgateProgram, LoopFilterIsSignalledAndHelpsCoarseQuantisers) {
+    TempDir dir;
+    MakeClip(dir, "lf.mkv", "testsrc2=size=352x288:rate=25", 30);
+    double psnr[2];
+    std::string streams[2];
+    for (int on = 0; on < 2; ++on) {
+        const std::string out = dir.File("lf" + std::to_string(on) + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("lf.mkv"), out, "-g 12 -q 44 -l " + std::to_string(on));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 30);
+        psnr[on] = Psnr(dir, out, dir.File("lf.mkv"));
+        streams[on] = ReadFile(out);
+        // The first intra picture's header: loop_filter_disable follows the quantiser.
+        const size_t at = streams[on].find(std::string("\0\0\1\xB3", 4));
+        ASSERT_NE(at, std::string::npos);
+        harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(streams[on].data()) + at + 4,
+                                      8);
+        in.Bits(16 + 1 + 1 + 8 + 3 + 1);  // bbv_delay .. repeat_first_field, fixed_picture_qp
+        EXPECT_EQ(in.Bits(6), 44u);
+        in.Bits(4);
+        EXPECT_EQ(in.Bits(1), on ? 0u : 1u) << "loop_filter_disable";
+    }
+    EXPECT_NE(streams[0], streams[1]);
+    // Measured 33.9 dB without the filter and 34.1 dB with it.
+    EXPECT_GT(psnr[1], psnr[0] + 0.05);
+}
