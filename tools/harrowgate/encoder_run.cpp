@@ -4,10 +4,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/files.h"
@@ -79,6 +84,92 @@ class OutputFile {
     std::string error_;
 };
 
+// Hands out the source's pictures in order; with `ahead` a thread of its own decodes up to
+// a few pictures in advance, so that decoding overlaps coding.
+class FrameReader {
+  public:
+    FrameReader(SourceVideo& source, bool ahead) : source_(source) {
+        if (ahead) thread_ = std::thread([this] { ReadAhead(); });
+    }
+    ~FrameReader() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    // False at the end of the source; the reading thread's failure is thrown here.
+    bool Next(Frame& frame, int64_t& time_ms) {
+        if (!thread_.joinable()) return source_.Next(frame, time_ms);
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return !queue_.empty() || finished_; });
+        if (queue_.empty()) {
+            if (failure_) std::rethrow_exception(failure_);
+            return false;
+        }
+        // The caller's old picture goes back to be decoded into: no new buffers per picture.
+        Frame used = std::move(frame);
+        frame = std::move(queue_.front().frame);
+        time_ms = queue_.front().time_ms;
+        queue_.pop_front();
+        spare_.push_back(std::move(used));
+        hold.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+  private:
+    static constexpr size_t kAhead = 3;
+    struct Item {
+        Frame frame;
+        int64_t time_ms = 0;
+    };
+    void ReadAhead() {
+        for (;;) {
+            Item item;
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                if (!spare_.empty()) {
+                    item.frame = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            bool more = false;
+            std::exception_ptr failure;
+            try {
+                more = source_.Next(item.frame, item.time_ms);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::unique_lock<std::mutex> hold(lock_);
+            if (!more) {
+                failure_ = failure;
+                finished_ = true;
+                hold.unlock();
+                changed_.notify_all();
+                return;
+            }
+            changed_.wait(hold, [&] { return queue_.size() < kAhead || stop_; });
+            if (stop_) return;
+            queue_.push_back(std::move(item));
+            hold.unlock();
+            changed_.notify_all();
+        }
+    }
+
+    SourceVideo& source_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<Item> queue_;
+    std::vector<Frame> spare_;  // pictures handed back, to decode into
+    bool finished_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+};
+
 void PutLe32(std::vector<uint8_t>& out, int64_t value) {
     const uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(value));
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -137,6 +228,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
 
     PictureCoder coder(width, height, options.qp, options.search_range);
     coder.SetLoopFilter(options.loop_filter);
+    coder.SetThreads(options.threads);
     // With rate control the headers state the target and a buffer of one second of it, and
     // every picture keeps within that buffer.
     std::optional<RateController> rate;
@@ -162,7 +254,8 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return (last_time_ms - first_time_ms) / 1000.0 + 1.0 / coded_fps;
     };
     try {
-        while (source->Next(frame, time_ms)) {
+        FrameReader reader(*source, options.threads > 1);
+        while (reader.Next(frame, time_ms)) {
             const bool intra = pictures % options.gop_length == 0;
             size_t header_size = 0;
             if (intra) {

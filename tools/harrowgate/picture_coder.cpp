@@ -1,9 +1,14 @@
 #include "picture_coder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "block_coder.h"
 #include "deblock.h"
@@ -125,53 +130,79 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
     skipped_ = 0;
     modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
     motion_.assign(static_cast<size_t>(mb_width_) * mb_height_, MotionInfo{});
-    for (int mb_y = 0; mb_y < mb_height_; ++mb_y)
+    // Each row of macroblocks is coded into its own bits, joined in order below, so rows can
+    // be coded in parallel with the same result.
+    // One cache line or more per row: rows coded side by side must not share one.
+    struct alignas(64) Row {
+        BitWriter bits;
+        int skipped = 0;
+        std::atomic<int> progress{0};  // macroblocks of the row done
+        // Set by the row below before it sleeps on `progress`: waking it costs a system call,
+        // so it is done only then.
+        std::atomic<bool> watched{false};
+    };
+    std::unique_ptr<Row[]> rows(new Row[static_cast<size_t>(mb_height_)]);
+    const bool parallel = std::min(threads_, mb_height_) > 1;
+    const auto code_row = [&](int mb_y) {
+        int modes_left[2] = {-1, -1};
+        Row& row = rows[mb_y];
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
-            if (mb_x == 0) modes_left_[0] = modes_left_[1] = -1;
-            if (type == PictureType::kPredicted) {
-                const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
-                                 c = Neighbour(mb_x + 1, mb_y - 1),
-                                 d = Neighbour(mb_x - 1, mb_y - 1);
-                const MotionInfo skipped = PredictMotion(a, b, c, d, true);
-                const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
-                MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
-                if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
-                    StorePrediction(mb_x, mb_y, skip_prediction);
-                    slice.PutUe(0);  // mb_type: skipped
-                    record = skipped;
-                    ++skipped_;
-                    continue;
+            // The macroblocks above, above-left and above-right must be done.
+            if (parallel && mb_y > 0) {
+                std::atomic<int>& above = rows[mb_y - 1].progress;
+                // A row starts when the one above is half done, so that the two rows keep
+                // that distance and a thread held up for a moment does not stop the other.
+                const int needed =
+                    std::min(mb_x == 0 ? std::max(2, mb_width_ / 2) : mb_x + 2, mb_width_);
+                // A short spin first: the row above is usually just one macroblock away.
+                int seen = above.load(std::memory_order_acquire);
+                for (int spin = 0; seen < needed && spin < 2000; ++spin)
+                    seen = above.load(std::memory_order_acquire);
+                while (seen < needed) {
+                    rows[mb_y - 1].watched.store(true);
+                    seen = above.load();
+                    if (seen < needed) above.wait(seen);
+                    seen = above.load();
                 }
-                const MotionInfo predicted = PredictMotion(a, b, c, d, false);
-                const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
-                const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
-                if (PreferInter(source, mb_x, mb_y, prediction)) {
-                    const InterMacroblock mb =
-                        CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
-                    record = motion;
-                    if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
-                        slice.PutUe(0);  // nothing left to code: the same as skipping
-                        ++skipped_;
-                    } else {
-                        WriteInterMacroblock(slice, mb, motion.x - predicted.x,
-                                             motion.y - predicted.y);
-                    }
-                    continue;
-                }
-                record = MotionInfo{0, 0, kIntraRef};
             }
-            motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x] = MotionInfo{0, 0, kIntraRef};
-            const IntraMacroblock mb =
-                CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
-            if (type == PictureType::kPredicted) {
-                WriteIntraMacroblock(slice, mb, type);
-                continue;
+            row.skipped +=
+                CodeMacroblock(row.bits, source, type, qp, skip_all, mb_x, mb_y, modes_left);
+            if (parallel) {
+                row.progress.store(mb_x + 1);
+                if (row.watched.load()) row.progress.notify_all();
             }
-            // Intra pictures: modes are written against the neighbours' modes.
-            const int cbp_code = IntraCbpCode(mb.cbp);
-            WriteLumaModes(slice, mb, mb_x, type);
-            WriteIntraMacroblockTail(slice, mb, cbp_code, type);
         }
+    };
+    if (!parallel) {
+        for (int mb_y = 0; mb_y < mb_height_; ++mb_y) code_row(mb_y);
+    } else {
+        // Rows are taken in order, so the row a worker waits for is always being coded.
+        std::atomic<int> next_row{0};
+        std::exception_ptr failure;
+        std::mutex failure_lock;
+        const auto work = [&] {
+            for (int mb_y = next_row++; mb_y < mb_height_; mb_y = next_row++) {
+                try {
+                    code_row(mb_y);
+                } catch (...) {
+                    // Let the rows below go on to the end; the error is thrown after.
+                    const std::lock_guard<std::mutex> hold(failure_lock);
+                    if (!failure) failure = std::current_exception();
+                    rows[mb_y].progress.store(mb_width_);
+                    rows[mb_y].progress.notify_all();
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (int i = 1; i < std::min(threads_, mb_height_); ++i) helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers) helper.join();
+        if (failure) std::rethrow_exception(failure);
+    }
+    for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {
+        slice.Append(rows[mb_y].bits);
+        skipped_ += rows[mb_y].skipped;
+    }
     slice.StuffToByte();
 
     std::vector<uint8_t> unit = header.Take();
@@ -182,6 +213,48 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
         return {};
     unit.insert(unit.end(), slice_bytes.begin(), slice_bytes.end());
     return unit;
+}
+
+int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp,
+                                 bool skip_all, int mb_x, int mb_y, int* modes_left) {
+    MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
+    if (type == PictureType::kPredicted) {
+        const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
+                         c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
+        const MotionInfo skipped = PredictMotion(a, b, c, d, true);
+        const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
+        if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
+            StorePrediction(mb_x, mb_y, skip_prediction);
+            out.PutUe(0);  // mb_type: skipped
+            record = skipped;
+            return 1;
+        }
+        const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+        const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
+        const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
+        if (PreferInter(source, mb_x, mb_y, prediction)) {
+            const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
+            record = motion;
+            if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
+                out.PutUe(0);  // nothing left to code: the same as skipping
+                return 1;
+            }
+            WriteInterMacroblock(out, mb, motion.x - predicted.x, motion.y - predicted.y);
+            return 0;
+        }
+    }
+    record = MotionInfo{0, 0, kIntraRef};
+    const IntraMacroblock mb =
+        CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
+    if (type == PictureType::kPredicted) {
+        WriteIntraMacroblock(out, mb, type);
+        return 0;
+    }
+    // Intra pictures: modes are written against the neighbours' modes.
+    const int cbp_code = IntraCbpCode(mb.cbp);
+    WriteLumaModes(out, mb, mb_x, type, modes_left);
+    WriteIntraMacroblockTail(out, mb, cbp_code, type);
+    return 0;
 }
 
 void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int picture_distance,
@@ -295,12 +368,12 @@ void PictureCoder::WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& m
     // In predicted pictures (one mb_type per macroblock, 0 = skipped) mb_type 5 + n is an
     // intra macroblock with cbp code n.
     if (type == PictureType::kPredicted) out.PutUe(static_cast<uint32_t>(5 + cbp_code));
-    WriteLumaModes(out, mb, -1, type);
+    WriteLumaModes(out, mb, -1, type, nullptr);
     WriteIntraMacroblockTail(out, mb, cbp_code, type);
 }
 
 void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
-                                  PictureType type) {
+                                  PictureType type, int* modes_left) {
     if (type == PictureType::kPredicted) {
         // Only the low-pass mode is used here, and it is always the predicted one: whatever
         // a neighbour holds (low-pass, or nothing for inter and skipped macroblocks), the
@@ -309,7 +382,7 @@ void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int
         return;
     }
     for (int block = 0; block < 4; ++block) {
-        const int from_left = (block & 1) ? mb.luma_modes[block - 1] : modes_left_[block >> 1];
+        const int from_left = (block & 1) ? mb.luma_modes[block - 1] : modes_left[block >> 1];
         const int from_above =
             (block & 2) ? mb.luma_modes[block - 2] : modes_above_[mb_x * 2 + (block & 1)];
         int predicted = std::min(from_left, from_above);
@@ -322,8 +395,8 @@ void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int
             out.PutBits(static_cast<uint32_t>(mode < predicted ? mode : mode - 1), 2);
         }
     }
-    modes_left_[0] = mb.luma_modes[1];
-    modes_left_[1] = mb.luma_modes[3];
+    modes_left[0] = mb.luma_modes[1];
+    modes_left[1] = mb.luma_modes[3];
     modes_above_[mb_x * 2] = mb.luma_modes[2];
     modes_above_[mb_x * 2 + 1] = mb.luma_modes[3];
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -35,6 +36,9 @@ class PictureCoder {
     // The standard's loop filter on the next pictures (signalled in their headers); off, the
     // reference is the unfiltered reconstruction.
     void SetLoopFilter(bool on) { loop_filter_ = on; }
+    // Threads coding the rows of macroblocks of a picture (a row starts once the row above
+    // is two macroblocks ahead); the output is the same for any number.
+    void SetThreads(int threads) { threads_ = std::max(1, threads); }
     // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
     void SetLoopFilterOffsets(int alpha, int beta) {
         alpha_offset_ = alpha;
@@ -68,7 +72,12 @@ class PictureCoder {
 
     IntraMacroblock CodeIntraMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
                                         bool choose_luma_modes);
-    void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
+    // `modes_left`: the right blocks' modes of the macroblock to the left, updated here.
+    void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type,
+                        int* modes_left);
+    // Codes one macroblock into `out`; 1 when it is coded as skipped.
+    int CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp, bool skip_all,
+                       int mb_x, int mb_y, int* modes_left);
     // The samples a macroblock gets from the previous picture moved by a vector.
     struct MotionPrediction {
         uint8_t luma[256];
@@ -98,6 +107,7 @@ class PictureCoder {
     int search_range_;
     size_t byte_limit_ = 0;
     bool loop_filter_ = false;
+    int threads_ = 1;
     int alpha_offset_ = 0;
     int beta_offset_ = 0;
     int last_qp_;
@@ -110,7 +120,6 @@ class PictureCoder {
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
-    int modes_left_[2] = {-1, -1};
 };
 
 }  // namespace harrowgate

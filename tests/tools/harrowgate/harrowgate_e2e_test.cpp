@@ -413,3 +413,21 @@ TEST(HarrowgateProgram, LoopFilterIsSignalledAndHelpsCoarseQuantisers) {
     // Measured 33.9 dB without the filter and 34.1 dB with it.
     EXPECT_GT(psnr[1], psnr[0] + 0.05);
 }
+
+TEST(HarrowgateProgram, ThreadsGiveTheSameStream) {
+    TempDir dir;
+    MakeClip(dir, "t.mkv", "testsrc2=size=352x288:rate=25", 20);
+    std::string streams[2];
+    const char* threads[2] = {"1", "2"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = dir.File(std::string("t") + threads[i] + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("t.mkv"), out, std::string("-g 8 -q 30 -t ") + threads[i]);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        streams[i] = ReadFile(out);
+        EXPECT_EQ(ReadFile(dir.File(std::string("t") + threads[i] + ".dat")).size(), 80u);
+    }
+    EXPECT_EQ(streams[0], streams[1]);
+    EXPECT_EQ(DecoderErrors(dir, dir.File("t2.avs")), "");
+    EXPECT_EQ(Probe(dir, dir.File("t2.avs")).pictures, 20);
+}
