@@ -229,6 +229,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     PictureCoder coder(width, height, options.qp, options.search_range);
     coder.SetLoopFilter(options.loop_filter);
     coder.SetThreads(options.threads);
+    coder.SetSubSampleMotion(true);
     // With rate control the headers state the target and a buffer of one second of it, and
     // every picture keeps within that buffer.
     std::optional<RateController> rate;

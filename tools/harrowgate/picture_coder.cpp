@@ -416,24 +416,88 @@ MotionInfo PictureCoder::Neighbour(int mb_x, int mb_y) const {
     return motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
 }
 
+namespace {
+
+// Reference sample with the picture's edge repeated outside it, as in the decoder.
+int Sample(const Plane& plane, int x, int y) {
+    return plane.At(std::clamp(x, 0, plane.width - 1), std::clamp(y, 0, plane.height - 1));
+}
+
+uint8_t Clip(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+}  // namespace
+
+void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
+    // Whole and half samples only: the vectors searched here are multiples of two quarters.
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    const bool half_x = (mv_x & 3) != 0, half_y = (mv_y & 3) != 0;
+    // The samples the filters reach, one before to two after the block each way, with the
+    // picture's edge repeated; row by row from (ix - 1, iy - 1).
+    constexpr int kSide = 19;
+    uint8_t window[kSide * kSide];
+    const bool inside = ix >= 1 && iy >= 1 && ix + 18 <= ref.width && iy + 18 <= ref.height;
+    for (int y = 0; y < kSide; ++y) {
+        if (inside) {
+            std::memcpy(window + y * kSide, ref.Row(iy - 1 + y) + ix - 1, kSide);
+            continue;
+        }
+        const int sy = std::clamp(iy - 1 + y, 0, ref.height - 1);
+        for (int x = 0; x < kSide; ++x)
+            window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 1 + x, 0, ref.width - 1)];
+    }
+    const auto at = [&](int x, int y) -> int { return window[(y + 1) * kSide + x + 1]; };
+    if (!half_x && !half_y) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) out[y * 16 + x] = static_cast<uint8_t>(at(x, y));
+        return;
+    }
+    if (!half_x) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                out[y * 16 + x] =
+                    Clip((-at(x, y - 1) + 5 * at(x, y) + 5 * at(x, y + 1) - at(x, y + 2) + 4) >> 3);
+        return;
+    }
+    // The across filter's unrounded values (8 times the sample), rows -1 to 17.
+    int across[kSide * 16];
+    for (int y = -1; y < 18; ++y)
+        for (int x = 0; x < 16; ++x)
+            across[(y + 1) * 16 + x] =
+                -at(x - 1, y) + 5 * at(x, y) + 5 * at(x + 1, y) - at(x + 2, y);
+    const auto half = [&](int x, int y) { return across[(y + 1) * 16 + x]; };
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            if (!half_y) {
+                out[y * 16 + x] = Clip((half(x, y) + 4) >> 3);
+            } else {
+                // The centre: the across values filtered down.
+                const int sum =
+                    -half(x, y - 1) + 5 * half(x, y) + 5 * half(x, y + 1) - half(x, y + 2);
+                out[y * 16 + x] = Clip((sum + 32) >> 6);
+            }
+        }
+}
+
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
                                                               const MotionInfo& motion) const {
-    // Whole-sample vectors that are even in luma, so chroma moves by whole samples too.
-    // Samples outside the picture repeat its edge, as in the decoder.
     MotionPrediction p;
-    const int dx = motion.x / 4, dy = motion.y / 4;
-    const Plane& luma = reference_.luma;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            p.luma[y * 16 + x] = luma.At(std::clamp(mb_x * 16 + x + dx, 0, luma.width - 1),
-                                         std::clamp(mb_y * 16 + y + dy, 0, luma.height - 1));
+    PredictLumaBlock16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
+    // Chroma vectors are the luma ones in eighths of a chroma sample: bilinear weights.
+    const int fx = motion.x & 7, fy = motion.y & 7;
+    const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
     const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
     for (int c = 0; c < 2; ++c)
         for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                p.chroma[c][y * 8 + x] =
-                    chroma[c]->At(std::clamp(mb_x * 8 + x + dx / 2, 0, chroma[c]->width - 1),
-                                  std::clamp(mb_y * 8 + y + dy / 2, 0, chroma[c]->height - 1));
+            for (int x = 0; x < 8; ++x) {
+                const Plane& r = *chroma[c];
+                const int v = (8 - fx) * (8 - fy) * Sample(r, cx + x, cy + y) +
+                              fx * (8 - fy) * Sample(r, cx + x + 1, cy + y) +
+                              (8 - fx) * fy * Sample(r, cx + x, cy + y + 1) +
+                              fx * fy * Sample(r, cx + x + 1, cy + y + 1);
+                p.chroma[c][y * 8 + x] = static_cast<uint8_t>((v + 32) >> 6);
+            }
     return p;
 }
 
@@ -503,7 +567,37 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
             moved = best_x != cx || best_y != cy;
         }
     }
-    return MotionInfo{best_x * 4, best_y * 4, 0};
+    if (!sub_sample_) return MotionInfo{best_x * 4, best_y * 4, 0};
+    // Refine to odd whole samples, then half samples, on the interpolated prediction.
+    int mv_x = best_x * 4, mv_y = best_y * 4;
+    uint8_t predicted_luma[256];
+    const auto fine_cost = [&](int vx, int vy) {
+        PredictLumaBlock16(reference_.luma, x0, y0, vx, vy, predicted_luma);
+        int total = 0;
+        for (int y = 0; y < 16; ++y) {
+            const uint8_t* s = source.luma.Row(y0 + y) + x0;
+            for (int x = 0; x < 16; ++x) total += std::abs(s[x] - predicted_luma[y * 16 + x]);
+        }
+        return total +
+               4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
+    };
+    int fine_best = fine_cost(mv_x, mv_y);
+    for (int step : {4, 2}) {
+        const int cx = mv_x, cy = mv_y;
+        for (int oy = -step; oy <= step; oy += step)
+            for (int ox = -step; ox <= step; ox += step) {
+                const int vx = cx + ox, vy = cy + oy;
+                if ((ox == 0 && oy == 0) || std::abs(vx) > range * 4 || std::abs(vy) > range * 4)
+                    continue;
+                const int c = fine_cost(vx, vy);
+                if (c < fine_best) {
+                    fine_best = c;
+                    mv_x = vx;
+                    mv_y = vy;
+                }
+            }
+    }
+    return MotionInfo{mv_x, mv_y, 0};
 }
 
 bool PictureCoder::PreferInter(const Frame& source, int mb_x, int mb_y,

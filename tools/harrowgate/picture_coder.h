@@ -13,6 +13,10 @@ namespace harrowgate {
 
 enum class PictureType { kIntra, kPredicted };
 
+// The 16x16 luma prediction from `ref` at (x0, y0) moved by a vector in quarter samples whose
+// components are multiples of two (whole and half samples).
+void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
+
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
 // In predicted pictures a macroblock that the decoder's predicted motion already shows well
@@ -39,6 +43,9 @@ class PictureCoder {
     // Threads coding the rows of macroblocks of a picture (a row starts once the row above
     // is two macroblocks ahead); the output is the same for any number.
     void SetThreads(int threads) { threads_ = std::max(1, threads); }
+    // Vectors refined to half samples (with the standard's interpolation); off, whole even
+    // samples only.
+    void SetSubSampleMotion(bool on) { sub_sample_ = on; }
     // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
     void SetLoopFilterOffsets(int alpha, int beta) {
         alpha_offset_ = alpha;
@@ -108,6 +115,7 @@ class PictureCoder {
     size_t byte_limit_ = 0;
     bool loop_filter_ = false;
     int threads_ = 1;
+    bool sub_sample_ = false;
     int alpha_offset_ = 0;
     int beta_offset_ = 0;
     int last_qp_;
