@@ -230,6 +230,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     coder.SetLoopFilter(options.loop_filter);
     coder.SetThreads(options.threads);
     coder.SetSubSampleMotion(true);
+    coder.SetRateDistortionChoice(options.rdo);
     // With rate control the headers state the target and a buffer of one second of it, and
     // every picture keeps within that buffer.
     std::optional<RateController> rate;

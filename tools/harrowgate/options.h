@@ -20,7 +20,8 @@ struct Options {
     int bit_rate_kbit = 0;             // -s: target of the rate control, kbit/s
     bool loop_filter = true;           // -l: the standard's deblocking filter
     int threads = 1;                   // -t: worker threads
-    // Accepted and ignored: -p (always progressive), -b (no B pictures), -f, -o (see the README).
+    bool rdo = false;                  // -o: choose macroblock codings by cost
+    // Accepted and ignored: -p (always progressive), -b (no B pictures), -f (see the README).
     // -c 1 is 4:2:0, the only chroma format of the profile; -c 2 (4:2:2) is refused.
 };
 

@@ -46,6 +46,9 @@ class PictureCoder {
     // Vectors refined to half samples (with the standard's interpolation); off, whole even
     // samples only.
     void SetSubSampleMotion(bool on) { sub_sample_ = on; }
+    // Predicted pictures choose each macroblock's coding (skipped, moved, intra) by trying
+    // all three and taking the least squared error plus weighted bits.
+    void SetRateDistortionChoice(bool on) { rdo_ = on; }
     // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
     void SetLoopFilterOffsets(int alpha, int beta) {
         alpha_offset_ = alpha;
@@ -82,6 +85,7 @@ class PictureCoder {
     // `modes_left`: the right blocks' modes of the macroblock to the left, updated here.
     void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type,
                         int* modes_left);
+    int CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x, int mb_y);
     // Codes one macroblock into `out`; 1 when it is coded as skipped.
     int CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp, bool skip_all,
                        int mb_x, int mb_y, int* modes_left);
@@ -116,6 +120,7 @@ class PictureCoder {
     bool loop_filter_ = false;
     int threads_ = 1;
     bool sub_sample_ = false;
+    bool rdo_ = false;
     int alpha_offset_ = 0;
     int beta_offset_ = 0;
     int last_qp_;

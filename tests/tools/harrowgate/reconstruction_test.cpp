@@ -72,13 +72,14 @@ void Append(std::string& out, const Frame& f) {
 
 void CheckMatchesDecoder(int width, int height, int qp, bool panning = false,
                          bool loop_filter = false, int alpha_offset = 0, int beta_offset = 0,
-                         bool sub_sample = false) {
+                         bool sub_sample = false, bool rdo = false) {
     TempDir dir;
     std::mt19937 random(static_cast<unsigned>(width * 7 + qp));
     PictureCoder coder(width, height, qp);
     coder.SetLoopFilter(loop_filter);
     coder.SetLoopFilterOffsets(alpha_offset, beta_offset);
     coder.SetSubSampleMotion(sub_sample);
+    coder.SetRateDistortionChoice(rdo);
     SequenceParameters sequence{width, height, 3, 1000};
     std::vector<uint8_t> stream = SequenceHeaderUnit(sequence);
     std::string expected;
@@ -165,5 +166,8 @@ TEST(Reconstruction, MatchesDecoderWithHalfSampleMotion) {
     for (int qp : {20, 36}) {
         CheckMatchesDecoder(176, 144, qp, true, false, 0, 0, true);
         CheckMatchesDecoder(96, 64, qp, true, true, 0, 0, true);
+        // Choosing by cost tries codings one after another: only the chosen one must remain.
+        CheckMatchesDecoder(176, 144, qp, true, true, 0, 0, true, true);
+        CheckMatchesDecoder(176, 144, qp, false, true, 0, 0, true, true);
     }
 }
