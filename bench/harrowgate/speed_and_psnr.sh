@@ -31,6 +31,7 @@ base="-c 1 -p 1 -g 18 -b 2 -f 3 -o 0 -m 32 -n 25"
 run q24-l0-t1 $base -q 24 -a 0 -t 1 -l 0
 run q24-l1-t1 $base -q 24 -a 0 -t 1 -l 1
 run q24-l1-t2 $base -q 24 -a 0 -t 2 -l 1
+run q24-o1 ${base/-o 0/-o 1} -q 24 -a 0 -t 1 -l 1
 run rc2000 $base -q 24 -a 3 -s 2000 -t 1 -l 1
 run rc6000 $base -q 24 -a 3 -s 6000 -t 1 -l 1
 cmp -s "$work/q24-l1-t1.avs" "$work/q24-l1-t2.avs" && echo "-t 2 stream is byte-identical to -t 1"

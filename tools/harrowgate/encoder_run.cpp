@@ -234,7 +234,13 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // With rate control the headers state the target and a buffer of one second of it, and
     // every picture keeps within that buffer.
     std::optional<RateController> rate;
-    if (options.rate_control) {
+    // The front-end passes no -s for a bit rate of 0, whatever -a says: code at -q then,
+    // rather than leave the conversion without a result.
+    if (options.rate_control && options.bit_rate_kbit <= 0)
+        std::fprintf(messages,
+                     "Harrowgate: note: rate control without a bit rate (-s): coding at -q %d\n",
+                     options.qp);
+    if (options.rate_control && options.bit_rate_kbit > 0) {
         const double target = options.bit_rate_kbit * 1000.0;
         sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(target / 400));
         sequence.bbv_buffer_size =

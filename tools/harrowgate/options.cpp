@@ -118,10 +118,6 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             return result;
         }
     }
-    if (options.rate_control && options.bit_rate_kbit <= 0) {
-        result.error = "rate control (-a) needs a bit rate (-s kbit/s)";
-        return result;
-    }
     // A size is used only when both are given and non-zero.
     if (!options.width || !options.height || *options.width == 0 || *options.height == 0) {
         options.width.reset();

@@ -17,6 +17,7 @@ struct Options {
     std::optional<double> frame_rate;  // -n: frames per second for the sequence header
     int search_range = 32;             // -m: largest vector component, in whole samples
     bool rate_control = false;         // -a: non-zero aims at -s kbit/s, starting at -q
+                                       // (without -s: -q alone, with a note)
     int bit_rate_kbit = 0;             // -s: target of the rate control, kbit/s
     bool loop_filter = true;           // -l: the standard's deblocking filter
     int threads = 1;                   // -t: worker threads

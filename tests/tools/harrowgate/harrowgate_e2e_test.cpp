@@ -380,9 +380,13 @@ TEST(HarrowgateProgram, RateControlMeetsTheTargetWithinItsBuffer) {
         psnr[i] = Psnr(dir, out, dir.File("rc.mkv"));
     }
     EXPECT_GT(psnr[1], psnr[0] + 2);
-    // Without a bit rate there is nothing to aim at.
-    const CommandResult r = Encode(dir, dir.File("rc.mkv"), dir.File("x.avs"), "-a 3");
-    EXPECT_NE(r.exit_code, 0);
+    // Rate control on with no bit rate (the front-end then passes no -s): -q alone, noted.
+    const CommandResult r = Encode(dir, dir.File("rc.mkv"), dir.File("x.avs"), "-g 12 -q 24 -a 3");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("without a bit rate"), std::string::npos) << r.err;
+    const CommandResult plain = Encode(dir, dir.File("rc.mkv"), dir.File("y.avs"), "-g 12 -q 24");
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(ReadFile(dir.File("x.avs")), ReadFile(dir.File("y.avs")));
 }
 
 TEST(HarrowgateProgram, LoopFilterIsSignalledAndHelpsCoarseQuantisers) {
