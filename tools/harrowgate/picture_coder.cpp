@@ -153,19 +153,20 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
             // The macroblocks above, above-left and above-right must be done.
             if (parallel && mb_y > 0) {
                 std::atomic<int>& above = rows[mb_y - 1].progress;
-                // A row starts when the one above is half done, so that the two rows keep
-                // that distance and a thread held up for a moment does not stop the other.
-                const int needed =
-                    std::min(mb_x == 0 ? std::max(2, mb_width_ / 2) : mb_x + 2, mb_width_);
-                // A short spin first: the row above is usually just one macroblock away.
+                const int needed = std::min(mb_x + 2, mb_width_);
                 int seen = above.load(std::memory_order_acquire);
-                for (int spin = 0; seen < needed && spin < 2000; ++spin)
-                    seen = above.load(std::memory_order_acquire);
-                while (seen < needed) {
-                    rows[mb_y - 1].watched.store(true);
-                    seen = above.load();
-                    if (seen < needed) above.wait(seen);
-                    seen = above.load();
+                if (seen < needed) {
+                    // Caught up: wait until the row above is well ahead again, or the two
+                    // rows would wake each other at every macroblock.
+                    const int ahead = std::min(needed + std::max(2, mb_width_ / 8), mb_width_);
+                    std::atomic<bool>& watched = rows[mb_y - 1].watched;
+                    while (seen < ahead) {
+                        watched.store(true);
+                        seen = above.load();
+                        if (seen < ahead) above.wait(seen);
+                        seen = above.load();
+                    }
+                    watched.store(false);  // only this row sets and clears it
                 }
             }
             row.skipped +=
