@@ -68,6 +68,15 @@ void BitWriter::Clear() {
     bit_count_ = 0;
 }
 
+void BitWriter::Append(const BitWriter& other) {
+    if (bit_count_ == 0) {
+        bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
+    } else {
+        for (uint8_t byte : other.bytes_) PutBits(byte, 8);
+    }
+    PutBits(other.pending_, other.bit_count_);
+}
+
 bool ContainsStartCodePrefix(const uint8_t* data, size_t size) {
     for (size_t i = 2; i < size; ++i)
         if (data[i - 2] == 0 && data[i - 1] == 0 && data[i] <= 1) return true;

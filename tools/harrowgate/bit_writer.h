@@ -19,6 +19,8 @@ class BitWriter {
     void StuffToByte();
     // Appends a start-code prefix 00 00 01 and the code value; only valid when aligned.
     void PutStartCode(uint8_t value);
+    // Appends every bit `other` holds, aligned or not.
+    void Append(const BitWriter& other);
 
     bool ByteAligned() const { return bit_count_ == 0; }
     uint64_t BitPosition() const { return bytes_.size() * 8 + static_cast<uint64_t>(bit_count_); }

@@ -1,16 +1,24 @@
 #include "encoder_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/files.h"
 #include "picture_coder.h"
 #include "progress.h"
+#include "rate_control.h"
 #include "sequence_header.h"
 #include "source_video.h"
 
@@ -76,6 +84,92 @@ class OutputFile {
     std::string error_;
 };
 
+// Hands out the source's pictures in order; with `ahead` a thread of its own decodes up to
+// a few pictures in advance, so that decoding overlaps coding.
+class FrameReader {
+  public:
+    FrameReader(SourceVideo& source, bool ahead) : source_(source) {
+        if (ahead) thread_ = std::thread([this] { ReadAhead(); });
+    }
+    ~FrameReader() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    // False at the end of the source; the reading thread's failure is thrown here.
+    bool Next(Frame& frame, int64_t& time_ms) {
+        if (!thread_.joinable()) return source_.Next(frame, time_ms);
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return !queue_.empty() || finished_; });
+        if (queue_.empty()) {
+            if (failure_) std::rethrow_exception(failure_);
+            return false;
+        }
+        // The caller's old picture goes back to be decoded into: no new buffers per picture.
+        Frame used = std::move(frame);
+        frame = std::move(queue_.front().frame);
+        time_ms = queue_.front().time_ms;
+        queue_.pop_front();
+        spare_.push_back(std::move(used));
+        hold.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+  private:
+    static constexpr size_t kAhead = 3;
+    struct Item {
+        Frame frame;
+        int64_t time_ms = 0;
+    };
+    void ReadAhead() {
+        for (;;) {
+            Item item;
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                if (!spare_.empty()) {
+                    item.frame = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            bool more = false;
+            std::exception_ptr failure;
+            try {
+                more = source_.Next(item.frame, item.time_ms);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::unique_lock<std::mutex> hold(lock_);
+            if (!more) {
+                failure_ = failure;
+                finished_ = true;
+                hold.unlock();
+                changed_.notify_all();
+                return;
+            }
+            changed_.wait(hold, [&] { return queue_.size() < kAhead || stop_; });
+            if (stop_) return;
+            queue_.push_back(std::move(item));
+            hold.unlock();
+            changed_.notify_all();
+        }
+    }
+
+    SourceVideo& source_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<Item> queue_;
+    std::vector<Frame> spare_;  // pictures handed back, to decode into
+    bool finished_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+};
+
 void PutLe32(std::vector<uint8_t>& out, int64_t value) {
     const uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(value));
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -132,7 +226,28 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report(stamps.Error());
     }
 
-    PictureCoder coder(width, height, options.qp);
+    PictureCoder coder(width, height, options.qp, options.search_range);
+    coder.SetLoopFilter(options.loop_filter);
+    coder.SetThreads(options.threads);
+    coder.SetSubSampleMotion(true);
+    coder.SetRateDistortionChoice(options.rdo);
+    // With rate control the headers state the target and a buffer of one second of it, and
+    // every picture keeps within that buffer.
+    std::optional<RateController> rate;
+    // The front-end passes no -s for a bit rate of 0, whatever -a says: code at -q then,
+    // rather than leave the conversion without a result.
+    if (options.rate_control && options.bit_rate_kbit <= 0)
+        std::fprintf(messages,
+                     "Harrowgate: note: rate control without a bit rate (-s): coding at -q %d\n",
+                     options.qp);
+    if (options.rate_control && options.bit_rate_kbit > 0) {
+        const double target = options.bit_rate_kbit * 1000.0;
+        sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(target / 400));
+        sequence.bbv_buffer_size =
+            std::clamp<uint32_t>(static_cast<uint32_t>(target / 16384), 1, 0x3FFFF);
+        rate.emplace(target, coded_fps, options.gop_length, options.qp,
+                     sequence.bbv_buffer_size * 16384.0);
+    }
     ProgressPrinter printer(progress, source->ExpectedFrames());
     Frame frame;
     int64_t time_ms = 0;
@@ -147,24 +262,33 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return (last_time_ms - first_time_ms) / 1000.0 + 1.0 / coded_fps;
     };
     try {
-        while (source->Next(frame, time_ms)) {
+        FrameReader reader(*source, options.threads > 1);
+        while (reader.Next(frame, time_ms)) {
             const bool intra = pictures % options.gop_length == 0;
+            size_t header_size = 0;
             if (intra) {
                 // Every intra picture starts a sequence anew, so a reader can start there; the
-                // bit rate is the average so far.
-                if (pictures > 0)
+                // bit rate is the average so far (or the target of the rate control).
+                if (pictures > 0 && !rate)
                     sequence.bit_rate_400 = static_cast<uint32_t>(
                         std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
                 const std::vector<uint8_t> header = SequenceHeaderUnit(sequence);
                 if (!stream.Write(header)) throw std::runtime_error(stream.Error());
                 stream_bytes += header.size();
+                header_size = header.size();
                 ++intra_pictures;
+            }
+            if (rate) {
+                coder.SetQp(rate->NextQp(intra, static_cast<int>(pictures % options.gop_length)));
+                const size_t limit = rate->ByteLimit();
+                coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
             }
             const std::vector<uint8_t> unit =
                 coder.Encode(frame, intra ? PictureType::kIntra : PictureType::kPredicted,
                              static_cast<int>(pictures % 256));
             if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
             stream_bytes += unit.size();
+            if (rate) rate->Coded(intra, coder.LastQp(), unit.size() + header_size);
             stamp_bytes.clear();
             PutLe32(stamp_bytes, time_ms);
             if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
@@ -184,7 +308,9 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report("no picture could be decoded from \"" + options.source + "\"");
     }
     const double seconds = seconds_so_far();
-    sequence.bit_rate_400 = static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
+    if (!rate)
+        sequence.bit_rate_400 =
+            static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds / 400.0));
     // A stream cut short by a failing disk is no use to anyone: remove both files then.
     if (!stream.Write(SequenceEndUnit())) {
         const std::string error = stream.Error();

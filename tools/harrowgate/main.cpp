@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!parsed.options) {
-        std::fprintf(stderr, "Harrowgate: %s\n%s", parsed.error.c_str(),
-                     harrowgate::UsageText().c_str());
+        // One line, as for every other failure; --help prints the usage.
+        std::fprintf(stderr, "Harrowgate: %s\n", parsed.error.c_str());
         return 1;
     }
     return harrowgate::RunEncoder(*parsed.options, stdout, stderr);

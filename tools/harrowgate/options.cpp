@@ -55,8 +55,17 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         result.error = "empty file name";
         return result;
     }
-    static const std::set<std::string> kIgnored = {"-c", "-p", "-b", "-a", "-f",
-                                                   "-s", "-o", "-m", "-t", "-l"};
+    static const std::set<std::string> kIgnored = {"-p", "-b", "-f"};
+    // Whole-number options and their accepted ranges.
+    struct Range {
+        const char* name;
+        int low;
+        int high;
+    };
+    static const Range kRanges[] = {{"-w", 0, 16368}, {"-h", 0, 16368},   {"-g", 1, 2147483647},
+                                    {"-q", 0, 63},    {"-c", 1, 2},       {"-m", 0, 1024},
+                                    {"-a", 0, 3},     {"-s", 0, 1000000}, {"-l", 0, 1},
+                                    {"-o", 0, 1},     {"-t", 1, 64}};
     for (size_t i = 2; i < args.size(); i += 2) {
         const std::string& name = args[i];
         if (i + 1 >= args.size()) {
@@ -65,29 +74,35 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         }
         const std::string& value = args[i + 1];
         int number = 0;
-        if (name == "-w" || name == "-h" || name == "-g" || name == "-q") {
+        const Range* range = nullptr;
+        for (const Range& r : kRanges)
+            if (name == r.name) range = &r;
+        if (range != nullptr) {
             if (!ParseInt(value, number)) {
                 result.error = "option " + name + " needs a whole number, not \"" + value + "\"";
                 return result;
             }
-            if (name == "-w" || name == "-h") {
-                if (number < 0 || number > 16368) {
-                    result.error = "option " + name + " must be 0 to 16368";
-                    return result;
-                }
-                (name == "-w" ? options.width : options.height) = number;
-            } else if (name == "-g") {
-                if (number < 1) {
-                    result.error = "option -g must be at least 1";
-                    return result;
-                }
-                options.gop_length = number;
-            } else {
-                if (number < 0 || number > 63) {
-                    result.error = "option -q must be 0 to 63";
-                    return result;
-                }
-                options.qp = number;
+            if (number < range->low || number > range->high) {
+                result.error = "option " + name + " must be " + std::to_string(range->low) +
+                               " to " + std::to_string(range->high);
+                if (name == "-g") result.error = "option -g must be at least 1";
+                return result;
+            }
+            if (name == "-w") options.width = number;
+            if (name == "-h") options.height = number;
+            if (name == "-g") options.gop_length = number;
+            if (name == "-q") options.qp = number;
+            if (name == "-m") options.search_range = number;
+            if (name == "-a") options.rate_control = number != 0;
+            if (name == "-s") options.bit_rate_kbit = number;
+            if (name == "-l") options.loop_filter = number != 0;
+            if (name == "-t") options.threads = number;
+            if (name == "-o") options.rdo = number != 0;
+            if (name == "-c" && number == 2) {
+                result.error =
+                    "option -c 2 (4:2:2) is not supported: this encoder writes the Jizhun "
+                    "profile, which is 4:2:0 only (-c 1)";
+                return result;
             }
         } else if (name == "-n") {
             double fps = 0;

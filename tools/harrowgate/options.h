@@ -15,7 +15,15 @@ struct Options {
     int gop_length = 18;               // -g: an intra picture every this many pictures
     int qp = 24;                       // -q: quantisation parameter 0..63
     std::optional<double> frame_rate;  // -n: frames per second for the sequence header
-    // Accepted and ignored: -c -p -b -a -f -s -o -m -t -l (see the README).
+    int search_range = 32;             // -m: largest vector component, in whole samples
+    bool rate_control = false;         // -a: non-zero aims at -s kbit/s, starting at -q
+                                       // (without -s: -q alone, with a note)
+    int bit_rate_kbit = 0;             // -s: target of the rate control, kbit/s
+    bool loop_filter = true;           // -l: the standard's deblocking filter
+    int threads = 1;                   // -t: worker threads
+    bool rdo = false;                  // -o: choose macroblock codings by cost
+    // Accepted and ignored: -p (always progressive), -b (no B pictures), -f (see the README).
+    // -c 1 is 4:2:0, the only chroma format of the profile; -c 2 (4:2:2) is refused.
 };
 
 struct ParseResult {

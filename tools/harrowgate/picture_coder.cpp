@@ -1,11 +1,17 @@
 #include "picture_coder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "block_coder.h"
+#include "deblock.h"
 #include "intra_prediction.h"
 #include "vlc_tables.h"
 
@@ -20,6 +26,9 @@ constexpr uint8_t kFirstSliceStartCode = 0x00;
 constexpr double kRounding = 0.42;
 // Differences from the previous picture are mostly noise: quantise them towards zero harder.
 constexpr double kInterRounding = 0.3;
+// Bits against squared error when choosing how to code a macroblock, times the squared
+// quantiser step in samples.
+constexpr double kRdoLambdaScale = 0.1;
 
 Neighbours NeighboursOf(int mb_x, int mb_y, int mb_width) {
     return {mb_x > 0, mb_y > 0, mb_y > 0 && mb_x + 1 < mb_width};
@@ -45,8 +54,13 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
 
 }  // namespace
 
-PictureCoder::PictureCoder(int width, int height, int qp)
-    : mb_width_(width / 16), mb_height_(height / 16), qp_(qp), last_qp_(qp) {
+PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
+    : mb_width_(width / 16),
+      mb_height_(height / 16),
+      qp_(qp),
+      search_range_(search_range),
+      last_qp_(qp) {
+    if (search_range < 0) throw std::invalid_argument("negative search range");
     if (width <= 0 || height <= 0 || width % 16 != 0 || height % 16 != 0)
         throw std::invalid_argument("picture size must be whole macroblocks");
     if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
@@ -62,9 +76,30 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     // A start-code prefix inside the coded data is rare but fatal; a coarser quantiser
     // changes the codes, so try the next one. A predicted picture can always fall back to
     // repeating the previous picture, whose code is all one bits.
-    for (int qp = qp_; qp <= 63; ++qp) {
+    // A unit over the byte limit is coded again, coarser by steps that grow.
+    int step = 1;
+    std::vector<uint8_t> coarsest;  // the last unit coded, too large
+    int coarsest_qp = qp_;
+    for (int qp = qp_; qp <= 63;) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp, false);
-        if (!unit.empty()) return Finish(std::move(unit), qp);
+        if (!unit.empty()) {
+            if (byte_limit_ == 0 || unit.size() <= byte_limit_) return Finish(std::move(unit), qp);
+            coarsest = std::move(unit);
+            coarsest_qp = qp;
+            if (qp == 63) break;
+            qp = std::min(63, qp + step);
+            step = std::min(8, step * 2);
+            continue;
+        }
+        ++qp;
+    }
+    // Too large even at the coarsest: an intra picture keeps what it has, a predicted one
+    // repeats the previous picture below.
+    if (type == PictureType::kIntra && !coarsest.empty()) {
+        // Coded again: a later attempt has overwritten the reconstruction.
+        if (coarsest_qp != 63)
+            coarsest = EncodeWithQp(source, type, picture_distance, coarsest_qp, false);
+        return Finish(std::move(coarsest), coarsest_qp);
     }
     if (type == PictureType::kPredicted) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp_, true);
@@ -73,7 +108,13 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     throw std::runtime_error("picture cannot be coded without a start-code emulation");
 }
 
+void PictureCoder::SetQp(int qp) {
+    if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
+    qp_ = qp;
+}
+
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
+    if (loop_filter_) DeblockPicture(current_, motion_, qp, alpha_offset_, beta_offset_);
     std::swap(reference_, current_);
     have_reference_ = true;
     last_qp_ = qp;
@@ -92,52 +133,80 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
     skipped_ = 0;
     modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
     motion_.assign(static_cast<size_t>(mb_width_) * mb_height_, MotionInfo{});
-    for (int mb_y = 0; mb_y < mb_height_; ++mb_y)
+    // Each row of macroblocks is coded into its own bits, joined in order below, so rows can
+    // be coded in parallel with the same result.
+    // One cache line or more per row: rows coded side by side must not share one.
+    struct alignas(64) Row {
+        BitWriter bits;
+        int skipped = 0;
+        std::atomic<int> progress{0};  // macroblocks of the row done
+        // Set by the row below before it sleeps on `progress`: waking it costs a system call,
+        // so it is done only then.
+        std::atomic<bool> watched{false};
+    };
+    std::unique_ptr<Row[]> rows(new Row[static_cast<size_t>(mb_height_)]);
+    const bool parallel = std::min(threads_, mb_height_) > 1;
+    const auto code_row = [&](int mb_y) {
+        int modes_left[2] = {-1, -1};
+        Row& row = rows[mb_y];
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
-            if (mb_x == 0) modes_left_[0] = modes_left_[1] = -1;
-            if (type == PictureType::kPredicted) {
-                const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
-                                 c = Neighbour(mb_x + 1, mb_y - 1),
-                                 d = Neighbour(mb_x - 1, mb_y - 1);
-                const MotionInfo skipped = PredictMotion(a, b, c, d, true);
-                const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
-                MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
-                if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
-                    StorePrediction(mb_x, mb_y, skip_prediction);
-                    slice.PutUe(0);  // mb_type: skipped
-                    record = skipped;
-                    ++skipped_;
-                    continue;
-                }
-                const MotionInfo predicted = PredictMotion(a, b, c, d, false);
-                const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
-                const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
-                if (PreferInter(source, mb_x, mb_y, prediction)) {
-                    const InterMacroblock mb =
-                        CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
-                    record = motion;
-                    if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
-                        slice.PutUe(0);  // nothing left to code: the same as skipping
-                        ++skipped_;
-                    } else {
-                        WriteInterMacroblock(slice, mb, motion.x - predicted.x,
-                                             motion.y - predicted.y);
+            // The macroblocks above, above-left and above-right must be done.
+            if (parallel && mb_y > 0) {
+                std::atomic<int>& above = rows[mb_y - 1].progress;
+                const int needed = std::min(mb_x + 2, mb_width_);
+                int seen = above.load(std::memory_order_acquire);
+                if (seen < needed) {
+                    // Caught up: wait until the row above is well ahead again, or the two
+                    // rows would wake each other at every macroblock.
+                    const int ahead = std::min(needed + std::max(2, mb_width_ / 8), mb_width_);
+                    std::atomic<bool>& watched = rows[mb_y - 1].watched;
+                    while (seen < ahead) {
+                        watched.store(true);
+                        seen = above.load();
+                        if (seen < ahead) above.wait(seen);
+                        seen = above.load();
                     }
-                    continue;
+                    watched.store(false);  // only this row sets and clears it
                 }
-                record = MotionInfo{0, 0, kIntraRef};
             }
-            const IntraMacroblock mb =
-                CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
-            if (type == PictureType::kPredicted) {
-                WriteIntraMacroblock(slice, mb, type);
-                continue;
+            row.skipped +=
+                CodeMacroblock(row.bits, source, type, qp, skip_all, mb_x, mb_y, modes_left);
+            if (parallel) {
+                row.progress.store(mb_x + 1);
+                if (row.watched.load()) row.progress.notify_all();
             }
-            // Intra pictures: modes are written against the neighbours' modes.
-            const int cbp_code = IntraCbpCode(mb.cbp);
-            WriteLumaModes(slice, mb, mb_x, type);
-            WriteIntraMacroblockTail(slice, mb, cbp_code, type);
         }
+    };
+    if (!parallel) {
+        for (int mb_y = 0; mb_y < mb_height_; ++mb_y) code_row(mb_y);
+    } else {
+        // Rows are taken in order, so the row a worker waits for is always being coded.
+        std::atomic<int> next_row{0};
+        std::exception_ptr failure;
+        std::mutex failure_lock;
+        const auto work = [&] {
+            for (int mb_y = next_row++; mb_y < mb_height_; mb_y = next_row++) {
+                try {
+                    code_row(mb_y);
+                } catch (...) {
+                    // Let the rows below go on to the end; the error is thrown after.
+                    const std::lock_guard<std::mutex> hold(failure_lock);
+                    if (!failure) failure = std::current_exception();
+                    rows[mb_y].progress.store(mb_width_);
+                    rows[mb_y].progress.notify_all();
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (int i = 1; i < std::min(threads_, mb_height_); ++i) helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers) helper.join();
+        if (failure) std::rethrow_exception(failure);
+    }
+    for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {
+        slice.Append(rows[mb_y].bits);
+        skipped_ += rows[mb_y].skipped;
+    }
     slice.StuffToByte();
 
     std::vector<uint8_t> unit = header.Take();
@@ -148,6 +217,153 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
         return {};
     unit.insert(unit.end(), slice_bytes.begin(), slice_bytes.end());
     return unit;
+}
+
+namespace {
+
+// One macroblock's samples of a picture, to try codings one after another.
+struct MacroblockSamples {
+    uint8_t luma[256];
+    uint8_t chroma[2][64];
+};
+
+MacroblockSamples SaveMacroblock(const Frame& frame, int mb_x, int mb_y) {
+    MacroblockSamples m;
+    for (int y = 0; y < 16; ++y)
+        std::memcpy(m.luma + y * 16, frame.luma.Row(mb_y * 16 + y) + mb_x * 16, 16);
+    const Plane* chroma[2] = {&frame.cb, &frame.cr};
+    for (int c = 0; c < 2; ++c)
+        for (int y = 0; y < 8; ++y)
+            std::memcpy(m.chroma[c] + y * 8, chroma[c]->Row(mb_y * 8 + y) + mb_x * 8, 8);
+    return m;
+}
+
+void RestoreMacroblock(Frame& frame, int mb_x, int mb_y, const MacroblockSamples& m) {
+    for (int y = 0; y < 16; ++y)
+        std::memcpy(frame.luma.Row(mb_y * 16 + y) + mb_x * 16, m.luma + y * 16, 16);
+    Plane* chroma[2] = {&frame.cb, &frame.cr};
+    for (int c = 0; c < 2; ++c)
+        for (int y = 0; y < 8; ++y)
+            std::memcpy(chroma[c]->Row(mb_y * 8 + y) + mb_x * 8, m.chroma[c] + y * 8, 8);
+}
+
+// Sum of squared differences of a macroblock between two pictures, chroma included.
+double SquaredError(const Frame& a, const Frame& b, int mb_x, int mb_y) {
+    long long total = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* p = a.luma.Row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* q = b.luma.Row(mb_y * 16 + y) + mb_x * 16;
+        for (int x = 0; x < 16; ++x) total += (p[x] - q[x]) * (p[x] - q[x]);
+    }
+    for (const auto plane : {&Frame::cb, &Frame::cr})
+        for (int y = 0; y < 8; ++y) {
+            const uint8_t* p = (a.*plane).Row(mb_y * 8 + y) + mb_x * 8;
+            const uint8_t* q = (b.*plane).Row(mb_y * 8 + y) + mb_x * 8;
+            for (int x = 0; x < 8; ++x) total += (p[x] - q[x]) * (p[x] - q[x]);
+        }
+    return static_cast<double>(total);
+}
+
+}  // namespace
+
+int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x,
+                                       int mb_y) {
+    MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
+    const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
+                     c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
+    const MotionInfo skipped = PredictMotion(a, b, c, d, true);
+    const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+    // Cost = squared error + lambda * bits, lambda from the quantiser's step in samples.
+    const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
+    const double lambda = kRdoLambdaScale * step * step;
+    struct Trial {
+        BitWriter bits;
+        MacroblockSamples samples;
+        MotionInfo motion;
+        bool skipped = false;
+        double cost = 0;
+    };
+    Trial trials[3];
+    const auto finish = [&](Trial& t) {
+        t.samples = SaveMacroblock(current_, mb_x, mb_y);
+        t.cost = SquaredError(source, current_, mb_x, mb_y) +
+                 lambda * static_cast<double>(t.bits.BitPosition());
+    };
+    // Skipped.
+    StorePrediction(mb_x, mb_y, MotionCompensate(mb_x, mb_y, skipped));
+    trials[0].bits.PutUe(0);
+    trials[0].motion = skipped;
+    trials[0].skipped = true;
+    finish(trials[0]);
+    // Moved by a searched vector, with its difference coded.
+    const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
+    const InterMacroblock inter =
+        CodeInterMacroblock(source, mb_x, mb_y, qp, MotionCompensate(mb_x, mb_y, motion));
+    trials[1].motion = motion;
+    if (inter.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
+        trials[1].bits.PutUe(0);
+        trials[1].skipped = true;
+    } else {
+        WriteInterMacroblock(trials[1].bits, inter, motion.x - predicted.x, motion.y - predicted.y);
+    }
+    finish(trials[1]);
+    // Intra.
+    const IntraMacroblock intra = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
+    WriteIntraMacroblock(trials[2].bits, intra, PictureType::kPredicted);
+    trials[2].motion = MotionInfo{0, 0, kIntraRef};
+    finish(trials[2]);
+
+    Trial* best = &trials[0];
+    for (Trial& t : trials)
+        if (t.cost < best->cost) best = &t;
+    RestoreMacroblock(current_, mb_x, mb_y, best->samples);
+    out.Append(best->bits);
+    record = best->motion;
+    return best->skipped ? 1 : 0;
+}
+
+int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp,
+                                 bool skip_all, int mb_x, int mb_y, int* modes_left) {
+    MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
+    if (type == PictureType::kPredicted && rdo_ && !skip_all)
+        return CodeMacroblockByCost(out, source, qp, mb_x, mb_y);
+    if (type == PictureType::kPredicted) {
+        const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
+                         c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
+        const MotionInfo skipped = PredictMotion(a, b, c, d, true);
+        const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
+        if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
+            StorePrediction(mb_x, mb_y, skip_prediction);
+            out.PutUe(0);  // mb_type: skipped
+            record = skipped;
+            return 1;
+        }
+        const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+        const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
+        const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
+        if (PreferInter(source, mb_x, mb_y, prediction)) {
+            const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
+            record = motion;
+            if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
+                out.PutUe(0);  // nothing left to code: the same as skipping
+                return 1;
+            }
+            WriteInterMacroblock(out, mb, motion.x - predicted.x, motion.y - predicted.y);
+            return 0;
+        }
+    }
+    record = MotionInfo{0, 0, kIntraRef};
+    const IntraMacroblock mb =
+        CodeIntraMacroblock(source, mb_x, mb_y, qp, type == PictureType::kIntra);
+    if (type == PictureType::kPredicted) {
+        WriteIntraMacroblock(out, mb, type);
+        return 0;
+    }
+    // Intra pictures: modes are written against the neighbours' modes.
+    const int cbp_code = IntraCbpCode(mb.cbp);
+    WriteLumaModes(out, mb, mb_x, type, modes_left);
+    WriteIntraMacroblockTail(out, mb, cbp_code, type);
+    return 0;
 }
 
 void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int picture_distance,
@@ -176,8 +392,15 @@ void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int pict
     } else {
         out.PutBits(0, 4);  // reserved bits
     }
-    // The loop filter is off: the reconstruction kept here is then exactly the decoder's.
-    out.PutBit(true);
+    out.PutBit(!loop_filter_);  // loop_filter_disable
+    if (loop_filter_) {
+        const bool offsets = alpha_offset_ != 0 || beta_offset_ != 0;
+        out.PutBit(offsets);  // loop_filter_parameter_flag
+        if (offsets) {
+            out.PutSe(alpha_offset_);
+            out.PutSe(beta_offset_);
+        }
+    }
     out.StuffToByte();
 }
 
@@ -254,12 +477,12 @@ void PictureCoder::WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& m
     // In predicted pictures (one mb_type per macroblock, 0 = skipped) mb_type 5 + n is an
     // intra macroblock with cbp code n.
     if (type == PictureType::kPredicted) out.PutUe(static_cast<uint32_t>(5 + cbp_code));
-    WriteLumaModes(out, mb, -1, type);
+    WriteLumaModes(out, mb, -1, type, nullptr);
     WriteIntraMacroblockTail(out, mb, cbp_code, type);
 }
 
 void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
-                                  PictureType type) {
+                                  PictureType type, int* modes_left) {
     if (type == PictureType::kPredicted) {
         // Only the low-pass mode is used here, and it is always the predicted one: whatever
         // a neighbour holds (low-pass, or nothing for inter and skipped macroblocks), the
@@ -268,7 +491,7 @@ void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int
         return;
     }
     for (int block = 0; block < 4; ++block) {
-        const int from_left = (block & 1) ? mb.luma_modes[block - 1] : modes_left_[block >> 1];
+        const int from_left = (block & 1) ? mb.luma_modes[block - 1] : modes_left[block >> 1];
         const int from_above =
             (block & 2) ? mb.luma_modes[block - 2] : modes_above_[mb_x * 2 + (block & 1)];
         int predicted = std::min(from_left, from_above);
@@ -281,8 +504,8 @@ void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int
             out.PutBits(static_cast<uint32_t>(mode < predicted ? mode : mode - 1), 2);
         }
     }
-    modes_left_[0] = mb.luma_modes[1];
-    modes_left_[1] = mb.luma_modes[3];
+    modes_left[0] = mb.luma_modes[1];
+    modes_left[1] = mb.luma_modes[3];
     modes_above_[mb_x * 2] = mb.luma_modes[2];
     modes_above_[mb_x * 2 + 1] = mb.luma_modes[3];
 }
@@ -302,24 +525,88 @@ MotionInfo PictureCoder::Neighbour(int mb_x, int mb_y) const {
     return motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
 }
 
+namespace {
+
+// Reference sample with the picture's edge repeated outside it, as in the decoder.
+int Sample(const Plane& plane, int x, int y) {
+    return plane.At(std::clamp(x, 0, plane.width - 1), std::clamp(y, 0, plane.height - 1));
+}
+
+uint8_t Clip(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+}  // namespace
+
+void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
+    // Whole and half samples only: the vectors searched here are multiples of two quarters.
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    const bool half_x = (mv_x & 3) != 0, half_y = (mv_y & 3) != 0;
+    // The samples the filters reach, one before to two after the block each way, with the
+    // picture's edge repeated; row by row from (ix - 1, iy - 1).
+    constexpr int kSide = 19;
+    uint8_t window[kSide * kSide];
+    const bool inside = ix >= 1 && iy >= 1 && ix + 18 <= ref.width && iy + 18 <= ref.height;
+    for (int y = 0; y < kSide; ++y) {
+        if (inside) {
+            std::memcpy(window + y * kSide, ref.Row(iy - 1 + y) + ix - 1, kSide);
+            continue;
+        }
+        const int sy = std::clamp(iy - 1 + y, 0, ref.height - 1);
+        for (int x = 0; x < kSide; ++x)
+            window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 1 + x, 0, ref.width - 1)];
+    }
+    const auto at = [&](int x, int y) -> int { return window[(y + 1) * kSide + x + 1]; };
+    if (!half_x && !half_y) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) out[y * 16 + x] = static_cast<uint8_t>(at(x, y));
+        return;
+    }
+    if (!half_x) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                out[y * 16 + x] =
+                    Clip((-at(x, y - 1) + 5 * at(x, y) + 5 * at(x, y + 1) - at(x, y + 2) + 4) >> 3);
+        return;
+    }
+    // The across filter's unrounded values (8 times the sample), rows -1 to 17.
+    int across[kSide * 16];
+    for (int y = -1; y < 18; ++y)
+        for (int x = 0; x < 16; ++x)
+            across[(y + 1) * 16 + x] =
+                -at(x - 1, y) + 5 * at(x, y) + 5 * at(x + 1, y) - at(x + 2, y);
+    const auto half = [&](int x, int y) { return across[(y + 1) * 16 + x]; };
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            if (!half_y) {
+                out[y * 16 + x] = Clip((half(x, y) + 4) >> 3);
+            } else {
+                // The centre: the across values filtered down.
+                const int sum =
+                    -half(x, y - 1) + 5 * half(x, y) + 5 * half(x, y + 1) - half(x, y + 2);
+                out[y * 16 + x] = Clip((sum + 32) >> 6);
+            }
+        }
+}
+
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
                                                               const MotionInfo& motion) const {
-    // Whole-sample vectors that are even in luma, so chroma moves by whole samples too.
-    // Samples outside the picture repeat its edge, as in the decoder.
     MotionPrediction p;
-    const int dx = motion.x / 4, dy = motion.y / 4;
-    const Plane& luma = reference_.luma;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            p.luma[y * 16 + x] = luma.At(std::clamp(mb_x * 16 + x + dx, 0, luma.width - 1),
-                                         std::clamp(mb_y * 16 + y + dy, 0, luma.height - 1));
+    PredictLumaBlock16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
+    // Chroma vectors are the luma ones in eighths of a chroma sample: bilinear weights.
+    const int fx = motion.x & 7, fy = motion.y & 7;
+    const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
     const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
     for (int c = 0; c < 2; ++c)
         for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                p.chroma[c][y * 8 + x] =
-                    chroma[c]->At(std::clamp(mb_x * 8 + x + dx / 2, 0, chroma[c]->width - 1),
-                                  std::clamp(mb_y * 8 + y + dy / 2, 0, chroma[c]->height - 1));
+            for (int x = 0; x < 8; ++x) {
+                const Plane& r = *chroma[c];
+                const int v = (8 - fx) * (8 - fy) * Sample(r, cx + x, cy + y) +
+                              fx * (8 - fy) * Sample(r, cx + x + 1, cy + y) +
+                              (8 - fx) * fy * Sample(r, cx + x, cy + y + 1) +
+                              fx * fy * Sample(r, cx + x + 1, cy + y + 1);
+                p.chroma[c][y * 8 + x] = static_cast<uint8_t>((v + 32) >> 6);
+            }
     return p;
 }
 
@@ -347,12 +634,12 @@ int SignedCodeLength(int value) {
 MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
                                       const MotionInfo& predicted,
                                       const MotionInfo& skipped) const {
-    constexpr int kRange = 32;  // samples each way
+    const int range = search_range_;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
         return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&
-               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= kRange &&
-               std::abs(dy) <= kRange;
+               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= range &&
+               std::abs(dy) <= range;
     };
     // Sum of absolute differences plus a rough price of the vector's difference code.
     const auto cost = [&](int dx, int dy) {
@@ -375,7 +662,10 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     };
     consider(predicted.x / 4, predicted.y / 4);
     consider(skipped.x / 4, skipped.y / 4);
-    for (int step = 16; step >= 2; step /= 2) {
+    // Coarse to fine; the first step is about half the range, so a wide range is reached.
+    int first_step = 2;
+    while (first_step * 2 <= range / 2) first_step *= 2;
+    for (int step = first_step; step >= 2; step /= 2) {
         bool moved = true;
         for (int rounds = 0; moved && rounds < 8; ++rounds) {
             moved = false;
@@ -386,7 +676,37 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
             moved = best_x != cx || best_y != cy;
         }
     }
-    return MotionInfo{best_x * 4, best_y * 4, 0};
+    if (!sub_sample_) return MotionInfo{best_x * 4, best_y * 4, 0};
+    // Refine to odd whole samples, then half samples, on the interpolated prediction.
+    int mv_x = best_x * 4, mv_y = best_y * 4;
+    uint8_t predicted_luma[256];
+    const auto fine_cost = [&](int vx, int vy) {
+        PredictLumaBlock16(reference_.luma, x0, y0, vx, vy, predicted_luma);
+        int total = 0;
+        for (int y = 0; y < 16; ++y) {
+            const uint8_t* s = source.luma.Row(y0 + y) + x0;
+            for (int x = 0; x < 16; ++x) total += std::abs(s[x] - predicted_luma[y * 16 + x]);
+        }
+        return total +
+               4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
+    };
+    int fine_best = fine_cost(mv_x, mv_y);
+    for (int step : {4, 2}) {
+        const int cx = mv_x, cy = mv_y;
+        for (int oy = -step; oy <= step; oy += step)
+            for (int ox = -step; ox <= step; ox += step) {
+                const int vx = cx + ox, vy = cy + oy;
+                if ((ox == 0 && oy == 0) || std::abs(vx) > range * 4 || std::abs(vy) > range * 4)
+                    continue;
+                const int c = fine_cost(vx, vy);
+                if (c < fine_best) {
+                    fine_best = c;
+                    mv_x = vx;
+                    mv_y = vy;
+                }
+            }
+    }
+    return MotionInfo{mv_x, mv_y, 0};
 }
 
 bool PictureCoder::PreferInter(const Frame& source, int mb_x, int mb_y,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,10 @@ namespace harrowgate {
 
 enum class PictureType { kIntra, kPredicted };
 
+// The 16x16 luma prediction from `ref` at (x0, y0) moved by a vector in quarter samples whose
+// components are multiples of two (whole and half samples).
+void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
+
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
 // In predicted pictures a macroblock that the decoder's predicted motion already shows well
@@ -20,14 +25,41 @@ enum class PictureType { kIntra, kPredicted };
 // decoder's reconstruction as the next reference.
 class PictureCoder {
   public:
-    PictureCoder(int width, int height, int qp);
+    // `search_range`: the largest motion vector component searched, in whole samples.
+    PictureCoder(int width, int height, int qp, int search_range = 32);
 
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
     std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
 
+    // Quantiser of the next pictures (0..63).
+    void SetQp(int qp);
+    // Largest size of the next picture units in bytes, 0 for no limit: a unit that comes out
+    // larger is coded again with a coarser quantiser (intra pictures may still exceed it at
+    // the coarsest).
+    void SetByteLimit(size_t bytes) { byte_limit_ = bytes; }
+    // The standard's loop filter on the next pictures (signalled in their headers); off, the
+    // reference is the unfiltered reconstruction.
+    void SetLoopFilter(bool on) { loop_filter_ = on; }
+    // Threads coding the rows of macroblocks of a picture (a row starts once the row above
+    // is two macroblocks ahead); the output is the same for any number.
+    void SetThreads(int threads) { threads_ = std::max(1, threads); }
+    // Vectors refined to half samples (with the standard's interpolation); off, whole even
+    // samples only.
+    void SetSubSampleMotion(bool on) { sub_sample_ = on; }
+    // Predicted pictures choose each macroblock's coding (skipped, moved, intra) by trying
+    // all three and taking the least squared error plus weighted bits.
+    void SetRateDistortionChoice(bool on) { rdo_ = on; }
+    // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
+    void SetLoopFilterOffsets(int alpha, int beta) {
+        alpha_offset_ = alpha;
+        beta_offset_ = beta;
+    }
+
     const Frame& Reconstruction() const { return reference_; }
     int LastQp() const { return last_qp_; }
     int SkippedMacroblocks() const { return skipped_; }
+    // Motion of each macroblock of the last picture, row by row (kIntraRef for intra ones).
+    const std::vector<MotionInfo>& Motion() const { return motion_; }
 
   private:
     struct IntraMacroblock {
@@ -50,7 +82,13 @@ class PictureCoder {
 
     IntraMacroblock CodeIntraMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
                                         bool choose_luma_modes);
-    void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type);
+    // `modes_left`: the right blocks' modes of the macroblock to the left, updated here.
+    void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type,
+                        int* modes_left);
+    int CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x, int mb_y);
+    // Codes one macroblock into `out`; 1 when it is coded as skipped.
+    int CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp, bool skip_all,
+                       int mb_x, int mb_y, int* modes_left);
     // The samples a macroblock gets from the previous picture moved by a vector.
     struct MotionPrediction {
         uint8_t luma[256];
@@ -77,6 +115,14 @@ class PictureCoder {
     int mb_width_;
     int mb_height_;
     int qp_;
+    int search_range_;
+    size_t byte_limit_ = 0;
+    bool loop_filter_ = false;
+    int threads_ = 1;
+    bool sub_sample_ = false;
+    bool rdo_ = false;
+    int alpha_offset_ = 0;
+    int beta_offset_ = 0;
     int last_qp_;
     int skipped_ = 0;
     Frame reference_;  // decoder's picture before this one
@@ -87,7 +133,6 @@ class PictureCoder {
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
-    int modes_left_[2] = {-1, -1};
 };
 
 }  // namespace harrowgate

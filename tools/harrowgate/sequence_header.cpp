@@ -49,8 +49,8 @@ std::vector<uint8_t> HeaderBytes(const SequenceParameters& p, uint32_t rate) {
     out.PutBits(rate >> 18, 12);      // bit_rate_upper
     out.PutBit(false);                // low_delay
     out.PutBit(true);                 // marker_bit
-    out.PutBits(0x3FFFF, 18);         // bbv_buffer_size: largest
-    out.PutBits(0, 3);                // reserved
+    out.PutBits(p.bbv_buffer_size & 0x3FFFF, 18);
+    out.PutBits(0, 3);  // reserved
     out.StuffToByte();
     return out.Take();
 }

@@ -9,7 +9,8 @@ struct SequenceParameters {
     int width = 0;   // whole macroblocks
     int height = 0;  // whole macroblocks
     int frame_rate_code = 3;
-    uint32_t bit_rate_400 = 1;  // bit rate in units of 400 bit/s (30 bits)
+    uint32_t bit_rate_400 = 1;           // bit rate in units of 400 bit/s (30 bits)
+    uint32_t bbv_buffer_size = 0x3FFFF;  // decoder buffer in units of 16384 bits (18 bits)
 };
 
 // frame_rate_code (1..8) whose rate is nearest to `fps`.

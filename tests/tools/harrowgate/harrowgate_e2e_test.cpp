@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "bit_reader_for_tests.h"
 #include "process_for_tests.h"
 
 using harrowgate_test::CommandResult;
@@ -236,10 +237,14 @@ TEST(HarrowgateProgram, FailuresAreOneLineAndLeaveNothingBehind) {
     EXPECT_NE(r.err.find("cannot write output"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir.File("full.dat")));
 
-    r = Encode(dir, dir.File("ok.mkv"), dir.File("o.avs"), "-q 99");
-    EXPECT_NE(r.exit_code, 0);
-    EXPECT_NE(r.err.find("-q"), std::string::npos) << r.err;
-    EXPECT_FALSE(Exists(dir.File("o.avs")));
+    for (const char* bad : {"-q 99", "-c 2"}) {
+        r = Encode(dir, dir.File("ok.mkv"), dir.File("o.avs"), bad);
+        EXPECT_NE(r.exit_code, 0) << bad;
+        EXPECT_NE(r.err.find(std::string(bad).substr(0, 2)), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(Exists(dir.File("o.avs")));
+        EXPECT_FALSE(Exists(dir.File("o.dat")));
+    }
 }
 
 TEST(HarrowgateProgram, TimeStampsKeepTheVideoOffsetAgainstTheSound) {
@@ -276,4 +281,177 @@ TEST(HarrowgateProgram, NeverOverwritesItsSource) {
     EXPECT_EQ(ReadFile(dir.File("clip.avs")), before);
     EXPECT_EQ(ReadFile(dir.File("other.dat")), dat_before);
     EXPECT_FALSE(Exists(dir.File("other.avs")));
+}
+
+TEST(HarrowgateProgram, SmallSearchRangeMissesFastMotion) {
+    TempDir dir;
+    // The picture pans 12 samples per picture.
+    MakeClip(dir, "pan.mkv", "testsrc2=size=800x288:rate=25", 20, "-vf crop=352:288:x='n*12':y=0");
+    off_t sizes[2];
+    const char* ranges[2] = {"4", "32"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = dir.File(std::string("pan") + ranges[i] + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("pan.mkv"), out, std::string("-q 24 -m ") + ranges[i]);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 20);
+        EXPECT_GT(Psnr(dir, out, dir.File("pan.mkv")), 40.0);
+        sizes[i] = static_cast<off_t>(ReadFile(out).size());
+    }
+    // Measured 139 kB against 74 kB.
+    EXPECT_GT(sizes[0], sizes[1] * 3 / 2);
+}
+
+namespace {
+
+struct BufferCheck {
+    std::vector<uint32_t> bit_rates_400;  // of every sequence header
+    uint32_t bbv_units = 0;               // of the first one
+    double lowest_fullness = 0;           // bits left in the decoder's buffer, at its lowest
+};
+
+// Reads the sequence headers and runs the decoder's buffer over the pictures: it starts
+// full, fills at the header's bit rate and loses each picture (with the headers before it)
+// when the picture is decoded.
+BufferCheck CheckBuffer(const std::string& bytes, double fps) {
+    BufferCheck check;
+    std::vector<size_t> picture_starts;
+    for (size_t i = 0; i + 3 < bytes.size(); ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
+        const uint8_t code = static_cast<uint8_t>(bytes[i + 3]);
+        if (code == 0xB0) {
+            harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(bytes.data()) + i + 4,
+                                          bytes.size() - i - 4);
+            in.Bits(8 + 8 + 1 + 14 + 14 + 2 + 3 + 4 + 4);
+            const uint32_t lower = in.Bits(18);
+            in.Bits(1);
+            const uint32_t upper = in.Bits(12);
+            in.Bits(2);
+            const uint32_t bbv = in.Bits(18);
+            check.bit_rates_400.push_back(lower + (upper << 18));
+            if (check.bbv_units == 0) check.bbv_units = bbv;
+            picture_starts.push_back(i);
+        } else if (code == 0xB3 || code == 0xB6) {
+            if (picture_starts.empty() || picture_starts.back() + 200 < i ||
+                bytes[picture_starts.back() + 3] != static_cast<char>(0xB0))
+                picture_starts.push_back(i);
+        }
+    }
+    picture_starts.push_back(bytes.size());
+    if (check.bit_rates_400.empty()) return check;
+    const double size = check.bbv_units * 16384.0;
+    const double fill = check.bit_rates_400[0] * 400.0 / fps;
+    double fullness = size;
+    check.lowest_fullness = size;
+    for (size_t p = 0; p + 1 < picture_starts.size(); ++p) {
+        fullness -= (picture_starts[p + 1] - picture_starts[p]) * 8.0;
+        check.lowest_fullness = std::min(check.lowest_fullness, fullness);
+        fullness = std::min(size, fullness + fill);
+    }
+    return check;
+}
+
+}  // namespace
+
+TEST(HarrowgateProgram, RateControlMeetsTheTargetWithinItsBuffer) {
+    TempDir dir;
+    MakeClip(dir, "rc.mkv", "testsrc2=size=352x288:rate=25", 100);
+    double psnr[2];
+    const int targets[2] = {400, 1200};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = dir.File("rc" + std::to_string(targets[i]) + ".avs");
+        // 3 is what the settings dialog passes for "on".
+        const CommandResult r =
+            Encode(dir, dir.File("rc.mkv"), out,
+                   "-g 12 -q 24 -a 3 -s " + std::to_string(targets[i]) + " -n 25");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 100);
+        const std::string bytes = ReadFile(out);
+        const double kbit_per_s = bytes.size() * 8.0 / (100 / 25.0) / 1000;
+        EXPECT_NEAR(kbit_per_s, targets[i], targets[i] * 0.05) << "target " << targets[i];
+        const BufferCheck check = CheckBuffer(bytes, 25);
+        ASSERT_EQ(check.bit_rates_400.size(), 9u);
+        for (uint32_t rate : check.bit_rates_400) EXPECT_EQ(rate, targets[i] * 1000u / 400);
+        EXPECT_GT(check.bbv_units, 0u);
+        EXPECT_LT(check.bbv_units, 0x3FFFFu);
+        EXPECT_GE(check.lowest_fullness, 0) << "the decoder's buffer ran dry";
+        psnr[i] = Psnr(dir, out, dir.File("rc.mkv"));
+    }
+    EXPECT_GT(psnr[1], psnr[0] + 2);
+    // Rate control on with no bit rate (the front-end then passes no -s): -q alone, noted.
+    const CommandResult r = Encode(dir, dir.File("rc.mkv"), dir.File("x.avs"), "-g 12 -q 24 -a 3");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("without a bit rate"), std::string::npos) << r.err;
+    const CommandResult plain = Encode(dir, dir.File("rc.mkv"), dir.File("y.avs"), "-g 12 -q 24");
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(ReadFile(dir.File("x.avs")), ReadFile(dir.File("y.avs")));
+}
+
+TEST(HarrowgateProgram, LoopFilterIsSignalledAndHelpsCoarseQuantisers) {
+    TempDir dir;
+    MakeClip(dir, "lf.mkv", "testsrc2=size=352x288:rate=25", 30);
+    double psnr[2];
+    std::string streams[2];
+    for (int on = 0; on < 2; ++on) {
+        const std::string out = dir.File("lf" + std::to_string(on) + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("lf.mkv"), out, "-g 12 -q 44 -l " + std::to_string(on));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 30);
+        psnr[on] = Psnr(dir, out, dir.File("lf.mkv"));
+        streams[on] = ReadFile(out);
+        // The first intra picture's header: loop_filter_disable follows the quantiser.
+        const size_t at = streams[on].find(std::string("\0\0\1\xB3", 4));
+        ASSERT_NE(at, std::string::npos);
+        harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(streams[on].data()) + at + 4,
+                                      8);
+        in.Bits(16 + 1 + 1 + 8 + 3 + 1);  // bbv_delay .. repeat_first_field, fixed_picture_qp
+        EXPECT_EQ(in.Bits(6), 44u);
+        in.Bits(4);
+        EXPECT_EQ(in.Bits(1), on ? 0u : 1u) << "loop_filter_disable";
+    }
+    EXPECT_NE(streams[0], streams[1]);
+    // Measured 33.9 dB without the filter and 34.1 dB with it.
+    EXPECT_GT(psnr[1], psnr[0] + 0.05);
+}
+
+TEST(HarrowgateProgram, ThreadsGiveTheSameStream) {
+    TempDir dir;
+    MakeClip(dir, "t.mkv", "testsrc2=size=352x288:rate=25", 20);
+    std::string streams[2];
+    const char* threads[2] = {"1", "2"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = dir.File(std::string("t") + threads[i] + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("t.mkv"), out, std::string("-g 8 -q 30 -t ") + threads[i]);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        streams[i] = ReadFile(out);
+        EXPECT_EQ(ReadFile(dir.File(std::string("t") + threads[i] + ".dat")).size(), 80u);
+    }
+    EXPECT_EQ(streams[0], streams[1]);
+    EXPECT_EQ(DecoderErrors(dir, dir.File("t2.avs")), "");
+    EXPECT_EQ(Probe(dir, dir.File("t2.avs")).pictures, 20);
+}
+
+TEST(HarrowgateProgram, RdoGivesMoreQualityForTheSameBits) {
+    TempDir dir;
+    MakeClip(dir, "o.mkv", "testsrc2=size=352x288:rate=25", 30);
+    double psnr[2];
+    double size[2];
+    for (int rdo = 0; rdo < 2; ++rdo) {
+        const std::string out = dir.File("o" + std::to_string(rdo) + ".avs");
+        const CommandResult r =
+            Encode(dir, dir.File("o.mkv"), out, "-g 12 -q 30 -o " + std::to_string(rdo));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, out), "");
+        EXPECT_EQ(Probe(dir, out).pictures, 30);
+        psnr[rdo] = Psnr(dir, out, dir.File("o.mkv"));
+        size[rdo] = static_cast<double>(ReadFile(out).size());
+    }
+    // Measured on 50 pictures: the same rate within 0.2 %, 0.44 dB more.
+    EXPECT_LT(size[1], size[0] * 1.03);
+    EXPECT_GT(psnr[1], psnr[0] + 0.2);
 }

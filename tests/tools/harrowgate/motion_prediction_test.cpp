@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "motion.h"
+#include "picture_coder.h"
 
 using namespace harrowgate;
 
@@ -48,4 +52,86 @@ TEST(MotionPrediction, MedianTakesTheCandidateOppositeTheMiddleDistance) {
     const MotionInfo r = PredictMotion(Moving(8, 8), kIntra, Moving(24, 8), kNone, false);
     // Distances: a-b 16, b-c 32, c-a 16: the middle (16) equals a-b's first, so c is taken.
     EXPECT_EQ(r.x, 24);
+}
+
+namespace {
+
+// A texture moving 10 samples right per picture: wider than a small search range.
+harrowgate::Frame MovedTexture(int width, int height, int shift) {
+    harrowgate::Frame f;
+    f.Resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            f.luma.Row(y)[x] =
+                static_cast<uint8_t>(128 + 60 * std::sin((x - shift) * 0.37) * std::cos(y * 0.29) +
+                                     30 * std::sin((x - shift + y) * 0.11));
+    for (Plane* p : {&f.cb, &f.cr})
+        for (int y = 0; y < p->height; ++y)
+            for (int x = 0; x < p->width; ++x) p->Row(y)[x] = static_cast<uint8_t>(128 + x - y);
+    return f;
+}
+
+// Largest |component| of the coded vectors, in quarter samples, and whether any was found.
+int LargestVector(int search_range, int& inter_macroblocks) {
+    harrowgate::PictureCoder coder(128, 64, 24, search_range);
+    coder.SetSubSampleMotion(true);  // as the program codes
+    coder.Encode(MovedTexture(128, 64, 0), harrowgate::PictureType::kIntra, 0);
+    coder.Encode(MovedTexture(128, 64, 10), harrowgate::PictureType::kPredicted, 1);
+    int largest = 0;
+    inter_macroblocks = 0;
+    for (const harrowgate::MotionInfo& m : coder.Motion()) {
+        if (m.ref < 0) continue;
+        ++inter_macroblocks;
+        largest = std::max({largest, std::abs(m.x), std::abs(m.y)});
+    }
+    return largest;
+}
+
+}  // namespace
+
+TEST(MotionSearch, VectorsStayWithinTheSearchRange) {
+    int inter = 0;
+    // Wide enough: the 10-sample move is found.
+    EXPECT_GE(LargestVector(32, inter), 40);
+    EXPECT_GT(inter, 0);
+    for (int range : {0, 1, 4, 7}) {
+        EXPECT_LE(LargestVector(range, inter), range * 4) << "range " << range;
+    }
+}
+
+TEST(MotionSearch, HalfSampleVectorsFollowMotionBetweenSamples) {
+    // A smooth texture moved by 2.5 samples: whole samples leave a residual, half do not.
+    const auto texture = [](double x, double y) {
+        return 128 + 60 * std::sin(x * 0.21) * std::cos(y * 0.17) + 30 * std::sin((x + y) * 0.09);
+    };
+    const auto picture = [&](double shift) {
+        Frame f;
+        f.Resize(128, 64);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                f.luma.Row(y)[x] = static_cast<uint8_t>(std::lround(texture(x - shift, y)));
+        for (Plane* p : {&f.cb, &f.cr})
+            for (int y = 0; y < p->height; ++y)
+                for (int x = 0; x < p->width; ++x)
+                    p->Row(y)[x] =
+                        static_cast<uint8_t>(std::lround(texture(2 * x - shift, 2 * y) / 2 + 64));
+        return f;
+    };
+    size_t sizes[2];
+    int half_vectors[2] = {0, 0};
+    for (int sub = 0; sub < 2; ++sub) {
+        PictureCoder coder(128, 64, 20);
+        coder.SetSubSampleMotion(sub == 1);
+        coder.Encode(picture(0), PictureType::kIntra, 0);
+        sizes[sub] = coder.Encode(picture(2.5), PictureType::kPredicted, 1).size();
+        for (const MotionInfo& m : coder.Motion()) {
+            if (m.ref < 0) continue;
+            EXPECT_EQ(m.x % 2, 0);  // never a quarter sample
+            EXPECT_EQ(m.y % 2, 0);
+            half_vectors[sub] += (m.x & 3) != 0;
+        }
+    }
+    EXPECT_EQ(half_vectors[0], 0);
+    EXPECT_GT(half_vectors[1], 10);
+    EXPECT_LT(sizes[1], sizes[0] * 9 / 10);
 }

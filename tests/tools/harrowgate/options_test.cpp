@@ -29,6 +29,29 @@ TEST(Options, FrontEndDefaultOptionText) {
     ASSERT_TRUE(r.options->frame_rate);
     EXPECT_DOUBLE_EQ(*r.options->frame_rate, 24.0);
     EXPECT_FALSE(r.options->width);
+    EXPECT_EQ(r.options->search_range, 32);
+    EXPECT_FALSE(r.options->rate_control);
+    EXPECT_TRUE(r.options->loop_filter);
+    EXPECT_EQ(r.options->threads, 1);
+}
+
+TEST(Options, EncoderSettingsAreTaken) {
+    // The settings dialog's "on" for rate control is 3.
+    ParseResult r = ParseOptions(Words("a b -a 3 -s 1500 -m 7 -l 0 -t 2 -c 1 -o 1"));
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_TRUE(r.options->rate_control);
+    EXPECT_EQ(r.options->bit_rate_kbit, 1500);
+    EXPECT_EQ(r.options->search_range, 7);
+    EXPECT_FALSE(r.options->loop_filter);
+    EXPECT_EQ(r.options->threads, 2);
+    EXPECT_TRUE(r.options->rdo);
+    // 4:2:2 is outside the profile: refused, in one line that says why.
+    r = ParseOptions(Words("a b -c 2"));
+    EXPECT_FALSE(r.options);
+    EXPECT_NE(r.error.find("4:2:2"), std::string::npos) << r.error;
+    for (const char* line :
+         {"a b -m -1", "a b -t 0", "a b -l 2", "a b -c 3", "a b -s x", "a b -o 2"})
+        EXPECT_FALSE(ParseOptions(Words(line)).options) << line;
 }
 
 TEST(Options, SizeNeedsBothWidthAndHeight) {

@@ -1,0 +1,61 @@
+#include "rate_control.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace harrowgate {
+namespace {
+
+// The quantiser step doubles every 8 steps of qp.
+double Scale(int qp) {
+    return std::exp2(-qp / 8.0);
+}
+
+}  // namespace
+
+RateController::RateController(double bits_per_second, double pictures_per_second, int gop_length,
+                               int start_qp, double buffer_bits)
+    : picture_bits_(bits_per_second / pictures_per_second),
+      gop_length_(std::max(1, gop_length)),
+      start_qp_(start_qp),
+      buffer_bits_(buffer_bits),
+      fullness_(buffer_bits),
+      last_qp_{start_qp, start_qp} {}
+
+int RateController::NextQp(bool intra, int position_in_gop) {
+    if (intra && intra_complexity_ < 0) return start_qp_;
+    if (!intra && predicted_complexity_ < 0 && intra_complexity_ < 0) return start_qp_;
+    // Until a predicted picture is measured, guess it costs a quarter of an intra one.
+    const double predicted =
+        predicted_complexity_ >= 0 ? predicted_complexity_ : intra_complexity_ / 4;
+    const double intra_cost = intra_complexity_ >= 0 ? intra_complexity_ : predicted * 4;
+    // One GOP's worth of pictures from this one on, and its share of the target, less what
+    // has been overspent; never plan for less than a quarter of the share.
+    double complexity = 0;
+    for (int i = 0; i < gop_length_; ++i)
+        complexity += (position_in_gop + i) % gop_length_ == 0 ? intra_cost : predicted;
+    const double share = picture_bits_ * gop_length_;
+    const double budget = std::max(share * 0.25, share - deficit_);
+    int qp = static_cast<int>(std::lround(8.0 * std::log2(complexity / budget)));
+    // Small steps between pictures of a kind: the model is rough and jumps would show.
+    const int last = last_qp_[intra ? 1 : 0];
+    const int step = intra ? 8 : 4;
+    qp = std::clamp(qp, last - step, last + step);
+    return std::clamp(qp, 0, 63);
+}
+
+size_t RateController::ByteLimit() const {
+    return static_cast<size_t>(std::max(0.0, fullness_) / 8);
+}
+
+void RateController::Coded(bool intra, int qp, size_t bytes) {
+    const double bits = static_cast<double>(bytes) * 8;
+    const double complexity = bits / Scale(qp);
+    double& estimate = intra ? intra_complexity_ : predicted_complexity_;
+    estimate = estimate < 0 ? complexity : (estimate + complexity) / 2;
+    last_qp_[intra ? 1 : 0] = qp;
+    deficit_ += bits - picture_bits_;
+    fullness_ = std::min(buffer_bits_, fullness_ - bits + picture_bits_);
+}
+
+}  // namespace harrowgate
