@@ -54,6 +54,6 @@ awk -v b="$bytes" -v r="${best[read]}" -v g="${best[graph]}" -v f="${best[ffmpeg
   printf "%-44s %8.3f %10.1f\n", "sequential read (dd bs=1M)", r, b / 1e6 / r
   printf "%-44s %8.3f %10.1f\n", "avsplay through the graph", g, b / 1e6 / g
   printf "%-44s %8.3f %10.1f\n", "ffmpeg -map 0 -c copy -f null -", f, b / 1e6 / f
-  printf "graph / I/O limit %.2f (target >= 0.5)\n", r / g
-  printf "graph / ffmpeg    %.2f (target > 1)\n", f / g
+  printf "graph / I/O limit %.2f (target >= 0.6)\n", r / g
+  printf "graph / ffmpeg    %.2f (target >= 1.3)\n", f / g
 }'
