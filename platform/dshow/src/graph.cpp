@@ -476,9 +476,7 @@ class FilterGraph final : public CUnknown,
     }
     STDMETHODIMP GetStopPosition(LONGLONG* stop) override {
         CheckPointer(stop, E_POINTER);
-        CAutoLock l(&lock_);
-        auto seekers = Seekers();
-        return seekers.empty() ? E_NOTIMPL : seekers.front()->GetStopPosition(stop);
+        return AskFirstSeeker([&](IMediaSeeking* s) { return s->GetStopPosition(stop); });
     }
     STDMETHODIMP GetCurrentPosition(LONGLONG* cur) override {
         CheckPointer(cur, E_POINTER);
@@ -529,14 +527,10 @@ class FilterGraph final : public CUnknown,
         return result;
     }
     STDMETHODIMP GetPositions(LONGLONG* cur, LONGLONG* stop) override {
-        CAutoLock l(&lock_);
-        auto seekers = Seekers();
-        return seekers.empty() ? E_NOTIMPL : seekers.front()->GetPositions(cur, stop);
+        return AskFirstSeeker([&](IMediaSeeking* s) { return s->GetPositions(cur, stop); });
     }
     STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override {
-        CAutoLock l(&lock_);
-        auto seekers = Seekers();
-        return seekers.empty() ? E_NOTIMPL : seekers.front()->GetAvailable(earliest, latest);
+        return AskFirstSeeker([&](IMediaSeeking* s) { return s->GetAvailable(earliest, latest); });
     }
     STDMETHODIMP SetRate(double rate) override {
         CAutoLock l(&lock_);
@@ -551,9 +545,7 @@ class FilterGraph final : public CUnknown,
     }
     STDMETHODIMP GetRate(double* rate) override {
         CheckPointer(rate, E_POINTER);
-        CAutoLock l(&lock_);
-        auto seekers = Seekers();
-        return seekers.empty() ? E_NOTIMPL : seekers.front()->GetRate(rate);
+        return AskFirstSeeker([&](IMediaSeeking* s) { return s->GetRate(rate); });
     }
     STDMETHODIMP GetPreroll(LONGLONG* p) override {
         CheckPointer(p, E_POINTER);
@@ -740,6 +732,13 @@ class FilterGraph final : public CUnknown,
     }
 
     // Output pins offering IMediaSeeking whose filter is not fed by another seeking pin.
+    // A question every seeker would answer alike goes to the first of them.
+    template <typename Ask>
+    HRESULT AskFirstSeeker(Ask ask) {
+        CAutoLock l(&lock_);
+        auto seekers = Seekers();
+        return seekers.empty() ? E_NOTIMPL : ask(seekers.front().Get());
+    }
     std::vector<ComPtr<IMediaSeeking>> Seekers() {
         std::vector<ComPtr<IMediaSeeking>> out;
         for (auto& e : filters_) {
