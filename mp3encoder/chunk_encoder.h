@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "lame_library.h"
+#include "mp3encoder/lame_library.h"
 
 namespace quenby {
 

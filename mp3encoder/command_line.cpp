@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "mp3encoder/command_line.h"
 
 #include <getopt.h>
 

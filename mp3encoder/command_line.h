@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "run_settings.h"
+#include "mp3encoder/run_settings.h"
 
 namespace quenby {
 

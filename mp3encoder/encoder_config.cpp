@@ -1,4 +1,4 @@
-#include "encoder_config.h"
+#include "mp3encoder/encoder_config.h"
 
 #include <cmath>
 #include <cstring>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "lame_enc/blade_enc.h"
-#include "run_settings.h"
+#include "mp3encoder/run_settings.h"
 
 namespace quenby {
 

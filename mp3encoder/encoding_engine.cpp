@@ -1,4 +1,4 @@
-#include "encoding_engine.h"
+#include "mp3encoder/encoding_engine.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "progress_line.h"
+#include "mp3encoder/progress_line.h"
 
 namespace quenby {
 

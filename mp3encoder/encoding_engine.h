@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "audio_source.h"
-#include "chunk_encoder.h"
+#include "mp3encoder/audio_source.h"
+#include "mp3encoder/chunk_encoder.h"
 
 namespace quenby {
 

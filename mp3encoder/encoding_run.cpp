@@ -1,14 +1,14 @@
-#include "encoding_run.h"
+#include "mp3encoder/encoding_run.h"
 
 #include <string>
 
-#include "chunk_encoder.h"
-#include "encoder_config.h"
-#include "encoding_engine.h"
-#include "error_log.h"
 #include "files/files.h"
-#include "lame_library.h"
-#include "progress_line.h"
+#include "mp3encoder/chunk_encoder.h"
+#include "mp3encoder/encoder_config.h"
+#include "mp3encoder/encoding_engine.h"
+#include "mp3encoder/error_log.h"
+#include "mp3encoder/lame_library.h"
+#include "mp3encoder/progress_line.h"
 
 namespace quenby {
 namespace {

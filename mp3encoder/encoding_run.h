@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "audio_source.h"
-#include "run_settings.h"
+#include "mp3encoder/audio_source.h"
+#include "mp3encoder/run_settings.h"
 
 namespace quenby {
 

@@ -1,4 +1,4 @@
-#include "error_log.h"
+#include "mp3encoder/error_log.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "lame_library.h"
+#include "mp3encoder/lame_library.h"
 
 #include "module/module.h"
 

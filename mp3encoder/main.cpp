@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "com/objbase.h"
-#include "command_line.h"
-#include "dshow_source/dshow_audio_graph.h"
-#include "dshow_source/media_det_listing.h"
-#include "encoding_run.h"
 #include "files/files.h"
-#include "lame_library.h"
+#include "mp3encoder/command_line.h"
+#include "mp3encoder/dshow_source/dshow_audio_graph.h"
+#include "mp3encoder/dshow_source/media_det_listing.h"
+#include "mp3encoder/encoding_run.h"
+#include "mp3encoder/lame_library.h"
 
 namespace {
 

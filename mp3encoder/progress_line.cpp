@@ -1,4 +1,4 @@
-#include "progress_line.h"
+#include "mp3encoder/progress_line.h"
 
 #include <cmath>
 

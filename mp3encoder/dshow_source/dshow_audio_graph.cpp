@@ -1,4 +1,4 @@
-#include "dshow_source/dshow_audio_graph.h"
+#include "mp3encoder/dshow_source/dshow_audio_graph.h"
 
 #include <atomic>
 

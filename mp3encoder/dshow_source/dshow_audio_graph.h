@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "audio_source.h"
+#include "mp3encoder/audio_source.h"
 
 namespace quenby {
 

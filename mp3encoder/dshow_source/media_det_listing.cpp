@@ -1,4 +1,4 @@
-#include "dshow_source/media_det_listing.h"
+#include "mp3encoder/dshow_source/media_det_listing.h"
 
 #include <algorithm>
 #include <cstdio>

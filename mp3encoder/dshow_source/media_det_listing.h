@@ -2,7 +2,7 @@
 // lengths the progress line needs.
 #pragma once
 
-#include "audio_source.h"
+#include "mp3encoder/audio_source.h"
 
 namespace quenby {
 

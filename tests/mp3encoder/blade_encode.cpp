@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "encoder_config.h"
 #include "files/files.h"
-#include "lame_library.h"
+#include "mp3encoder/encoder_config.h"
+#include "mp3encoder/lame_library.h"
 
 int main(int argc, char** argv) {
     if (argc < 7) {

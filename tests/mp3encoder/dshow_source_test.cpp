@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "dshow_source/dshow_audio_graph.h"
-#include "dshow_source/media_det_listing.h"
+#include "mp3encoder/dshow_source/dshow_audio_graph.h"
+#include "mp3encoder/dshow_source/media_det_listing.h"
 #include "test_media.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "encoder_config.h"
-#include "error_log.h"
-#include "progress_line.h"
+#include "mp3encoder/encoder_config.h"
+#include "mp3encoder/error_log.h"
+#include "mp3encoder/progress_line.h"
 
 namespace quenby {
 namespace {

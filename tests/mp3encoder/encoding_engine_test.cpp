@@ -1,4 +1,4 @@
-#include "encoding_engine.h"
+#include "mp3encoder/encoding_engine.h"
 
 #include <gtest/gtest.h>
 

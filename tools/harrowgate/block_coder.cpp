@@ -1,4 +1,4 @@
-#include "block_coder.h"
+#include "tools/harrowgate/block_coder.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "bit_writer.h"
-#include "vlc_tables.h"
+#include "tools/harrowgate/bit_writer.h"
+#include "tools/harrowgate/vlc_tables.h"
 
 namespace harrowgate {
 

@@ -1,10 +1,10 @@
-#include "deblock.h"
+#include "tools/harrowgate/deblock.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
-#include "transform.h"
+#include "tools/harrowgate/transform.h"
 
 namespace harrowgate {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "frame.h"
-#include "motion.h"
+#include "tools/harrowgate/frame.h"
+#include "tools/harrowgate/motion.h"
 
 namespace harrowgate {
 

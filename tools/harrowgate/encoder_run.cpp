@@ -1,4 +1,4 @@
-#include "encoder_run.h"
+#include "tools/harrowgate/encoder_run.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "files/files.h"
-#include "picture_coder.h"
-#include "progress.h"
-#include "rate_control.h"
-#include "sequence_header.h"
-#include "source_video.h"
+#include "tools/harrowgate/picture_coder.h"
+#include "tools/harrowgate/progress.h"
+#include "tools/harrowgate/rate_control.h"
+#include "tools/harrowgate/sequence_header.h"
+#include "tools/harrowgate/source_video.h"
 
 namespace harrowgate {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "options.h"
+#include "tools/harrowgate/options.h"
 
 namespace harrowgate {
 

@@ -1,4 +1,4 @@
-#include "intra_prediction.h"
+#include "tools/harrowgate/intra_prediction.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "frame.h"
+#include "tools/harrowgate/frame.h"
 
 namespace harrowgate {
 

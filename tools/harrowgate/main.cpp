@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
-#include "encoder_run.h"
 #include "files/files.h"
-#include "options.h"
+#include "tools/harrowgate/encoder_run.h"
+#include "tools/harrowgate/options.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

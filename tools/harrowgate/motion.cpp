@@ -1,4 +1,4 @@
-#include "motion.h"
+#include "tools/harrowgate/motion.h"
 
 #include <algorithm>
 #include <cstdlib>

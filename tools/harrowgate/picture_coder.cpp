@@ -1,4 +1,4 @@
-#include "picture_coder.h"
+#include "tools/harrowgate/picture_coder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "block_coder.h"
-#include "deblock.h"
-#include "intra_prediction.h"
-#include "vlc_tables.h"
+#include "tools/harrowgate/block_coder.h"
+#include "tools/harrowgate/deblock.h"
+#include "tools/harrowgate/intra_prediction.h"
+#include "tools/harrowgate/vlc_tables.h"
 
 namespace harrowgate {
 namespace {

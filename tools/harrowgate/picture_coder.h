@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "bit_writer.h"
-#include "frame.h"
-#include "motion.h"
-#include "transform.h"
+#include "tools/harrowgate/bit_writer.h"
+#include "tools/harrowgate/frame.h"
+#include "tools/harrowgate/motion.h"
+#include "tools/harrowgate/transform.h"
 
 namespace harrowgate {
 

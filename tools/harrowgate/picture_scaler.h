@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frame.h"
+#include "tools/harrowgate/frame.h"
 
 namespace harrowgate {
 

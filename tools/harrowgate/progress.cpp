@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "tools/harrowgate/progress.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "rate_control.h"
+#include "tools/harrowgate/rate_control.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
-#include "sequence_header.h"
+#include "tools/harrowgate/sequence_header.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "bit_writer.h"
+#include "tools/harrowgate/bit_writer.h"
 
 namespace harrowgate {
 namespace {

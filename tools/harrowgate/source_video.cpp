@@ -1,4 +1,4 @@
-#include "source_video.h"
+#include "tools/harrowgate/source_video.h"
 
 #include <cmath>
 

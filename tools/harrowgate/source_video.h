@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "frame.h"
+#include "tools/harrowgate/frame.h"
 
 namespace harrowgate {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "com/comptr.h"
-#include "picture_scaler.h"
-#include "source_video.h"
+#include "tools/harrowgate/picture_scaler.h"
+#include "tools/harrowgate/source_video.h"
 #if __has_include("dshow/grabber.h")
 #include "dshow/grabber.h"
 #else

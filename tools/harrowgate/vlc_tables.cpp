@@ -1,6 +1,6 @@
 // The 2D-VLC tables of the AVS1-P2 Jizhun profile for intra luma, inter luma and chroma
 // blocks, written as (level, run) pairs in code order, and the coded-block-pattern code orders.
-#include "vlc_tables.h"
+#include "tools/harrowgate/vlc_tables.h"
 
 #include <climits>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "bit_writer.h"
+#include "tools/harrowgate/bit_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include <random>
 
 #include "bit_reader_for_tests.h"
-#include "block_coder.h"
-#include "transform.h"
-#include "vlc_tables.h"
+#include "tools/harrowgate/block_coder.h"
+#include "tools/harrowgate/transform.h"
+#include "tools/harrowgate/vlc_tables.h"
 
 using namespace harrowgate;
 using harrowgate_test::BitReader;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "motion.h"
-#include "picture_coder.h"
+#include "tools/harrowgate/motion.h"
+#include "tools/harrowgate/picture_coder.h"
 
 using namespace harrowgate;
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "tools/harrowgate/options.h"
 
 #include <gtest/gtest.h>
 

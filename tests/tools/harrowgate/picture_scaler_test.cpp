@@ -1,4 +1,4 @@
-#include "picture_scaler.h"
+#include "tools/harrowgate/picture_scaler.h"
 
 #include <gtest/gtest.h>
 

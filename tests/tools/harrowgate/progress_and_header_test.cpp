@@ -4,8 +4,8 @@
 #include <string>
 
 #include "bit_reader_for_tests.h"
-#include "progress.h"
-#include "sequence_header.h"
+#include "tools/harrowgate/progress.h"
+#include "tools/harrowgate/sequence_header.h"
 
 using namespace harrowgate;
 using harrowgate_test::BitReader;

@@ -1,10 +1,10 @@
-#include "rate_control.h"
+#include "tools/harrowgate/rate_control.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "picture_coder.h"
+#include "tools/harrowgate/picture_coder.h"
 
 using namespace harrowgate;
 

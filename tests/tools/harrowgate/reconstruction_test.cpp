@@ -5,9 +5,9 @@
 #include <cmath>
 #include <random>
 
-#include "picture_coder.h"
 #include "process_for_tests.h"
-#include "sequence_header.h"
+#include "tools/harrowgate/picture_coder.h"
+#include "tools/harrowgate/sequence_header.h"
 
 using namespace harrowgate;
 using harrowgate_test::RunCommand;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "picture_coder.h"
+#include "tools/harrowgate/picture_coder.h"
 
 using namespace harrowgate;
 

@@ -1,4 +1,4 @@
-#include "transform.h"
+#include "tools/harrowgate/transform.h"
 
 #include <gtest/gtest.h>
 
