@@ -102,52 +102,50 @@ bool WaitFor(const std::function<bool()>& ready, DWORD ms = kStepMs) {
 
 // The visible dialogs of `thread` whose owner is `owner` (the common dialogs, their message
 // boxes).
+// The enumeration callbacks are plain functions: a lambda does not take the system's
+// calling convention, which differs on 32-bit Windows.
+struct OwnedSearch {
+    HWND owner;
+    std::vector<HWND> found;
+};
+BOOL CALLBACK CollectOwned(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<OwnedSearch*>(p);
+    if (IsWindowVisible(w) && IsClass(w, L"#32770") && GetWindow(w, GW_OWNER) == s->owner)
+        s->found.push_back(w);
+    return TRUE;
+}
 std::vector<HWND> OwnedDialogs(DWORD thread, HWND owner) {
-    struct Search {
-        HWND owner;
-        std::vector<HWND> found;
-    } search{owner, {}};
-    EnumThreadWindows(
-        thread,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (IsWindowVisible(w) && IsClass(w, L"#32770") && GetWindow(w, GW_OWNER) == s->owner)
-                s->found.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    OwnedSearch search{owner, {}};
+    EnumThreadWindows(thread, CollectOwned, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
+struct ClassSearch {
+    const wchar_t* window_class;
+    HWND found;
+};
+BOOL CALLBACK StopAtClass(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<ClassSearch*>(p);
+    if (!IsClass(w, s->window_class)) return TRUE;
+    s->found = w;
+    return FALSE;
+}
 HWND FindDescendant(HWND parent, const wchar_t* window_class) {
-    struct Search {
-        const wchar_t* window_class;
-        HWND found;
-    } search{window_class, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (!IsClass(w, s->window_class)) return TRUE;
-            s->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ClassSearch search{window_class, nullptr};
+    EnumChildWindows(parent, StopAtClass, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 // Every control of a dialog, for a failure message that shows what the window held.
+BOOL CALLBACK AppendControl(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<std::string*>(p);
+    *s += "\n  " + Narrow(ClassOf(w)) + " id " + std::to_string(GetDlgCtrlID(w)) +
+          (IsWindowVisible(w) ? "" : " hidden") + " \"" + Narrow(TextOf(w)) + "\"";
+    return TRUE;
+}
 std::string Describe(HWND dialog) {
     std::string out = "window \"" + Narrow(TextOf(dialog)) + "\":";
-    EnumChildWindows(
-        dialog,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<std::string*>(p);
-            *s += "\n  " + Narrow(ClassOf(w)) + " id " + std::to_string(GetDlgCtrlID(w)) +
-                  (IsWindowVisible(w) ? "" : " hidden") + " \"" + Narrow(TextOf(w)) + "\"";
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&out));
+    EnumChildWindows(dialog, AppendControl, reinterpret_cast<LPARAM>(&out));
     return out;
 }
 
