@@ -74,8 +74,6 @@ if [ -n "$fix" ]; then
   done | xargs -0 -P "$jobs" -n 2 bash -c \
     'a=("$@"); n=$#; "${a[@]:0:n-2}" "${a[n-2]}" --export-fixes="${a[n-1]}" >/dev/null 2>&1 || true' \
     _ "${tidy[@]}"
-  # NAMING_FIXES=DIR keeps the fixes, to rename by hand what this build does not compile.
-  if [ -n "${NAMING_FIXES:-}" ]; then mkdir -p "$NAMING_FIXES" && cp "$work"/*.yaml "$NAMING_FIXES"; fi
   clang-apply-replacements "$work"
   echo "naming: renamed what the rule could; run again without --fix to see what is left"
   exit 0
