@@ -387,11 +387,15 @@ bool SelectInView(Driver& driver, HWND dialog, const std::vector<std::wstring>& 
     return listed;
 }
 
-// Clicks Add; `script` works the file dialog that opens.
-std::string AddThroughTheDialog(HWND main, Driver::Script script) {
-    Driver driver(main, std::move(script));
-    Send(GetDlgItem(main, IDC_ADD_FILES), BM_CLICK, 0, 0);
+// Clicks the button `id` of `owner`; `script` works the dialog that opens (the file
+// dialog behind Add, the folder browser behind Browse).
+std::string ClickAndDrive(HWND owner, int id, Driver::Script script) {
+    Driver driver(owner, std::move(script));
+    Send(GetDlgItem(owner, id), BM_CLICK, 0, 0);
     return driver.Join();
+}
+std::string AddThroughTheDialog(HWND main, Driver::Script script) {
+    return ClickAndDrive(main, IDC_ADD_FILES, std::move(script));
 }
 
 TEST(OstranderCommonDialogs, AddListsExactlyTheFilesChosenInTheFileDialog) {
@@ -588,11 +592,8 @@ bool ChooseFolder(Driver& driver, HWND browser, const std::wstring& folder) {
     return true;
 }
 
-// Clicks Browse; `script` works the folder browser that opens.
 std::string BrowseThroughTheDialog(HWND settings, Driver::Script script) {
-    Driver driver(settings, std::move(script));
-    Send(GetDlgItem(settings, IDC_BROWSE), BM_CLICK, 0, 0);
-    return driver.Join();
+    return ClickAndDrive(settings, IDC_BROWSE, std::move(script));
 }
 
 TEST(OstranderCommonDialogs, BrowseShowsTheFolderChosenInTheFolderBrowser) {
