@@ -29,10 +29,12 @@ check_kind build-win64 PE32+
 echo "windows: $(ls build-win32/bin | wc -l) PE32 and $(ls build-win64/bin | wc -l) PE32+ deliverables"
 
 ctest --test-dir build-win64 --output-on-failure -j "$jobs"
-if scripts/host_runs_32bit.sh; then
-  ctest --test-dir build-win32 --output-on-failure -j "$jobs"
-else
+if ! scripts/host_runs_32bit.sh; then
   echo "windows: 32-bit tests skipped: this host runs no 32-bit code"
+elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  echo "windows: 32-bit tests skipped: 32-bit Wine (wine32:i386) is not installed; scripts/setup.sh says why"
+else
+  ctest --test-dir build-win32 --output-on-failure -j "$jobs"
 fi
 # The prefixes' servers were made persistent for speed; nothing should outlive the stage.
 for prefix in build-win64/wineprefix build-win32/wineprefix; do
