@@ -13,6 +13,7 @@
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/intra_prediction.h"
+#include "tools/harrowgate/sample_kernels.h"
 #include "tools/harrowgate/vlc_tables.h"
 
 namespace harrowgate {
@@ -48,7 +49,7 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
     Block levels = QuantiseResidualSafely(residual, qp, rounding);
     uint8_t* out = picture.Row(y0) + x0;
     for (int y = 0; y < 8; ++y) std::memcpy(out + y * picture.width, prediction + y * 8, 8);
-    if (!IsZero(levels)) AddDequantisedBlock(levels, qp, out, picture.width);
+    if (!IsZero(levels)) AddDequantisedBlockFast(levels, qp, out, picture.width);
     return levels;
 }
 
@@ -532,10 +533,6 @@ int Sample(const Plane& plane, int x, int y) {
     return plane.At(std::clamp(x, 0, plane.width - 1), std::clamp(y, 0, plane.height - 1));
 }
 
-uint8_t Clip(int v) {
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
-
 }  // namespace
 
 void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
@@ -556,37 +553,7 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
         for (int x = 0; x < kSide; ++x)
             window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 1 + x, 0, ref.width - 1)];
     }
-    const auto at = [&](int x, int y) -> int { return window[(y + 1) * kSide + x + 1]; };
-    if (!half_x && !half_y) {
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) out[y * 16 + x] = static_cast<uint8_t>(at(x, y));
-        return;
-    }
-    if (!half_x) {
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x)
-                out[y * 16 + x] =
-                    Clip((-at(x, y - 1) + 5 * at(x, y) + 5 * at(x, y + 1) - at(x, y + 2) + 4) >> 3);
-        return;
-    }
-    // The across filter's unrounded values (8 times the sample), rows -1 to 17.
-    int across[kSide * 16];
-    for (int y = -1; y < 18; ++y)
-        for (int x = 0; x < 16; ++x)
-            across[(y + 1) * 16 + x] =
-                -at(x - 1, y) + 5 * at(x, y) + 5 * at(x + 1, y) - at(x + 2, y);
-    const auto half = [&](int x, int y) { return across[(y + 1) * 16 + x]; };
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            if (!half_y) {
-                out[y * 16 + x] = Clip((half(x, y) + 4) >> 3);
-            } else {
-                // The centre: the across values filtered down.
-                const int sum =
-                    -half(x, y - 1) + 5 * half(x, y) + 5 * half(x, y + 1) - half(x, y + 2);
-                out[y * 16 + x] = Clip((sum + 32) >> 6);
-            }
-        }
+    InterpolateLuma16(window, half_x, half_y, out);
 }
 
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
@@ -597,7 +564,13 @@ PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y
     const int fx = motion.x & 7, fy = motion.y & 7;
     const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
     const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
-    for (int c = 0; c < 2; ++c)
+    const bool inside = cx >= 0 && cy >= 0 && cx + 9 <= reference_.cb.width &&
+                        cy + 9 <= reference_.cb.height;
+    for (int c = 0; c < 2; ++c) {
+        if (inside) {
+            BilinearChroma8(chroma[c]->Row(cy) + cx, chroma[c]->width, fx, fy, p.chroma[c]);
+            continue;
+        }
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
                 const Plane& r = *chroma[c];
@@ -607,17 +580,13 @@ PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y
                               fx * fy * Sample(r, cx + x + 1, cy + y + 1);
                 p.chroma[c][y * 8 + x] = static_cast<uint8_t>((v + 32) >> 6);
             }
+    }
     return p;
 }
 
 int PictureCoder::LumaDifference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const {
-    int total = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* r = reference_.luma.Row(mb_y * 16 + y + dy) + mb_x * 16 + dx;
-        for (int x = 0; x < 16; ++x) total += std::abs(s[x] - r[x]);
-    }
-    return total;
+    return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width,
+                    reference_.luma.Row(mb_y * 16 + dy) + mb_x * 16 + dx, reference_.luma.width);
 }
 
 namespace {
@@ -682,11 +651,8 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     uint8_t predicted_luma[256];
     const auto fine_cost = [&](int vx, int vy) {
         PredictLumaBlock16(reference_.luma, x0, y0, vx, vy, predicted_luma);
-        int total = 0;
-        for (int y = 0; y < 16; ++y) {
-            const uint8_t* s = source.luma.Row(y0 + y) + x0;
-            for (int x = 0; x < 16; ++x) total += std::abs(s[x] - predicted_luma[y * 16 + x]);
-        }
+        const int total =
+            Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
         return total +
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
     };
@@ -713,21 +679,11 @@ bool PictureCoder::PreferInter(const Frame& source, int mb_x, int mb_y,
                                const MotionPrediction& prediction) const {
     // The usual test: code the difference unless the macroblock on its own (its deviation
     // from its mean) is clearly cheaper than its difference from the prediction.
-    int difference = 0;
-    int sum = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        for (int x = 0; x < 16; ++x) {
-            difference += std::abs(s[x] - prediction.luma[y * 16 + x]);
-            sum += s[x];
-        }
-    }
-    const int mean = (sum + 128) / 256;
-    int deviation = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        for (int x = 0; x < 16; ++x) deviation += std::abs(s[x] - mean);
-    }
+    const uint8_t* s = source.luma.Row(mb_y * 16) + mb_x * 16;
+    const int stride = source.luma.width;
+    const int difference = Sad16x16(s, stride, prediction.luma, 16);
+    const int mean = (Sum16x16(s, stride) + 128) / 256;
+    const int deviation = Deviation16x16(s, stride, mean);
     return difference < deviation + 512;
 }
 
@@ -774,18 +730,12 @@ bool PictureCoder::CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
     const double limit = std::max(1.0, step * step / 12.0);
     long long squared = 0;
     int worst = 0;
-    const auto add = [&](int d) {
-        squared += d * d;
-        worst = std::max(worst, std::abs(d));
-    };
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            add(source.luma.At(mb_x * 16 + x, mb_y * 16 + y) - prediction.luma[y * 16 + x]);
+    DifferenceStats(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction.luma, 16,
+                    16, 16, &squared, &worst);
     const Plane* chroma[2] = {&source.cb, &source.cr};
     for (int c = 0; c < 2; ++c)
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                add(chroma[c]->At(mb_x * 8 + x, mb_y * 8 + y) - prediction.chroma[c][y * 8 + x]);
+        DifferenceStats(chroma[c]->Row(mb_y * 8) + mb_x * 8, chroma[c]->width,
+                        prediction.chroma[c], 8, 8, 8, &squared, &worst);
     return static_cast<double>(squared) / 384.0 <= limit && worst <= std::max(4.0, 3 * step);
 }
 

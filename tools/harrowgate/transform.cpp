@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tools/harrowgate/sample_kernels.h"
+
 namespace harrowgate {
 namespace {
 
@@ -151,13 +153,14 @@ bool Fits16BitInverseTransform(const Block& levels, int qp) {
 }
 
 Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, double rounding) {
-    Block levels = QuantiseResidual(residual, qp, rounding);
+    // The vector kernels, which give the plain functions' results.
+    Block levels = QuantiseResidualFast(residual, qp, rounding);
     std::array<int, 64> scaled = residual;
-    for (int attempt = 0; attempt < 16 && !Fits16BitInverseTransform(levels, qp); ++attempt) {
+    for (int attempt = 0; attempt < 16 && !Fits16BitInverseTransformFast(levels, qp); ++attempt) {
         for (int& v : scaled) v = v * 7 / 8;
-        levels = QuantiseResidual(scaled, qp, rounding);
+        levels = QuantiseResidualFast(scaled, qp, rounding);
     }
-    if (!Fits16BitInverseTransform(levels, qp)) levels.fill(0);
+    if (!Fits16BitInverseTransformFast(levels, qp)) levels.fill(0);
     return levels;
 }
 

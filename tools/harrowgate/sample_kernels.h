@@ -1,0 +1,61 @@
+#pragma once
+
+// The encoder's inner loops, written with SSE2 intrinsics where the compiler targets it
+// (every x86-64 build) and as plain loops elsewhere (the 32-bit Windows build, whose
+// baseline has no SSE2, so it runs there on any processor). Each kernel gives exactly the
+// result of its plain reference (transform.h, the motion and intra code), which the unit
+// tests check on random and extreme inputs; the stream never depends on which path ran.
+
+#include <array>
+#include <cstdint>
+
+#include "tools/harrowgate/transform.h"
+
+namespace harrowgate {
+
+// True when the vector paths are compiled in.
+bool VectorKernelsCompiled();
+
+// QuantiseResidual's result. Most coefficients of a block quantise to zero: those are
+// found by comparing the exact integer transform with a per-position threshold, and only
+// the rest go through the floating-point division the reference does.
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double rounding);
+
+// Fits16BitInverseTransform's result.
+bool Fits16BitInverseTransformFast(const Block& levels, int qp);
+
+// AddDequantisedBlock's result.
+void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int stride);
+
+// Sum of absolute differences of two 16x16 blocks.
+int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
+
+// Sum of squared differences and the largest absolute difference of a `width` x `height`
+// block (width 8 or 16), added to / maxed into `squared` and `worst`.
+void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
+                     int height, long long* squared, int* worst);
+
+// Sum of the samples of a 16x16 block, and the sum of their absolute differences from `mean`.
+int Sum16x16(const uint8_t* a, int stride);
+int Deviation16x16(const uint8_t* a, int stride, int mean);
+
+// The standard's half-sample luma filters over a 19x19 window that starts one sample before
+// the block each way: whole, across, down or centre positions of a 16x16 block.
+void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]);
+
+// Bilinear chroma prediction of an 8x8 block from the 9x9 samples at `ref` with weights in
+// eighths (0..7 each way).
+void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]);
+
+// The plain loops the vector paths must agree with (and run where SSE2 is not compiled in).
+namespace scalar_kernels {
+int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
+void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
+                     int height, long long* squared, int* worst);
+int Sum16x16(const uint8_t* a, int stride);
+int Deviation16x16(const uint8_t* a, int stride, int mean);
+void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]);
+void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]);
+}  // namespace scalar_kernels
+
+}  // namespace harrowgate
