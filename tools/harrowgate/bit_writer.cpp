@@ -6,19 +6,20 @@ namespace harrowgate {
 
 void BitWriter::PutBits(uint32_t value, int count) {
     if (count < 0 || count > 32) throw std::invalid_argument("bit count out of range");
-    // Feed in pieces of at most 8 bits so pending_ never overflows.
-    while (count > 0) {
-        const int take = count > 8 ? 8 : count;
-        const uint32_t piece = (value >> (count - take)) & ((1u << take) - 1u);
-        pending_ = (pending_ << take) | piece;
-        bit_count_ += take;
-        count -= take;
-        if (bit_count_ >= 8) {
-            bit_count_ -= 8;
-            bytes_.push_back(static_cast<uint8_t>(pending_ >> bit_count_));
-            pending_ &= (1u << bit_count_) - 1u;
-        }
+    // pending_ holds fewer than 8 bits, so up to 24 more fit in it at once.
+    if (count > 24) {
+        PutBits(value >> 16, count - 16);
+        PutBits(value & 0xFFFFu, 16);
+        return;
     }
+    if (count == 0) return;
+    pending_ = (pending_ << count) | (value & (0xFFFFFFFFu >> (32 - count)));
+    bit_count_ += count;
+    while (bit_count_ >= 8) {
+        bit_count_ -= 8;
+        bytes_.push_back(static_cast<uint8_t>(pending_ >> bit_count_));
+    }
+    pending_ &= (1u << bit_count_) - 1u;
 }
 
 void BitWriter::PutUe(uint32_t value) {
