@@ -96,11 +96,16 @@ int Strength(const MotionInfo& p, const MotionInfo& q) {
 
 void DeblockPicture(Frame& frame, const std::vector<MotionInfo>& motion, int qp, int alpha_offset,
                     int beta_offset) {
-    const int mb_width = frame.Width() / 16, mb_height = frame.Height() / 16;
+    DeblockRows(frame, motion, qp, alpha_offset, beta_offset, 0, frame.Height() / 16);
+}
+
+void DeblockRows(Frame& frame, const std::vector<MotionInfo>& motion, int qp, int alpha_offset,
+                 int beta_offset, int first_row, int end_row) {
+    const int mb_width = frame.Width() / 16;
     const Thresholds luma = ThresholdsFor(qp, alpha_offset, beta_offset);
     const Thresholds chroma = ThresholdsFor(ChromaQp(qp), alpha_offset, beta_offset);
     const int stride = frame.luma.width, chroma_stride = frame.cb.width;
-    for (int mb_y = 0; mb_y < mb_height; ++mb_y)
+    for (int mb_y = first_row; mb_y < end_row; ++mb_y)
         for (int mb_x = 0; mb_x < mb_width; ++mb_x) {
             const MotionInfo& here = motion[static_cast<size_t>(mb_y) * mb_width + mb_x];
             const int inner = here.ref == kIntraRef ? 2 : 0;

@@ -14,4 +14,10 @@ namespace harrowgate {
 void DeblockPicture(Frame& frame, const std::vector<MotionInfo>& motion, int qp,
                     int alpha_offset = 0, int beta_offset = 0);
 
+// The same for the rows of macroblocks first_row..end_row-1 only. Filtering rows in order,
+// each after the one above, gives the whole picture's result: a row's filter reaches only
+// into the three bottom lines of the row above.
+void DeblockRows(Frame& frame, const std::vector<MotionInfo>& motion, int qp, int alpha_offset,
+                 int beta_offset, int first_row, int end_row);
+
 }  // namespace harrowgate

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/intra_prediction.h"
+#include "tools/harrowgate/row_workers.h"
 #include "tools/harrowgate/sample_kernels.h"
 #include "tools/harrowgate/vlc_tables.h"
 
@@ -115,7 +117,7 @@ void PictureCoder::SetQp(int qp) {
 }
 
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
-    if (loop_filter_) DeblockPicture(current_, motion_, qp, alpha_offset_, beta_offset_);
+    // EncodeWithQp has run the loop filter behind the rows it coded.
     std::swap(reference_, current_);
     have_reference_ = true;
     last_qp_ = qp;
@@ -155,12 +157,14 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
             if (parallel && mb_y > 0) {
                 std::atomic<int>& above = rows[mb_y - 1].progress;
                 const int needed = std::min(mb_x + 2, mb_width_);
-                int seen = above.load(std::memory_order_acquire);
-                if (seen < needed) {
-                    // Caught up: wait until the row above is well ahead again, or the two
-                    // rows would wake each other at every macroblock.
+                // A macroblock takes microseconds: poll for it first. Past that the row
+                // above is slow; wait asleep until it is well ahead again, or the two rows
+                // would wake each other at every macroblock.
+                if (above.load(std::memory_order_acquire) < needed &&
+                    !PollAtLeast(above, needed)) {
                     const int ahead = std::min(needed + std::max(2, mb_width_ / 8), mb_width_);
                     std::atomic<bool>& watched = rows[mb_y - 1].watched;
+                    int seen = above.load();
                     while (seen < ahead) {
                         watched.store(true);
                         seen = above.load();
@@ -178,14 +182,31 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
             }
         }
     };
+    // The loop filter runs behind the coding, a row at a time in order: row r once row r + 1
+    // is coded (whose intra prediction reads row r unfiltered) and row r - 1 is filtered.
+    // Rows still being coded lie below r + 1 and read only the row above them.
+    std::atomic<int> filtered{0};  // rows filtered
+    const auto filter_behind = [&](int coded_row) {
+        if (!loop_filter_) return;
+        const int last = coded_row == mb_height_ - 1 ? coded_row : coded_row - 1;
+        for (int r = std::max(0, coded_row - 1); r <= last; ++r) {
+            WaitAtLeast(filtered, r);
+            DeblockRows(current_, motion_, qp, alpha_offset_, beta_offset_, r, r + 1);
+            filtered.store(r + 1, std::memory_order_release);
+            filtered.notify_all();
+        }
+    };
     if (!parallel) {
-        for (int mb_y = 0; mb_y < mb_height_; ++mb_y) code_row(mb_y);
+        for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {
+            code_row(mb_y);
+            filter_behind(mb_y);
+        }
     } else {
         // Rows are taken in order, so the row a worker waits for is always being coded.
         std::atomic<int> next_row{0};
         std::exception_ptr failure;
         std::mutex failure_lock;
-        const auto work = [&] {
+        const std::function<void()> work = [&] {
             for (int mb_y = next_row++; mb_y < mb_height_; mb_y = next_row++) {
                 try {
                     code_row(mb_y);
@@ -196,12 +217,13 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                     rows[mb_y].progress.store(mb_width_);
                     rows[mb_y].progress.notify_all();
                 }
+                filter_behind(mb_y);
             }
         };
-        std::vector<std::thread> helpers;
-        for (int i = 1; i < std::min(threads_, mb_height_); ++i) helpers.emplace_back(work);
-        work();
-        for (std::thread& helper : helpers) helper.join();
+        const int helpers = std::min(threads_, mb_height_) - 1;
+        if (!workers_ || workers_->Helpers() != helpers)
+            workers_ = std::make_shared<RowWorkers>(helpers);
+        workers_->Run(work);
         if (failure) std::rethrow_exception(failure);
     }
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {

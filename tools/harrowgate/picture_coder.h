@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tools/harrowgate/bit_writer.h"
@@ -10,6 +11,8 @@
 #include "tools/harrowgate/transform.h"
 
 namespace harrowgate {
+
+class RowWorkers;
 
 enum class PictureType { kIntra, kPredicted };
 
@@ -133,6 +136,7 @@ class PictureCoder {
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
+    std::shared_ptr<RowWorkers> workers_;  // with more than one thread, made on first use
 };
 
 }  // namespace harrowgate

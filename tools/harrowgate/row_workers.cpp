@@ -1,0 +1,99 @@
+#include "tools/harrowgate/row_workers.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace harrowgate {
+namespace {
+
+// About 20-50 microseconds of polling on current processors.
+constexpr int kPolls = 4000;
+
+inline void Relax() {
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
+}  // namespace
+
+RowWorkers::RowWorkers(int helpers) {
+    for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { Loop(); });
+}
+
+RowWorkers::~RowWorkers() {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : threads_) t.join();
+}
+
+void RowWorkers::Run(const std::function<void()>& job) {
+    const std::lock_guard<std::mutex> one(run_lock_);
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        job_ = &job;
+        running_ = static_cast<int>(threads_.size());
+        failure_ = nullptr;
+        ++generation_;
+    }
+    start_.notify_all();
+    std::exception_ptr own;
+    try {
+        job();
+    } catch (...) {
+        own = std::current_exception();
+    }
+    std::unique_lock<std::mutex> hold(lock_);
+    done_.wait(hold, [&] { return running_ == 0; });
+    job_ = nullptr;
+    if (own) std::rethrow_exception(own);
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+void RowWorkers::Loop() {
+    unsigned long long seen = 0;
+    for (;;) {
+        const std::function<void()>* job;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            start_.wait(hold, [&] { return stop_ || generation_ != seen; });
+            if (stop_) return;
+            seen = generation_;
+            job = job_;
+        }
+        std::exception_ptr failure;
+        try {
+            (*job)();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        bool last;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            if (failure && !failure_) failure_ = failure;
+            last = --running_ == 0;
+        }
+        if (last) done_.notify_all();
+    }
+}
+
+bool PollAtLeast(const std::atomic<int>& value, int target) {
+    for (int i = 0; i < kPolls; ++i) {
+        if (value.load(std::memory_order_acquire) >= target) return true;
+        Relax();
+    }
+    return value.load(std::memory_order_acquire) >= target;
+}
+
+void WaitAtLeast(const std::atomic<int>& value, int target) {
+    if (PollAtLeast(value, target)) return;
+    for (int seen = value.load(std::memory_order_acquire); seen < target;
+         seen = value.load(std::memory_order_acquire))
+        value.wait(seen, std::memory_order_acquire);
+}
+
+}  // namespace harrowgate
