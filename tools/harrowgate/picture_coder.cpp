@@ -32,6 +32,7 @@ constexpr double kInterRounding = 0.3;
 // Bits against squared error when choosing how to code a macroblock, times the squared
 // quantiser step in samples.
 constexpr double kRdoLambdaScale = 0.1;
+constexpr int kNobodyWaits = 1 << 30;
 
 Neighbours NeighboursOf(int mb_x, int mb_y, int mb_width) {
     return {mb_x > 0, mb_y > 0, mb_y > 0 && mb_x + 1 < mb_width};
@@ -143,9 +144,9 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
         BitWriter bits;
         int skipped = 0;
         std::atomic<int> progress{0};  // macroblocks of the row done
-        // Set by the row below before it sleeps on `progress`: waking it costs a system call,
-        // so it is done only then.
-        std::atomic<bool> watched{false};
+        // The progress the row below sleeps for, set before it sleeps: waking it costs a
+        // system call, so it is done only once that much is done.
+        std::atomic<int> wanted{kNobodyWaits};
     };
     std::unique_ptr<Row[]> rows(new Row[static_cast<size_t>(mb_height_)]);
     const bool parallel = std::min(threads_, mb_height_) > 1;
@@ -158,27 +159,25 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                 std::atomic<int>& above = rows[mb_y - 1].progress;
                 const int needed = std::min(mb_x + 2, mb_width_);
                 // A macroblock takes microseconds: poll for it first. Past that the row
-                // above is slow; wait asleep until it is well ahead again, or the two rows
-                // would wake each other at every macroblock.
+                // above is slow (its thread lost its processor, mostly); wait asleep until it
+                // is well ahead again, a row's share per thread: the rows then keep that lead
+                // from row to row, and each thread has the most room before it waits again.
                 if (above.load(std::memory_order_acquire) < needed &&
                     !PollAtLeast(above, needed)) {
-                    const int ahead = std::min(needed + std::max(2, mb_width_ / 8), mb_width_);
-                    std::atomic<bool>& watched = rows[mb_y - 1].watched;
-                    int seen = above.load();
-                    while (seen < ahead) {
-                        watched.store(true);
-                        seen = above.load();
-                        if (seen < ahead) above.wait(seen);
-                        seen = above.load();
-                    }
-                    watched.store(false);  // only this row sets and clears it
+                    const int lead = std::max(2, mb_width_ / std::min(threads_, mb_height_));
+                    const int ahead = std::min(needed + lead, mb_width_);
+                    std::atomic<int>& wanted = rows[mb_y - 1].wanted;
+                    wanted.store(ahead);
+                    for (int seen = above.load(); seen < ahead; seen = above.load())
+                        above.wait(seen);
+                    wanted.store(kNobodyWaits);  // only this row sets and clears it
                 }
             }
             row.skipped +=
                 CodeMacroblock(row.bits, source, type, qp, skip_all, mb_x, mb_y, modes_left);
             if (parallel) {
                 row.progress.store(mb_x + 1);
-                if (row.watched.load()) row.progress.notify_all();
+                if (mb_x + 1 >= row.wanted.load()) row.progress.notify_all();
             }
         }
     };

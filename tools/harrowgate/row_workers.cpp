@@ -7,8 +7,8 @@
 namespace harrowgate {
 namespace {
 
-// About 20-50 microseconds of polling on current processors.
-constexpr int kPolls = 4000;
+// About 5-40 microseconds (the pause instruction takes 10 to 140 cycles) of polling on current processors.
+constexpr int kPolls = 1000;
 
 inline void Relax() {
 #if defined(__SSE2__)
