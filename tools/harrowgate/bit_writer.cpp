@@ -26,8 +26,12 @@ void BitWriter::PutUe(uint32_t value) {
     const uint64_t coded = static_cast<uint64_t>(value) + 1;
     int length = 0;
     while ((coded >> length) > 1) ++length;
+    // coded has length+1 significant bits, after `length` zeros.
+    if (2 * length + 1 <= 32) {
+        PutBits(static_cast<uint32_t>(coded), 2 * length + 1);
+        return;
+    }
     PutBits(0, length);
-    // coded has length+1 significant bits.
     if (length + 1 > 32) {
         PutBits(static_cast<uint32_t>(coded >> 32), length + 1 - 32);
         PutBits(static_cast<uint32_t>(coded & 0xFFFFFFFFu), 32);

@@ -297,6 +297,21 @@ bool Fits16BitInverseTransformFast(const Block& levels, int qp) {
         rows[i] = _mm_packs_epi32(low, high);
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(bad, _mm_setzero_si128())) != 0xFFFF) return false;
+    // Every value the butterflies make is a sum of the inputs with weights of at most 57 in
+    // magnitude all told (plus the rounding): inputs within +-72 (64 and the DC's 8) stay
+    // within 57 * 72 + 4 in the row pass and 57 * 514 in the column pass.
+    {
+        __m128i large = _mm_setzero_si128();
+        const __m128i limit = _mm_set1_epi16(64);
+        const __m128i low_limit = _mm_set1_epi16(-64);
+        for (int i = 0; i < 8; ++i) {
+            const __m128i v =
+                i == 0 ? _mm_sub_epi16(rows[0], _mm_setr_epi16(8, 0, 0, 0, 0, 0, 0, 0)) : rows[i];
+            large = _mm_or_si128(large, _mm_or_si128(_mm_cmpgt_epi16(v, limit),
+                                                     _mm_cmplt_epi16(v, low_limit)));
+        }
+        if (_mm_movemask_epi8(large) == 0) return true;
+    }
     // Row pass: lanes are rows, so the columns go into the butterfly.
     Transpose8x8(rows);
     __m128i out_low[8], out_high[8];

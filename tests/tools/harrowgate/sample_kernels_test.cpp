@@ -102,6 +102,18 @@ TEST(SampleKernels, SixteenBitCheckAndInverseTransformMatchThePlainOnes) {
             b[p] = v;
             blocks.push_back(b);
         }
+    // Sign patterns that push one output of the inverse transform to its extreme, with levels
+    // that dequantise (at quantiser 0, twice the level) to the fast check's limit and past it.
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 8; ++k)
+            for (int16_t magnitude : {32, 33, 40, 290}) {
+                Block b;
+                for (int m = 0; m < 8; ++m)
+                    for (int n = 0; n < 8; ++n)
+                        b[m * 8 + n] = static_cast<int16_t>(
+                            kBasis[m][i] * kBasis[n][k] >= 0 ? magnitude : -magnitude);
+                blocks.push_back(b);
+            }
     int fits = 0, overflows = 0;
     for (const Block& b : blocks)
         for (int qp = 0; qp < 64; qp += 3) {
