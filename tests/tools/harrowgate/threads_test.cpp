@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/picture_coder.h"
 
 using namespace harrowgate;
@@ -57,4 +59,45 @@ TEST(Threads, AnyNumberOfThreadsCodesTheSameBits) {
             }
         }
     }
+}
+
+TEST(Threads, ThreadCountMayChangeBetweenPicturesAndRowFilteringEqualsThePicturesFilter) {
+    // The workers are kept between pictures and made again when the count changes.
+    const int width = 192, height = 128;
+    PictureCoder one(width, height, 28);
+    PictureCoder varied(width, height, 28);
+    one.SetLoopFilter(true);
+    varied.SetLoopFilter(true);
+    const int counts[] = {2, 3, 1, 8, 2};
+    for (int picture = 0; picture < 5; ++picture) {
+        const Frame source = Picture(width, height, picture);
+        const PictureType type = picture == 0 ? PictureType::kIntra : PictureType::kPredicted;
+        varied.SetThreads(counts[picture]);
+        EXPECT_EQ(varied.Encode(source, type, picture), one.Encode(source, type, picture))
+            << counts[picture] << " threads, picture " << picture;
+    }
+    // The coder filters a row at a time; filtering rows in order in pieces of any size must
+    // give the whole picture's filter, with intra, still and moved macroblocks side by side.
+    Frame picture = Picture(width, height, 1);
+    std::vector<MotionInfo> motion(static_cast<size_t>(width / 16) * (height / 16));
+    unsigned seed = 5;
+    for (MotionInfo& m : motion) {
+        seed = seed * 1103515245u + 12345u;
+        const unsigned pick = (seed >> 16) % 4;
+        m = pick == 0 ? MotionInfo{0, 0, kIntraRef}
+                      : MotionInfo{static_cast<int>(pick) * 6 - 9, static_cast<int>(pick % 2) * 8, 0};
+    }
+    Frame whole = picture;
+    DeblockPicture(whole, motion, 30, 2, -1);
+    Frame pieces = picture;
+    const int rows = height / 16;
+    for (int first = 0; first < rows;) {
+        const int end = std::min(rows, first + 1 + first % 3);
+        DeblockRows(pieces, motion, 30, 2, -1, first, end);
+        first = end;
+    }
+    EXPECT_NE(whole.luma.samples, picture.luma.samples);  // the filter did something
+    EXPECT_EQ(pieces.luma.samples, whole.luma.samples);
+    EXPECT_EQ(pieces.cb.samples, whole.cb.samples);
+    EXPECT_EQ(pieces.cr.samples, whole.cr.samples);
 }
