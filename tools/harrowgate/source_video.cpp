@@ -143,7 +143,9 @@ bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
         av_frame_unref(picture);
         throw SourceError("cannot convert the source's pictures");
     }
-    frame.Resize(s.out_width, s.out_height);
+    // The scaler writes every sample: a picture handed back for reuse is not cleared first.
+    if (frame.Width() != s.out_width || frame.Height() != s.out_height)
+        frame.Resize(s.out_width, s.out_height);
     uint8_t* planes[4] = {frame.luma.samples.data(), frame.cb.samples.data(),
                           frame.cr.samples.data(), nullptr};
     int strides[4] = {frame.luma.width, frame.cb.width, frame.cr.width, 0};
