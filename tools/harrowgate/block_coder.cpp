@@ -44,7 +44,8 @@ const KnownTables& Known() {
                 for (int level = 0; level < kLookupLevels; ++level)
                     for (int run = 0; run < kLookupRuns; ++run)
                         lookup.code[level][run] = static_cast<int8_t>(
-                            level == 0 || run == 0 ? -1 : TableCode(k.sets[s]->tables[t], level, run));
+                            level == 0 || run == 0 ? -1
+                                                   : TableCode(k.sets[s]->tables[t], level, run));
                 k.lookups[s].push_back(lookup);
             }
         return k;

@@ -162,8 +162,7 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                 // above is slow (its thread lost its processor, mostly); wait asleep until it
                 // is well ahead again, a row's share per thread: the rows then keep that lead
                 // from row to row, and each thread has the most room before it waits again.
-                if (above.load(std::memory_order_acquire) < needed &&
-                    !PollAtLeast(above, needed)) {
+                if (above.load(std::memory_order_acquire) < needed && !PollAtLeast(above, needed)) {
                     const int lead = std::max(2, mb_width_ / std::min(threads_, mb_height_));
                     const int ahead = std::min(needed + lead, mb_width_);
                     std::atomic<int>& wanted = rows[mb_y - 1].wanted;
@@ -585,8 +584,8 @@ PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y
     const int fx = motion.x & 7, fy = motion.y & 7;
     const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
     const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
-    const bool inside = cx >= 0 && cy >= 0 && cx + 9 <= reference_.cb.width &&
-                        cy + 9 <= reference_.cb.height;
+    const bool inside =
+        cx >= 0 && cy >= 0 && cx + 9 <= reference_.cb.width && cy + 9 <= reference_.cb.height;
     for (int c = 0; c < 2; ++c) {
         if (inside) {
             BilinearChroma8(chroma[c]->Row(cy) + cx, chroma[c]->width, fx, fy, p.chroma[c]);
@@ -672,8 +671,7 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     uint8_t predicted_luma[256];
     const auto fine_cost = [&](int vx, int vy) {
         PredictLumaBlock16(reference_.luma, x0, y0, vx, vy, predicted_luma);
-        const int total =
-            Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
+        const int total = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
         return total +
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
     };
@@ -755,8 +753,8 @@ bool PictureCoder::CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
                     16, 16, &squared, &worst);
     const Plane* chroma[2] = {&source.cb, &source.cr};
     for (int c = 0; c < 2; ++c)
-        DifferenceStats(chroma[c]->Row(mb_y * 8) + mb_x * 8, chroma[c]->width,
-                        prediction.chroma[c], 8, 8, 8, &squared, &worst);
+        DifferenceStats(chroma[c]->Row(mb_y * 8) + mb_x * 8, chroma[c]->width, prediction.chroma[c],
+                        8, 8, 8, &squared, &worst);
     return static_cast<double>(squared) / 384.0 <= limit && worst <= std::max(4.0, 3 * step);
 }
 

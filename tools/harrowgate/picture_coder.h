@@ -136,7 +136,8 @@ class PictureCoder {
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
-    std::shared_ptr<RowWorkers> workers_;  // with more than one thread, made on first use
+    // The threads that code rows, with more than one thread; made on first use.
+    std::shared_ptr<RowWorkers> workers_;
 };
 
 }  // namespace harrowgate

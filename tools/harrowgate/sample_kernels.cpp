@@ -91,7 +91,8 @@ void TransformSumsPlain(const std::array<int, 64>& residual, int32_t sums[64]) {
     for (int i = 0; i < 8; ++i)
         for (int n = 0; n < 8; ++n) {
             long long sum = 0;
-            for (int m = 0; m < 8; ++m) sum += kBasis[i][m] * static_cast<long long>(residual[m * 8 + n]);
+            for (int m = 0; m < 8; ++m)
+                sum += kBasis[i][m] * static_cast<long long>(residual[m * 8 + n]);
             rows[i][n] = sum;
         }
     for (int i = 0; i < 8; ++i)
@@ -194,10 +195,10 @@ inline void Dequantise8(__m128i levels, int qp, __m128i* low, __m128i* high) {
     __m128i product_high = _mm_mulhi_epi16(levels, m);
     // The signed high half took the multiplier as multiplier - 65536.
     if (multiplier >= 32768) product_high = _mm_add_epi16(product_high, levels);
-    *low = _mm_sra_epi32(_mm_add_epi32(_mm_unpacklo_epi16(product_low, product_high), round),
-                         shift);
-    *high = _mm_sra_epi32(_mm_add_epi32(_mm_unpackhi_epi16(product_low, product_high), round),
-                          shift);
+    *low =
+        _mm_sra_epi32(_mm_add_epi32(_mm_unpacklo_epi16(product_low, product_high), round), shift);
+    *high =
+        _mm_sra_epi32(_mm_add_epi32(_mm_unpackhi_epi16(product_low, product_high), round), shift);
 }
 
 inline bool WithinQuantiserRange(const Block& levels) {
@@ -206,8 +207,8 @@ inline bool WithinQuantiserRange(const Block& levels) {
     __m128i outside = _mm_setzero_si128();
     for (int i = 0; i < 8; ++i) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels.data() + i * 8));
-        outside = _mm_or_si128(outside, _mm_or_si128(_mm_cmpgt_epi16(v, limit),
-                                                     _mm_cmplt_epi16(v, low_limit)));
+        outside = _mm_or_si128(
+            outside, _mm_or_si128(_mm_cmpgt_epi16(v, limit), _mm_cmplt_epi16(v, low_limit)));
     }
     return _mm_movemask_epi8(outside) == 0;
 }
@@ -237,9 +238,9 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double r
         high = _mm_max_epi16(high, r[m]);
         low = _mm_min_epi16(low, r[m]);
     }
-    const bool small = _mm_movemask_epi8(_mm_or_si128(_mm_cmpgt_epi16(high, _mm_set1_epi16(511)),
-                                                      _mm_cmplt_epi16(low, _mm_set1_epi16(-511)))) ==
-                       0;
+    const bool small =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpgt_epi16(high, _mm_set1_epi16(511)),
+                                       _mm_cmplt_epi16(low, _mm_set1_epi16(-511)))) == 0;
     if (small) {
         __m128i basis[8];
         for (int k = 0; k < 8; ++k)
@@ -307,8 +308,8 @@ bool Fits16BitInverseTransformFast(const Block& levels, int qp) {
         for (int i = 0; i < 8; ++i) {
             const __m128i v =
                 i == 0 ? _mm_sub_epi16(rows[0], _mm_setr_epi16(8, 0, 0, 0, 0, 0, 0, 0)) : rows[i];
-            large = _mm_or_si128(large, _mm_or_si128(_mm_cmpgt_epi16(v, limit),
-                                                     _mm_cmplt_epi16(v, low_limit)));
+            large = _mm_or_si128(
+                large, _mm_or_si128(_mm_cmpgt_epi16(v, limit), _mm_cmplt_epi16(v, low_limit)));
         }
         if (_mm_movemask_epi8(large) == 0) return true;
     }
@@ -328,8 +329,7 @@ bool Fits16BitInverseTransformFast(const Block& levels, int qp) {
     // Every output fits 16 bits now; column n of the row results, lane i.
     __m128i columns[8];
     for (int n = 0; n < 8; ++n)
-        columns[n] =
-            _mm_packs_epi32(_mm_srai_epi32(out_low[n], 3), _mm_srai_epi32(out_high[n], 3));
+        columns[n] = _mm_packs_epi32(_mm_srai_epi32(out_low[n], 3), _mm_srai_epi32(out_high[n], 3));
     Transpose8x8(columns);  // now row i of the row results, lane n
     __m128i in_low[8], in_high[8];
     for (int i = 0; i < 8; ++i) {
@@ -414,8 +414,7 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
             high = _mm_add_epi32(high, _mm_madd_epi16(interleaved_high[j], weights));
         }
         // Saturating to 16 bits before the saturating add keeps the clipped result.
-        const __m128i residual =
-            _mm_packs_epi32(_mm_srai_epi32(low, 7), _mm_srai_epi32(high, 7));
+        const __m128i residual = _mm_packs_epi32(_mm_srai_epi32(low, 7), _mm_srai_epi32(high, 7));
         uint8_t* line = samples + m * stride;
         const __m128i current =
             _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line)), zero);
@@ -537,7 +536,8 @@ inline __m128i Taps(__m128i a, __m128i b, __m128i c, __m128i d) {
 int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
     __m128i total = _mm_setzero_si128();
     for (int y = 0; y < 16; ++y)
-        total = _mm_add_epi64(total, _mm_sad_epu8(Load16(a + y * a_stride), Load16(b + y * b_stride)));
+        total =
+            _mm_add_epi64(total, _mm_sad_epu8(Load16(a + y * a_stride), Load16(b + y * b_stride)));
     return SumSad(total);
 }
 
@@ -551,7 +551,8 @@ void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_str
         const __m128i d = _mm_or_si128(_mm_subs_epu8(p, q), _mm_subs_epu8(q, p));
         largest = _mm_max_epu8(largest, d);
         const __m128i low = _mm_unpacklo_epi8(d, zero), high = _mm_unpackhi_epi8(d, zero);
-        sum = _mm_add_epi32(sum, _mm_add_epi32(_mm_madd_epi16(low, low), _mm_madd_epi16(high, high)));
+        sum =
+            _mm_add_epi32(sum, _mm_add_epi32(_mm_madd_epi16(low, low), _mm_madd_epi16(high, high)));
     }
     alignas(16) int32_t lanes[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
@@ -574,7 +575,8 @@ int Deviation16x16(const uint8_t* a, int stride, int mean) {
     if (mean < 0 || mean > 255) return scalar_kernels::Deviation16x16(a, stride, mean);
     const __m128i m = _mm_set1_epi8(static_cast<char>(mean));
     __m128i total = _mm_setzero_si128();
-    for (int y = 0; y < 16; ++y) total = _mm_add_epi64(total, _mm_sad_epu8(Load16(a + y * stride), m));
+    for (int y = 0; y < 16; ++y)
+        total = _mm_add_epi64(total, _mm_sad_epu8(Load16(a + y * stride), m));
     return SumSad(total);
 }
 
@@ -623,11 +625,10 @@ void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t 
                 result[h] = _mm_srai_epi16(_mm_add_epi16(across[y + 1][h], four), 3);
             } else {
                 // At most 10 * 2550 + 2 * 510 in magnitude: still 16 bits.
-                result[h] = _mm_srai_epi16(
-                    _mm_add_epi16(Taps(across[y][h], across[y + 1][h], across[y + 2][h],
-                                       across[y + 3][h]),
-                                  thirty_two),
-                    6);
+                result[h] = _mm_srai_epi16(_mm_add_epi16(Taps(across[y][h], across[y + 1][h],
+                                                              across[y + 2][h], across[y + 3][h]),
+                                                         thirty_two),
+                                           6);
             }
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16),

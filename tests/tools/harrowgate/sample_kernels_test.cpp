@@ -74,7 +74,8 @@ TEST(SampleKernels, QuantisationMatchesThePlainTransformAtEveryQuantiser) {
         for (int qp = 0; qp < 64; qp += limit == 255 ? 1 : 7)
             for (double rounding : {0.42, 0.3, 0.5, 0.0, 0.999}) {
                 for (const auto& r : residuals)
-                    ASSERT_EQ(QuantiseResidualFast(r, qp, rounding), QuantiseResidual(r, qp, rounding))
+                    ASSERT_EQ(QuantiseResidualFast(r, qp, rounding),
+                              QuantiseResidual(r, qp, rounding))
                         << "qp " << qp << " rounding " << rounding << " limit " << limit;
             }
     }
@@ -86,8 +87,7 @@ TEST(SampleKernels, SixteenBitCheckAndInverseTransformMatchThePlainOnes) {
     // Levels of extreme residuals at fine quantisers overflow 16 bits; random and single
     // large levels at each position, and levels past the quantiser's range.
     for (const auto& r : Residuals(255, random))
-        for (int qp : {0, 3, 9, 24})
-            blocks.push_back(QuantiseResidual(r, qp, 0.5));
+        for (int qp : {0, 3, 9, 24}) blocks.push_back(QuantiseResidual(r, qp, 0.5));
     for (int trial = 0; trial < 300; ++trial) {
         Block b{};
         const int span = trial % 4 == 0 ? 4095 : trial % 4 == 1 ? 201 : 15;
@@ -180,7 +180,8 @@ TEST(SampleKernels, InterpolationMatchesThePlainFiltersAtEveryPosition) {
                     << half_x << half_y << " trial " << trial;
             }
         const int stride = 9 + static_cast<int>(random() % 20);
-        const std::vector<uint8_t> chroma = RandomBytes(static_cast<size_t>(stride) * 9 + 1, random);
+        const std::vector<uint8_t> chroma =
+            RandomBytes(static_cast<size_t>(stride) * 9 + 1, random);
         for (int fx = 0; fx < 8; ++fx)
             for (int fy = 0; fy < 8; ++fy) {
                 uint8_t fast[64], plain[64];

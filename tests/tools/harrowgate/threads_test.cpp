@@ -84,8 +84,9 @@ TEST(Threads, ThreadCountMayChangeBetweenPicturesAndRowFilteringEqualsThePicture
     for (MotionInfo& m : motion) {
         seed = seed * 1103515245u + 12345u;
         const unsigned pick = (seed >> 16) % 4;
-        m = pick == 0 ? MotionInfo{0, 0, kIntraRef}
-                      : MotionInfo{static_cast<int>(pick) * 6 - 9, static_cast<int>(pick % 2) * 8, 0};
+        m = pick == 0
+                ? MotionInfo{0, 0, kIntraRef}
+                : MotionInfo{static_cast<int>(pick) * 6 - 9, static_cast<int>(pick % 2) * 8, 0};
     }
     Frame whole = picture;
     DeblockPicture(whole, motion, 30, 2, -1);
