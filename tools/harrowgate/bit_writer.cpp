@@ -1,5 +1,6 @@
 #include "tools/harrowgate/bit_writer.h"
 
+#include <bit>
 #include <stdexcept>
 
 namespace harrowgate {
@@ -46,6 +47,17 @@ void BitWriter::PutSe(int32_t value) {
 }
 
 void BitWriter::PutUeK(uint32_t value, int order) {
+    // The code is value + 2^order after as many zeros as that has bits past the first and
+    // past `order`: one write when it fits.
+    if (order >= 0 && order < 32) {
+        const uint64_t shifted = static_cast<uint64_t>(value) + (uint64_t{1} << order);
+        const int bits = static_cast<int>(std::bit_width(shifted));
+        const int total = 2 * bits - 1 - order;
+        if (total <= 32) {
+            PutBits(static_cast<uint32_t>(shifted), total);
+            return;
+        }
+    }
     PutUe(value >> order);
     if (order > 0) PutBits(value & ((1u << order) - 1u), order);
 }

@@ -562,18 +562,18 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
     // The samples the filters reach, one before to two after the block each way, with the
     // picture's edge repeated; row by row from (ix - 1, iy - 1).
     constexpr int kSide = 19;
-    uint8_t window[kSide * kSide];
     const bool inside = ix >= 1 && iy >= 1 && ix + 18 <= ref.width && iy + 18 <= ref.height;
+    if (inside) {
+        InterpolateLuma16(ref.Row(iy - 1) + ix - 1, ref.width, half_x, half_y, out);
+        return;
+    }
+    uint8_t window[kSide * kSide];
     for (int y = 0; y < kSide; ++y) {
-        if (inside) {
-            std::memcpy(window + y * kSide, ref.Row(iy - 1 + y) + ix - 1, kSide);
-            continue;
-        }
         const int sy = std::clamp(iy - 1 + y, 0, ref.height - 1);
         for (int x = 0; x < kSide; ++x)
             window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 1 + x, 0, ref.width - 1)];
     }
-    InterpolateLuma16(window, half_x, half_y, out);
+    InterpolateLuma16(window, kSide, half_x, half_y, out);
 }
 
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,

@@ -465,9 +465,10 @@ uint8_t Clip(int v) {
 }
 }  // namespace
 
-void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]) {
+void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
+                       uint8_t out[256]) {
     constexpr int kSide = 19;
-    const auto at = [&](int x, int y) -> int { return window[(y + 1) * kSide + x + 1]; };
+    const auto at = [&](int x, int y) -> int { return window[(y + 1) * stride + x + 1]; };
     if (!half_x && !half_y) {
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) out[y * 16 + x] = static_cast<uint8_t>(at(x, y));
@@ -580,11 +581,12 @@ int Deviation16x16(const uint8_t* a, int stride, int mean) {
     return SumSad(total);
 }
 
-void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]) {
+void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
+                       uint8_t out[256]) {
     constexpr int kSide = 19;
     const __m128i zero = _mm_setzero_si128();
     // Row y's samples from column x - 1 + offset, 16 of them.
-    const auto row = [&](int y, int offset) { return Load16(window + (y + 1) * kSide + offset); };
+    const auto row = [&](int y, int offset) { return Load16(window + (y + 1) * stride + offset); };
     if (!half_x && !half_y) {
         for (int y = 0; y < 16; ++y)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16), row(y, 1));
@@ -675,8 +677,9 @@ int Sum16x16(const uint8_t* a, int stride) {
 int Deviation16x16(const uint8_t* a, int stride, int mean) {
     return scalar_kernels::Deviation16x16(a, stride, mean);
 }
-void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]) {
-    scalar_kernels::InterpolateLuma16(window, half_x, half_y, out);
+void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
+                       uint8_t out[256]) {
+    scalar_kernels::InterpolateLuma16(window, stride, half_x, half_y, out);
 }
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
     scalar_kernels::BilinearChroma8(ref, stride, fx, fy, out);

@@ -39,9 +39,11 @@ void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_str
 int Sum16x16(const uint8_t* a, int stride);
 int Deviation16x16(const uint8_t* a, int stride, int mean);
 
-// The standard's half-sample luma filters over a 19x19 window that starts one sample before
-// the block each way: whole, across, down or centre positions of a 16x16 block.
-void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]);
+// The standard's half-sample luma filters over the 19x19 samples from `window`, which lies
+// one sample before the block each way, rows `stride` apart: whole, across, down or centre
+// positions of a 16x16 block.
+void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
+                       uint8_t out[256]);
 
 // Bilinear chroma prediction of an 8x8 block from the 9x9 samples at `ref` with weights in
 // eighths (0..7 each way).
@@ -54,7 +56,8 @@ void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_str
                      int height, long long* squared, int* worst);
 int Sum16x16(const uint8_t* a, int stride);
 int Deviation16x16(const uint8_t* a, int stride, int mean);
-void InterpolateLuma16(const uint8_t* window, bool half_x, bool half_y, uint8_t out[256]);
+void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
+                       uint8_t out[256]);
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]);
 }  // namespace scalar_kernels
 

@@ -82,3 +82,20 @@ TEST(BitWriter, AppendJoinsBitsAtAnyAlignment) {
         EXPECT_EQ(first.Take(), whole.Take()) << "lead " << lead;
     }
 }
+
+TEST(BitWriter, HigherOrderCodesOfEveryLengthReadBack) {
+    // Codes up to 32 bits go out in one write, longer ones in pieces: both read back.
+    BitWriter w;
+    std::vector<std::pair<uint32_t, int>> codes;
+    for (int order = 0; order <= 5; ++order)
+        for (int bits = 0; bits <= 31; ++bits)
+            for (uint32_t offset : {0u, 1u, 3u})
+                if (offset < (1u << bits)) codes.emplace_back((1u << bits) - 1u - offset, order);
+    w.PutBits(1, 1);
+    for (const auto& [value, order] : codes) w.PutUeK(value, order);
+    w.StuffToByte();
+    const std::vector<uint8_t> bytes = w.Take();
+    BitReader r(bytes);
+    EXPECT_EQ(r.Bits(1), 1u);
+    for (const auto& [value, order] : codes) ASSERT_EQ(r.UeK(order), value) << order;
+}

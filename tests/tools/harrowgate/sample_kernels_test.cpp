@@ -170,14 +170,24 @@ TEST(SampleKernels, InterpolationMatchesThePlainFiltersAtEveryPosition) {
                 window[i] = (i % 19) % 2 == 0 ? 255 : 0;
         if (trial == 1)
             for (size_t i = 0; i < window.size(); ++i) window[i] = (i / 19) % 2 == 0 ? 255 : 0;
+        // Inside a picture the samples are read in place: a wider stride, from an odd offset.
+        const int wide_stride = 19 + static_cast<int>(random() % 50);
+        std::vector<uint8_t> picture =
+            RandomBytes(static_cast<size_t>(wide_stride) * 19 + 5, random);
         for (bool half_x : {false, true})
             for (bool half_y : {false, true}) {
                 uint8_t fast[256], plain[256];
-                InterpolateLuma16(window.data(), half_x, half_y, fast);
-                scalar_kernels::InterpolateLuma16(window.data(), half_x, half_y, plain);
+                InterpolateLuma16(window.data(), 19, half_x, half_y, fast);
+                scalar_kernels::InterpolateLuma16(window.data(), 19, half_x, half_y, plain);
                 ASSERT_EQ(std::vector<uint8_t>(fast, fast + 256),
                           std::vector<uint8_t>(plain, plain + 256))
                     << half_x << half_y << " trial " << trial;
+                InterpolateLuma16(picture.data() + 5, wide_stride, half_x, half_y, fast);
+                scalar_kernels::InterpolateLuma16(picture.data() + 5, wide_stride, half_x, half_y,
+                                                  plain);
+                ASSERT_EQ(std::vector<uint8_t>(fast, fast + 256),
+                          std::vector<uint8_t>(plain, plain + 256))
+                    << half_x << half_y << " stride " << wide_stride;
             }
         const int stride = 9 + static_cast<int>(random() % 20);
         const std::vector<uint8_t> chroma =
