@@ -5,22 +5,11 @@
 
 namespace harrowgate {
 
-void BitWriter::PutBits(uint32_t value, int count) {
+void BitWriter::PutLongBits(uint32_t value, int count) {
     if (count < 0 || count > 32) throw std::invalid_argument("bit count out of range");
-    // pending_ holds fewer than 8 bits, so up to 24 more fit in it at once.
-    if (count > 24) {
-        PutBits(value >> 16, count - 16);
-        PutBits(value & 0xFFFFu, 16);
-        return;
-    }
     if (count == 0) return;
-    pending_ = (pending_ << count) | (value & (0xFFFFFFFFu >> (32 - count)));
-    bit_count_ += count;
-    while (bit_count_ >= 8) {
-        bit_count_ -= 8;
-        bytes_.push_back(static_cast<uint8_t>(pending_ >> bit_count_));
-    }
-    pending_ &= (1u << bit_count_) - 1u;
+    PutBits(value >> 16, count - 16);
+    PutBits(value & 0xFFFFu, 16);
 }
 
 void BitWriter::PutUe(uint32_t value) {
