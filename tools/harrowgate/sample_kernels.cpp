@@ -46,15 +46,30 @@ int LevelOf(int sum, int i, int k, double step, double rounding) {
     return coefficient < 0 ? -level : level;
 }
 
-// Per position, the largest |sum| that still quantises to zero (-1 when none does). The
-// reference's level only grows with |sum| (each floating-point step is monotonic), so a
-// binary search finds it. A few quantisers and roundings are in use at a time: keep the
-// last ones per thread.
+// Per position, the largest |sum| that still quantises to zero and the largest that
+// quantises to at most one (-1 when none does). The reference's level only grows with |sum|
+// (each floating-point step is monotonic), so a binary search finds them. A few quantisers
+// and roundings are in use at a time: keep the last ones per thread.
 struct ZeroThresholds {
     int qp = -1;
     double rounding = 0;
     int32_t limit[64];
+    int32_t one[64];
 };
+
+// The largest s >= 0 whose level is at most `level`, -1 when even 0 is above.
+int32_t LargestWithLevel(int level, int i, int k, double step, double rounding) {
+    if (LevelOf(0, i, k, step, rounding) > level) return -1;
+    int low = 0, high = 1 << 24;  // level(low) <= level; the sums stay far below high
+    while (high - low > 1) {
+        const int middle = low + (high - low) / 2;
+        if (LevelOf(middle, i, k, step, rounding) <= level)
+            low = middle;
+        else
+            high = middle;
+    }
+    return low;
+}
 
 const ZeroThresholds& ThresholdsFor(int qp, double rounding) {
     thread_local ZeroThresholds cache[8];
@@ -66,19 +81,8 @@ const ZeroThresholds& ThresholdsFor(int qp, double rounding) {
     const double step = Step(qp);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 8; ++k) {
-            if (LevelOf(0, i, k, step, rounding) != 0) {
-                t.limit[i * 8 + k] = -1;
-                continue;
-            }
-            int low = 0, high = 1 << 24;  // level(low) == 0; the sums stay far below high
-            while (high - low > 1) {
-                const int middle = low + (high - low) / 2;
-                if (LevelOf(middle, i, k, step, rounding) == 0)
-                    low = middle;
-                else
-                    high = middle;
-            }
-            t.limit[i * 8 + k] = low;
+            t.limit[i * 8 + k] = LargestWithLevel(0, i, k, step, rounding);
+            t.one[i * 8 + k] = LargestWithLevel(1, i, k, step, rounding);
         }
     t.qp = qp;
     t.rounding = rounding;
@@ -273,7 +277,10 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double r
     for (int p = 0; p < 64; ++p) {
         const int32_t sum = sums[p];
         const int32_t magnitude = sum < 0 ? -sum : sum;
-        if (magnitude > zero.limit[p])
+        if (magnitude <= zero.limit[p]) continue;
+        if (magnitude <= zero.one[p])
+            levels[p] = static_cast<int16_t>(sum < 0 ? -1 : 1);
+        else
             levels[p] = static_cast<int16_t>(LevelOf(sum, p >> 3, p & 7, step, rounding));
     }
     return levels;
