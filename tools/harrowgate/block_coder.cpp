@@ -36,7 +36,7 @@ struct KnownTables {
 };
 
 const KnownTables& Known() {
-    static const KnownTables known = [] {
+    static const KnownTables kKnown = [] {
         KnownTables k{{&IntraLumaTables(), &InterLumaTables(), &ChromaTables()}, {}};
         for (int s = 0; s < 3; ++s)
             for (int t = 0; t < k.sets[s]->count; ++t) {
@@ -50,7 +50,7 @@ const KnownTables& Known() {
             }
         return k;
     }();
-    return known;
+    return kKnown;
 }
 
 // The lookups of `tables` when it is one of the known sets, else null.
