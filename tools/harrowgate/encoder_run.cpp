@@ -192,12 +192,15 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     }
 
     const int width = RoundUpToMacroblock(options.width ? *options.width : source->Width());
-    const int height = RoundUpToMacroblock(options.height ? *options.height : source->Height());
+    int height = RoundUpToMacroblock(options.height ? *options.height : source->Height());
+    // Interlaced frames are coded at a height of whole 32 lines (whole macroblocks per field).
+    if (!options.progressive) height = (height + 31) / 32 * 32;
     if (width > 16368 || height > 16368) return report("picture size is too large");
     source->SetOutputSize(width, height);
     SequenceParameters sequence;
     sequence.width = width;
     sequence.height = height;
+    sequence.progressive = options.progressive;
     const double fps = options.frame_rate ? *options.frame_rate : source->FrameRate();
     sequence.frame_rate_code = NearestFrameRateCode(fps);
     const double coded_fps = FrameRateOfCode(sequence.frame_rate_code);
@@ -228,6 +231,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
 
     PictureCoder coder(width, height, options.qp, options.search_range);
     coder.SetLoopFilter(options.loop_filter);
+    coder.SetProgressive(options.progressive);
     coder.SetThreads(options.threads);
     coder.SetSubSampleMotion(true);
     coder.SetRateDistortionChoice(options.rdo);
