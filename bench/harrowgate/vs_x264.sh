@@ -31,8 +31,14 @@ mkdir -p "$work"
 # The settings dialog's option text with -t 2 (frontend/video_options.cpp builds it).
 dialog_options="-c 1 -p 1 -g 18 -q 24 -b 2 -a 0 -f 3 -o 0 -m 32 -t 2 -l 1 -n 24.000000"
 
+# Made sources are kept between runs, named with their picture count.
+source_path() {  # name lavfi-size|sample
+  if [ "$2" = sample ]; then echo "$work/$1.mkv"; else echo "$work/$1-$pictures.mkv"; fi
+}
+
 make_source() {  # name lavfi-size|sample
-  local out="$work/$1.mkv"
+  local out
+  out=$(source_path "$1" "$2")
   [ -s "$out" ] && return
   if [ "$2" = sample ]; then
     ffmpeg -nostdin -v error -y -i "$sample" -c:v ffv1 -pix_fmt yuv420p "$out" 2>/dev/null
@@ -113,7 +119,8 @@ target_1080=""
 bench_source() {  # name lavfi-size|sample rate
   local name=$1 rate=$3
   make_source "$name" "$2"
-  local src="$work/$name.mkv"
+  local src
+  src=$(source_path "$name" "$2")
   local n
   n=$(count_pictures "$src")
   echo "== $name: $n pictures at $rate pictures/s"
