@@ -191,15 +191,26 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report(e.what());
     }
 
-    const int width = RoundUpToMacroblock(options.width ? *options.width : source->Width());
-    int height = RoundUpToMacroblock(options.height ? *options.height : source->Height());
-    // Interlaced frames are coded at a height of whole 32 lines (whole macroblocks per field).
-    if (!options.progressive) height = (height + 31) / 32 * 32;
+    // The picture keeps its size; it is coded in whole macroblocks, its last column and row
+    // repeated out to them, and the sequence header's size tells decoders what to crop.
+    const int picture_width = options.width ? *options.width : source->Width();
+    const int picture_height = options.height ? *options.height : source->Height();
+    const int width = RoundUpToMacroblock(picture_width);
+    int height = RoundUpToMacroblock(picture_height);
+    // Interlaced frames are coded in whole 32 lines (whole macroblock rows in each field). A
+    // decoder that counts 16-line rows from the header's height would then come one row short
+    // where the picture's rows are odd, so the height stated takes in two more (repeated)
+    // lines: 144 becomes 146, 720 722; 1080 and 576 stay.
+    int header_height = picture_height;
+    if (!options.progressive && height % 32 != 0) {
+        height += 16;
+        header_height = height - 14;
+    }
     if (width > 16368 || height > 16368) return report("picture size is too large");
-    source->SetOutputSize(width, height);
+    source->SetOutputSize(picture_width, picture_height, width, height);
     SequenceParameters sequence;
-    sequence.width = width;
-    sequence.height = height;
+    sequence.width = picture_width;
+    sequence.height = header_height;
     sequence.progressive = options.progressive;
     const double fps = options.frame_rate ? *options.frame_rate : source->FrameRate();
     sequence.frame_rate_code = NearestFrameRateCode(fps);
@@ -337,8 +348,8 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     std::fprintf(messages,
                  "Harrowgate: %lld pictures (%lld intra) %dx%d at %.3f fps, %.0f kbit/s, "
                  "%.1f pictures/s\n",
-                 static_cast<long long>(pictures), static_cast<long long>(intra_pictures), width,
-                 height, coded_fps, stream_bytes * 8.0 / seconds / 1000.0,
+                 static_cast<long long>(pictures), static_cast<long long>(intra_pictures),
+                 picture_width, picture_height, coded_fps, stream_bytes * 8.0 / seconds / 1000.0,
                  elapsed > 0 ? pictures / elapsed : 0.0);
     return 0;
 }
