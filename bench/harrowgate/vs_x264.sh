@@ -11,7 +11,7 @@
 # misses (by a third on the camera clip), so the PSNR target is judged on the two-pass
 # encode, which lands within a few per cent (its time is both passes). The rate each reached
 # is printed beside it. Speed is pictures per second of the encoder process's wall clock
-# (reading the FFV1 source included, making it not); PSNR is the psnr filter's over FFmpeg's
+# (reading the FFV1 source included, making it not), with its processor time beside it; PSNR is the psnr filter's over FFmpeg's
 # decode of each stream against the source. The issue's targets are checked at the end: PSNR
 # (Y and average) at most 3 dB below x264 veryfast's on every source, and 1080p at 25
 # pictures/s or more.
@@ -60,11 +60,13 @@ count_pictures() {  # file [input options...]
     grep -vc '^#' || true
 }
 
-# Runs an encoder under /usr/bin/time; sets secs.
+# Runs an encoder under /usr/bin/time; sets secs (wall clock) and cpu (user + system), the
+# second being the steadier figure on a machine shared with other work.
 timed() {
-  /usr/bin/time -o "$work/time.txt" -f "%e" "$@" >/dev/null 2>"$work/stderr.txt" || {
+  /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>"$work/stderr.txt" || {
     echo "vs_x264: failed: $*" >&2; cat "$work/stderr.txt" >&2; exit 1; }
-  secs=$(tail -1 "$work/time.txt")
+  read -r secs user system < <(tail -1 "$work/time.txt")
+  cpu=$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}')
 }
 
 field_of() {  # name line: the value of "name:value" in the psnr filter's summary line
@@ -96,8 +98,8 @@ kbits() {  # file pictures fps
 
 fps_of() { awk -v n="$1" -v s="$2" 'BEGIN {printf "%.1f", n / s}'; }
 
-row() {  # label secs fps kbit psnr_y psnr_avg decoded ratio-text
-  printf '  %-22s %7s s %7s %8s %7s %7s %6s   %s\n' "$@"
+row() {  # label secs cpu fps kbit psnr_y psnr_avg decoded ratio-text
+  printf '  %-22s %7s s %7s s %7s %8s %7s %7s %6s   %s\n' "$@"
 }
 
 ratios() {  # hg_fps x_fps hg_y x_y hg_avg x_avg hg_kbit x_kbit
@@ -114,9 +116,10 @@ x264() {  # preset passes(1|2) source out kbit
     timed ffmpeg "${common[@]}" "$out"
   else
     timed ffmpeg "${common[@]}" -pass 1 -passlogfile "$work/x264pass" /dev/null
-    local first=$secs
+    local first=$secs first_cpu=$cpu
     timed ffmpeg "${common[@]}" -pass 2 -passlogfile "$work/x264pass" "$out"
     secs=$(awk -v a="$first" -v b="$secs" 'BEGIN {printf "%.2f", a + b}')
+    cpu=$(awk -v a="$first_cpu" -v b="$cpu" 'BEGIN {printf "%.2f", a + b}')
   fi
 }
 
@@ -130,7 +133,7 @@ bench_source() {  # name lavfi-size|sample rate
   local n
   n=$(count_pictures "$src")
   echo "== $name: $n pictures at $rate pictures/s"
-  row encoder wall "pic/s" kbit/s "PSNR Y" average pics "Harrowgate against it"
+  row encoder wall cpu "pic/s" kbit/s "PSNR Y" average pics "Harrowgate against it"
 
   # shellcheck disable=SC2086  # the option text is a list of items
   timed "$encoder" "$src" "$work/$name.avs" $dialog_options
@@ -140,7 +143,7 @@ bench_source() {  # name lavfi-size|sample rate
   measure "$work/$name.avs" "$src" -f cavsvideo
   hg_y=$psnr_y
   hg_avg=$psnr_avg
-  row Harrowgate "$secs" "$hg_fps" "$hg_kbit" "$hg_y" "$hg_avg" "$decoded" ""
+  row Harrowgate "$secs" "$cpu" "$hg_fps" "$hg_kbit" "$hg_y" "$hg_avg" "$decoded" ""
   [ "$name" = testsrc2-1080p ] && target_1080=$hg_fps
   local coded source_size
   coded=$(ffprobe -v error -f cavsvideo -select_streams v:0 -show_entries stream=width,height \
@@ -164,7 +167,7 @@ bench_source() {  # name lavfi-size|sample rate
       x_fps=$(fps_of "$n" "$secs")
       x_kbit=$(kbits "$out" "$n" "$rate")
       measure "$out" "$src" -f h264
-      row "x264 $preset $passes-pass" "$secs" "$x_fps" "$x_kbit" "$psnr_y" "$psnr_avg" \
+      row "x264 $preset $passes-pass" "$secs" "$cpu" "$x_fps" "$x_kbit" "$psnr_y" "$psnr_avg" \
         "$decoded" "$(ratios "$hg_fps" "$x_fps" "$hg_y" "$psnr_y" "$hg_avg" "$psnr_avg" \
         "$hg_kbit" "$x_kbit")"
       if [ "$preset" = veryfast ] && [ "$passes" = 2 ]; then
