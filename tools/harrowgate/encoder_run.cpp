@@ -196,12 +196,22 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     const int picture_width = options.width ? *options.width : source->Width();
     const int picture_height = options.height ? *options.height : source->Height();
     const int width = RoundUpToMacroblock(picture_width);
-    const int height = RoundUpToMacroblock(picture_height);
+    int height = RoundUpToMacroblock(picture_height);
+    // Interlaced frames are coded in whole 32 lines (whole macroblock rows in each field). A
+    // decoder that counts 16-line rows from the header's height would then come one row short
+    // where the picture's rows are odd, so the height stated takes in two more (repeated)
+    // lines: 144 becomes 146, 720 722; 1080 and 576 stay.
+    int header_height = picture_height;
+    if (!options.progressive && height % 32 != 0) {
+        height += 16;
+        header_height = height - 14;
+    }
     if (width > 16368 || height > 16368) return report("picture size is too large");
     source->SetOutputSize(picture_width, picture_height, width, height);
     SequenceParameters sequence;
     sequence.width = picture_width;
-    sequence.height = picture_height;
+    sequence.height = header_height;
+    sequence.progressive = options.progressive;
     const double fps = options.frame_rate ? *options.frame_rate : source->FrameRate();
     sequence.frame_rate_code = NearestFrameRateCode(fps);
     const double coded_fps = FrameRateOfCode(sequence.frame_rate_code);
@@ -232,6 +242,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
 
     PictureCoder coder(width, height, options.qp, options.search_range);
     coder.SetLoopFilter(options.loop_filter);
+    coder.SetProgressive(options.progressive);
     coder.SetThreads(options.threads);
     coder.SetSubSampleMotion(true);
     coder.SetRateDistortionChoice(options.rdo);

@@ -22,7 +22,8 @@ struct Options {
     bool loop_filter = true;           // -l: the standard's deblocking filter
     int threads = 1;                   // -t: worker threads
     bool rdo = false;                  // -o: choose macroblock codings by cost
-    // Accepted and ignored: -p (always progressive), -b (no B pictures), -f (see the README).
+    bool progressive = true;           // -p: 0 codes interlaced frames (see the README)
+    // Accepted and ignored: -b (no B pictures), -f (see the README).
     // -c 1 is 4:2:0, the only chroma format of the profile; -c 2 (4:2:2) is refused.
 };
 

@@ -399,8 +399,10 @@ void PictureCoder::WritePictureHeader(BitWriter& out, PictureType type, int pict
         out.PutBits(1, 2);  // picture_coding_type: P
     }
     out.PutBits(static_cast<uint32_t>(picture_distance) & 0xFF, 8);
-    out.PutBit(true);   // progressive_frame
-    out.PutBit(false);  // top_field_first
+    out.PutBit(progressive_);  // progressive_frame
+    // Interlaced: picture_structure 1 (a frame picture, all FFmpeg decodes), top_field_first 1.
+    if (!progressive_) out.PutBit(true);
+    out.PutBit(!progressive_);
     out.PutBit(false);  // repeat_first_field
     out.PutBit(true);   // fixed_picture_qp
     out.PutBits(static_cast<uint32_t>(qp), 6);

@@ -52,6 +52,9 @@ class PictureCoder {
     // Predicted pictures choose each macroblock's coding (skipped, moved, intra) by trying
     // all three and taking the least squared error plus weighted bits.
     void SetRateDistortionChoice(bool on) { rdo_ = on; }
+    // Off: the picture headers say the frames are interlaced (progressive_frame 0, coded as
+    // frame pictures with the top field first); the coding itself is the same.
+    void SetProgressive(bool on) { progressive_ = on; }
     // Offsets (-8..8) of the filter's thresholds, signalled when not both 0.
     void SetLoopFilterOffsets(int alpha, int beta) {
         alpha_offset_ = alpha;
@@ -121,6 +124,7 @@ class PictureCoder {
     int search_range_;
     size_t byte_limit_ = 0;
     bool loop_filter_ = false;
+    bool progressive_ = true;
     int threads_ = 1;
     bool sub_sample_ = false;
     bool rdo_ = false;

@@ -37,7 +37,7 @@ std::vector<uint8_t> HeaderBytes(const SequenceParameters& p, uint32_t rate) {
     out.PutBits(kJizhunProfile, 8);
     const bool standard = p.width <= 720 && p.height <= 576;
     out.PutBits(standard ? kLevelStandardDefinition : kLevelHighDefinition, 8);
-    out.PutBit(true);  // progressive_sequence
+    out.PutBit(p.progressive);  // progressive_sequence
     out.PutBits(static_cast<uint32_t>(p.width), 14);
     out.PutBits(static_cast<uint32_t>(p.height), 14);
     out.PutBits(1, 2);  // chroma_format 4:2:0

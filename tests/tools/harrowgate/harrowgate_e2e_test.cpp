@@ -467,3 +467,65 @@ TEST(HarrowgateProgram, RdoGivesMoreQualityForTheSameBits) {
     EXPECT_LT(size[1], size[0] * 1.03);
     EXPECT_GT(psnr[1], psnr[0] + 0.2);
 }
+
+TEST(HarrowgateProgram, InterlacedFramesAreSignalledAndDecodeLikeProgressiveOnes) {
+    TempDir dir;
+    // 144 lines are nine macroblock rows: interlaced frames are coded in ten (whole rows in
+    // each field), and the header says 146 lines so that every decoder counts ten.
+    MakeClip(dir, "qcif.mkv", "testsrc2=size=176x144:rate=25", 14);
+    const std::string out = dir.File("qcif.avs");
+    CommandResult r = Encode(dir, dir.File("qcif.mkv"), out, "-p 0 -g 6 -q 24 -n 25");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(DecoderErrors(dir, out), "");
+    const Decoded d = Probe(dir, out);
+    EXPECT_EQ(d.pictures, 14);
+    EXPECT_EQ(d.width, 176);
+    EXPECT_EQ(d.height, 146);
+    // The two lines beyond the picture repeat its last line.
+    EXPECT_GT(Psnr(dir, out, dir.File("qcif.mkv"), "pad=176:146,fillborders=bottom=2:mode=smear"),
+              35.0);
+    // progressive_sequence 0; in every picture header progressive_frame 0, picture_structure
+    // 1 (frame) and top_field_first 1, which sit at the same place in I and P headers.
+    const std::string bytes = ReadFile(out);
+    int sequence_headers = 0, pictures = 0;
+    for (size_t i = 0; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
+        const uint8_t code = static_cast<uint8_t>(bytes[i + 3]);
+        harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(bytes.data()) + i + 4,
+                                      bytes.size() - i - 4);
+        if (code == 0xB0) {
+            ++sequence_headers;
+            in.Bits(16);
+            EXPECT_EQ(in.Bits(1), 0u) << "progressive_sequence at " << i;
+        } else if (code == 0xB3 || code == 0xB6) {
+            ++pictures;
+            in.Bits(26);
+            EXPECT_EQ(in.Bits(3), 0b011u) << "picture at " << i;
+        }
+    }
+    EXPECT_EQ(sequence_headers, 3);
+    EXPECT_EQ(pictures, 14);
+
+    // At a height of whole 32 lines only the headers differ: the decoded pictures are the
+    // progressive stream's, sample for sample.
+    MakeClip(dir, "cif.mkv", "testsrc2=size=352x288:rate=25", 12);
+    std::string hashes[2];
+    for (int progressive : {0, 1}) {
+        const std::string name = dir.File("cif" + std::to_string(progressive) + ".avs");
+        r = Encode(dir, dir.File("cif.mkv"), name,
+                   "-p " + std::to_string(progressive) + " -g 5 -q 30 -o 1 -n 25");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(DecoderErrors(dir, name), "");
+        const CommandResult md5 = RunCommand(
+            "ffmpeg -nostdin -v error -f cavsvideo -i " + Quote(name) + " -f framemd5 -", dir);
+        std::istringstream lines(md5.out);
+        int frames = 0;
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] != '#') {
+                hashes[progressive] += line.substr(line.rfind(',') + 1) + "\n";
+                ++frames;
+            }
+        EXPECT_EQ(frames, 12);
+    }
+    EXPECT_EQ(hashes[0], hashes[1]);
+}

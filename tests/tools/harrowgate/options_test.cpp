@@ -33,6 +33,7 @@ TEST(Options, FrontEndDefaultOptionText) {
     EXPECT_FALSE(r.options->rate_control);
     EXPECT_TRUE(r.options->loop_filter);
     EXPECT_EQ(r.options->threads, 1);
+    EXPECT_TRUE(r.options->progressive);
 }
 
 TEST(Options, EncoderSettingsAreTaken) {
@@ -45,12 +46,16 @@ TEST(Options, EncoderSettingsAreTaken) {
     EXPECT_FALSE(r.options->loop_filter);
     EXPECT_EQ(r.options->threads, 2);
     EXPECT_TRUE(r.options->rdo);
+    // The dialog's "interlace" is -p 0.
+    r = ParseOptions(Words("a b -p 0"));
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_FALSE(r.options->progressive);
     // 4:2:2 is outside the profile: refused, in one line that says why.
     r = ParseOptions(Words("a b -c 2"));
     EXPECT_FALSE(r.options);
     EXPECT_NE(r.error.find("4:2:2"), std::string::npos) << r.error;
     for (const char* line :
-         {"a b -m -1", "a b -t 0", "a b -l 2", "a b -c 3", "a b -s x", "a b -o 2"})
+         {"a b -m -1", "a b -t 0", "a b -l 2", "a b -c 3", "a b -s x", "a b -o 2", "a b -p 2"})
         EXPECT_FALSE(ParseOptions(Words(line)).options) << line;
 }
 

@@ -72,7 +72,7 @@ void Append(std::string& out, const Frame& f) {
 
 void CheckMatchesDecoder(int width, int height, int qp, bool panning = false,
                          bool loop_filter = false, int alpha_offset = 0, int beta_offset = 0,
-                         bool sub_sample = false, bool rdo = false) {
+                         bool sub_sample = false, bool rdo = false, bool progressive = true) {
     TempDir dir;
     std::mt19937 random(static_cast<unsigned>(width * 7 + qp));
     PictureCoder coder(width, height, qp);
@@ -80,7 +80,9 @@ void CheckMatchesDecoder(int width, int height, int qp, bool panning = false,
     coder.SetLoopFilterOffsets(alpha_offset, beta_offset);
     coder.SetSubSampleMotion(sub_sample);
     coder.SetRateDistortionChoice(rdo);
+    coder.SetProgressive(progressive);
     SequenceParameters sequence{width, height, 3, 1000};
+    sequence.progressive = progressive;
     std::vector<uint8_t> stream = SequenceHeaderUnit(sequence);
     std::string expected;
     const int pictures = 8;
@@ -170,4 +172,10 @@ TEST(Reconstruction, MatchesDecoderWithHalfSampleMotion) {
         CheckMatchesDecoder(176, 144, qp, true, true, 0, 0, true, true);
         CheckMatchesDecoder(176, 144, qp, false, true, 0, 0, true, true);
     }
+}
+
+TEST(Reconstruction, MatchesDecoderForInterlacedFrames) {
+    // Heights of whole 32 lines, as the encoder codes interlaced frames.
+    CheckMatchesDecoder(176, 160, 24, false, true, 0, 0, true, false, false);
+    CheckMatchesDecoder(96, 64, 36, true, true, 0, 0, true, true, false);
 }
