@@ -55,7 +55,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         result.error = "empty file name";
         return result;
     }
-    static const std::set<std::string> kIgnored = {"-p", "-b", "-f"};
+    static const std::set<std::string> kIgnored = {"-p", "-f"};
     // Whole-number options and their accepted ranges.
     struct Range {
         const char* name;
@@ -65,7 +65,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     static const Range kRanges[] = {{"-w", 0, 16368}, {"-h", 0, 16368},   {"-g", 1, 2147483647},
                                     {"-q", 0, 63},    {"-c", 1, 2},       {"-m", 0, 1024},
                                     {"-a", 0, 3},     {"-s", 0, 1000000}, {"-l", 0, 1},
-                                    {"-o", 0, 1},     {"-t", 1, 64}};
+                                    {"-o", 0, 1},     {"-t", 1, 64},      {"-b", 0, kMaxBPictures}};
     for (size_t i = 2; i < args.size(); i += 2) {
         const std::string& name = args[i];
         if (i + 1 >= args.size()) {
@@ -98,6 +98,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             if (name == "-l") options.loop_filter = number != 0;
             if (name == "-t") options.threads = number;
             if (name == "-o") options.rdo = number != 0;
+            if (name == "-b") options.b_pictures = number;
             if (name == "-c" && number == 2) {
                 result.error =
                     "option -c 2 (4:2:2) is not supported: this encoder writes the Jizhun "

@@ -6,6 +6,10 @@
 
 namespace harrowgate {
 
+// Most B pictures between two references: beyond a few the references are too far apart
+// for their prediction to help.
+constexpr int kMaxBPictures = 7;
+
 // The encoder's command line: SOURCE OUT.avs followed by "-x value" options.
 struct Options {
     std::string source;
@@ -22,7 +26,8 @@ struct Options {
     bool loop_filter = true;           // -l: the standard's deblocking filter
     int threads = 1;                   // -t: worker threads
     bool rdo = false;                  // -o: choose macroblock codings by cost
-    // Accepted and ignored: -p (always progressive), -b (no B pictures), -f (see the README).
+    int b_pictures = 0;                // -b: B pictures between references, 0..kMaxBPictures
+    // Accepted and ignored: -p (always progressive), -f (see the README).
     // -c 1 is 4:2:0, the only chroma format of the profile; -c 2 (4:2:2) is refused.
 };
 
