@@ -109,6 +109,23 @@ std::vector<int> StartCodes(const std::string& bytes) {
     return codes;
 }
 
+// Display positions in coding order for `b` B pictures between references, an intra
+// picture every `gop` and closed groups.
+std::vector<int> DisplayInCodingOrder(int count, int gop, int b) {
+    std::vector<int> order, waiting;
+    for (int d = 0; d < count; ++d) {
+        const int position = d % gop;
+        if (position != 0 && position % (b + 1) != 0 && position != gop - 1 && d != count - 1) {
+            waiting.push_back(d);
+            continue;
+        }
+        order.push_back(d);
+        order.insert(order.end(), waiting.begin(), waiting.end());
+        waiting.clear();
+    }
+    return order;
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -166,10 +183,12 @@ TEST(HarrowgateProgram, TestPatternClipDecodesCompletely) {
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.back(), 0xB1);
 
-    // One time stamp per picture, in milliseconds at 25 pictures per second.
+    // One time stamp per picture, in milliseconds at 25 pictures per second, in coding order:
+    // with -b 2 each reference comes before the two B pictures shown ahead of it.
     const std::vector<int32_t> stamps = TimeStamps(dir.File("src.mkv.dat"));
     ASSERT_EQ(stamps.size(), 50u);
-    for (size_t i = 0; i < stamps.size(); ++i) EXPECT_EQ(stamps[i], static_cast<int32_t>(i * 40));
+    const std::vector<int> display = DisplayInCodingOrder(50, 12, 2);
+    for (size_t i = 0; i < stamps.size(); ++i) EXPECT_EQ(stamps[i], display[i] * 40) << i;
 
     // Progress: writes of five bytes, three blanks or digits before each '%', ending at 100.
     ASSERT_GE(r.out.size(), 10u);
@@ -525,6 +544,7 @@ TEST(HarrowgateProgram, BPicturesComeInCodingOrderAndDecodeInDisplayOrder) {
     // group before each intra picture (and the stream's end) has fewer B pictures.
     const std::vector<int> display = {0, 3,  1,  2,  6,  4,  5,  7,  8,  11,
                                       9, 10, 14, 12, 13, 15, 16, 19, 17, 18};
+    EXPECT_EQ(DisplayInCodingOrder(20, 8, 2), display);
     const std::vector<PictureHeader> headers = PictureHeaders(with_b.stream);
     ASSERT_EQ(headers.size(), display.size());
     for (size_t i = 0; i < display.size(); ++i) {
