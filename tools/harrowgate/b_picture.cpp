@@ -62,6 +62,19 @@ int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) 
 void PredictChroma8(const Plane& ref, int mb_x, int mb_y, const MotionInfo& mv, uint8_t* out) {
     const int fx = mv.x & 7, fy = mv.y & 7;
     const int cx = mb_x * 8 + (mv.x >> 3), cy = mb_y * 8 + (mv.y >> 3);
+    if (cx >= 0 && cy >= 0 && cx + 9 <= ref.width && cy + 9 <= ref.height) {
+        // Inside the picture: no edge to repeat.
+        const int w00 = (8 - fx) * (8 - fy), w10 = fx * (8 - fy), w01 = (8 - fx) * fy,
+                  w11 = fx * fy;
+        for (int y = 0; y < 8; ++y) {
+            const uint8_t* r0 = ref.Row(cy + y) + cx;
+            const uint8_t* r1 = r0 + ref.width;
+            for (int x = 0; x < 8; ++x)
+                out[y * 8 + x] = static_cast<uint8_t>(
+                    (w00 * r0[x] + w10 * r0[x + 1] + w01 * r1[x] + w11 * r1[x + 1] + 32) >> 6);
+        }
+        return;
+    }
     const auto at = [&](int x, int y) {
         return ref.At(std::clamp(x, 0, ref.width - 1), std::clamp(y, 0, ref.height - 1));
     };
@@ -86,7 +99,12 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
     // Samples -2..18 each way, the picture's edge repeated.
     constexpr int kSide = 21;
     uint8_t window[kSide * kSide];
+    const bool inside = ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height;
     for (int y = 0; y < kSide; ++y) {
+        if (inside) {
+            std::memcpy(window + y * kSide, ref.Row(iy - 2 + y) + ix - 2, kSide);
+            continue;
+        }
         const int sy = std::clamp(iy - 2 + y, 0, ref.height - 1);
         for (int x = 0; x < kSide; ++x)
             window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 2 + x, 0, ref.width - 1)];

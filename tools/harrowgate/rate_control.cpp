@@ -38,6 +38,10 @@ int RateController::NextQp(PictureKind kind, int position_in_gop) {
     if (intra && intra_complexity_ < 0) return start_qp_;
     if (!intra && predicted_complexity_ < 0 && intra_complexity_ < 0)
         return std::min(63, start_qp_ + offset);
+    // A B picture follows its later reference in coding order: it takes that picture's
+    // quantiser, the offset coarser. The plan below counts B pictures at that offset, and
+    // the reference pictures make up for what they spend.
+    if (bidirectional && predicted_complexity_ >= 0) return std::min(63, last_qp_[0] + offset);
     // Until a predicted picture is measured, guess it costs a quarter of an intra one.
     const double predicted =
         predicted_complexity_ >= 0 ? predicted_complexity_ : intra_complexity_ / 4;

@@ -14,8 +14,8 @@ constexpr int kBidirectionalQpOffset = 2;
 // every picture small enough for the decoder's buffer (filled at the target rate, emptied
 // by each picture at once) never to run dry. The model: a picture's bits halve for every 8
 // steps of the quantiser, times a complexity per picture kind learnt from the pictures
-// coded so far. B pictures are a kind of their own, planned at kBidirectionalQpOffset above
-// the predicted pictures.
+// coded so far. B pictures are a kind of their own, with a complexity of their own, coded
+// kBidirectionalQpOffset above the predicted picture coded before them.
 class RateController {
   public:
     // `buffer_bits`: the size of the decoder's buffer, which starts full.
