@@ -174,6 +174,23 @@ TEST(Reconstruction, MatchesDecoderWithHalfSampleMotion) {
 
 namespace {
 
+Frame FastPanningFrame(int width, int height, int index, int speed) {
+    Frame f;
+    f.Resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            f.luma.Row(y)[x] = static_cast<uint8_t>(
+                128 + 60 * std::sin((x + speed * index) * 0.21) * std::cos((y - index) * 0.17) +
+                30 * std::sin((x * 3 + y + speed * index * 3) * 0.05));
+    for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+            f.cb.Row(y)[x] =
+                static_cast<uint8_t>(128 + 50 * std::sin((2 * x + speed * index) * 0.1));
+            f.cr.Row(y)[x] = static_cast<uint8_t>(128 + 40 * std::cos((2 * y + 2 * x) * 0.08));
+        }
+    return f;
+}
+
 struct Planned {
     int display;
     PictureType type;
@@ -203,9 +220,9 @@ std::vector<Planned> CodingOrder(int count, int gop, int b_pictures) {
 // Codes pictures with B pictures in coding order and checks FFmpeg's decode, which comes out
 // in display order, against the encoder's reconstruction of each.
 void CheckBPicturesMatchDecoder(int width, int height, int qp, int b_pictures, bool loop_filter,
-                                int count = 11, int gop = 9) {
+                                int count = 11, int gop = 9, int fast = 0) {
     TempDir dir;
-    PictureCoder coder(width, height, qp);
+    PictureCoder coder(width, height, qp, fast > 0 ? 64 : 32);
     coder.SetLoopFilter(loop_filter);
     coder.SetSubSampleMotion(true);
     SequenceParameters sequence{width, height, 3, 1000};
@@ -215,7 +232,10 @@ void CheckBPicturesMatchDecoder(int width, int height, int qp, int b_pictures, b
     for (const Planned& p : CodingOrder(count, gop, b_pictures)) {
         if (p.type == PictureType::kIntra) Append(stream, SequenceHeaderUnit(sequence));
         // Picture 4 repeats picture 3: direct and skipped macroblocks with still vectors.
-        const Frame frame = PanningFrame(width, height, p.display == 4 ? 3 : p.display);
+        // With `fast`, the texture pans that many samples a picture: vectors long enough
+        // for the decoder's distance rescaling to change them.
+        const Frame frame = fast > 0 ? FastPanningFrame(width, height, p.display, fast)
+                                     : PanningFrame(width, height, p.display == 4 ? 3 : p.display);
         const std::vector<uint8_t> unit = coder.Encode(frame, p.type, p.display);
         ASSERT_GE(unit.size(), 4u);
         EXPECT_EQ(unit[3], p.type == PictureType::kIntra ? 0xB3 : 0xB6);
@@ -261,6 +281,10 @@ TEST(Reconstruction, MatchesDecoderWithBPictures) {
         CheckBPicturesMatchDecoder(96, 64, 36, b, true);
     }
     CheckBPicturesMatchDecoder(176, 144, 44, 2, true, 14, 7);
+    // Panning 13 samples a picture: P vectors of about 39 samples over 3 pictures, which
+    // the decoder's rescaling (by 85 / 512 * 6) shortens by a quarter sample.
+    CheckBPicturesMatchDecoder(208, 96, 28, 2, true, 10, 10, 13);
+    CheckBPicturesMatchDecoder(208, 96, 28, 3, false, 10, 10, 13);
     // picture_distance wraps at 256 within the stream.
     CheckBPicturesMatchDecoder(48, 32, 30, 2, true, 262, 261);
 }
