@@ -33,6 +33,15 @@ TEST(Options, FrontEndDefaultOptionText) {
     EXPECT_FALSE(r.options->rate_control);
     EXPECT_TRUE(r.options->loop_filter);
     EXPECT_EQ(r.options->threads, 1);
+    EXPECT_EQ(r.options->b_pictures, 2);
+    // B pictures: 0 to 7, default 0; one beyond either end is a one-line error.
+    EXPECT_EQ(ParseOptions(Words("a b")).options->b_pictures, 0);
+    EXPECT_EQ(ParseOptions(Words("a b -b 7")).options->b_pictures, 7);
+    for (const char* bad : {"a b -b 8", "a b -b -1"}) {
+        const ParseResult e = ParseOptions(Words(bad));
+        EXPECT_FALSE(e.options) << bad;
+        EXPECT_EQ(e.error, "option -b must be 0 to 7") << bad;
+    }
 }
 
 TEST(Options, EncoderSettingsAreTaken) {
