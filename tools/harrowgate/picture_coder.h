@@ -27,7 +27,8 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
 // In predicted pictures a macroblock that the decoder's predicted motion already shows well
 // is skipped, one that a searched whole-sample motion vector predicts well codes its
 // difference from that prediction, and the rest are intra-coded. Keeps the
-// decoder's reconstruction as the next reference.
+// decoder's reconstruction as the next reference, and the one before it for B pictures
+// (b_picture.cpp), which are not references themselves.
 class PictureCoder {
   public:
     // `search_range`: the largest motion vector component searched, in whole samples.
