@@ -191,13 +191,17 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         return report(e.what());
     }
 
-    const int width = RoundUpToMacroblock(options.width ? *options.width : source->Width());
-    const int height = RoundUpToMacroblock(options.height ? *options.height : source->Height());
+    // The picture keeps its size; it is coded in whole macroblocks, its last column and row
+    // repeated out to them, and the sequence header's size tells decoders what to crop.
+    const int picture_width = options.width ? *options.width : source->Width();
+    const int picture_height = options.height ? *options.height : source->Height();
+    const int width = RoundUpToMacroblock(picture_width);
+    const int height = RoundUpToMacroblock(picture_height);
     if (width > 16368 || height > 16368) return report("picture size is too large");
-    source->SetOutputSize(width, height);
+    source->SetOutputSize(picture_width, picture_height, width, height);
     SequenceParameters sequence;
-    sequence.width = width;
-    sequence.height = height;
+    sequence.width = picture_width;
+    sequence.height = picture_height;
     const double fps = options.frame_rate ? *options.frame_rate : source->FrameRate();
     sequence.frame_rate_code = NearestFrameRateCode(fps);
     const double coded_fps = FrameRateOfCode(sequence.frame_rate_code);
@@ -407,8 +411,8 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     std::fprintf(messages,
                  "Harrowgate: %lld pictures (%lld intra) %dx%d at %.3f fps, %.0f kbit/s, "
                  "%.1f pictures/s\n",
-                 static_cast<long long>(pictures), static_cast<long long>(intra_pictures), width,
-                 height, coded_fps, stream_bytes * 8.0 / seconds / 1000.0,
+                 static_cast<long long>(pictures), static_cast<long long>(intra_pictures),
+                 picture_width, picture_height, coded_fps, stream_bytes * 8.0 / seconds / 1000.0,
                  elapsed > 0 ? pictures / elapsed : 0.0);
     return 0;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace harrowgate {
@@ -33,5 +35,26 @@ struct Frame {
     int Width() const { return luma.width; }
     int Height() const { return luma.height; }
 };
+
+// Fills the part of `plane` right of and below a picture of width x height samples in its
+// top-left corner with the picture's last column and row: macroblocks past the picture's edge
+// then predict and code cheaply, and the decoder crops them away.
+inline void ExtendPlaneEdges(Plane& plane, int width, int height) {
+    width = std::clamp(width, 1, plane.width);
+    height = std::clamp(height, 1, plane.height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = plane.Row(y);
+        std::memset(row + width, row[width - 1], static_cast<size_t>(plane.width - width));
+    }
+    for (int y = height; y < plane.height; ++y)
+        std::memcpy(plane.Row(y), plane.Row(height - 1), static_cast<size_t>(plane.width));
+}
+
+// The same for a 4:2:0 frame holding a picture of width x height luma samples.
+inline void ExtendFrameEdges(Frame& frame, int width, int height) {
+    ExtendPlaneEdges(frame.luma, width, height);
+    ExtendPlaneEdges(frame.cb, (width + 1) / 2, (height + 1) / 2);
+    ExtendPlaneEdges(frame.cr, (width + 1) / 2, (height + 1) / 2);
+}
 
 }  // namespace harrowgate

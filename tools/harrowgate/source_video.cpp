@@ -29,6 +29,8 @@ struct SourceVideo::State {
     int stream_index = -1;
     int out_width = 0;
     int out_height = 0;
+    int frame_width = 0;
+    int frame_height = 0;
     bool input_done = false;
     bool decoder_drained = false;
     int64_t first_pts = AV_NOPTS_VALUE;
@@ -71,6 +73,8 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
     if (s.packet == nullptr || s.decoded == nullptr) throw SourceError("out of memory");
     s.out_width = s.decoder->width;
     s.out_height = s.decoder->height;
+    s.frame_width = s.out_width;
+    s.frame_height = s.out_height;
 }
 
 SourceVideo::~SourceVideo() = default;
@@ -96,9 +100,11 @@ int64_t SourceVideo::ExpectedFrames() const {
     return static_cast<int64_t>(std::llround(seconds * state_->fps));
 }
 
-void SourceVideo::SetOutputSize(int width, int height) {
+void SourceVideo::SetOutputSize(int width, int height, int frame_width, int frame_height) {
     state_->out_width = width;
     state_->out_height = height;
+    state_->frame_width = std::max(width, frame_width);
+    state_->frame_height = std::max(height, frame_height);
 }
 
 bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
@@ -143,11 +149,12 @@ bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
         av_frame_unref(picture);
         throw SourceError("cannot convert the source's pictures");
     }
-    frame.Resize(s.out_width, s.out_height);
+    frame.Resize(s.frame_width, s.frame_height);
     uint8_t* planes[4] = {frame.luma.samples.data(), frame.cb.samples.data(),
                           frame.cr.samples.data(), nullptr};
     int strides[4] = {frame.luma.width, frame.cb.width, frame.cr.width, 0};
     sws_scale(s.scaler, picture->data, picture->linesize, 0, picture->height, planes, strides);
+    ExtendFrameEdges(frame, s.out_width, s.out_height);
 
     const AVStream* stream = s.format->streams[s.stream_index];
     const int64_t pts = picture->best_effort_timestamp;

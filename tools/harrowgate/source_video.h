@@ -31,8 +31,10 @@ class SourceVideo {
     double FrameRate() const;        // the stream's rate, or 25 when it declares none
     int64_t ExpectedFrames() const;  // from the container's count or duration; 0 if unknown
 
-    // Pictures are delivered at this size (call before the first next()).
-    void SetOutputSize(int width, int height);
+    // Pictures are scaled to width x height and delivered in frames of frame_width x
+    // frame_height (at least as large), the picture in the top-left corner and its last
+    // column and row repeated beyond it (call before the first Next()).
+    void SetOutputSize(int width, int height, int frame_width, int frame_height);
 
     // The next picture and its presentation time in milliseconds from the first picture;
     // false at the end of the stream. Undecodable packets are passed over.

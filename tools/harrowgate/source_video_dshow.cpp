@@ -135,6 +135,9 @@ struct SourceVideo::State {
     int64_t duration_100ns = 0;
     int out_width = 0;
     int out_height = 0;
+    int frame_width = 0;
+    int frame_height = 0;
+    Frame scaled;  // the picture at its own size, when frames are larger
     bool running = false;
     bool ended = false;
     int64_t last_time_ms = -1;
@@ -303,6 +306,8 @@ SourceVideo::SourceVideo(const std::string& path) : state_(std::make_unique<Stat
     if (frame_time > 0) s.fps = 10000000.0 / static_cast<double>(frame_time);
     s.out_width = s.width;
     s.out_height = s.height;
+    s.frame_width = s.width;
+    s.frame_height = s.height;
 
     // Pictures go on to a null renderer; without a clock the graph runs as fast as it can.
     ComPtr<IBaseFilter> renderer;
@@ -334,9 +339,11 @@ int64_t SourceVideo::ExpectedFrames() const {
     return static_cast<int64_t>(std::llround(state_->duration_100ns / 1e7 * state_->fps));
 }
 
-void SourceVideo::SetOutputSize(int width, int height) {
+void SourceVideo::SetOutputSize(int width, int height, int frame_width, int frame_height) {
     state_->out_width = width;
     state_->out_height = height;
+    state_->frame_width = std::max(width, frame_width);
+    state_->frame_height = std::max(height, frame_height);
 }
 
 bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
@@ -373,7 +380,9 @@ bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
         }
     }
 
-    frame.Resize(s.out_width, s.out_height);
+    frame.Resize(s.frame_width, s.frame_height);
+    const bool padded = s.frame_width != s.out_width || s.frame_height != s.out_height;
+    if (padded) s.scaled.Resize(s.out_width, s.out_height);
     SourcePicture source;
     source.layout = s.layout;
     source.width = s.width;
@@ -391,7 +400,16 @@ bool SourceVideo::Next(Frame& frame, int64_t& time_ms) {
     }
     source.data = picture.bytes.data();
     source.size = picture.bytes.size();
-    if (!ConvertPicture(source, frame)) throw SourceError("a picture of the source is cut short");
+    if (!ConvertPicture(source, padded ? s.scaled : frame))
+        throw SourceError("a picture of the source is cut short");
+    if (padded) {
+        const Plane* from[3] = {&s.scaled.luma, &s.scaled.cb, &s.scaled.cr};
+        Plane* to[3] = {&frame.luma, &frame.cb, &frame.cr};
+        for (int i = 0; i < 3; ++i)
+            for (int y = 0; y < from[i]->height; ++y)
+                std::memcpy(to[i]->Row(y), from[i]->Row(y), static_cast<size_t>(from[i]->width));
+        ExtendFrameEdges(frame, s.out_width, s.out_height);
+    }
 
     int64_t ms;
     if (picture.timed) {
