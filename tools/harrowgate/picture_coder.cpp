@@ -623,7 +623,9 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
                                                               const MotionInfo& motion) const {
     MotionPrediction p;
-    PredictLumaBlock16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
+    // Searched vectors are whole or half samples, but predicted ones (skipped macroblocks)
+    // rescaled over a distance of several pictures can be quarter samples.
+    PredictLumaBlockQuarter16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
     // Chroma vectors are the luma ones in eighths of a chroma sample: bilinear weights.
     const int fx = motion.x & 7, fy = motion.y & 7;
     const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);

@@ -220,9 +220,9 @@ std::vector<Planned> CodingOrder(int count, int gop, int b_pictures) {
 // Codes pictures with B pictures in coding order and checks FFmpeg's decode, which comes out
 // in display order, against the encoder's reconstruction of each.
 void CheckBPicturesMatchDecoder(int width, int height, int qp, int b_pictures, bool loop_filter,
-                                int count = 11, int gop = 9, int fast = 0) {
+                                int count = 11, int gop = 9, int fast = 0, int search_range = 32) {
     TempDir dir;
-    PictureCoder coder(width, height, qp, fast > 0 ? 64 : 32);
+    PictureCoder coder(width, height, qp, fast > 0 ? 64 : search_range);
     coder.SetLoopFilter(loop_filter);
     coder.SetSubSampleMotion(true);
     SequenceParameters sequence{width, height, 3, 1000};
@@ -285,6 +285,9 @@ TEST(Reconstruction, MatchesDecoderWithBPictures) {
     // the decoder's rescaling (by 85 / 512 * 6) shortens by a quarter sample.
     CheckBPicturesMatchDecoder(208, 96, 28, 2, true, 10, 10, 13);
     CheckBPicturesMatchDecoder(208, 96, 28, 3, false, 10, 10, 13);
+    // A wide search on a small picture: long vectors whose rescaled prediction is an odd
+    // quarter sample, which skipped macroblocks of P pictures then use.
+    CheckBPicturesMatchDecoder(96, 64, 36, 2, true, 11, 9, 0, 96);
     // picture_distance wraps at 256 within the stream.
     CheckBPicturesMatchDecoder(48, 32, 30, 2, true, 262, 261);
 }
