@@ -192,10 +192,10 @@ PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
     return p;
 }
 
-MotionInfo PictureCoder::SearchReference(const Frame& ref, const Frame& source, int mb_x, int mb_y,
-                                         const MotionInfo& predicted, const MotionInfo* starts,
-                                         int count, int* cost) const {
-    const int limit = search_range_ * 4;
+MotionInfo PictureCoder::SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x,
+                                         int mb_y, const MotionInfo& predicted,
+                                         const MotionInfo* starts, int count, int* cost) const {
+    const int limit = 4 * std::min(kLongestVector, search_range_ * std::max(1, gap / 2));
     uint8_t block[256];
     const auto price = [&](int vx, int vy) {
         PredictLumaBlock16(ref.luma, mb_x * 16, mb_y * 16, vx, vy, block);
@@ -274,15 +274,16 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
                 LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)};
     const MotionInfo forward_starts[3] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
     int forward_cost = 0;
-    const MotionInfo forward = SearchReference(forward_reference_, source, mb_x, mb_y,
+    const MotionInfo forward = SearchReference(forward_reference_, forward_gap_, source, mb_x, mb_y,
                                                predicted_forward, forward_starts, 3, &forward_cost);
     forward_cost += 4 * UnsignedCodeLength(kTypeForward);
     if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
     const MotionInfo backward_starts[3] = {predicted_backward, direct_backward,
                                            MotionInfo{0, 0, 0}};
     int backward_cost = 0;
-    const MotionInfo backward = SearchReference(reference_, source, mb_x, mb_y, predicted_backward,
-                                                backward_starts, 3, &backward_cost);
+    const MotionInfo backward =
+        SearchReference(reference_, backward_gap_, source, mb_x, mb_y, predicted_backward,
+                        backward_starts, 3, &backward_cost);
     backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
     // Symmetric: the forward vector found, mirrored onto the backward reference.

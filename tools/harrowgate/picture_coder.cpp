@@ -84,6 +84,9 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
         forward_gap_ = PictureGap(picture_distance, forward_distance_);
         backward_gap_ = PictureGap(reference_distance_, picture_distance);
     }
+    // The search range is per picture interval: a reference several pictures away (with B
+    // pictures between) is searched that many times as far, within the vectors' range.
+    picture_search_range_ = std::min(kLongestVector, search_range_ * std::max(1, forward_gap_ / 2));
     // A start-code prefix inside the coded data is rare but fatal; a coarser quantiser
     // changes the codes, so try the next one. A predicted picture can always fall back to
     // repeating the previous picture, whose code is all one bits.
@@ -667,7 +670,7 @@ int SignedCodeLength(int value) {
 MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
                                       const MotionInfo& predicted,
                                       const MotionInfo& skipped) const {
-    const int range = search_range_;  // samples each way
+    const int range = picture_search_range_;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
         return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&

@@ -11,6 +11,10 @@
 
 namespace harrowgate {
 
+// Longest vector component searched, in whole samples: well inside the 16 bits the decoder
+// keeps vectors in (quarter samples).
+constexpr int kLongestVector = 2047;
+
 // B pictures (kBidirectional) predict from the two latest intra or predicted pictures and
 // are not references themselves.
 enum class PictureType { kIntra, kPredicted, kBidirectional };
@@ -31,7 +35,8 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
 // (b_picture.cpp), which are not references themselves.
 class PictureCoder {
   public:
-    // `search_range`: the largest motion vector component searched, in whole samples.
+    // `search_range`: the largest motion vector component searched, in whole samples, per
+    // picture between a picture and its reference.
     PictureCoder(int width, int height, int qp, int search_range = 32);
 
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
@@ -123,8 +128,9 @@ class PictureCoder {
                                     int mb_x, int mb_y);
     MotionPrediction BiPredict(int mb_x, int mb_y, const MotionInfo& forward,
                                const MotionInfo& backward) const;
-    // Searches `ref` around the starts; returns the vector and its cost in *cost.
-    MotionInfo SearchReference(const Frame& ref, const Frame& source, int mb_x, int mb_y,
+    // Searches `ref`, `gap` (PictureGap) away, around the starts; returns the vector and its
+    // cost in *cost.
+    MotionInfo SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x, int mb_y,
                                const MotionInfo& predicted, const MotionInfo* starts, int count,
                                int* cost) const;
     void WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
@@ -135,6 +141,7 @@ class PictureCoder {
     int mb_height_;
     int qp_;
     int search_range_;
+    int picture_search_range_ = 0;  // for the picture being coded
     size_t byte_limit_ = 0;
     bool loop_filter_ = false;
     int threads_ = 1;
