@@ -46,7 +46,9 @@ TEST(ContainerPlayback, EveryPictureMatchesFfmpegDecodingTheSource) {
         ASSERT_EQ(pictures.size(), reference.size()) << avs;
         for (size_t i = 0; i < pictures.size(); ++i) {
             ASSERT_EQ(pictures[i].i420, reference[i]) << avs << " picture " << i;
-            EXPECT_EQ(pictures[i].pts, i * 40 * GST_MSECOND) << avs << " picture " << i;
+            // B pictures make the container's presentation start one picture into its media
+            // (edit list); as a position in the stream the first picture is at 0.
+            EXPECT_EQ(pictures[i].position, i * 40 * GST_MSECOND) << avs << " picture " << i;
         }
     }
 }

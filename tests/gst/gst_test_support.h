@@ -109,6 +109,9 @@ inline std::string MakeContainer(const std::string& avs, const std::string& mp3,
 struct Picture {
     Bytes i420;  // planes packed without padding
     GstClockTime pts = GST_CLOCK_TIME_NONE;
+    // The pts as a position in the stream (the segment's stream time): what a player shows,
+    // where an edit list makes the segment start past the media's time 0.
+    GstClockTime position = GST_CLOCK_TIME_NONE;
     double arrival = 0;  // seconds since PLAYING
 };
 
@@ -276,6 +279,8 @@ class PipelineRun {
         GstVideoInfo info;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         picture.pts = GST_BUFFER_PTS(buffer);
+        if (const GstSegment* segment = gst_sample_get_segment(sample))
+            picture.position = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, picture.pts);
         GstVideoFrame frame;
         if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
             gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {

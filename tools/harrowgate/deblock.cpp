@@ -95,12 +95,13 @@ int Strength(const MotionInfo& p, const MotionInfo& q) {
 }  // namespace
 
 void DeblockPicture(Frame& frame, const std::vector<MotionInfo>& motion, int qp, int alpha_offset,
-                    int beta_offset) {
-    DeblockRows(frame, motion, qp, alpha_offset, beta_offset, 0, frame.Height() / 16);
+                    int beta_offset, const std::vector<MotionInfo>* backward) {
+    DeblockRows(frame, motion, qp, alpha_offset, beta_offset, 0, frame.Height() / 16, backward);
 }
 
 void DeblockRows(Frame& frame, const std::vector<MotionInfo>& motion, int qp, int alpha_offset,
-                 int beta_offset, int first_row, int end_row) {
+                 int beta_offset, int first_row, int end_row,
+                 const std::vector<MotionInfo>* backward) {
     const int mb_width = frame.Width() / 16;
     const Thresholds luma = ThresholdsFor(qp, alpha_offset, beta_offset);
     const Thresholds chroma = ThresholdsFor(ChromaQp(qp), alpha_offset, beta_offset);
@@ -113,15 +114,19 @@ void DeblockRows(Frame& frame, const std::vector<MotionInfo>& motion, int qp, in
             uint8_t* chroma0[2] = {frame.cb.Row(mb_y * 8) + mb_x * 8,
                                    frame.cr.Row(mb_y * 8) + mb_x * 8};
             if (mb_x > 0) {
-                const int s =
-                    Strength(motion[static_cast<size_t>(mb_y) * mb_width + mb_x - 1], here);
+                const size_t left = static_cast<size_t>(mb_y) * mb_width + mb_x - 1;
+                int s = Strength(motion[left], here);
+                if (s == 0 && backward != nullptr)
+                    s = Strength((*backward)[left], (*backward)[left + 1]);
                 FilterEdge(y0, stride, 1, 16, s, luma, true);
                 for (uint8_t* c : chroma0) FilterEdge(c, chroma_stride, 1, 8, s, chroma, false);
             }
             FilterEdge(y0 + 8, stride, 1, 16, inner, luma, true);
             if (mb_y > 0) {
-                const int s =
-                    Strength(motion[static_cast<size_t>(mb_y - 1) * mb_width + mb_x], here);
+                const size_t above = static_cast<size_t>(mb_y - 1) * mb_width + mb_x;
+                int s = Strength(motion[above], here);
+                if (s == 0 && backward != nullptr)
+                    s = Strength((*backward)[above], (*backward)[above + mb_width]);
                 FilterEdge(y0, 1, stride, 16, s, luma, true);
                 for (uint8_t* c : chroma0) FilterEdge(c, 1, chroma_stride, 8, s, chroma, false);
             }

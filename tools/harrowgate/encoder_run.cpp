@@ -261,7 +261,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         sequence.bbv_buffer_size =
             std::clamp<uint32_t>(static_cast<uint32_t>(target / 16384), 1, 0x3FFFF);
         rate.emplace(target, coded_fps, options.gop_length, options.qp,
-                     sequence.bbv_buffer_size * 16384.0);
+                     sequence.bbv_buffer_size * 16384.0, options.b_pictures);
     }
     ProgressPrinter printer(progress, source->ExpectedFrames());
     Frame frame;
@@ -276,41 +276,115 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     const auto seconds_so_far = [&] {
         return (last_time_ms - first_time_ms) / 1000.0 + 1.0 / coded_fps;
     };
+    // B pictures come after the later of their two references in the stream: the source
+    // pictures between two references wait here, in display order.
+    struct Held {
+        Frame frame;
+        int64_t time_ms = 0;
+        int64_t display = 0;
+    };
+    std::vector<Held> held;
+    std::vector<Frame> spare_frames;  // frames of coded B pictures, to read into again
+    const int b_pictures = options.b_pictures;
+    const auto code_picture = [&](const Frame& picture, int64_t picture_time, int64_t display,
+                                  PictureType type) {
+        const bool intra = type == PictureType::kIntra;
+        const int position = static_cast<int>(display % options.gop_length);
+        size_t header_size = 0;
+        if (intra) {
+            // Every intra picture starts a sequence anew, so a reader can start there; the
+            // bit rate is the average so far (or the target of the rate control).
+            if (pictures > 0 && !rate)
+                sequence.bit_rate_400 =
+                    static_cast<uint32_t>(std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
+            const std::vector<uint8_t> header = SequenceHeaderUnit(sequence);
+            if (!stream.Write(header)) throw std::runtime_error(stream.Error());
+            stream_bytes += header.size();
+            header_size = header.size();
+            ++intra_pictures;
+        }
+        const PictureKind kind = intra                                 ? PictureKind::kIntra
+                                 : type == PictureType::kBidirectional ? PictureKind::kBidirectional
+                                                                       : PictureKind::kPredicted;
+        if (rate) {
+            coder.SetQp(rate->NextQp(kind, position));
+            const size_t limit = rate->ByteLimit();
+            coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
+        } else if (b_pictures > 0) {
+            coder.SetQp(kind == PictureKind::kBidirectional
+                            ? std::min(63, options.qp + kBidirectionalQpOffset)
+                            : options.qp);
+        }
+        const std::vector<uint8_t> unit =
+            coder.Encode(picture, type, static_cast<int>(display % 256));
+        if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
+        stream_bytes += unit.size();
+        if (rate) rate->Coded(kind, coder.LastQp(), unit.size() + header_size);
+        stamp_bytes.clear();
+        PutLe32(stamp_bytes, picture_time);
+        if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
+        if (pictures == 0) first_time_ms = picture_time;
+        if (b_pictures == 0) {
+            last_time_ms = picture_time;
+        } else {
+            // Coding order is not display order: the span runs from the earliest to the latest.
+            first_time_ms = std::min(first_time_ms, picture_time);
+            last_time_ms = std::max(last_time_ms, picture_time);
+        }
+        ++pictures;
+        printer.Update(pictures);
+    };
+    // Codes `reference` as a predicted picture, then the held pictures before it as B ones.
+    const auto code_group = [&](const Frame& reference, int64_t reference_time,
+                                int64_t reference_display) {
+        code_picture(reference, reference_time, reference_display, PictureType::kPredicted);
+        for (Held& h : held) {
+            code_picture(h.frame, h.time_ms, h.display, PictureType::kBidirectional);
+            spare_frames.push_back(std::move(h.frame));
+        }
+        held.clear();
+    };
     try {
         FrameReader reader(*source, options.threads > 1);
-        while (reader.Next(frame, time_ms)) {
-            const bool intra = pictures % options.gop_length == 0;
-            size_t header_size = 0;
-            if (intra) {
-                // Every intra picture starts a sequence anew, so a reader can start there; the
-                // bit rate is the average so far (or the target of the rate control).
-                if (pictures > 0 && !rate)
-                    sequence.bit_rate_400 = static_cast<uint32_t>(
-                        std::ceil(stream_bytes * 8.0 / seconds_so_far() / 400.0));
-                const std::vector<uint8_t> header = SequenceHeaderUnit(sequence);
-                if (!stream.Write(header)) throw std::runtime_error(stream.Error());
-                stream_bytes += header.size();
-                header_size = header.size();
-                ++intra_pictures;
+        int64_t display = 0;
+        for (;;) {
+            Frame& into = b_pictures > 0 ? (held.emplace_back(), held.back().frame) : frame;
+            if (b_pictures > 0 && !spare_frames.empty()) {
+                into = std::move(spare_frames.back());
+                spare_frames.pop_back();
             }
-            if (rate) {
-                coder.SetQp(rate->NextQp(intra, static_cast<int>(pictures % options.gop_length)));
-                const size_t limit = rate->ByteLimit();
-                coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
+            if (!reader.Next(into, time_ms)) {
+                if (b_pictures > 0) held.pop_back();
+                break;
             }
-            const std::vector<uint8_t> unit =
-                coder.Encode(frame, intra ? PictureType::kIntra : PictureType::kPredicted,
-                             static_cast<int>(pictures % 256));
-            if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
-            stream_bytes += unit.size();
-            if (rate) rate->Coded(intra, coder.LastQp(), unit.size() + header_size);
-            stamp_bytes.clear();
-            PutLe32(stamp_bytes, time_ms);
-            if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
-            if (pictures == 0) first_time_ms = time_ms;
-            last_time_ms = time_ms;
-            ++pictures;
-            printer.Update(pictures);
+            const int position = static_cast<int>(display % options.gop_length);
+            if (b_pictures == 0) {
+                code_picture(frame, time_ms, display,
+                             position == 0 ? PictureType::kIntra : PictureType::kPredicted);
+            } else if (position == 0) {
+                // The picture before an intra one is always a reference: nothing is held.
+                Held current = std::move(held.back());
+                held.pop_back();
+                code_picture(current.frame, time_ms, display, PictureType::kIntra);
+                spare_frames.push_back(std::move(current.frame));
+            } else if (position % (b_pictures + 1) == 0 || position == options.gop_length - 1) {
+                // A reference: every N+1 pictures, and the last before the next intra one,
+                // so that no B picture reaches into the next group.
+                Held current = std::move(held.back());
+                held.pop_back();
+                code_group(current.frame, time_ms, display);
+                spare_frames.push_back(std::move(current.frame));
+            } else {
+                held.back().time_ms = time_ms;
+                held.back().display = display;
+            }
+            ++display;
+        }
+        // The last picture of the source is a reference too.
+        if (!held.empty()) {
+            Held last = std::move(held.back());
+            held.pop_back();
+            code_group(last.frame, last.time_ms, last.display);
         }
     } catch (const std::exception& e) {
         stream.Remove();

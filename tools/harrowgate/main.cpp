@@ -29,5 +29,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Harrowgate: %s\n", parsed.error.c_str());
         return 1;
     }
+    if (!parsed.note.empty()) std::fprintf(stderr, "Harrowgate: note: %s\n", parsed.note.c_str());
     return harrowgate::RunEncoder(*parsed.options, stdout, stderr);
 }

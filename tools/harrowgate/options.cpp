@@ -1,5 +1,6 @@
 #include "tools/harrowgate/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -55,17 +56,26 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         result.error = "empty file name";
         return result;
     }
-    static const std::set<std::string> kIgnored = {"-b", "-f"};
+    static const std::set<std::string> kIgnored = {"-f"};
     // Whole-number options and their accepted ranges.
     struct Range {
         const char* name;
         int low;
         int high;
     };
-    static const Range kRanges[] = {{"-w", 0, 16368}, {"-h", 0, 16368},   {"-g", 1, 2147483647},
-                                    {"-q", 0, 63},    {"-c", 1, 2},       {"-m", 0, 1024},
-                                    {"-a", 0, 3},     {"-s", 0, 1000000}, {"-l", 0, 1},
-                                    {"-o", 0, 1},     {"-t", 1, 64},      {"-p", 0, 1}};
+    static const Range kRanges[] = {{"-w", 0, 16368},
+                                    {"-h", 0, 16368},
+                                    {"-g", 1, 2147483647},
+                                    {"-q", 0, 63},
+                                    {"-c", 1, 2},
+                                    {"-m", 0, 1024},
+                                    {"-a", 0, 3},
+                                    {"-s", 0, 1000000},
+                                    {"-l", 0, 1},
+                                    {"-o", 0, 1},
+                                    {"-t", 1, 64},
+                                    {"-p", 0, 1},
+                                    {"-b", -2147483647, 2147483647}};
     for (size_t i = 2; i < args.size(); i += 2) {
         const std::string& name = args[i];
         if (i + 1 >= args.size()) {
@@ -99,6 +109,15 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             if (name == "-t") options.threads = number;
             if (name == "-o") options.rdo = number != 0;
             if (name == "-p") options.progressive = number != 0;
+            if (name == "-b") {
+                // The settings dialog takes any number: a count outside what this encoder
+                // codes is brought into range, with a note, rather than fail the conversion.
+                options.b_pictures = std::clamp(number, 0, kMaxBPictures);
+                if (options.b_pictures != number)
+                    result.note = "option -b " + std::to_string(number) + " is outside 0 to " +
+                                  std::to_string(kMaxBPictures) + ": coding with -b " +
+                                  std::to_string(options.b_pictures);
+            }
             if (name == "-c" && number == 2) {
                 result.error =
                     "option -c 2 (4:2:2) is not supported: this encoder writes the Jizhun "

@@ -6,6 +6,10 @@
 
 namespace harrowgate {
 
+// Most B pictures between two references: beyond a few the references are too far apart
+// for their prediction to help.
+constexpr int kMaxBPictures = 7;
+
 // The encoder's command line: SOURCE OUT.avs followed by "-x value" options.
 struct Options {
     std::string source;
@@ -23,13 +27,15 @@ struct Options {
     int threads = 1;                   // -t: worker threads
     bool rdo = false;                  // -o: choose macroblock codings by cost
     bool progressive = true;           // -p: 0 codes interlaced frames (see the README)
-    // Accepted and ignored: -b (no B pictures), -f (see the README).
+    int b_pictures = 0;                // -b: B pictures between references, 0..kMaxBPictures
+    // Accepted and ignored: -f (see the README).
     // -c 1 is 4:2:0, the only chroma format of the profile; -c 2 (4:2:2) is refused.
 };
 
 struct ParseResult {
     std::optional<Options> options;
     std::string error;  // one line when options is empty
+    std::string note;   // one line about a value brought into range, or empty
     bool help = false;  // --help was asked for
 };
 

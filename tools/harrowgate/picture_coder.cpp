@@ -69,6 +69,7 @@ PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
         throw std::invalid_argument("picture size must be whole macroblocks");
     if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
     reference_.Resize(width, height);
+    forward_reference_.Resize(width, height);
     current_.Resize(width, height);
 }
 
@@ -77,6 +78,19 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     if (source.Width() != mb_width_ * 16 || source.Height() != mb_height_ * 16)
         throw std::invalid_argument("source picture has the wrong size");
     if (type == PictureType::kPredicted && !have_reference_) type = PictureType::kIntra;
+    if (type == PictureType::kBidirectional && !have_forward_reference_)
+        throw std::logic_error("a B picture needs two reference pictures");
+    coding_type_ = type;
+    coding_distance_ = picture_distance;
+    if (type == PictureType::kPredicted) {
+        forward_gap_ = PictureGap(picture_distance, reference_distance_);
+    } else if (type == PictureType::kBidirectional) {
+        forward_gap_ = PictureGap(picture_distance, forward_distance_);
+        backward_gap_ = PictureGap(reference_distance_, picture_distance);
+    }
+    // The search range is per picture interval: a reference several pictures away (with B
+    // pictures between) is searched that many times as far, within the vectors' range.
+    picture_search_range_ = std::min(kLongestVector, search_range_ * std::max(1, forward_gap_ / 2));
     // A start-code prefix inside the coded data is rare but fatal; a coarser quantiser
     // changes the codes, so try the next one. A predicted picture can always fall back to
     // repeating the previous picture, whose code is all one bits.
@@ -105,7 +119,7 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
             coarsest = EncodeWithQp(source, type, picture_distance, coarsest_qp, false);
         return Finish(std::move(coarsest), coarsest_qp);
     }
-    if (type == PictureType::kPredicted) {
+    if (type != PictureType::kIntra) {
         std::vector<uint8_t> unit = EncodeWithQp(source, type, picture_distance, qp_, true);
         if (!unit.empty()) return Finish(std::move(unit), qp_);
     }
@@ -119,24 +133,38 @@ void PictureCoder::SetQp(int qp) {
 
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     // EncodeWithQp has run the loop filter behind the rows it coded.
-    std::swap(reference_, current_);
-    have_reference_ = true;
+    const bool b_picture = coding_type_ == PictureType::kBidirectional;
     last_qp_ = qp;
+    last_was_b_ = b_picture;
+    if (b_picture) return unit;  // not a reference
+    std::swap(forward_reference_, reference_);
+    std::swap(reference_, current_);
+    have_forward_reference_ = have_reference_;
+    have_reference_ = true;
+    forward_distance_ = reference_distance_;
+    reference_distance_ = coding_distance_;
+    co_gap_ = forward_gap_;
+    co_motion_ = motion_;
     return unit;
 }
 
 std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType type,
                                                 int picture_distance, int qp, bool skip_all) {
     BitWriter header;
-    WritePictureHeader(header, type, picture_distance, qp);
+    if (type == PictureType::kBidirectional)
+        WriteBidirectionalPictureHeader(header, picture_distance, qp);
+    else
+        WritePictureHeader(header, type, picture_distance, qp);
     BitWriter slice;
     slice.PutStartCode(kFirstSliceStartCode);
-    // Fixed picture qp: no slice qp. Predicted pictures carry slice_weighting_flag = 0.
-    if (type == PictureType::kPredicted) slice.PutBit(false);
+    // Fixed picture qp: no slice qp. Inter pictures carry slice_weighting_flag = 0.
+    if (type != PictureType::kIntra) slice.PutBit(false);
 
     skipped_ = 0;
     modes_above_.assign(static_cast<size_t>(mb_width_) * 2, -1);
     motion_.assign(static_cast<size_t>(mb_width_) * mb_height_, MotionInfo{});
+    if (type == PictureType::kBidirectional)
+        backward_motion_.assign(static_cast<size_t>(mb_width_) * mb_height_, MotionInfo{});
     // Each row of macroblocks is coded into its own bits, joined in order below, so rows can
     // be coded in parallel with the same result.
     // One cache line or more per row: rows coded side by side must not share one.
@@ -189,7 +217,9 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
         const int last = coded_row == mb_height_ - 1 ? coded_row : coded_row - 1;
         for (int r = std::max(0, coded_row - 1); r <= last; ++r) {
             WaitAtLeast(filtered, r);
-            DeblockRows(current_, motion_, qp, alpha_offset_, beta_offset_, r, r + 1);
+            // B pictures' backward vectors count in an edge's strength too.
+            DeblockRows(current_, motion_, qp, alpha_offset_, beta_offset_, r, r + 1,
+                        type == PictureType::kBidirectional ? &backward_motion_ : nullptr);
             filtered.store(r + 1, std::memory_order_release);
             filtered.notify_all();
         }
@@ -292,8 +322,8 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
     MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
     const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
                      c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
-    const MotionInfo skipped = PredictMotion(a, b, c, d, true);
-    const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+    const MotionInfo skipped = PredictMotion(a, b, c, d, true, forward_gap_);
+    const MotionInfo predicted = PredictMotion(a, b, c, d, false, forward_gap_);
     // Cost = squared error + lambda * bits, lambda from the quantiser's step in samples.
     const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
     const double lambda = kRdoLambdaScale * step * step;
@@ -345,13 +375,15 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
 
 int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp,
                                  bool skip_all, int mb_x, int mb_y, int* modes_left) {
+    if (type == PictureType::kBidirectional)
+        return CodeBidirectionalMacroblock(out, source, qp, skip_all, mb_x, mb_y);
     MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
     if (type == PictureType::kPredicted && rdo_ && !skip_all)
         return CodeMacroblockByCost(out, source, qp, mb_x, mb_y);
     if (type == PictureType::kPredicted) {
         const MotionInfo a = Neighbour(mb_x - 1, mb_y), b = Neighbour(mb_x, mb_y - 1),
                          c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
-        const MotionInfo skipped = PredictMotion(a, b, c, d, true);
+        const MotionInfo skipped = PredictMotion(a, b, c, d, true, forward_gap_);
         const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
         if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
             StorePrediction(mb_x, mb_y, skip_prediction);
@@ -359,7 +391,7 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
             record = skipped;
             return 1;
         }
-        const MotionInfo predicted = PredictMotion(a, b, c, d, false);
+        const MotionInfo predicted = PredictMotion(a, b, c, d, false, forward_gap_);
         const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
         const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
         if (PreferInter(source, mb_x, mb_y, prediction)) {
@@ -500,13 +532,15 @@ void PictureCoder::WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& m
     // In predicted pictures (one mb_type per macroblock, 0 = skipped) mb_type 5 + n is an
     // intra macroblock with cbp code n.
     if (type == PictureType::kPredicted) out.PutUe(static_cast<uint32_t>(5 + cbp_code));
+    // In B pictures, after the 24 inter types.
+    if (type == PictureType::kBidirectional) out.PutUe(static_cast<uint32_t>(24 + cbp_code));
     WriteLumaModes(out, mb, -1, type, nullptr);
     WriteIntraMacroblockTail(out, mb, cbp_code, type);
 }
 
 void PictureCoder::WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x,
                                   PictureType type, int* modes_left) {
-    if (type == PictureType::kPredicted) {
+    if (type != PictureType::kIntra) {
         // Only the low-pass mode is used here, and it is always the predicted one: whatever
         // a neighbour holds (low-pass, or nothing for inter and skipped macroblocks), the
         // prediction falls back to low-pass.
@@ -581,7 +615,9 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
 PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
                                                               const MotionInfo& motion) const {
     MotionPrediction p;
-    PredictLumaBlock16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
+    // Searched vectors are whole or half samples, but predicted ones (skipped macroblocks)
+    // rescaled over a distance of several pictures can be quarter samples.
+    PredictLumaBlockQuarter16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
     // Chroma vectors are the luma ones in eighths of a chroma sample: bilinear weights.
     const int fx = motion.x & 7, fy = motion.y & 7;
     const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
@@ -625,7 +661,7 @@ int SignedCodeLength(int value) {
 MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
                                       const MotionInfo& predicted,
                                       const MotionInfo& skipped) const {
-    const int range = search_range_;  // samples each way
+    const int range = picture_search_range_;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
         return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&

@@ -14,24 +14,37 @@ namespace harrowgate {
 
 class RowWorkers;
 
-enum class PictureType { kIntra, kPredicted };
+// Longest vector component searched, in whole samples: well inside the 16 bits the decoder
+// keeps vectors in (quarter samples).
+constexpr int kLongestVector = 2047;
+
+// B pictures (kBidirectional) predict from the two latest intra or predicted pictures and
+// are not references themselves.
+enum class PictureType { kIntra, kPredicted, kBidirectional };
 
 // The 16x16 luma prediction from `ref` at (x0, y0) moved by a vector in quarter samples whose
 // components are multiples of two (whole and half samples).
 void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
+// The same for any quarter-sample vector, with the decoder's quarter-sample filters (B
+// pictures derive vectors that need them).
+void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
 
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
 // In predicted pictures a macroblock that the decoder's predicted motion already shows well
 // is skipped, one that a searched whole-sample motion vector predicts well codes its
 // difference from that prediction, and the rest are intra-coded. Keeps the
-// decoder's reconstruction as the next reference.
+// decoder's reconstruction as the next reference, and the one before it for B pictures
+// (b_picture.cpp), which are not references themselves.
 class PictureCoder {
   public:
-    // `search_range`: the largest motion vector component searched, in whole samples.
+    // `search_range`: the largest motion vector component searched, in whole samples, per
+    // picture between a picture and its reference.
     PictureCoder(int width, int height, int qp, int search_range = 32);
 
     // Returns the bytes of the picture unit, from its start code to its last stuffing byte.
+    // `picture_distance` is the picture's display index modulo 256. Pictures come in coding
+    // order: a B picture lies between the two reference pictures coded last.
     std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
 
     // Quantiser of the next pictures (0..63).
@@ -61,7 +74,8 @@ class PictureCoder {
         beta_offset_ = beta;
     }
 
-    const Frame& Reconstruction() const { return reference_; }
+    // The decoder's picture of the last unit.
+    const Frame& Reconstruction() const { return last_was_b_ ? current_ : reference_; }
     int LastQp() const { return last_qp_; }
     int SkippedMacroblocks() const { return skipped_; }
     // Motion of each macroblock of the last picture, row by row (kIntraRef for intra ones).
@@ -114,6 +128,17 @@ class PictureCoder {
     bool CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
                  const MotionPrediction& prediction) const;
     void StorePrediction(int mb_x, int mb_y, const MotionPrediction& prediction);
+    // B pictures (b_picture.cpp).
+    void WriteBidirectionalPictureHeader(BitWriter& out, int picture_distance, int qp);
+    int CodeBidirectionalMacroblock(BitWriter& out, const Frame& source, int qp, bool skip_all,
+                                    int mb_x, int mb_y);
+    MotionPrediction BiPredict(int mb_x, int mb_y, const MotionInfo& forward,
+                               const MotionInfo& backward) const;
+    // Searches `ref`, `gap` (PictureGap) away, around the starts; returns the vector and its
+    // cost in *cost.
+    MotionInfo SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x, int mb_y,
+                               const MotionInfo& predicted, const MotionInfo* starts, int count,
+                               int* cost) const;
     void WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
     void WriteIntraMacroblockTail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
                                   PictureType type);
@@ -122,6 +147,7 @@ class PictureCoder {
     int mb_height_;
     int qp_;
     int search_range_;
+    int picture_search_range_ = 0;  // for the picture being coded
     size_t byte_limit_ = 0;
     bool loop_filter_ = false;
     bool progressive_ = true;
@@ -132,8 +158,20 @@ class PictureCoder {
     int beta_offset_ = 0;
     int last_qp_;
     int skipped_ = 0;
-    Frame reference_;  // decoder's picture before this one
-    Frame current_;    // decoder's picture being built
+    Frame reference_;          // decoder's latest reference picture
+    Frame forward_reference_;  // the reference picture before it, for B pictures
+    bool have_forward_reference_ = false;
+    PictureType coding_type_ = PictureType::kIntra;  // of the picture being coded
+    int coding_distance_ = 0;                        // its picture_distance
+    int reference_distance_ = 0;                     // picture_distance of reference_
+    int forward_distance_ = 0;                       // ... and of forward_reference_
+    int forward_gap_ = 2;   // PictureGap to the forward reference of the picture being coded
+    int backward_gap_ = 2;  // B pictures: PictureGap to reference_
+    int co_gap_ = 2;        // PictureGap of reference_ to its own reference
+    bool last_was_b_ = false;
+    std::vector<MotionInfo> co_motion_;        // motion_ of reference_, for direct vectors
+    std::vector<MotionInfo> backward_motion_;  // B pictures: backward vectors per macroblock
+    Frame current_;                            // decoder's picture being built
     bool have_reference_ = false;
     // Signalled luma modes of the neighbours, for predicting the next modes (intra pictures):
     // the bottom blocks of the row above, the right blocks of the macroblock to the left;

@@ -32,6 +32,30 @@ VideoTiming TimingForFrameRateCode(int code) {
     }
 }
 
+namespace {
+
+// picture_distance of a picture header unit (from its start code on), -1 when cut short.
+int PictureDistance(const uint8_t* unit, uint32_t length) {
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < 8; ++i) bits = bits << 8 | (4 + i < length ? unit[4 + i] : 0);
+    int at = 16;  // after bbv_delay
+    const auto take = [&](int n) {
+        const int value = static_cast<int>((bits >> (64 - at - n)) & ((1u << n) - 1));
+        at += n;
+        return value;
+    };
+    if (unit[3] == 0xB3) {
+        if (take(1)) take(24);  // time_code
+        take(1);                // marker_bit
+    } else {
+        take(2);  // picture_coding_type
+    }
+    if (4u + static_cast<uint32_t>((at + 8 + 7) / 8) > length) return -1;
+    return take(8);
+}
+
+}  // namespace
+
 AvsSampleSource::AvsSampleSource(const std::string& path) : path_(path) {
     file_ = avs::files::OpenStream(path, "rb");
     if (!file_) throw LindqvaleError("cannot open " + path + ": " + avs::files::LastErrorText());
@@ -100,6 +124,24 @@ bool AvsSampleSource::Next(Sample& out) {
             current_.sync = !(current_.bytes.empty() && code == 0xB6);
             AppendUnit(current_.bytes, unit, length);
             current_.duration = timing_.duration;
+            // Display position: the previous one moved by the signed step of
+            // picture_distance. Every picture before an intra one in the stream is shown
+            // before it, so an intra picture that would not come after them all starts
+            // the count anew (streams whose distances restart at each intra picture).
+            const int distance = PictureDistance(unit, length);
+            const int64_t coded = static_cast<int64_t>(pictures_++);
+            if (distance < 0 || last_distance_ < 0) {
+                display_ = coded;
+            } else {
+                int step = (distance - last_distance_) & 255;
+                if (step >= 128) step -= 256;
+                display_ += step;
+                if (code == 0xB3 && display_ <= latest_display_) display_ = latest_display_ + 1;
+            }
+            if (distance >= 0) last_distance_ = distance;
+            latest_display_ = std::max(latest_display_, display_);
+            current_.composition_offset =
+                static_cast<int32_t>((display_ - coded) * static_cast<int64_t>(timing_.duration));
             have_current_ = true;
             after_slice_ = false;
             if (ready) {

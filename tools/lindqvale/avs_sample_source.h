@@ -56,6 +56,11 @@ class AvsSampleSource : public SampleSource {
     VideoTiming timing_{};
     uint64_t samples_ = 0;
     uint64_t total_bytes_ = 0;
+    // Display order from the pictures' picture_distance (display position modulo 256).
+    uint64_t pictures_ = 0;        // picture headers seen
+    int64_t display_ = 0;          // display position of the last picture
+    int64_t latest_display_ = -1;  // the latest display position so far
+    int last_distance_ = -1;       // its picture_distance
 };
 
 }  // namespace lindqvale

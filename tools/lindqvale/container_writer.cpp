@@ -167,6 +167,18 @@ std::vector<WrittenTrack> WriteContainer(const std::string& path,
                 if (tb.sizes.size() > std::numeric_limits<uint32_t>::max())
                     throw LindqvaleError("too many samples");
                 if (s.sync) tb.sync_samples.push_back(static_cast<uint32_t>(tb.sizes.size()));
+                // The offsets are written once one is not 0, from the first sample on.
+                auto& runs = tb.composition_runs;
+                if (s.composition_offset != 0 && runs.empty()) {
+                    const auto before = static_cast<uint32_t>(tb.sizes.size() - 1);
+                    if (before > 0) runs.push_back({before, 0});
+                    runs.push_back({1, s.composition_offset});
+                } else if (!runs.empty()) {
+                    if (runs.back().second == s.composition_offset)
+                        ++runs.back().first;
+                    else
+                        runs.push_back({1, s.composition_offset});
+                }
                 if (!tb.duration_runs.empty() && tb.duration_runs.back().second == s.duration)
                     ++tb.duration_runs.back().first;
                 else

@@ -69,6 +69,28 @@ void WriteTrack(BoxWriter& w, const TrackTables& t, uint32_t id, uint64_t now) {
     w.U32(uint32_t{d.height} << 16);
     w.Close(tkhd);
 
+    // Pictures coded ahead of the B pictures shown before them: composition offsets, all
+    // moved up by the most negative one, and an edit list that starts the presentation
+    // that much into the media, so the first picture is still shown at time 0.
+    int64_t composition_shift = 0;
+    for (auto [count, offset] : t.composition_runs)
+        composition_shift = std::max<int64_t>(composition_shift, -int64_t{offset});
+    if (!t.composition_runs.empty()) {
+        const size_t edts = w.Open("edts");
+        const size_t elst = w.OpenFull("elst", tkhd_v1 ? 1 : 0, 0);
+        w.U32(1);
+        if (tkhd_v1) {
+            w.U64(movie_duration);
+            w.U64(static_cast<uint64_t>(composition_shift));
+        } else {
+            w.U32(static_cast<uint32_t>(movie_duration));
+            w.U32(static_cast<uint32_t>(composition_shift));
+        }
+        w.U32(0x00010000);  // media rate 1.0
+        w.Close(elst);
+        w.Close(edts);
+    }
+
     const size_t mdia = w.Open("mdia");
     const bool mdhd_v1 = t.duration > std::numeric_limits<uint32_t>::max();
     const size_t mdhd = w.OpenFull("mdhd", mdhd_v1 ? 1 : 0, 0);
@@ -124,6 +146,16 @@ void WriteTrack(BoxWriter& w, const TrackTables& t, uint32_t id, uint64_t now) {
         w.U32(duration);
     }
     w.Close(stts);
+
+    if (!t.composition_runs.empty()) {
+        const size_t ctts = w.OpenFull("ctts", 0, 0);
+        w.U32(static_cast<uint32_t>(t.composition_runs.size()));
+        for (auto [count, offset] : t.composition_runs) {
+            w.U32(count);
+            w.U32(static_cast<uint32_t>(offset + composition_shift));
+        }
+        w.Close(ctts);
+    }
 
     if (d.write_stss) {
         const size_t stss = w.OpenFull("stss", 0, 0);

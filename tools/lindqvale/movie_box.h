@@ -16,6 +16,8 @@ struct TrackTables {
     std::vector<uint32_t> sizes;
     std::vector<std::pair<uint32_t, uint32_t>> duration_runs;  // count, duration
     std::vector<uint32_t> sync_samples;
+    // Runs of equal composition offsets (count, offset); empty when every offset is 0.
+    std::vector<std::pair<uint32_t, int32_t>> composition_runs;
     std::vector<uint64_t> chunk_offsets;
     std::vector<uint32_t> chunk_sizes;  // samples per chunk
     uint64_t duration = 0;

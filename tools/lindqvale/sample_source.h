@@ -19,6 +19,9 @@ struct Sample {
     Bytes bytes;
     uint32_t duration = 0;  // in the track's time scale
     bool sync = true;
+    // Presentation time minus decoding time, in the track's time scale: pictures coded
+    // ahead of B pictures are shown after them.
+    int32_t composition_offset = 0;
 };
 
 // How the track is described in the moov box; asked for once every sample has

@@ -135,3 +135,71 @@ TEST(MotionSearch, HalfSampleVectorsFollowMotionBetweenSamples) {
     EXPECT_GT(half_vectors[1], 10);
     EXPECT_LT(sizes[1], sizes[0] * 9 / 10);
 }
+
+TEST(MotionPrediction, MedianCandidatesAreRescaledToTheDistance) {
+    // With B pictures between them, references lie 3 pictures (gap 6) apart: the decoder
+    // rescales by 512 / 6 = 85, so 6 * 85 = 510 shortens long vectors, rounding to nearest
+    // and away from zero at one half.
+    EXPECT_EQ(PictureGap(3, 0), 6);
+    EXPECT_EQ(PictureGap(1, 255), 4);  // picture_distance wraps at 256
+    EXPECT_EQ(ScaleNeighbourComponent(200, 6), 199);
+    EXPECT_EQ(ScaleNeighbourComponent(-200, 6), -199);
+    EXPECT_EQ(ScaleNeighbourComponent(100, 6), 100);
+    for (int gap : {2, 4, 8})
+        for (int v : {-301, -7, 0, 5, 301}) EXPECT_EQ(ScaleNeighbourComponent(v, gap), v);
+    // Median: a-b is the middle distance, so c is taken, and comes out rescaled...
+    const MotionInfo p =
+        PredictMotion(Moving(200, 0), Moving(-200, 0), Moving(202, 0), kNone, false, 6);
+    EXPECT_EQ(p.x, 201);
+    // ...while a single moving neighbour is taken as it is.
+    const MotionInfo q = PredictMotion(kIntra, Moving(200, 40), kNone, kNone, false, 6);
+    EXPECT_EQ(q.x, 200);
+    EXPECT_EQ(q.y, 40);
+}
+
+TEST(MotionPrediction, DirectAndSymmetricVectorsFollowTheDistances) {
+    MotionInfo forward, backward;
+    // Co-located vector over 3 pictures; the B picture 1 after its forward reference and 2
+    // before its backward one: a third forward, two thirds back, magnitudes rounded.
+    DirectVectors(Moving(12, -12), 6, 2, 4, &forward, &backward);
+    EXPECT_EQ(forward.x, 4);
+    EXPECT_EQ(forward.y, -4);
+    EXPECT_EQ(backward.x, -8);
+    EXPECT_EQ(backward.y, 8);
+    DirectVectors(Moving(0, 7), 6, 4, 2, &forward, &backward);
+    EXPECT_EQ(forward.x, 0);
+    EXPECT_EQ(backward.x, 0);
+    EXPECT_EQ(forward.y, 4);  // 7 * 2/3 = 4.67, the decoder's fixed point gives 4
+    EXPECT_EQ(backward.y, -2);
+    // Symmetric: the forward vector mirrored and scaled by backward / forward distance.
+    const MotionInfo mirrored = SymmetricBackward(Moving(8, -3), 4, 2);
+    EXPECT_EQ(mirrored.x, -4);
+    EXPECT_EQ(mirrored.y, 1);  // -3 / 2 rounds to -1 (towards plus), mirrored to 1
+}
+
+TEST(MotionPrediction, QuarterSamplePredictionAgreesAtHalfSamplesAndStaysInRange) {
+    Frame f;
+    f.Resize(48, 48);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x)
+            f.luma.Row(y)[x] = static_cast<uint8_t>(((x * 37) ^ (y * 91)) & 255);
+    uint8_t a[256], b[256];
+    for (int vy = -9; vy <= 9; ++vy)
+        for (int vx = -9; vx <= 9; ++vx) {
+            PredictLumaBlockQuarter16(f.luma, 16, 16, vx * 2, vy * 2, a);
+            PredictLumaBlock16(f.luma, 16, 16, vx * 2, vy * 2, b);
+            ASSERT_EQ(std::vector<uint8_t>(a, a + 256), std::vector<uint8_t>(b, b + 256))
+                << vx * 2 << "," << vy * 2;
+        }
+    // A flat picture predicts flat at every quarter position, past the edges too: the taps
+    // of each filter sum to their divisor.
+    Frame flat;
+    flat.Resize(32, 32);
+    std::fill(flat.luma.samples.begin(), flat.luma.samples.end(), 255);
+    for (int fy = 0; fy < 4; ++fy)
+        for (int fx = 0; fx < 4; ++fx) {
+            PredictLumaBlockQuarter16(flat.luma, 16, 0, 40 + fx, -40 + fy, a);
+            EXPECT_TRUE(std::all_of(a, a + 256, [](uint8_t v) { return v == 255; }))
+                << fx << "," << fy;
+        }
+}

@@ -34,6 +34,21 @@ TEST(Options, FrontEndDefaultOptionText) {
     EXPECT_TRUE(r.options->loop_filter);
     EXPECT_EQ(r.options->threads, 1);
     EXPECT_TRUE(r.options->progressive);
+    EXPECT_EQ(r.options->b_pictures, 2);
+    EXPECT_EQ(r.note, "");
+    // B pictures: 0 to 7, default 0. The dialog takes any number, so one beyond either end
+    // is brought to the nearest end with a note, not refused.
+    EXPECT_EQ(ParseOptions(Words("a b")).options->b_pictures, 0);
+    EXPECT_EQ(ParseOptions(Words("a b -b 7")).options->b_pictures, 7);
+    const ParseResult many = ParseOptions(Words("a b -b 100"));
+    ASSERT_TRUE(many.options);
+    EXPECT_EQ(many.options->b_pictures, 7);
+    EXPECT_EQ(many.note, "option -b 100 is outside 0 to 7: coding with -b 7");
+    const ParseResult negative = ParseOptions(Words("a b -b -1"));
+    ASSERT_TRUE(negative.options);
+    EXPECT_EQ(negative.options->b_pictures, 0);
+    EXPECT_EQ(negative.note, "option -b -1 is outside 0 to 7: coding with -b 0");
+    EXPECT_FALSE(ParseOptions(Words("a b -b two")).options);
 }
 
 TEST(Options, EncoderSettingsAreTaken) {

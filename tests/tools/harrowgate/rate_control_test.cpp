@@ -59,3 +59,40 @@ TEST(RateControl, QuantiserSettlesOnTheTargetAndTheBufferNeverRunsDry) {
     }
     EXPECT_NEAR(late / 4.0, 1e6, 0.05e6);
 }
+
+TEST(RateControl, BPicturesAreTheirOwnKindCodedCoarser) {
+    // Groups of 12 with 2 B pictures between references (I P B B P B B ...): B pictures
+    // cost a fifth of a P picture at the same quantiser. The controller must settle on the
+    // target, keep the buffer, and code B pictures kBidirectionalQpOffset coarser than the
+    // P pictures around them once it has learnt both kinds.
+    const int gop = 12, b = 2;
+    RateController rate(1e6, 25, gop, 0, 1e6, b);
+    double late = 0;
+    int b_minus_p = 0, compared = 0;
+    int last_p = -1;
+    for (int i = 0; i < 240; ++i) {
+        const int position = i % gop;
+        const PictureKind kind = position == 0 ? PictureKind::kIntra
+                                 : position % (b + 1) == 0 || position == gop - 1
+                                     ? PictureKind::kPredicted
+                                     : PictureKind::kBidirectional;
+        int qp = rate.NextQp(kind, position);
+        const double scale = kind == PictureKind::kIntra       ? 4e6
+                             : kind == PictureKind::kPredicted ? 1e6
+                                                               : 0.2e6;
+        const auto size_at = [&](int q) { return scale * std::exp2(-q / 8.0); };
+        while (size_at(qp) > rate.ByteLimit() * 8.0 && qp < 63) ++qp;
+        const double bits = size_at(qp);
+        if (i >= 120) late += bits;
+        if (kind == PictureKind::kPredicted) last_p = qp;
+        if (kind == PictureKind::kBidirectional && i >= 120 && last_p >= 0) {
+            b_minus_p += qp - last_p;
+            ++compared;
+        }
+        rate.Coded(kind, qp, static_cast<size_t>(bits / 8));
+        EXPECT_GE(rate.BufferFullness(), 0);
+    }
+    EXPECT_NEAR(late / (120 / 25.0), 1e6, 0.05e6);
+    ASSERT_GT(compared, 0);
+    EXPECT_NEAR(static_cast<double>(b_minus_p) / compared, kBidirectionalQpOffset, 1.0);
+}

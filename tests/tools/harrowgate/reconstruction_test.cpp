@@ -179,3 +179,127 @@ TEST(Reconstruction, MatchesDecoderForInterlacedFrames) {
     CheckMatchesDecoder(176, 160, 24, false, true, 0, 0, true, false, false);
     CheckMatchesDecoder(96, 64, 36, true, true, 0, 0, true, true, false);
 }
+
+namespace {
+
+Frame FastPanningFrame(int width, int height, int index, int speed) {
+    Frame f;
+    f.Resize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            f.luma.Row(y)[x] = static_cast<uint8_t>(
+                128 + 60 * std::sin((x + speed * index) * 0.21) * std::cos((y - index) * 0.17) +
+                30 * std::sin((x * 3 + y + speed * index * 3) * 0.05));
+    for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+            f.cb.Row(y)[x] =
+                static_cast<uint8_t>(128 + 50 * std::sin((2 * x + speed * index) * 0.1));
+            f.cr.Row(y)[x] = static_cast<uint8_t>(128 + 40 * std::cos((2 * y + 2 * x) * 0.08));
+        }
+    return f;
+}
+
+struct Planned {
+    int display;
+    PictureType type;
+};
+
+// Coding order of `count` pictures with `b_pictures` B pictures between references and an
+// intra picture every `gop`: each reference comes before the B pictures shown ahead of it,
+// and the last picture of a group and of the whole are references.
+std::vector<Planned> CodingOrder(int count, int gop, int b_pictures) {
+    std::vector<Planned> order;
+    std::vector<int> waiting;
+    for (int d = 0; d < count; ++d) {
+        const int position = d % gop;
+        if (position == 0) {
+            order.push_back({d, PictureType::kIntra});
+        } else if (position % (b_pictures + 1) == 0 || position == gop - 1 || d == count - 1) {
+            order.push_back({d, PictureType::kPredicted});
+            for (int w : waiting) order.push_back({w, PictureType::kBidirectional});
+            waiting.clear();
+        } else {
+            waiting.push_back(d);
+        }
+    }
+    return order;
+}
+
+// Codes pictures with B pictures in coding order and checks FFmpeg's decode, which comes out
+// in display order, against the encoder's reconstruction of each.
+void CheckBPicturesMatchDecoder(int width, int height, int qp, int b_pictures, bool loop_filter,
+                                int count = 11, int gop = 9, int fast = 0, int search_range = 32,
+                                bool progressive = true) {
+    TempDir dir;
+    PictureCoder coder(width, height, qp, fast > 0 ? 64 : search_range);
+    coder.SetLoopFilter(loop_filter);
+    coder.SetProgressive(progressive);
+    coder.SetSubSampleMotion(true);
+    SequenceParameters sequence{width, height, 3, 1000};
+    std::vector<uint8_t> stream;
+    std::vector<std::string> expected(static_cast<size_t>(count));
+    int b_coded = 0;
+    for (const Planned& p : CodingOrder(count, gop, b_pictures)) {
+        if (p.type == PictureType::kIntra) Append(stream, SequenceHeaderUnit(sequence));
+        // Picture 4 repeats picture 3: direct and skipped macroblocks with still vectors.
+        // With `fast`, the texture pans that many samples a picture: vectors long enough
+        // for the decoder's distance rescaling to change them.
+        const Frame frame = fast > 0 ? FastPanningFrame(width, height, p.display, fast)
+                                     : PanningFrame(width, height, p.display == 4 ? 3 : p.display);
+        const std::vector<uint8_t> unit = coder.Encode(frame, p.type, p.display);
+        ASSERT_GE(unit.size(), 4u);
+        EXPECT_EQ(unit[3], p.type == PictureType::kIntra ? 0xB3 : 0xB6);
+        Append(stream, unit);
+        Append(expected[static_cast<size_t>(p.display)], coder.Reconstruction());
+        if (p.type == PictureType::kBidirectional) ++b_coded;
+    }
+    EXPECT_GT(b_coded, 0);
+    Append(stream, SequenceEndUnit());
+    {
+        std::FILE* f = std::fopen(dir.File("b.avs").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(stream.data(), 1, stream.size(), f);
+        std::fclose(f);
+    }
+    const auto result = RunCommand(
+        "ffmpeg -nostdin -v error -f cavsvideo -i '" + dir.File("b.avs") +
+            "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + dir.File("d.yuv") + "'",
+        dir);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string decoded = harrowgate_test::ReadFile(dir.File("d.yuv"));
+    const size_t picture_size = expected[0].size();
+    ASSERT_EQ(decoded.size(), picture_size * count) << "picture count differs";
+    for (int i = 0; i < count; ++i) {
+        size_t first = 0;
+        while (first < picture_size && decoded[i * picture_size + first] == expected[i][first])
+            ++first;
+        EXPECT_EQ(first, picture_size)
+            << "picture " << i << " (display order) differs from the encoder's reconstruction at "
+            << width << "x" << height << " qp " << qp << " with " << b_pictures << " B pictures"
+            << (loop_filter ? " and the loop filter" : "") << ", first at byte " << first;
+    }
+}
+
+}  // namespace
+
+TEST(Reconstruction, MatchesDecoderWithBPictures) {
+    // One to three B pictures: distances whose vector scaling rounds (3 and 4 pictures between
+    // references), quarter-sample vectors from direct and symmetric prediction, shortened
+    // groups before an intra picture and at the end.
+    for (int b : {1, 2, 3}) {
+        CheckBPicturesMatchDecoder(176, 144, 24, b, false);
+        CheckBPicturesMatchDecoder(96, 64, 36, b, true);
+    }
+    CheckBPicturesMatchDecoder(176, 144, 44, 2, true, 14, 7);
+    // Panning 13 samples a picture: P vectors of about 39 samples over 3 pictures, which
+    // the decoder's rescaling (by 85 / 512 * 6) shortens by a quarter sample.
+    CheckBPicturesMatchDecoder(208, 96, 28, 2, true, 10, 10, 13);
+    CheckBPicturesMatchDecoder(208, 96, 28, 3, false, 10, 10, 13);
+    // A wide search on a small picture: long vectors whose rescaled prediction is an odd
+    // quarter sample, which skipped macroblocks of P pictures then use.
+    CheckBPicturesMatchDecoder(96, 64, 36, 2, true, 11, 9, 0, 96);
+    // picture_distance wraps at 256 within the stream.
+    CheckBPicturesMatchDecoder(48, 32, 30, 2, true, 262, 261);
+    // Interlaced frames with B pictures, whose header has the interlaced fields too.
+    CheckBPicturesMatchDecoder(176, 160, 24, 2, true, 11, 9, 0, 32, false);
+}

@@ -102,3 +102,28 @@ TEST(Threads, ThreadCountMayChangeBetweenPicturesAndRowFilteringEqualsThePicture
     EXPECT_EQ(pieces.cb.samples, whole.cb.samples);
     EXPECT_EQ(pieces.cr.samples, whole.cr.samples);
 }
+
+TEST(Threads, BPicturesCodeTheSameBitsWithAnyNumberOfThreads) {
+    // Coding order I0 P3 B1 B2 P6 B4 B5: B rows wait on the rows above for both vector lists.
+    const int width = 160, height = 96;
+    const int display[7] = {0, 3, 1, 2, 6, 4, 5};
+    for (bool loop_filter : {false, true}) {
+        PictureCoder one(width, height, 30);
+        PictureCoder several(width, height, 30);
+        for (PictureCoder* c : {&one, &several}) {
+            c->SetLoopFilter(loop_filter);
+            c->SetSubSampleMotion(true);
+        }
+        several.SetThreads(3);
+        for (int i = 0; i < 7; ++i) {
+            const PictureType type = i == 0                ? PictureType::kIntra
+                                     : display[i] % 3 == 0 ? PictureType::kPredicted
+                                                           : PictureType::kBidirectional;
+            const Frame source = Picture(width, height, display[i]);
+            EXPECT_EQ(several.Encode(source, type, display[i]),
+                      one.Encode(source, type, display[i]))
+                << "picture " << display[i];
+            EXPECT_EQ(several.Reconstruction().luma.samples, one.Reconstruction().luma.samples);
+        }
+    }
+}

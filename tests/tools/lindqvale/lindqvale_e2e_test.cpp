@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -418,4 +419,52 @@ TEST_F(Lindqvale, StreamsWithLeadingZeroOrGarbageAroundFrames) {
     ASSERT_EQ(c->sample_count(2), frames.size() - 1);
     ASSERT_TRUE(c->read_track_sample(2, 7, s));
     EXPECT_TRUE(s.bytes == frames[6]);
+}
+
+// Pictures are stored in coding order; their presentation times (composition offsets and
+// an edit list) must put them back in display order from time 0, whether the stream's
+// picture_distance runs on (rm52j) or restarts at each intra picture (xavs). A stream of
+// intra and P pictures only keeps its times as they were, without the boxes.
+TEST_F(Lindqvale, BPicturesGetPresentationTimesInDisplayOrder) {
+    for (const std::string& avs : {kXavs, kRm52j}) {
+        SCOPED_TRACE(avs);
+        const std::string out = Path("b.asm");
+        ASSERT_EQ(RunLindqvale(avs, out, true).code, 0);
+        const Result probe =
+            Sh("ffprobe -v error -select_streams v -show_entries packet=pts,dts -of csv=p=0 " +
+               Q(out));
+        ASSERT_EQ(probe.code, 0) << probe.out;
+        std::vector<long> pts;
+        std::istringstream lines(probe.out);
+        bool reordered = false;
+        for (std::string line; std::getline(lines, line);) {
+            const long p = std::atol(line.c_str());
+            const long d = std::atol(line.substr(line.find(',') + 1).c_str());
+            EXPECT_LE(d, p) << line;  // decoded before it is shown
+            if (!pts.empty() && p < pts.back()) reordered = true;
+            pts.push_back(p);
+        }
+        ASSERT_EQ(pts.size(), 100u);
+        EXPECT_TRUE(reordered) << "B pictures are shown before the reference coded ahead";
+        std::sort(pts.begin(), pts.end());
+        for (size_t i = 0; i < pts.size(); ++i) ASSERT_EQ(pts[i], static_cast<long>(i * 3600));
+        const Bytes bytes = ReadFile(out);
+        const std::string text(bytes.begin(), bytes.end());
+        EXPECT_NE(text.find("ctts"), std::string::npos);
+        EXPECT_NE(text.find("elst"), std::string::npos);
+    }
+    // A stream without B pictures (the encoder's -b 0).
+    const std::string clip = Path("p.mkv");
+    ASSERT_EQ(Sh("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 6 "
+                 "-c:v ffv1 " +
+                 Q(clip))
+                  .code,
+              0);
+    ASSERT_EQ(Sh(Q(kBin + "/Harrowgate") + " " + Q(clip) + " " + Q(Path("p.avs")) + " -b 0").code,
+              0);
+    ASSERT_EQ(RunLindqvale(Path("p.avs"), Path("p.asm"), true).code, 0);
+    const Bytes bytes = ReadFile(Path("p.asm"));
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("ctts"), std::string::npos);
+    EXPECT_EQ(text.find("edts"), std::string::npos);
 }

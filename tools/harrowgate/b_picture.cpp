@@ -1,0 +1,337 @@
+// B pictures: each macroblock predicts from the forward reference (the older of the two
+// latest references), the backward one (the latest), or both averaged. Direct and skipped
+// macroblocks take their vectors from the backward reference's co-located macroblock, so
+// they cost no vector bits; the rest search a small window around predicted vectors.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/harrowgate/block_coder.h"
+#include "tools/harrowgate/picture_coder.h"
+#include "tools/harrowgate/vlc_tables.h"
+
+namespace harrowgate {
+namespace {
+
+constexpr uint8_t kBidirectionalPictureStartCode = 0xB6;
+
+// mb_type codes of B pictures (without skip runs).
+constexpr int kTypeSkip = 0;
+constexpr int kTypeDirect = 1;
+constexpr int kTypeForward = 2;
+constexpr int kTypeBackward = 3;
+constexpr int kTypeSymmetric = 4;
+
+// The decoder's quarter-sample filters: taps on samples -2..3 around the position.
+constexpr int kHalfTaps[6] = {0, -1, 5, 5, -1, 0};
+constexpr int kQuarterLeftTaps[6] = {-1, -2, 96, 42, -7, 0};
+constexpr int kQuarterRightTaps[6] = {0, -7, 42, 96, -2, -1};
+
+const int* TapsFor(int fraction) {
+    return fraction == 1 ? kQuarterLeftTaps : fraction == 2 ? kHalfTaps : kQuarterRightTaps;
+}
+
+uint8_t ClipSample(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+int SignedCodeLength(int value) {
+    const unsigned code = value > 0 ? 2u * value - 1 : 2u * static_cast<unsigned>(-value);
+    int length = 1;
+    while ((code + 1) >> ((length + 1) / 2) > 1) length += 2;
+    return length;
+}
+
+int UnsignedCodeLength(int value) {
+    int length = 1;
+    while ((static_cast<unsigned>(value) + 1) >> ((length + 1) / 2) > 1) length += 2;
+    return length;
+}
+
+int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) {
+    int total = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
+        const uint8_t* p = prediction + y * 16;
+        for (int x = 0; x < 16; ++x) total += std::abs(s[x] - p[x]);
+    }
+    return total;
+}
+
+// An 8x8 chroma block of `ref` moved by a luma vector, bilinear in eighths of a sample.
+void PredictChroma8(const Plane& ref, int mb_x, int mb_y, const MotionInfo& mv, uint8_t* out) {
+    const int fx = mv.x & 7, fy = mv.y & 7;
+    const int cx = mb_x * 8 + (mv.x >> 3), cy = mb_y * 8 + (mv.y >> 3);
+    if (cx >= 0 && cy >= 0 && cx + 9 <= ref.width && cy + 9 <= ref.height) {
+        // Inside the picture: no edge to repeat.
+        const int w00 = (8 - fx) * (8 - fy), w10 = fx * (8 - fy), w01 = (8 - fx) * fy,
+                  w11 = fx * fy;
+        for (int y = 0; y < 8; ++y) {
+            const uint8_t* r0 = ref.Row(cy + y) + cx;
+            const uint8_t* r1 = r0 + ref.width;
+            for (int x = 0; x < 8; ++x)
+                out[y * 8 + x] = static_cast<uint8_t>(
+                    (w00 * r0[x] + w10 * r0[x + 1] + w01 * r1[x] + w11 * r1[x + 1] + 32) >> 6);
+        }
+        return;
+    }
+    const auto at = [&](int x, int y) {
+        return ref.At(std::clamp(x, 0, ref.width - 1), std::clamp(y, 0, ref.height - 1));
+    };
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const int v =
+                (8 - fx) * (8 - fy) * at(cx + x, cy + y) + fx * (8 - fy) * at(cx + x + 1, cy + y) +
+                (8 - fx) * fy * at(cx + x, cy + y + 1) + fx * fy * at(cx + x + 1, cy + y + 1);
+            out[y * 8 + x] = static_cast<uint8_t>((v + 32) >> 6);
+        }
+}
+
+}  // namespace
+
+void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
+    const int fx = mv_x & 3, fy = mv_y & 3;
+    if ((fx & 1) == 0 && (fy & 1) == 0) {
+        PredictLumaBlock16(ref, x0, y0, mv_x, mv_y, out);
+        return;
+    }
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    // Samples -2..18 each way, the picture's edge repeated.
+    constexpr int kSide = 21;
+    uint8_t window[kSide * kSide];
+    const bool inside = ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height;
+    for (int y = 0; y < kSide; ++y) {
+        if (inside) {
+            std::memcpy(window + y * kSide, ref.Row(iy - 2 + y) + ix - 2, kSide);
+            continue;
+        }
+        const int sy = std::clamp(iy - 2 + y, 0, ref.height - 1);
+        for (int x = 0; x < kSide; ++x)
+            window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 2 + x, 0, ref.width - 1)];
+    }
+    const auto at = [&](int x, int y) -> int { return window[(y + 2) * kSide + x + 2]; };
+    if (fy == 0 || fx == 0) {
+        const int* taps = TapsFor(fx == 0 ? fy : fx);
+        const int shift = (fx == 0 ? fy : fx) == 2 ? 3 : 7;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                int sum = 0;
+                for (int k = 0; k < 6; ++k)
+                    sum += taps[k] * (fy == 0 ? at(x - 2 + k, y) : at(x, y - 2 + k));
+                out[y * 16 + x] = ClipSample((sum + (1 << (shift - 1))) >> shift);
+            }
+        return;
+    }
+    // Both fractional: filtered across into 16-bit values (as the decoder keeps them), then
+    // down. Odd-odd positions average the centre with a whole sample.
+    const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
+    const int* across = odd ? kHalfTaps : TapsFor(fx);
+    const int* down = odd ? kHalfTaps : TapsFor(fy);
+    const int shift = odd ? 7 : 10;
+    int16_t temp[kSide * 16];
+    for (int y = -2; y < 19; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int sum = 0;
+            for (int k = 0; k < 6; ++k) sum += across[k] * at(x - 2 + k, y);
+            temp[(y + 2) * 16 + x] = static_cast<int16_t>(sum);
+        }
+    const int extra_x = fx == 3 ? 1 : 0, extra_y = fy == 3 ? 1 : 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int sum = odd ? 64 * at(x + extra_x, y + extra_y) : 0;
+            for (int k = 0; k < 6; ++k) sum += down[k] * temp[(y + k) * 16 + x];
+            out[y * 16 + x] = ClipSample((sum + (1 << (shift - 1))) >> shift);
+        }
+}
+
+void PictureCoder::WriteBidirectionalPictureHeader(BitWriter& out, int picture_distance, int qp) {
+    out.PutStartCode(kBidirectionalPictureStartCode);
+    out.PutBits(0xFFFF, 16);  // bbv_delay: variable bit rate
+    out.PutBits(2, 2);        // picture_coding_type: B
+    out.PutBits(static_cast<uint32_t>(picture_distance) & 0xFF, 8);
+    out.PutBit(progressive_);  // progressive_frame
+    // Interlaced: picture_structure 1 (a frame picture, all FFmpeg decodes), top_field_first 1.
+    // A B frame picture has no picture_reference_flag either way.
+    if (!progressive_) out.PutBit(true);
+    out.PutBit(!progressive_);
+    out.PutBit(false);  // repeat_first_field
+    out.PutBit(true);   // fixed_picture_qp
+    out.PutBits(static_cast<uint32_t>(qp), 6);
+    out.PutBits(0, 4);  // no_forward_reference_flag and reserved bits
+    out.PutBit(false);  // skip_mode_flag: an mb_type per macroblock, as in P pictures
+    out.PutBit(!loop_filter_);
+    if (loop_filter_) {
+        const bool offsets = alpha_offset_ != 0 || beta_offset_ != 0;
+        out.PutBit(offsets);
+        if (offsets) {
+            out.PutSe(alpha_offset_);
+            out.PutSe(beta_offset_);
+        }
+    }
+    out.StuffToByte();
+}
+
+PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
+                                                       const MotionInfo& forward,
+                                                       const MotionInfo& backward) const {
+    MotionPrediction p;
+    MotionPrediction other;
+    const bool has_forward = forward.ref >= 0, has_backward = backward.ref >= 0;
+    const auto predict = [&](const Frame& ref, const MotionInfo& mv, MotionPrediction& into) {
+        PredictLumaBlockQuarter16(ref.luma, mb_x * 16, mb_y * 16, mv.x, mv.y, into.luma);
+        PredictChroma8(ref.cb, mb_x, mb_y, mv, into.chroma[0]);
+        PredictChroma8(ref.cr, mb_x, mb_y, mv, into.chroma[1]);
+    };
+    if (has_forward) predict(forward_reference_, forward, p);
+    if (!has_backward) return p;
+    predict(reference_, backward, has_forward ? other : p);
+    if (!has_forward) return p;
+    // Both: the rounded-up mean, as the decoder averages its two predictions.
+    for (int i = 0; i < 256; ++i)
+        p.luma[i] = static_cast<uint8_t>((p.luma[i] + other.luma[i] + 1) >> 1);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 64; ++i)
+            p.chroma[c][i] = static_cast<uint8_t>((p.chroma[c][i] + other.chroma[c][i] + 1) >> 1);
+    return p;
+}
+
+MotionInfo PictureCoder::SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x,
+                                         int mb_y, const MotionInfo& predicted,
+                                         const MotionInfo* starts, int count, int* cost) const {
+    const int limit = 4 * std::min(kLongestVector, search_range_ * std::max(1, gap / 2));
+    uint8_t block[256];
+    const auto price = [&](int vx, int vy) {
+        PredictLumaBlock16(ref.luma, mb_x * 16, mb_y * 16, vx, vy, block);
+        return LumaSad(source, mb_x, mb_y, block) +
+               4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
+    };
+    int best_x = 0, best_y = 0;
+    int best = price(0, 0);
+    const auto consider = [&](int vx, int vy) {
+        // Whole and half samples only; the window is the search range.
+        vx = std::clamp(vx & ~1, -limit, limit);
+        vy = std::clamp(vy & ~1, -limit, limit);
+        if (vx == best_x && vy == best_y) return false;
+        const int c = price(vx, vy);
+        if (c >= best) return false;
+        best = c;
+        best_x = vx;
+        best_y = vy;
+        return true;
+    };
+    for (int i = 0; i < count; ++i) consider(starts[i].x, starts[i].y);
+    // Two whole samples, one, then half a sample: a short walk from the best start.
+    for (int step : {8, 4, 2}) {
+        const int rounds = step == 2 ? 1 : 3;
+        for (int round = 0; round < rounds; ++round) {
+            const int cx = best_x, cy = best_y;
+            for (int oy = -step; oy <= step; oy += step)
+                for (int ox = -step; ox <= step; ox += step)
+                    if (ox != 0 || oy != 0) consider(cx + ox, cy + oy);
+            if (best_x == cx && best_y == cy) break;
+        }
+    }
+    *cost = best;
+    return MotionInfo{best_x, best_y, 0};
+}
+
+int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& source, int qp,
+                                              bool skip_all, int mb_x, int mb_y) {
+    const size_t index = static_cast<size_t>(mb_y) * mb_width_ + mb_x;
+    const auto backward_neighbour = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= mb_width_) return MotionInfo{0, 0, kNoNeighbour};
+        return backward_motion_[static_cast<size_t>(y) * mb_width_ + x];
+    };
+    const MotionInfo predicted_forward = PredictMotion(
+        Neighbour(mb_x - 1, mb_y), Neighbour(mb_x, mb_y - 1), Neighbour(mb_x + 1, mb_y - 1),
+        Neighbour(mb_x - 1, mb_y - 1), false, forward_gap_);
+    const MotionInfo predicted_backward =
+        PredictMotion(backward_neighbour(mb_x - 1, mb_y), backward_neighbour(mb_x, mb_y - 1),
+                      backward_neighbour(mb_x + 1, mb_y - 1),
+                      backward_neighbour(mb_x - 1, mb_y - 1), false, backward_gap_);
+    // Direct vectors: the co-located one scaled to both references; under an intra
+    // macroblock the predicted ones.
+    MotionInfo direct_forward = predicted_forward, direct_backward = predicted_backward;
+    const MotionInfo& co = co_motion_[index];
+    if (co.ref >= 0)
+        DirectVectors(co, co_gap_, forward_gap_, backward_gap_, &direct_forward, &direct_backward);
+    MotionInfo& forward_record = motion_[index];
+    MotionInfo& backward_record = backward_motion_[index];
+    const MotionPrediction direct = BiPredict(mb_x, mb_y, direct_forward, direct_backward);
+    if (skip_all || CanSkip(source, mb_x, mb_y, qp, direct)) {
+        StorePrediction(mb_x, mb_y, direct);
+        out.PutUe(kTypeSkip);
+        forward_record = direct_forward;
+        backward_record = direct_backward;
+        return 1;
+    }
+
+    // The cheapest prediction by absolute error plus the rough price of its codes.
+    struct Choice {
+        int type;
+        MotionInfo forward, backward;
+        int cost;
+    };
+    const MotionInfo none{0, 0, kNoVector};
+    Choice best{kTypeDirect, direct_forward, direct_backward,
+                LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)};
+    const MotionInfo forward_starts[3] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
+    int forward_cost = 0;
+    const MotionInfo forward = SearchReference(forward_reference_, forward_gap_, source, mb_x, mb_y,
+                                               predicted_forward, forward_starts, 3, &forward_cost);
+    forward_cost += 4 * UnsignedCodeLength(kTypeForward);
+    if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
+    const MotionInfo backward_starts[3] = {predicted_backward, direct_backward,
+                                           MotionInfo{0, 0, 0}};
+    int backward_cost = 0;
+    const MotionInfo backward =
+        SearchReference(reference_, backward_gap_, source, mb_x, mb_y, predicted_backward,
+                        backward_starts, 3, &backward_cost);
+    backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
+    if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
+    // Symmetric: the forward vector found, mirrored onto the backward reference.
+    const MotionInfo mirrored = SymmetricBackward(forward, forward_gap_, backward_gap_);
+    const MotionPrediction symmetric = BiPredict(mb_x, mb_y, forward, mirrored);
+    const int symmetric_cost = LumaSad(source, mb_x, mb_y, symmetric.luma) +
+                               4 * (SignedCodeLength(forward.x - predicted_forward.x) +
+                                    SignedCodeLength(forward.y - predicted_forward.y) +
+                                    UnsignedCodeLength(kTypeSymmetric));
+    if (symmetric_cost < best.cost)
+        best = Choice{kTypeSymmetric, forward, mirrored, symmetric_cost};
+
+    const MotionPrediction prediction = best.type == kTypeDirect ? direct
+                                        : best.type == kTypeSymmetric
+                                            ? symmetric
+                                            : BiPredict(mb_x, mb_y, best.forward, best.backward);
+    if (PreferInter(source, mb_x, mb_y, prediction)) {
+        const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
+        forward_record = best.forward;
+        backward_record = best.backward;
+        if (best.type == kTypeDirect && mb.cbp == 0) {
+            out.PutUe(kTypeSkip);  // nothing left to code: the same as skipping
+            return 1;
+        }
+        out.PutUe(static_cast<uint32_t>(best.type));
+        if (best.type == kTypeForward || best.type == kTypeSymmetric) {
+            out.PutSe(best.forward.x - predicted_forward.x);
+            out.PutSe(best.forward.y - predicted_forward.y);
+        } else if (best.type == kTypeBackward) {
+            out.PutSe(best.backward.x - predicted_backward.x);
+            out.PutSe(best.backward.y - predicted_backward.y);
+        }
+        out.PutUe(static_cast<uint32_t>(InterCbpCode(mb.cbp)));
+        for (int block = 0; block < 4; ++block)
+            if (mb.cbp & (1 << block))
+                WriteBlockCoefficients(out, mb.luma[block], InterLumaTables());
+        for (int c = 0; c < 2; ++c)
+            if (mb.cbp & (1 << (4 + c))) WriteBlockCoefficients(out, mb.chroma[c], ChromaTables());
+        return 0;
+    }
+    forward_record = MotionInfo{0, 0, kIntraRef};
+    backward_record = MotionInfo{0, 0, kIntraRef};
+    const IntraMacroblock mb = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
+    WriteIntraMacroblock(out, mb, PictureType::kBidirectional);
+    return 0;
+}
+
+}  // namespace harrowgate
