@@ -8,6 +8,7 @@
 
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/picture_coder.h"
+#include "tools/harrowgate/sample_kernels.h"
 #include "tools/harrowgate/vlc_tables.h"
 
 namespace harrowgate {
@@ -49,13 +50,7 @@ int UnsignedCodeLength(int value) {
 }
 
 int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) {
-    int total = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* s = source.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* p = prediction + y * 16;
-        for (int x = 0; x < 16; ++x) total += std::abs(s[x] - p[x]);
-    }
-    return total;
+    return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction, 16);
 }
 
 // An 8x8 chroma block of `ref` moved by a luma vector, bilinear in eighths of a sample.
@@ -64,15 +59,7 @@ void PredictChroma8(const Plane& ref, int mb_x, int mb_y, const MotionInfo& mv, 
     const int cx = mb_x * 8 + (mv.x >> 3), cy = mb_y * 8 + (mv.y >> 3);
     if (cx >= 0 && cy >= 0 && cx + 9 <= ref.width && cy + 9 <= ref.height) {
         // Inside the picture: no edge to repeat.
-        const int w00 = (8 - fx) * (8 - fy), w10 = fx * (8 - fy), w01 = (8 - fx) * fy,
-                  w11 = fx * fy;
-        for (int y = 0; y < 8; ++y) {
-            const uint8_t* r0 = ref.Row(cy + y) + cx;
-            const uint8_t* r1 = r0 + ref.width;
-            for (int x = 0; x < 8; ++x)
-                out[y * 8 + x] = static_cast<uint8_t>(
-                    (w00 * r0[x] + w10 * r0[x + 1] + w01 * r1[x] + w11 * r1[x + 1] + 32) >> 6);
-        }
+        BilinearChroma8(ref.Row(cy) + cx, ref.width, fx, fy, out);
         return;
     }
     const auto at = [&](int x, int y) {
