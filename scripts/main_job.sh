@@ -35,16 +35,15 @@ row() { report+=("$(printf '%-40s %9s %13s %18s %8s' "$@")"); }
 note() { report+=("  $*"); }
 problem() { note "PROBLEM: $*"; failed=1; }
 # counted LABEL PICTURES FRAMES ...: a row, and a problem noted for any picture or frame
-# lost. $held pictures and audio frames may be missing at the end (see the RTSP step).
-held=0
+# lost.
 counted() {
   local label=$1 pics=$2 frames=$3
   shift 3
   row "$label" "$pics" "$frames" "$@"
-  [ -z "$pics" ] || [ "$pics" = "$((src_pictures - held))" ] ||
-    problem "$label: $pics pictures, not $((src_pictures - held))"
-  [ -z "$frames" ] || [ "$frames" = "$((audio_frames - held))" ] ||
-    problem "$label: $frames audio frames, not $((audio_frames - held))"
+  [ -z "$pics" ] || [ "$pics" = "$src_pictures" ] ||
+    problem "$label: $pics pictures, not $src_pictures"
+  [ -z "$frames" ] || [ "$frames" = "$audio_frames" ] ||
+    problem "$label: $frames audio frames, not $audio_frames"
 }
 skip() { echo "skipped: $1 not built"; note "skipped: $1 not built"; }
 now() { echo "${EPOCHREALTIME/[.,]/}"; }  # microseconds
@@ -143,8 +142,8 @@ play() {
   echo "avsplay $input (exit code $rc):"
   sed 's/^/  /' "$out/play/$key.log"
   [ "$rc" -eq 0 ] || problem "avsplay $input ended with exit code $rc"
-  grep -q "decoded $((src_pictures - held)) pictures, 0 decoding errors" "$out/play/$key.log" ||
-    problem "avsplay ${input##*/}: its decoder did not decode $((src_pictures - held)) pictures cleanly"
+  grep -q "decoded $src_pictures pictures, 0 decoding errors" "$out/play/$key.log" ||
+    problem "avsplay ${input##*/}: its decoder did not decode $src_pictures pictures cleanly"
   [ "$(grep -c 'end of stream' "$out/play/$key.log")" = 2 ] ||
     problem "avsplay ${input##*/}: a stream did not reach its end"
   counted "avsplay ${input##*/} (${key%%-*})" "$(pictures_in "$out/play/$key.avs")" \
@@ -168,11 +167,9 @@ elif [ ! -x "$bin/avsplay" ]; then
 elif [ ! -e "$bin/Tallowmere.so" ]; then
   skip Tallowmere.so
 else
-  # Paced in real time, as a server streams: the receiving filter ends a stored stream
-  # once the server has stopped sending. A frame is complete only when the next one
-  # arrives, so the last picture and the last audio frame stay in the filter at the end.
-  held=1
-  note "RTSP: the last picture and audio frame stay in Tallowmere (a frame is complete when the next arrives)"
+  # Paced in real time, as a server streams. The server's BYE at the end tells the
+  # receiving filter that the last picture and audio frame are complete, so every one
+  # arrives.
   "$bin/rtspserve" --quiet --port 0 "$stages/clip.avi.avs" "$stages/clip.avi.mp3" \
     >"$out/play/rtspserve.out" 2>"$out/play/rtspserve.log" &
   server=$!
