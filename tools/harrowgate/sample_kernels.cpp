@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/harrowgate/transform.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define HARROWGATE_SSE2 1
@@ -12,19 +14,11 @@
 namespace harrowgate {
 namespace {
 
-// The transform's basis, row k the k-th basis function (as in transform.cpp).
-constexpr int kBasis[8][8] = {
-    {8, 8, 8, 8, 8, 8, 8, 8},         {10, 9, 6, 2, -2, -6, -9, -10},
-    {10, 4, -4, -10, -10, -4, 4, 10}, {9, -2, -10, -6, 6, 10, 2, -9},
-    {8, -8, -8, 8, 8, -8, -8, 8},     {6, -10, 2, 9, -9, -2, 10, -6},
-    {4, -10, 10, -4, -4, 10, -10, 4}, {2, -6, 9, -10, 10, -9, 6, -2},
-};
-
 constexpr int kMaxLevel = 2047;
 
 double BasisNorm(int k) {
     double sum = 0;
-    for (int n = 0; n < 8; ++n) sum += kBasis[k][n] * kBasis[k][n];
+    for (int n = 0; n < 8; ++n) sum += kTransformBasis[k][n] * kTransformBasis[k][n];
     return sum;
 }
 
@@ -96,13 +90,13 @@ void TransformSumsPlain(const std::array<int, 64>& residual, int32_t sums[64]) {
         for (int n = 0; n < 8; ++n) {
             long long sum = 0;
             for (int m = 0; m < 8; ++m)
-                sum += kBasis[i][m] * static_cast<long long>(residual[m * 8 + n]);
+                sum += kTransformBasis[i][m] * static_cast<long long>(residual[m * 8 + n]);
             rows[i][n] = sum;
         }
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 8; ++k) {
             long long sum = 0;
-            for (int n = 0; n < 8; ++n) sum += rows[i][n] * kBasis[k][n];
+            for (int n = 0; n < 8; ++n) sum += rows[i][n] * kTransformBasis[k][n];
             sums[i * 8 + k] = static_cast<int32_t>(sum);
         }
 }
@@ -248,16 +242,20 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double r
     if (small) {
         __m128i basis[8];
         for (int k = 0; k < 8; ++k)
-            basis[k] = _mm_setr_epi16(
-                static_cast<int16_t>(kBasis[k][0]), static_cast<int16_t>(kBasis[k][1]),
-                static_cast<int16_t>(kBasis[k][2]), static_cast<int16_t>(kBasis[k][3]),
-                static_cast<int16_t>(kBasis[k][4]), static_cast<int16_t>(kBasis[k][5]),
-                static_cast<int16_t>(kBasis[k][6]), static_cast<int16_t>(kBasis[k][7]));
+            basis[k] = _mm_setr_epi16(static_cast<int16_t>(kTransformBasis[k][0]),
+                                      static_cast<int16_t>(kTransformBasis[k][1]),
+                                      static_cast<int16_t>(kTransformBasis[k][2]),
+                                      static_cast<int16_t>(kTransformBasis[k][3]),
+                                      static_cast<int16_t>(kTransformBasis[k][4]),
+                                      static_cast<int16_t>(kTransformBasis[k][5]),
+                                      static_cast<int16_t>(kTransformBasis[k][6]),
+                                      static_cast<int16_t>(kTransformBasis[k][7]));
         for (int i = 0; i < 8; ++i) {
             __m128i row = _mm_setzero_si128();
             for (int m = 0; m < 8; ++m)
                 row = _mm_add_epi16(
-                    row, _mm_mullo_epi16(r[m], _mm_set1_epi16(static_cast<int16_t>(kBasis[i][m]))));
+                    row, _mm_mullo_epi16(
+                             r[m], _mm_set1_epi16(static_cast<int16_t>(kTransformBasis[i][m]))));
             __m128i products[8];
             for (int k = 0; k < 8; ++k) products[k] = _mm_madd_epi16(row, basis[k]);
             _mm_store_si128(reinterpret_cast<__m128i*>(sums + i * 8),
@@ -373,16 +371,22 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
     __m128i pair_low[4], pair_high[4];
     for (int j = 0; j < 4; ++j) {
         const int k = 2 * j;
-        pair_low[j] = _mm_setr_epi16(
-            static_cast<int16_t>(kBasis[k][0]), static_cast<int16_t>(kBasis[k + 1][0]),
-            static_cast<int16_t>(kBasis[k][1]), static_cast<int16_t>(kBasis[k + 1][1]),
-            static_cast<int16_t>(kBasis[k][2]), static_cast<int16_t>(kBasis[k + 1][2]),
-            static_cast<int16_t>(kBasis[k][3]), static_cast<int16_t>(kBasis[k + 1][3]));
-        pair_high[j] = _mm_setr_epi16(
-            static_cast<int16_t>(kBasis[k][4]), static_cast<int16_t>(kBasis[k + 1][4]),
-            static_cast<int16_t>(kBasis[k][5]), static_cast<int16_t>(kBasis[k + 1][5]),
-            static_cast<int16_t>(kBasis[k][6]), static_cast<int16_t>(kBasis[k + 1][6]),
-            static_cast<int16_t>(kBasis[k][7]), static_cast<int16_t>(kBasis[k + 1][7]));
+        pair_low[j] = _mm_setr_epi16(static_cast<int16_t>(kTransformBasis[k][0]),
+                                     static_cast<int16_t>(kTransformBasis[k + 1][0]),
+                                     static_cast<int16_t>(kTransformBasis[k][1]),
+                                     static_cast<int16_t>(kTransformBasis[k + 1][1]),
+                                     static_cast<int16_t>(kTransformBasis[k][2]),
+                                     static_cast<int16_t>(kTransformBasis[k + 1][2]),
+                                     static_cast<int16_t>(kTransformBasis[k][3]),
+                                     static_cast<int16_t>(kTransformBasis[k + 1][3]));
+        pair_high[j] = _mm_setr_epi16(static_cast<int16_t>(kTransformBasis[k][4]),
+                                      static_cast<int16_t>(kTransformBasis[k + 1][4]),
+                                      static_cast<int16_t>(kTransformBasis[k][5]),
+                                      static_cast<int16_t>(kTransformBasis[k + 1][5]),
+                                      static_cast<int16_t>(kTransformBasis[k][6]),
+                                      static_cast<int16_t>(kTransformBasis[k + 1][6]),
+                                      static_cast<int16_t>(kTransformBasis[k][7]),
+                                      static_cast<int16_t>(kTransformBasis[k + 1][7]));
     }
     __m128i rows[8];
     const __m128i four = _mm_set1_epi32(4);
@@ -414,8 +418,8 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
     for (int m = 0; m < 8; ++m) {
         __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
         for (int j = 0; j < 4; ++j) {
-            const uint32_t pair = (static_cast<uint32_t>(kBasis[2 * j + 1][m]) << 16) |
-                                  (static_cast<uint32_t>(kBasis[2 * j][m]) & 0xFFFFu);
+            const uint32_t pair = (static_cast<uint32_t>(kTransformBasis[2 * j + 1][m]) << 16) |
+                                  (static_cast<uint32_t>(kTransformBasis[2 * j][m]) & 0xFFFFu);
             const __m128i weights = _mm_set1_epi32(static_cast<int>(pair));
             low = _mm_add_epi32(low, _mm_madd_epi16(interleaved_low[j], weights));
             high = _mm_add_epi32(high, _mm_madd_epi16(interleaved_high[j], weights));

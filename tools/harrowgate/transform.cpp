@@ -8,14 +8,6 @@
 namespace harrowgate {
 namespace {
 
-// Basis of the 8x8 integer transform: row k is the k-th basis function.
-constexpr int kBasis[8][8] = {
-    {8, 8, 8, 8, 8, 8, 8, 8},         {10, 9, 6, 2, -2, -6, -9, -10},
-    {10, 4, -4, -10, -10, -4, 4, 10}, {9, -2, -10, -6, 6, 10, 2, -9},
-    {8, -8, -8, 8, 8, -8, -8, 8},     {6, -10, 2, 9, -9, -2, 10, -6},
-    {4, -10, 10, -4, -4, 10, -10, 4}, {2, -6, 9, -10, 10, -9, 6, -2},
-};
-
 constexpr uint16_t kDequantMultiplier[64] = {
     32768, 36061, 38968, 42495, 46341, 50535, 55437, 60424, 32932, 35734, 38968, 42495, 46177,
     50535, 55109, 59933, 65535, 35734, 38968, 42577, 46341, 50617, 55027, 60097, 32809, 35734,
@@ -36,7 +28,7 @@ constexpr uint8_t kChromaQp[64] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 1
 // Squared norm of each basis row (the rows are orthogonal).
 double BasisNorm(int k) {
     double sum = 0;
-    for (int n = 0; n < 8; ++n) sum += kBasis[k][n] * kBasis[k][n];
+    for (int n = 0; n < 8; ++n) sum += kTransformBasis[k][n] * kTransformBasis[k][n];
     return sum;
 }
 
@@ -65,7 +57,7 @@ Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double round
     for (int i = 0; i < 8; ++i)
         for (int n = 0; n < 8; ++n) {
             double sum = 0;
-            for (int m = 0; m < 8; ++m) sum += kBasis[i][m] * residual[m * 8 + n];
+            for (int m = 0; m < 8; ++m) sum += kTransformBasis[i][m] * residual[m * 8 + n];
             rows[i][n] = sum;
         }
     const double step =
@@ -74,7 +66,7 @@ Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double round
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 8; ++k) {
             double sum = 0;
-            for (int n = 0; n < 8; ++n) sum += rows[i][n] * kBasis[k][n];
+            for (int n = 0; n < 8; ++n) sum += rows[i][n] * kTransformBasis[k][n];
             const double coefficient = 1024.0 * sum / (kNorms[i] * kNorms[k]);
             const double magnitude = std::floor(std::fabs(coefficient) / step + rounding);
             const int level = static_cast<int>(std::min<double>(magnitude, kMaxLevel));
@@ -179,13 +171,13 @@ void AddDequantisedBlock(const Block& levels, int qp, uint8_t* samples, int stri
     for (int i = 0; i < 8; ++i)
         for (int n = 0; n < 8; ++n) {
             int sum = 0;
-            for (int k = 0; k < 8; ++k) sum += kBasis[k][n] * block[i][k];
+            for (int k = 0; k < 8; ++k) sum += kTransformBasis[k][n] * block[i][k];
             rows[i][n] = static_cast<int16_t>((sum + 4) >> 3);
         }
     for (int m = 0; m < 8; ++m)
         for (int n = 0; n < 8; ++n) {
             int sum = 0;
-            for (int i = 0; i < 8; ++i) sum += kBasis[i][m] * rows[i][n];
+            for (int i = 0; i < 8; ++i) sum += kTransformBasis[i][m] * rows[i][n];
             const int value = samples[m * stride + n] + (sum >> 7);
             samples[m * stride + n] = static_cast<uint8_t>(std::clamp(value, 0, 255));
         }

@@ -5,6 +5,14 @@
 
 namespace harrowgate {
 
+// Basis of the 8x8 integer transform: row k is the k-th basis function.
+inline constexpr int kTransformBasis[8][8] = {
+    {8, 8, 8, 8, 8, 8, 8, 8},         {10, 9, 6, 2, -2, -6, -9, -10},
+    {10, 4, -4, -10, -10, -4, 4, 10}, {9, -2, -10, -6, 6, 10, 2, -9},
+    {8, -8, -8, 8, 8, -8, -8, 8},     {6, -10, 2, 9, -9, -2, 10, -6},
+    {4, -10, 10, -4, -4, 10, -10, 4}, {2, -6, 9, -10, 10, -9, 6, -2},
+};
+
 using Block = std::array<int16_t, 64>;  // raster order, row * 8 + column
 
 // Quantiser step scaling of the AVS1-P2 8x8 integer transform.

@@ -11,13 +11,6 @@ using namespace harrowgate;
 
 namespace {
 
-constexpr int kBasis[8][8] = {
-    {8, 8, 8, 8, 8, 8, 8, 8},         {10, 9, 6, 2, -2, -6, -9, -10},
-    {10, 4, -4, -10, -10, -4, 4, 10}, {9, -2, -10, -6, 6, 10, 2, -9},
-    {8, -8, -8, 8, 8, -8, -8, 8},     {6, -10, 2, 9, -9, -2, 10, -6},
-    {4, -10, 10, -4, -4, 10, -10, 4}, {2, -6, 9, -10, 10, -9, 6, -2},
-};
-
 // Residuals that drive each coefficient to its extreme, random ones, flat and single spikes.
 std::vector<std::array<int, 64>> Residuals(int limit, std::mt19937& random) {
     std::vector<std::array<int, 64>> all;
@@ -26,7 +19,8 @@ std::vector<std::array<int, 64>> Residuals(int limit, std::mt19937& random) {
             std::array<int, 64> r;
             for (int m = 0; m < 8; ++m)
                 for (int n = 0; n < 8; ++n)
-                    r[m * 8 + n] = kBasis[i][m] * kBasis[k][n] >= 0 ? limit : -limit;
+                    r[m * 8 + n] =
+                        kTransformBasis[i][m] * kTransformBasis[k][n] >= 0 ? limit : -limit;
             all.push_back(r);
         }
     for (int trial = 0; trial < 150; ++trial) {
@@ -111,7 +105,8 @@ TEST(SampleKernels, SixteenBitCheckAndInverseTransformMatchThePlainOnes) {
                 for (int m = 0; m < 8; ++m)
                     for (int n = 0; n < 8; ++n)
                         b[m * 8 + n] = static_cast<int16_t>(
-                            kBasis[m][i] * kBasis[n][k] >= 0 ? magnitude : -magnitude);
+                            kTransformBasis[m][i] * kTransformBasis[n][k] >= 0 ? magnitude
+                                                                               : -magnitude);
                 blocks.push_back(b);
             }
     int fits = 0, overflows = 0;
