@@ -53,27 +53,6 @@ int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) 
     return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction, 16);
 }
 
-// An 8x8 chroma block of `ref` moved by a luma vector, bilinear in eighths of a sample.
-void PredictChroma8(const Plane& ref, int mb_x, int mb_y, const MotionInfo& mv, uint8_t* out) {
-    const int fx = mv.x & 7, fy = mv.y & 7;
-    const int cx = mb_x * 8 + (mv.x >> 3), cy = mb_y * 8 + (mv.y >> 3);
-    if (cx >= 0 && cy >= 0 && cx + 9 <= ref.width && cy + 9 <= ref.height) {
-        // Inside the picture: no edge to repeat.
-        BilinearChroma8(ref.Row(cy) + cx, ref.width, fx, fy, out);
-        return;
-    }
-    const auto at = [&](int x, int y) {
-        return ref.At(std::clamp(x, 0, ref.width - 1), std::clamp(y, 0, ref.height - 1));
-    };
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
-            const int v =
-                (8 - fx) * (8 - fy) * at(cx + x, cy + y) + fx * (8 - fy) * at(cx + x + 1, cy + y) +
-                (8 - fx) * fy * at(cx + x, cy + y + 1) + fx * fy * at(cx + x + 1, cy + y + 1);
-            out[y * 8 + x] = static_cast<uint8_t>((v + 32) >> 6);
-        }
-}
-
 }  // namespace
 
 void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
@@ -161,18 +140,11 @@ void PictureCoder::WriteBidirectionalPictureHeader(BitWriter& out, int picture_d
 PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
                                                        const MotionInfo& forward,
                                                        const MotionInfo& backward) const {
-    MotionPrediction p;
-    MotionPrediction other;
     const bool has_forward = forward.ref >= 0, has_backward = backward.ref >= 0;
-    const auto predict = [&](const Frame& ref, const MotionInfo& mv, MotionPrediction& into) {
-        PredictLumaBlockQuarter16(ref.luma, mb_x * 16, mb_y * 16, mv.x, mv.y, into.luma);
-        PredictChroma8(ref.cb, mb_x, mb_y, mv, into.chroma[0]);
-        PredictChroma8(ref.cr, mb_x, mb_y, mv, into.chroma[1]);
-    };
-    if (has_forward) predict(forward_reference_, forward, p);
-    if (!has_backward) return p;
-    predict(reference_, backward, has_forward ? other : p);
-    if (!has_forward) return p;
+    if (!has_backward) return PredictFrom(forward_reference_, mb_x, mb_y, forward);
+    if (!has_forward) return PredictFrom(reference_, mb_x, mb_y, backward);
+    MotionPrediction p = PredictFrom(forward_reference_, mb_x, mb_y, forward);
+    const MotionPrediction other = PredictFrom(reference_, mb_x, mb_y, backward);
     // Both: the rounded-up mean, as the decoder averages its two predictions.
     for (int i = 0; i < 256; ++i)
         p.luma[i] = static_cast<uint8_t>((p.luma[i] + other.luma[i] + 1) >> 1);
@@ -306,12 +278,7 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
             out.PutSe(best.backward.x - predicted_backward.x);
             out.PutSe(best.backward.y - predicted_backward.y);
         }
-        out.PutUe(static_cast<uint32_t>(InterCbpCode(mb.cbp)));
-        for (int block = 0; block < 4; ++block)
-            if (mb.cbp & (1 << block))
-                WriteBlockCoefficients(out, mb.luma[block], InterLumaTables());
-        for (int c = 0; c < 2; ++c)
-            if (mb.cbp & (1 << (4 + c))) WriteBlockCoefficients(out, mb.chroma[c], ChromaTables());
+        WriteInterResidual(out, mb);
         return 0;
     }
     forward_record = MotionInfo{0, 0, kIntraRef};

@@ -612,18 +612,18 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
     InterpolateLuma16(window, kSide, half_x, half_y, out);
 }
 
-PictureCoder::MotionPrediction PictureCoder::MotionCompensate(int mb_x, int mb_y,
-                                                              const MotionInfo& motion) const {
+PictureCoder::MotionPrediction PictureCoder::PredictFrom(const Frame& ref, int mb_x, int mb_y,
+                                                         const MotionInfo& motion) {
     MotionPrediction p;
     // Searched vectors are whole or half samples, but predicted ones (skipped macroblocks)
-    // rescaled over a distance of several pictures can be quarter samples.
-    PredictLumaBlockQuarter16(reference_.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
+    // rescaled over a distance of several pictures, and B pictures' vectors, can be quarter
+    // samples.
+    PredictLumaBlockQuarter16(ref.luma, mb_x * 16, mb_y * 16, motion.x, motion.y, p.luma);
     // Chroma vectors are the luma ones in eighths of a chroma sample: bilinear weights.
     const int fx = motion.x & 7, fy = motion.y & 7;
     const int cx = mb_x * 8 + (motion.x >> 3), cy = mb_y * 8 + (motion.y >> 3);
-    const Plane* chroma[2] = {&reference_.cb, &reference_.cr};
-    const bool inside =
-        cx >= 0 && cy >= 0 && cx + 9 <= reference_.cb.width && cy + 9 <= reference_.cb.height;
+    const Plane* chroma[2] = {&ref.cb, &ref.cr};
+    const bool inside = cx >= 0 && cy >= 0 && cx + 9 <= ref.cb.width && cy + 9 <= ref.cb.height;
     for (int c = 0; c < 2; ++c) {
         if (inside) {
             BilinearChroma8(chroma[c]->Row(cy) + cx, chroma[c]->width, fx, fy, p.chroma[c]);
@@ -771,6 +771,10 @@ void PictureCoder::WriteInterMacroblock(BitWriter& out, const InterMacroblock& m
     out.PutUe(1);  // mb_type: one 16x16 partition (the only reference needs no index)
     out.PutSe(mvd_x);
     out.PutSe(mvd_y);
+    WriteInterResidual(out, mb);
+}
+
+void PictureCoder::WriteInterResidual(BitWriter& out, const InterMacroblock& mb) {
     out.PutUe(static_cast<uint32_t>(InterCbpCode(mb.cbp)));
     for (int block = 0; block < 4; ++block)
         if (mb.cbp & (1 << block)) WriteBlockCoefficients(out, mb.luma[block], InterLumaTables());

@@ -115,7 +115,12 @@ class PictureCoder {
         uint8_t chroma[2][64];
     };
 
-    MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const;
+    // The samples from `ref` moved by a vector in quarter samples (chroma in eighths).
+    static MotionPrediction PredictFrom(const Frame& ref, int mb_x, int mb_y,
+                                        const MotionInfo& motion);
+    MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const {
+        return PredictFrom(reference_, mb_x, mb_y, motion);
+    }
     MotionInfo Neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
     MotionInfo SearchMotion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
                             const MotionInfo& skipped) const;
@@ -123,6 +128,8 @@ class PictureCoder {
     InterMacroblock CodeInterMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
                                         const MotionPrediction& prediction);
     void WriteInterMacroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x, int mvd_y);
+    // The coded block pattern and the coefficients of an inter macroblock.
+    static void WriteInterResidual(BitWriter& out, const InterMacroblock& mb);
     bool PreferInter(const Frame& source, int mb_x, int mb_y,
                      const MotionPrediction& prediction) const;
     bool CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
