@@ -323,14 +323,11 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         stamp_bytes.clear();
         PutLe32(stamp_bytes, picture_time);
         if (!stamps.Write(stamp_bytes)) throw std::runtime_error(stamps.Error());
-        if (pictures == 0) first_time_ms = picture_time;
-        if (b_pictures == 0) {
-            last_time_ms = picture_time;
-        } else {
-            // Coding order is not display order: the span runs from the earliest to the latest.
-            first_time_ms = std::min(first_time_ms, picture_time);
-            last_time_ms = std::max(last_time_ms, picture_time);
-        }
+        // With B pictures coding order is not display order: the span runs from the
+        // earliest time to the latest.
+        if (pictures == 0) first_time_ms = last_time_ms = picture_time;
+        first_time_ms = std::min(first_time_ms, picture_time);
+        last_time_ms = std::max(last_time_ms, picture_time);
         ++pictures;
         printer.Update(pictures);
     };

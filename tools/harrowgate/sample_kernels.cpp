@@ -368,25 +368,19 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
     block[0] = _mm_add_epi16(block[0], _mm_setr_epi16(8, 0, 0, 0, 0, 0, 0, 0));
     // rows[i][n] = sum_k basis[k][n] * block[i][k]: pairs of k against the basis rows'
     // interleaved pairs.
+    // Basis rows k and k + 1 interleaved over the columns from `column` on.
+    const auto interleaved = [](int k, int column) {
+        int16_t v[8];
+        for (int i = 0; i < 4; ++i) {
+            v[2 * i] = static_cast<int16_t>(kTransformBasis[k][column + i]);
+            v[2 * i + 1] = static_cast<int16_t>(kTransformBasis[k + 1][column + i]);
+        }
+        return _mm_setr_epi16(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+    };
     __m128i pair_low[4], pair_high[4];
     for (int j = 0; j < 4; ++j) {
-        const int k = 2 * j;
-        pair_low[j] = _mm_setr_epi16(static_cast<int16_t>(kTransformBasis[k][0]),
-                                     static_cast<int16_t>(kTransformBasis[k + 1][0]),
-                                     static_cast<int16_t>(kTransformBasis[k][1]),
-                                     static_cast<int16_t>(kTransformBasis[k + 1][1]),
-                                     static_cast<int16_t>(kTransformBasis[k][2]),
-                                     static_cast<int16_t>(kTransformBasis[k + 1][2]),
-                                     static_cast<int16_t>(kTransformBasis[k][3]),
-                                     static_cast<int16_t>(kTransformBasis[k + 1][3]));
-        pair_high[j] = _mm_setr_epi16(static_cast<int16_t>(kTransformBasis[k][4]),
-                                      static_cast<int16_t>(kTransformBasis[k + 1][4]),
-                                      static_cast<int16_t>(kTransformBasis[k][5]),
-                                      static_cast<int16_t>(kTransformBasis[k + 1][5]),
-                                      static_cast<int16_t>(kTransformBasis[k][6]),
-                                      static_cast<int16_t>(kTransformBasis[k + 1][6]),
-                                      static_cast<int16_t>(kTransformBasis[k][7]),
-                                      static_cast<int16_t>(kTransformBasis[k + 1][7]));
+        pair_low[j] = interleaved(2 * j, 0);
+        pair_high[j] = interleaved(2 * j, 4);
     }
     __m128i rows[8];
     const __m128i four = _mm_set1_epi32(4);
