@@ -3,11 +3,15 @@
 // macroblocks take their vectors from the backward reference's co-located macroblock, so
 // they cost no vector bits; the rest search a small window around predicted vectors.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/picture_coder.h"
+#include "tools/harrowgate/row_workers.h"
 #include "tools/harrowgate/sample_kernels.h"
 #include "tools/harrowgate/vlc_tables.h"
 
@@ -141,10 +145,10 @@ PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
                                                        const MotionInfo& forward,
                                                        const MotionInfo& backward) const {
     const bool has_forward = forward.ref >= 0, has_backward = backward.ref >= 0;
-    if (!has_backward) return PredictFrom(forward_reference_, mb_x, mb_y, forward);
-    if (!has_forward) return PredictFrom(reference_, mb_x, mb_y, backward);
-    MotionPrediction p = PredictFrom(forward_reference_, mb_x, mb_y, forward);
-    const MotionPrediction other = PredictFrom(reference_, mb_x, mb_y, backward);
+    if (!has_backward) return PredictFrom(*forward_reference_, mb_x, mb_y, forward);
+    if (!has_forward) return PredictFrom(*reference_, mb_x, mb_y, backward);
+    MotionPrediction p = PredictFrom(*forward_reference_, mb_x, mb_y, forward);
+    const MotionPrediction other = PredictFrom(*reference_, mb_x, mb_y, backward);
     // Both: the rounded-up mean, as the decoder averages its two predictions.
     for (int i = 0; i < 256; ++i)
         p.luma[i] = static_cast<uint8_t>((p.luma[i] + other.luma[i] + 1) >> 1);
@@ -236,15 +240,16 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
                 LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)};
     const MotionInfo forward_starts[3] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
     int forward_cost = 0;
-    const MotionInfo forward = SearchReference(forward_reference_, forward_gap_, source, mb_x, mb_y,
-                                               predicted_forward, forward_starts, 3, &forward_cost);
+    const MotionInfo forward =
+        SearchReference(*forward_reference_, forward_gap_, source, mb_x, mb_y, predicted_forward,
+                        forward_starts, 3, &forward_cost);
     forward_cost += 4 * UnsignedCodeLength(kTypeForward);
     if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
     const MotionInfo backward_starts[3] = {predicted_backward, direct_backward,
                                            MotionInfo{0, 0, 0}};
     int backward_cost = 0;
     const MotionInfo backward =
-        SearchReference(reference_, backward_gap_, source, mb_x, mb_y, predicted_backward,
+        SearchReference(*reference_, backward_gap_, source, mb_x, mb_y, predicted_backward,
                         backward_starts, 3, &backward_cost);
     backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
@@ -286,6 +291,72 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     const IntraMacroblock mb = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
     WriteIntraMacroblock(out, mb, PictureType::kBidirectional);
     return 0;
+}
+
+void PictureCoder::CopyStateTo(PictureCoder& twin) {
+    // The copy shares the references (B pictures only read them) but not the picture being
+    // built, the row threads or the twins.
+    Frame own_picture = std::move(current_);
+    Frame twin_picture = std::move(twin.current_);
+    std::shared_ptr<RowWorkers> workers = std::move(workers_);
+    std::vector<std::shared_ptr<PictureCoder>> twins = std::move(twins_);
+    twin = *this;
+    current_ = std::move(own_picture);
+    workers_ = std::move(workers);
+    twins_ = std::move(twins);
+    twin.current_ = std::move(twin_picture);
+    twin.threads_ = 1;
+}
+
+std::vector<std::vector<uint8_t>> PictureCoder::EncodeBidirectionalGroup(
+    const std::vector<const Frame*>& sources, const std::vector<int>& distances) {
+    if (sources.size() != distances.size())
+        throw std::invalid_argument("a picture distance is needed for every B picture");
+    std::vector<std::vector<uint8_t>> units(sources.size());
+    const size_t at_once =
+        std::min(sources.size(), static_cast<size_t>(std::min(threads_, mb_height_)));
+    if (at_once <= 1) {
+        for (size_t i = 0; i < sources.size(); ++i)
+            units[i] = Encode(*sources[i], PictureType::kBidirectional, distances[i]);
+        return units;
+    }
+    if (!have_forward_reference_)
+        throw std::logic_error("a B picture needs two reference pictures");
+    const int threads = threads_;
+    const int helpers = std::min(threads_, mb_height_) - 1;
+    if (!workers_ || workers_->Helpers() != helpers)
+        workers_ = std::make_shared<RowWorkers>(helpers);
+    while (twins_.size() + 1 < at_once)
+        twins_.push_back(
+            std::make_shared<PictureCoder>(mb_width_ * 16, mb_height_ * 16, qp_, search_range_));
+    // Each picture is coded on one thread, so this coder's rows must not ask for the
+    // workers that are running the pictures.
+    threads_ = 1;
+    for (size_t first = 0; first < sources.size(); first += at_once) {
+        const size_t count = std::min(at_once, sources.size() - first);
+        // This coder takes the last picture of each batch, so that it ends the group holding
+        // what coding the pictures in turn would leave.
+        std::vector<PictureCoder*> coders;
+        for (size_t i = 0; i + 1 < count; ++i) {
+            CopyStateTo(*twins_[i]);
+            coders.push_back(twins_[i].get());
+        }
+        coders.push_back(this);
+        std::atomic<size_t> next{0};
+        const std::function<void()> work = [&] {
+            for (size_t i = next++; i < count; i = next++)
+                units[first + i] = coders[i]->Encode(
+                    *sources[first + i], PictureType::kBidirectional, distances[first + i]);
+        };
+        try {
+            workers_->Run(work);
+        } catch (...) {
+            threads_ = threads;
+            throw;
+        }
+    }
+    threads_ = threads;
+    return units;
 }
 
 }  // namespace harrowgate

@@ -100,11 +100,25 @@ class FrameReader {
         changed_.notify_all();
         thread_.join();
     }
+    // While held back the reader decodes only for a caller waiting in Next, leaving the
+    // processors to coding whose threads wait on each other (a thread that loses its
+    // processor stalls the rest).
+    void HoldBack(bool on) {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            held_back_ = on;
+        }
+        changed_.notify_all();
+    }
     // False at the end of the source; the reading thread's failure is thrown here.
     bool Next(Frame& frame, int64_t& time_ms) {
         if (!thread_.joinable()) return source_.Next(frame, time_ms);
         std::unique_lock<std::mutex> hold(lock_);
+        ++waiting_;
+        changed_.notify_all();
         changed_.wait(hold, [&] { return !queue_.empty() || finished_; });
+        --waiting_;
         if (queue_.empty()) {
             if (failure_) std::rethrow_exception(failure_);
             return false;
@@ -130,7 +144,9 @@ class FrameReader {
         for (;;) {
             Item item;
             {
-                const std::lock_guard<std::mutex> hold(lock_);
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait(hold, [&] { return !held_back_ || waiting_ > 0 || stop_; });
+                if (stop_) return;
                 if (!spare_.empty()) {
                     item.frame = std::move(spare_.back());
                     spare_.pop_back();
@@ -167,6 +183,8 @@ class FrameReader {
     std::vector<Frame> spare_;  // pictures handed back, to decode into
     bool finished_ = false;
     bool stop_ = false;
+    bool held_back_ = false;
+    int waiting_ = 0;  // callers in Next
     std::exception_ptr failure_;
 };
 
@@ -286,8 +304,9 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     std::vector<Held> held;
     std::vector<Frame> spare_frames;  // frames of coded B pictures, to read into again
     const int b_pictures = options.b_pictures;
+    // `coded`: the picture's unit when it was coded already (B pictures coded side by side).
     const auto code_picture = [&](const Frame& picture, int64_t picture_time, int64_t display,
-                                  PictureType type) {
+                                  PictureType type, const std::vector<uint8_t>* coded = nullptr) {
         const bool intra = type == PictureType::kIntra;
         const int position = static_cast<int>(display % options.gop_length);
         size_t header_size = 0;
@@ -316,7 +335,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
                             : options.qp);
         }
         const std::vector<uint8_t> unit =
-            coder.Encode(picture, type, static_cast<int>(display % 256));
+            coded ? *coded : coder.Encode(picture, type, static_cast<int>(display % 256));
         if (!stream.Write(unit)) throw std::runtime_error(stream.Error());
         stream_bytes += unit.size();
         if (rate) rate->Coded(kind, coder.LastQp(), unit.size() + header_size);
@@ -332,11 +351,31 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         printer.Update(pictures);
     };
     // Codes `reference` as a predicted picture, then the held pictures before it as B ones.
-    const auto code_group = [&](const Frame& reference, int64_t reference_time,
+    // Without rate control no B picture's quantiser waits on another's size, so several
+    // threads code them side by side. The reference pictures' rows wait on each other; the
+    // B pictures do not, and the reader decodes beside them rather than beside the rows.
+    const bool b_side_by_side = !rate && options.threads > 1 && b_pictures > 0;
+    const auto code_group = [&](FrameReader& reader, const Frame& reference, int64_t reference_time,
                                 int64_t reference_display) {
+        const bool side_by_side = b_side_by_side && held.size() > 1;
+        reader.HoldBack(side_by_side);
         code_picture(reference, reference_time, reference_display, PictureType::kPredicted);
-        for (Held& h : held) {
-            code_picture(h.frame, h.time_ms, h.display, PictureType::kBidirectional);
+        reader.HoldBack(false);
+        std::vector<std::vector<uint8_t>> units;
+        if (side_by_side) {
+            std::vector<const Frame*> sources;
+            std::vector<int> distances;
+            for (const Held& h : held) {
+                sources.push_back(&h.frame);
+                distances.push_back(static_cast<int>(h.display % 256));
+            }
+            coder.SetQp(std::min(63, options.qp + kBidirectionalQpOffset));
+            units = coder.EncodeBidirectionalGroup(sources, distances);
+        }
+        for (size_t i = 0; i < held.size(); ++i) {
+            Held& h = held[i];
+            code_picture(h.frame, h.time_ms, h.display, PictureType::kBidirectional,
+                         units.empty() ? nullptr : &units[i]);
             spare_frames.push_back(std::move(h.frame));
         }
         held.clear();
@@ -362,14 +401,16 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
                 // The picture before an intra one is always a reference: nothing is held.
                 Held current = std::move(held.back());
                 held.pop_back();
+                reader.HoldBack(b_side_by_side);
                 code_picture(current.frame, time_ms, display, PictureType::kIntra);
+                reader.HoldBack(false);
                 spare_frames.push_back(std::move(current.frame));
             } else if (position % (b_pictures + 1) == 0 || position == options.gop_length - 1) {
                 // A reference: every N+1 pictures, and the last before the next intra one,
                 // so that no B picture reaches into the next group.
                 Held current = std::move(held.back());
                 held.pop_back();
-                code_group(current.frame, time_ms, display);
+                code_group(reader, current.frame, time_ms, display);
                 spare_frames.push_back(std::move(current.frame));
             } else {
                 held.back().time_ms = time_ms;
@@ -381,7 +422,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         if (!held.empty()) {
             Held last = std::move(held.back());
             held.pop_back();
-            code_group(last.frame, last.time_ms, last.display);
+            code_group(reader, last.frame, last.time_ms, last.display);
         }
     } catch (const std::exception& e) {
         stream.Remove();

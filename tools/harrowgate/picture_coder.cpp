@@ -68,8 +68,10 @@ PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
     if (width <= 0 || height <= 0 || width % 16 != 0 || height % 16 != 0)
         throw std::invalid_argument("picture size must be whole macroblocks");
     if (qp < 0 || qp > 63) throw std::invalid_argument("qp out of range");
-    reference_.Resize(width, height);
-    forward_reference_.Resize(width, height);
+    reference_ = std::make_shared<Frame>();
+    forward_reference_ = std::make_shared<Frame>();
+    reference_->Resize(width, height);
+    forward_reference_->Resize(width, height);
     current_.Resize(width, height);
 }
 
@@ -138,7 +140,7 @@ std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     last_was_b_ = b_picture;
     if (b_picture) return unit;  // not a reference
     std::swap(forward_reference_, reference_);
-    std::swap(reference_, current_);
+    std::swap(*reference_, current_);
     have_forward_reference_ = have_reference_;
     have_reference_ = true;
     forward_distance_ = reference_distance_;
@@ -644,7 +646,7 @@ PictureCoder::MotionPrediction PictureCoder::PredictFrom(const Frame& ref, int m
 
 int PictureCoder::LumaDifference(const Frame& source, int mb_x, int mb_y, int dx, int dy) const {
     return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width,
-                    reference_.luma.Row(mb_y * 16 + dy) + mb_x * 16 + dx, reference_.luma.width);
+                    reference_->luma.Row(mb_y * 16 + dy) + mb_x * 16 + dx, reference_->luma.width);
 }
 
 namespace {
@@ -664,8 +666,8 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     const int range = picture_search_range_;  // samples each way
     const int x0 = mb_x * 16, y0 = mb_y * 16;
     const auto inside = [&](int dx, int dy) {
-        return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_.luma.width &&
-               y0 + dy + 16 <= reference_.luma.height && std::abs(dx) <= range &&
+        return x0 + dx >= 0 && y0 + dy >= 0 && x0 + dx + 16 <= reference_->luma.width &&
+               y0 + dy + 16 <= reference_->luma.height && std::abs(dx) <= range &&
                std::abs(dy) <= range;
     };
     // Sum of absolute differences plus a rough price of the vector's difference code.
@@ -708,7 +710,7 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     int mv_x = best_x * 4, mv_y = best_y * 4;
     uint8_t predicted_luma[256];
     const auto fine_cost = [&](int vx, int vy) {
-        PredictLumaBlock16(reference_.luma, x0, y0, vx, vy, predicted_luma);
+        PredictLumaBlock16(reference_->luma, x0, y0, vx, vy, predicted_luma);
         const int total = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
         return total +
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));

@@ -46,6 +46,13 @@ class PictureCoder {
     // `picture_distance` is the picture's display index modulo 256. Pictures come in coding
     // order: a B picture lies between the two reference pictures coded last.
     std::vector<uint8_t> Encode(const Frame& source, PictureType type, int picture_distance);
+    // Codes B pictures that lie between the same two references, each with its
+    // picture_distance, at the quantiser and byte limit set. With more than one thread they
+    // are coded side by side, a picture per thread (a B picture depends on no other, and a
+    // picture is steadier work for a thread than rows that wait on each other); the units,
+    // and what the coder holds after, are those of Encode on each in turn.
+    std::vector<std::vector<uint8_t>> EncodeBidirectionalGroup(
+        const std::vector<const Frame*>& sources, const std::vector<int>& distances);
 
     // Quantiser of the next pictures (0..63).
     void SetQp(int qp);
@@ -75,13 +82,17 @@ class PictureCoder {
     }
 
     // The decoder's picture of the last unit.
-    const Frame& Reconstruction() const { return last_was_b_ ? current_ : reference_; }
+    const Frame& Reconstruction() const { return last_was_b_ ? current_ : *reference_; }
     int LastQp() const { return last_qp_; }
     int SkippedMacroblocks() const { return skipped_; }
     // Motion of each macroblock of the last picture, row by row (kIntraRef for intra ones).
     const std::vector<MotionInfo>& Motion() const { return motion_; }
 
   private:
+    // Copies share the reference pictures: only CopyStateTo makes them.
+    PictureCoder(const PictureCoder&) = default;
+    PictureCoder& operator=(const PictureCoder&) = default;
+
     struct IntraMacroblock {
         int luma_modes[4] = {2, 2, 2, 2};  // LumaMode values
         Block luma[4];
@@ -119,7 +130,7 @@ class PictureCoder {
     static MotionPrediction PredictFrom(const Frame& ref, int mb_x, int mb_y,
                                         const MotionInfo& motion);
     MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const {
-        return PredictFrom(reference_, mb_x, mb_y, motion);
+        return PredictFrom(*reference_, mb_x, mb_y, motion);
     }
     MotionInfo Neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
     MotionInfo SearchMotion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
@@ -165,8 +176,10 @@ class PictureCoder {
     int beta_offset_ = 0;
     int last_qp_;
     int skipped_ = 0;
-    Frame reference_;          // decoder's latest reference picture
-    Frame forward_reference_;  // the reference picture before it, for B pictures
+    // The decoder's latest reference picture and the one before it (for B pictures), shared
+    // with the twins while they code B pictures.
+    std::shared_ptr<Frame> reference_;
+    std::shared_ptr<Frame> forward_reference_;
     bool have_forward_reference_ = false;
     PictureType coding_type_ = PictureType::kIntra;  // of the picture being coded
     int coding_distance_ = 0;                        // its picture_distance
@@ -187,6 +200,10 @@ class PictureCoder {
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
     // The threads that code rows, with more than one thread; made on first use.
     std::shared_ptr<RowWorkers> workers_;
+    // Copies of this coder that code a group's other B pictures beside it; made on first use.
+    std::vector<std::shared_ptr<PictureCoder>> twins_;
+    // Makes `twin` this coder as it stands, keeping the twin's own picture buffer and one thread.
+    void CopyStateTo(PictureCoder& twin);
 };
 
 }  // namespace harrowgate

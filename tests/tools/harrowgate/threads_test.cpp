@@ -127,3 +127,47 @@ TEST(Threads, BPicturesCodeTheSameBitsWithAnyNumberOfThreads) {
         }
     }
 }
+
+TEST(Threads, BPicturesCodedSideBySideEqualThemCodedInTurn) {
+    // Groups of two and of three B pictures (three on two threads: a batch of two, then one),
+    // with the loop filter and half-sample vectors, and a predicted picture after each group
+    // that must find the references as coding in turn leaves them.
+    const int width = 160, height = 96;
+    for (int b_pictures : {2, 3}) {
+        PictureCoder one(width, height, 30);
+        PictureCoder side(width, height, 30);
+        for (PictureCoder* c : {&one, &side}) {
+            c->SetLoopFilter(true);
+            c->SetSubSampleMotion(true);
+        }
+        side.SetThreads(2);
+        const int step = b_pictures + 1;
+        EXPECT_EQ(side.Encode(Picture(width, height, 0), PictureType::kIntra, 0),
+                  one.Encode(Picture(width, height, 0), PictureType::kIntra, 0));
+        for (int reference = step; reference <= 3 * step; reference += step) {
+            const Frame source = Picture(width, height, reference);
+            EXPECT_EQ(side.Encode(source, PictureType::kPredicted, reference),
+                      one.Encode(source, PictureType::kPredicted, reference))
+                << "picture " << reference;
+            std::vector<Frame> frames;
+            std::vector<int> distances;
+            for (int d = reference - b_pictures; d < reference; ++d) {
+                frames.push_back(Picture(width, height, d));
+                distances.push_back(d);
+            }
+            std::vector<const Frame*> sources;
+            for (const Frame& f : frames) sources.push_back(&f);
+            const std::vector<std::vector<uint8_t>> units =
+                side.EncodeBidirectionalGroup(sources, distances);
+            ASSERT_EQ(units.size(), frames.size());
+            for (size_t i = 0; i < frames.size(); ++i) {
+                const std::vector<uint8_t> expected =
+                    one.Encode(frames[i], PictureType::kBidirectional, distances[i]);
+                EXPECT_FALSE(expected.empty());
+                EXPECT_EQ(units[i], expected) << "B picture " << distances[i];
+            }
+            EXPECT_EQ(side.Reconstruction().luma.samples, one.Reconstruction().luma.samples);
+            EXPECT_EQ(side.SkippedMacroblocks(), one.SkippedMacroblocks());
+        }
+    }
+}
