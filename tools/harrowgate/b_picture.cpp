@@ -158,9 +158,10 @@ PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
     return p;
 }
 
-MotionInfo PictureCoder::SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x,
-                                         int mb_y, const MotionInfo& predicted,
-                                         const MotionInfo* starts, int count, int* cost) const {
+MotionInfo PictureCoder::SearchReference(const Frame& ref, const Plane& reduced_ref, int gap,
+                                         const Frame& source, int mb_x, int mb_y,
+                                         const MotionInfo& predicted, const MotionInfo* starts,
+                                         int count, int* cost) const {
     const int limit = 4 * std::min(kLongestVector, search_range_ * std::max(1, gap / 2));
     uint8_t block[256];
     const auto price = [&](int vx, int vy) {
@@ -183,6 +184,11 @@ MotionInfo PictureCoder::SearchReference(const Frame& ref, int gap, const Frame&
         return true;
     };
     for (int i = 0; i < count; ++i) consider(starts[i].x, starts[i].y);
+    if (best > kCoarseSearchCost) {
+        const MotionInfo coarse =
+            CoarseSearch(reduced_source_, reduced_ref, mb_x, mb_y, limit / 16);
+        consider(coarse.x * 4, coarse.y * 4);
+    }
     // Two whole samples, one, then half a sample: a short walk from the best start.
     for (int step : {8, 4, 2}) {
         const int rounds = step == 2 ? 1 : 3;
@@ -241,16 +247,16 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     const MotionInfo forward_starts[3] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
     int forward_cost = 0;
     const MotionInfo forward =
-        SearchReference(*forward_reference_, forward_gap_, source, mb_x, mb_y, predicted_forward,
-                        forward_starts, 3, &forward_cost);
+        SearchReference(*forward_reference_, reduced_forward_, forward_gap_, source, mb_x, mb_y,
+                        predicted_forward, forward_starts, 3, &forward_cost);
     forward_cost += 4 * UnsignedCodeLength(kTypeForward);
     if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
     const MotionInfo backward_starts[3] = {predicted_backward, direct_backward,
                                            MotionInfo{0, 0, 0}};
     int backward_cost = 0;
     const MotionInfo backward =
-        SearchReference(*reference_, backward_gap_, source, mb_x, mb_y, predicted_backward,
-                        backward_starts, 3, &backward_cost);
+        SearchReference(*reference_, reduced_reference_, backward_gap_, source, mb_x, mb_y,
+                        predicted_backward, backward_starts, 3, &backward_cost);
     backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
     // Symmetric: the forward vector found, mirrored onto the backward reference.

@@ -58,6 +58,52 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
 
 }  // namespace
 
+void ReducePlane(const Plane& in, Plane& out) {
+    if (out.width != in.width / 4 || out.height != in.height / 4)
+        out.Resize(in.width / 4, in.height / 4);
+    for (int y = 0; y < out.height; ++y) {
+        uint8_t* row = out.Row(y);
+        for (int x = 0; x < out.width; ++x) {
+            int sum = 0;
+            for (int j = 0; j < 4; ++j) {
+                const uint8_t* p = in.Row(y * 4 + j) + x * 4;
+                sum += p[0] + p[1] + p[2] + p[3];
+            }
+            row[x] = static_cast<uint8_t>((sum + 8) >> 4);
+        }
+    }
+}
+
+MotionInfo CoarseSearch(const Plane& reduced_source, const Plane& reduced_reference, int mb_x,
+                        int mb_y, int reach) {
+    reach = std::min(reach, kCoarseSearchReach);
+    const int rx = mb_x * 4, ry = mb_y * 4;
+    int best = -1, best_x = 0, best_y = 0;
+    if (rx + 4 > reduced_source.width || ry + 4 > reduced_source.height) return MotionInfo{0, 0, 0};
+    const int first_x = std::max(-reach, -rx);
+    const int last_x = std::min(reach, reduced_reference.width - 4 - rx);
+    if (last_x < first_x) return MotionInfo{0, 0, 0};
+    int sads[2 * kCoarseSearchReach + 1];
+    for (int dy = -reach; dy <= reach; ++dy) {
+        if (ry + dy < 0 || ry + dy + 4 > reduced_reference.height) continue;
+        Sad4x4Row(reduced_source.Row(ry) + rx, reduced_source.width,
+                  reduced_reference.Row(ry + dy) + rx + first_x, reduced_reference.width,
+                  last_x - first_x + 1, sads);
+        for (int dx = first_x; dx <= last_x; ++dx) {
+            const int sad = sads[dx - first_x];
+            // Ties go to the shorter vector.
+            if (best < 0 || sad < best ||
+                (sad == best &&
+                 std::abs(dx) + std::abs(dy) < std::abs(best_x) + std::abs(best_y))) {
+                best = sad;
+                best_x = dx;
+                best_y = dy;
+            }
+        }
+    }
+    return MotionInfo{best_x * 4, best_y * 4, 0};
+}
+
 PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
     : mb_width_(width / 16),
       mb_height_(height / 16),
@@ -83,6 +129,7 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     if (type == PictureType::kBidirectional && !have_forward_reference_)
         throw std::logic_error("a B picture needs two reference pictures");
     coding_type_ = type;
+    if (type != PictureType::kIntra) ReducePlane(source.luma, reduced_source_);
     coding_distance_ = picture_distance;
     if (type == PictureType::kPredicted) {
         forward_gap_ = PictureGap(picture_distance, reference_distance_);
@@ -141,6 +188,8 @@ std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     if (b_picture) return unit;  // not a reference
     std::swap(forward_reference_, reference_);
     std::swap(*reference_, current_);
+    std::swap(reduced_forward_, reduced_reference_);
+    ReducePlane(reference_->luma, reduced_reference_);
     have_forward_reference_ = have_reference_;
     have_reference_ = true;
     forward_distance_ = reference_distance_;
@@ -691,6 +740,23 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     };
     consider(predicted.x / 4, predicted.y / 4);
     consider(skipped.x / 4, skipped.y / 4);
+    // Each neighbour's own vector, and the vector of the reference picture here scaled to
+    // this picture's distance: an object keeps its motion across macroblocks and pictures,
+    // and the median alone loses it at the object's edges.
+    for (const MotionInfo& n :
+         {Neighbour(mb_x - 1, mb_y), Neighbour(mb_x, mb_y - 1), Neighbour(mb_x + 1, mb_y - 1)})
+        if (n.ref >= 0) consider(n.x / 4, n.y / 4);
+    const size_t index = static_cast<size_t>(mb_y) * mb_width_ + mb_x;
+    if (index < co_motion_.size() && co_motion_[index].ref >= 0 && co_gap_ > 0) {
+        const MotionInfo& co = co_motion_[index];
+        consider(co.x * forward_gap_ / co_gap_ / 4, co.y * forward_gap_ / co_gap_ / 4);
+    }
+    // Still poorly predicted: search the whole window on the reduced pictures.
+    if (best > kCoarseSearchCost) {
+        const MotionInfo coarse =
+            CoarseSearch(reduced_source_, reduced_reference_, mb_x, mb_y, range / 4);
+        consider(coarse.x, coarse.y);
+    }
     // Coarse to fine; the first step is about half the range, so a wide range is reached.
     int first_step = 2;
     while (first_step * 2 <= range / 2) first_step *= 2;

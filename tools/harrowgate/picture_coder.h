@@ -36,6 +36,20 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
 // difference from that prediction, and the rest are intra-coded. Keeps the
 // decoder's reconstruction as the next reference, and the one before it for B pictures
 // (b_picture.cpp), which are not references themselves.
+// A macroblock predicted worse than this (sum of absolute differences plus vector price)
+// after the likely vectors also searches the whole window coarsely, up to this far each way
+// in reduced samples (four picture samples).
+constexpr int kCoarseSearchCost = 4 * 256;
+constexpr int kCoarseSearchReach = 16;
+
+// Each sample of `out` the mean of a 4x4 block of `in`.
+void ReducePlane(const Plane& in, Plane& out);
+// The vector (whole samples, multiples of 4) that best matches the macroblock's reduced
+// samples within `reach` reduced samples each way (at most kCoarseSearchReach): a search of
+// the whole window at a sixteenth of the cost, close to the best vector for the walk after.
+MotionInfo CoarseSearch(const Plane& reduced_source, const Plane& reduced_reference, int mb_x,
+                        int mb_y, int reach);
+
 class PictureCoder {
   public:
     // `search_range`: the largest motion vector component searched, in whole samples, per
@@ -154,9 +168,9 @@ class PictureCoder {
                                const MotionInfo& backward) const;
     // Searches `ref`, `gap` (PictureGap) away, around the starts; returns the vector and its
     // cost in *cost.
-    MotionInfo SearchReference(const Frame& ref, int gap, const Frame& source, int mb_x, int mb_y,
-                               const MotionInfo& predicted, const MotionInfo* starts, int count,
-                               int* cost) const;
+    MotionInfo SearchReference(const Frame& ref, const Plane& reduced_ref, int gap,
+                               const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
+                               const MotionInfo* starts, int count, int* cost) const;
     void WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
     void WriteIntraMacroblockTail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
                                   PictureType type);
@@ -198,6 +212,11 @@ class PictureCoder {
     // -1 where there is no neighbour.
     std::vector<int> modes_above_;
     std::vector<MotionInfo> motion_;  // per macroblock of the picture being coded
+    // The luma of both references and of the picture being coded reduced a quarter each way
+    // (ReducePlane), for CoarseSearch.
+    Plane reduced_reference_;
+    Plane reduced_forward_;
+    Plane reduced_source_;
     // The threads that code rows, with more than one thread; made on first use.
     std::shared_ptr<RowWorkers> workers_;
     // Copies of this coder that code a group's other B pictures beside it; made on first use.

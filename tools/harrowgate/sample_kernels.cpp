@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "tools/harrowgate/transform.h"
 
@@ -440,6 +441,17 @@ int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
     return total;
 }
 
+void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
+               int* sads) {
+    for (int i = 0; i < count; ++i) {
+        int total = 0;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                total += std::abs(a[y * a_stride + x] - b[y * b_stride + i + x]);
+        sads[i] = total;
+    }
+}
+
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst) {
     for (int y = 0; y < height; ++y)
@@ -545,6 +557,24 @@ int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
         total =
             _mm_add_epi64(total, _mm_sad_epu8(Load16(a + y * a_stride), Load16(b + y * b_stride)));
     return SumSad(total);
+}
+
+void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
+               int* sads) {
+    const auto row = [](const uint8_t* p) {
+        int32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    // The block's 16 samples in one register, against each position's 16 gathered alike.
+    const __m128i block =
+        _mm_set_epi32(row(a + 3 * a_stride), row(a + 2 * a_stride), row(a + a_stride), row(a));
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = b + i;
+        const __m128i other =
+            _mm_set_epi32(row(p + 3 * b_stride), row(p + 2 * b_stride), row(p + b_stride), row(p));
+        sads[i] = SumSad(_mm_sad_epu8(block, other));
+    }
 }
 
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
@@ -671,6 +701,10 @@ void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out
 
 int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
     return scalar_kernels::Sad16x16(a, a_stride, b, b_stride);
+}
+void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
+               int* sads) {
+    scalar_kernels::Sad4x4Row(a, a_stride, b, b_stride, count, sads);
 }
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst) {

@@ -30,6 +30,11 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
 // Sum of absolute differences of two 16x16 blocks.
 int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
 
+// Sums of absolute differences of the 4x4 block at `a` against the 4x4 blocks at
+// b, b + 1, ..., b + count - 1, into sads[0..count).
+void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
+               int* sads);
+
 // Sum of squared differences and the largest absolute difference of a `width` x `height`
 // block (width 8 or 16), added to / maxed into `squared` and `worst`.
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
@@ -52,6 +57,8 @@ void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out
 // The plain loops the vector paths must agree with (and run where SSE2 is not compiled in).
 namespace scalar_kernels {
 int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
+void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
+               int* sads);
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst);
 int Sum16x16(const uint8_t* a, int stride);

@@ -203,3 +203,52 @@ TEST(MotionPrediction, QuarterSamplePredictionAgreesAtHalfSamplesAndStaysInRange
                 << fx << "," << fy;
         }
 }
+
+TEST(MotionSearch, AFarMoveIsFoundWhereNoNearbyVectorLeadsToIt) {
+    // Value noise (a random lattice every 8 samples, interpolated) moved by (46, -22): no
+    // neighbour or earlier vector points there, and a walk from zero meets only local minima.
+    const int width = 256, height = 128, step = 8;
+    std::vector<int> lattice((width / step + 16) * (height / step + 16));
+    unsigned seed = 7;
+    for (int& v : lattice) {
+        seed = seed * 1103515245u + 12345u;
+        v = static_cast<int>((seed >> 16) % 200) + 28;
+    }
+    const int columns = width / step + 16;
+    const auto texture = [&](int x, int y) {
+        x += 8 * step;  // keep the lattice index positive for moved pictures
+        y += 8 * step;
+        const int gx = x / step, gy = y / step, fx = x % step, fy = y % step;
+        const auto at = [&](int i, int j) { return lattice[(gy + j) * columns + gx + i]; };
+        const int top = at(0, 0) * (step - fx) + at(1, 0) * fx;
+        const int bottom = at(0, 1) * (step - fx) + at(1, 1) * fx;
+        return static_cast<uint8_t>((top * (step - fy) + bottom * fy) / (step * step));
+    };
+    const auto picture = [&](int shift_x, int shift_y) {
+        Frame f;
+        f.Resize(width, height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) f.luma.Row(y)[x] = texture(x - shift_x, y - shift_y);
+        for (Plane* p : {&f.cb, &f.cr})
+            for (int y = 0; y < p->height; ++y)
+                for (int x = 0; x < p->width; ++x) p->Row(y)[x] = 128;
+        return f;
+    };
+    PictureCoder coder(width, height, 20, 64);
+    coder.SetSubSampleMotion(true);
+    coder.Encode(picture(0, 0), PictureType::kIntra, 0);
+    coder.Encode(picture(46, -22), PictureType::kPredicted, 1);
+    // Macroblocks whose match lies inside the reference.
+    int inside = 0, found = 0;
+    const int mb_width = width / 16;
+    for (int mb_y = 0; mb_y < height / 16; ++mb_y)
+        for (int mb_x = 0; mb_x < mb_width; ++mb_x) {
+            const int x = mb_x * 16 - 46, y = mb_y * 16 + 22;
+            if (x < 0 || y + 16 > height) continue;
+            ++inside;
+            const MotionInfo& m = coder.Motion()[mb_y * mb_width + mb_x];
+            found += m.ref == 0 && m.x == -46 * 4 && m.y == 22 * 4;
+        }
+    ASSERT_GT(inside, 30);
+    EXPECT_GE(found * 10, inside * 9) << found << " of " << inside;
+}

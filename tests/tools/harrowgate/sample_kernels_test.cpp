@@ -198,3 +198,21 @@ TEST(SampleKernels, InterpolationMatchesThePlainFiltersAtEveryPosition) {
             }
     }
 }
+
+TEST(SampleKernels, SmallBlockSadsAlongARowMatchThePlainLoops) {
+    std::mt19937 random(21);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int a_stride = 4 + static_cast<int>(random() % 30);
+        const int b_stride = 40 + static_cast<int>(random() % 30);
+        const std::vector<uint8_t> a = RandomBytes(static_cast<size_t>(a_stride) * 4 + 4, random);
+        std::vector<uint8_t> b = RandomBytes(static_cast<size_t>(b_stride) * 4 + 40, random);
+        if (trial % 10 == 0)  // the largest differences everywhere
+            for (size_t i = 0; i < b.size(); ++i) b[i] = a[i % a.size()] < 128 ? 255 : 0;
+        const int count = 1 + static_cast<int>(random() % 33);
+        const uint8_t* pb = b.data() + random() % 4;
+        int fast[33], plain[33];
+        Sad4x4Row(a.data(), a_stride, pb, b_stride, count, fast);
+        scalar_kernels::Sad4x4Row(a.data(), a_stride, pb, b_stride, count, plain);
+        for (int i = 0; i < count; ++i) ASSERT_EQ(fast[i], plain[i]) << "position " << i;
+    }
+}
