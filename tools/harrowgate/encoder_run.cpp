@@ -329,10 +329,11 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             coder.SetQp(rate->NextQp(kind, position));
             const size_t limit = rate->ByteLimit();
             coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
-        } else if (b_pictures > 0) {
-            coder.SetQp(kind == PictureKind::kBidirectional
-                            ? std::min(63, options.qp + kBidirectionalQpOffset)
-                            : options.qp);
+        } else {
+            const int offset = kind == PictureKind::kBidirectional ? kBidirectionalQpOffset
+                               : intra                             ? kIntraQpOffset
+                                                                   : 0;
+            coder.SetQp(std::clamp(options.qp + offset, 0, 63));
         }
         const std::vector<uint8_t> unit =
             coded ? *coded : coder.Encode(picture, type, static_cast<int>(display % 256));

@@ -21,7 +21,8 @@ RateController::RateController(double bits_per_second, double pictures_per_secon
       buffer_bits_(buffer_bits),
       fullness_(buffer_bits),
       b_pictures_(std::max(0, b_pictures)),
-      last_qp_{start_qp, start_qp, std::min(63, start_qp + kBidirectionalQpOffset)} {}
+      last_qp_{start_qp, std::clamp(start_qp + kIntraQpOffset, 0, 63),
+               std::min(63, start_qp + kBidirectionalQpOffset)} {}
 
 PictureKind RateController::KindAt(int position) const {
     const int p = position % gop_length_;
@@ -34,8 +35,8 @@ PictureKind RateController::KindAt(int position) const {
 int RateController::NextQp(PictureKind kind, int position_in_gop) {
     const bool intra = kind == PictureKind::kIntra;
     const bool bidirectional = kind == PictureKind::kBidirectional;
-    const int offset = bidirectional ? kBidirectionalQpOffset : 0;
-    if (intra && intra_complexity_ < 0) return start_qp_;
+    const int offset = bidirectional ? kBidirectionalQpOffset : intra ? kIntraQpOffset : 0;
+    if (intra && intra_complexity_ < 0) return std::clamp(start_qp_ + offset, 0, 63);
     if (!intra && predicted_complexity_ < 0 && intra_complexity_ < 0)
         return std::min(63, start_qp_ + offset);
     // A B picture follows its later reference in coding order: it takes that picture's
@@ -45,7 +46,8 @@ int RateController::NextQp(PictureKind kind, int position_in_gop) {
     // Until a predicted picture is measured, guess it costs a quarter of an intra one.
     const double predicted =
         predicted_complexity_ >= 0 ? predicted_complexity_ : intra_complexity_ / 4;
-    const double intra_cost = intra_complexity_ >= 0 ? intra_complexity_ : predicted * 4;
+    const double intra_cost =
+        (intra_complexity_ >= 0 ? intra_complexity_ : predicted * 4) * Scale(kIntraQpOffset);
     // One GOP's worth of pictures from this one on, and its share of the target, less what
     // has been overspent; never plan for less than a quarter of the share.
     // B pictures, coded coarser, count at their bits at the plan's quantiser; until one is

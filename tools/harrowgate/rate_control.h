@@ -9,13 +9,17 @@ enum class PictureKind { kIntra, kPredicted, kBidirectional };
 // B pictures are coded this many quantiser steps coarser than the predicted pictures around
 // them: nothing predicts from them, so their errors do not spread.
 constexpr int kBidirectionalQpOffset = 2;
+// Intra pictures are coded this many steps finer: every picture up to the next intra one
+// predicts from them, and so inherits their errors.
+constexpr int kIntraQpOffset = -4;
 
 // Chooses each picture's quantiser so that the stream averages a target bit rate, and keeps
 // every picture small enough for the decoder's buffer (filled at the target rate, emptied
 // by each picture at once) never to run dry. The model: a picture's bits halve for every 8
 // steps of the quantiser, times a complexity per picture kind learnt from the pictures
 // coded so far. B pictures are a kind of their own, with a complexity of their own, coded
-// kBidirectionalQpOffset above the predicted picture coded before them.
+// kBidirectionalQpOffset above the predicted picture coded before them; intra pictures are
+// planned kIntraQpOffset from the predicted ones.
 class RateController {
   public:
     // `buffer_bits`: the size of the decoder's buffer, which starts full.

@@ -9,6 +9,7 @@
 
 #include "bit_reader_for_tests.h"
 #include "process_for_tests.h"
+#include "tools/harrowgate/rate_control.h"
 
 using harrowgate_test::CommandResult;
 using harrowgate_test::ReadFile;
@@ -447,7 +448,7 @@ TEST(HarrowgateProgram, LoopFilterIsSignalledAndHelpsCoarseQuantisers) {
         harrowgate_test::BitReader in(reinterpret_cast<const uint8_t*>(streams[on].data()) + at + 4,
                                       8);
         in.Bits(16 + 1 + 1 + 8 + 3 + 1);  // bbv_delay .. repeat_first_field, fixed_picture_qp
-        EXPECT_EQ(in.Bits(6), 44u);
+        EXPECT_EQ(in.Bits(6), static_cast<uint32_t>(44 + harrowgate::kIntraQpOffset));
         in.Bits(4);
         EXPECT_EQ(in.Bits(1), on ? 0u : 1u) << "loop_filter_disable";
     }
