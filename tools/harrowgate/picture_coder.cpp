@@ -852,11 +852,13 @@ void PictureCoder::WriteInterResidual(BitWriter& out, const InterMacroblock& mb)
 
 bool PictureCoder::CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
                            const MotionPrediction& prediction) const {
-    // Skip when the prediction costs no more error than the quantiser would leave: squared
-    // error per sample below step^2 / 12 (luma step in sample units is about half the
-    // coefficient step) and no sample far off.
+    // Skip when the prediction is clearly better than what coding would leave: squared
+    // error per sample below a quarter of step^2 / 12 (luma step in sample units is about
+    // half the coefficient step) and no sample far off. A skipped macroblock's error stays,
+    // in this picture and in the pictures predicted from it: against the whole step^2 / 12
+    // the quarter gave 0.1-0.2 dB more at the same rate, a smaller share nothing more.
     const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
-    const double limit = std::max(1.0, step * step / 12.0);
+    const double limit = std::max(1.0, step * step / 48.0);
     long long squared = 0;
     int worst = 0;
     DifferenceStats(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction.luma, 16,
