@@ -29,13 +29,6 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
 // pictures derive vectors that need them).
 void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
 
-// Codes pictures of one size into picture units (picture header and one slice). Intra
-// pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
-// In predicted pictures a macroblock that the decoder's predicted motion already shows well
-// is skipped, one that a searched whole-sample motion vector predicts well codes its
-// difference from that prediction, and the rest are intra-coded. Keeps the
-// decoder's reconstruction as the next reference, and the one before it for B pictures
-// (b_picture.cpp), which are not references themselves.
 // A macroblock predicted worse than this (sum of absolute differences plus vector price)
 // after the likely vectors also searches the whole window coarsely, up to this far each way
 // in reduced samples (four picture samples).
@@ -50,6 +43,13 @@ void ReducePlane(const Plane& in, Plane& out);
 MotionInfo CoarseSearch(const Plane& reduced_source, const Plane& reduced_reference, int mb_x,
                         int mb_y, int reach);
 
+// Codes pictures of one size into picture units (picture header and one slice). Intra
+// pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
+// In predicted pictures a macroblock that the decoder's predicted motion already shows well
+// is skipped, one that a searched motion vector predicts well codes its
+// difference from that prediction, and the rest are intra-coded. Keeps the
+// decoder's reconstruction as the next reference, and the one before it for B pictures
+// (b_picture.cpp), which are not references themselves.
 class PictureCoder {
   public:
     // `search_range`: the largest motion vector component searched, in whole samples, per
