@@ -329,9 +329,7 @@ std::vector<std::vector<uint8_t>> PictureCoder::EncodeBidirectionalGroup(
     if (!have_forward_reference_)
         throw std::logic_error("a B picture needs two reference pictures");
     const int threads = threads_;
-    const int helpers = std::min(threads_, mb_height_) - 1;
-    if (!workers_ || workers_->Helpers() != helpers)
-        workers_ = std::make_shared<RowWorkers>(helpers);
+    RowWorkers& workers = Workers();
     while (twins_.size() + 1 < at_once)
         twins_.push_back(
             std::make_shared<PictureCoder>(mb_width_ * 16, mb_height_ * 16, qp_, search_range_));
@@ -355,7 +353,7 @@ std::vector<std::vector<uint8_t>> PictureCoder::EncodeBidirectionalGroup(
                     *sources[first + i], PictureType::kBidirectional, distances[first + i]);
         };
         try {
-            workers_->Run(work);
+            workers.Run(work);
         } catch (...) {
             threads_ = threads;
             throw;

@@ -304,6 +304,13 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     std::vector<Held> held;
     std::vector<Frame> spare_frames;  // frames of coded B pictures, to read into again
     const int b_pictures = options.b_pictures;
+    // Without rate control: -q for predicted pictures, offsets for the other kinds.
+    const auto fixed_qp = [&](PictureKind kind) {
+        const int offset = kind == PictureKind::kBidirectional ? kBidirectionalQpOffset
+                           : kind == PictureKind::kIntra       ? kIntraQpOffset
+                                                               : 0;
+        return std::clamp(options.qp + offset, 0, 63);
+    };
     // `coded`: the picture's unit when it was coded already (B pictures coded side by side).
     const auto code_picture = [&](const Frame& picture, int64_t picture_time, int64_t display,
                                   PictureType type, const std::vector<uint8_t>* coded = nullptr) {
@@ -330,10 +337,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             const size_t limit = rate->ByteLimit();
             coder.SetByteLimit(limit > header_size ? limit - header_size : 1);
         } else {
-            const int offset = kind == PictureKind::kBidirectional ? kBidirectionalQpOffset
-                               : intra                             ? kIntraQpOffset
-                                                                   : 0;
-            coder.SetQp(std::clamp(options.qp + offset, 0, 63));
+            coder.SetQp(fixed_qp(kind));
         }
         const std::vector<uint8_t> unit =
             coded ? *coded : coder.Encode(picture, type, static_cast<int>(display % 256));
@@ -370,7 +374,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
                 sources.push_back(&h.frame);
                 distances.push_back(static_cast<int>(h.display % 256));
             }
-            coder.SetQp(std::min(63, options.qp + kBidirectionalQpOffset));
+            coder.SetQp(fixed_qp(PictureKind::kBidirectional));
             units = coder.EncodeBidirectionalGroup(sources, distances);
         }
         for (size_t i = 0; i < held.size(); ++i) {

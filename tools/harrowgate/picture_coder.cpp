@@ -180,6 +180,13 @@ void PictureCoder::SetQp(int qp) {
     qp_ = qp;
 }
 
+RowWorkers& PictureCoder::Workers() {
+    const int helpers = std::min(threads_, mb_height_) - 1;
+    if (!workers_ || workers_->Helpers() != helpers)
+        workers_ = std::make_shared<RowWorkers>(helpers);
+    return *workers_;
+}
+
 std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     // EncodeWithQp has run the loop filter behind the rows it coded.
     const bool b_picture = coding_type_ == PictureType::kBidirectional;
@@ -299,10 +306,7 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                 filter_behind(mb_y);
             }
         };
-        const int helpers = std::min(threads_, mb_height_) - 1;
-        if (!workers_ || workers_->Helpers() != helpers)
-            workers_ = std::make_shared<RowWorkers>(helpers);
-        workers_->Run(work);
+        Workers().Run(work);
         if (failure) std::rethrow_exception(failure);
     }
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {

@@ -219,6 +219,9 @@ class PictureCoder {
     Plane reduced_source_;
     // The threads that code rows, with more than one thread; made on first use.
     std::shared_ptr<RowWorkers> workers_;
+    // workers_, made again when the thread count has changed; called before threads_ is
+    // lowered for a group of B pictures.
+    RowWorkers& Workers();
     // Copies of this coder that code a group's other B pictures beside it; made on first use.
     std::vector<std::shared_ptr<PictureCoder>> twins_;
     // Makes `twin` this coder as it stands, keeping the twin's own picture buffer and one thread.
