@@ -4,9 +4,11 @@
 // they cost no vector bits; the rest search a small window around predicted vectors.
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 
 #include "tools/harrowgate/block_coder.h"
@@ -299,68 +301,221 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     return 0;
 }
 
+// A group of B pictures coded by twins on the helper threads, and the rows of the picture
+// the caller codes meanwhile, which free helpers join.
+struct PictureCoder::BidirectionalGroup {
+    std::vector<const Frame*> sources;
+    std::vector<int> distances;
+    std::vector<std::vector<uint8_t>> units;
+    std::vector<PictureCoder*> coders;  // one twin per picture
+    std::atomic<size_t> next{0};        // the next picture for a thread to take
+    std::function<void()> helper_job;
+    std::mutex lock;
+    std::condition_variable changed;
+    const std::function<void()>* rows = nullptr;  // the caller's row job, while it runs
+    unsigned long long rows_posted = 0;
+    int in_rows = 0;  // helpers running `rows`
+    bool closed = false;
+
+    // Codes a picture no thread has taken; false when none is left.
+    bool CodeOne() {
+        const size_t i = next++;
+        if (i >= sources.size()) return false;
+        units[i] = coders[i]->Encode(*sources[i], PictureType::kBidirectional, distances[i]);
+        return true;
+    }
+    void CodePictures() {
+        while (CodeOne()) {
+        }
+    }
+    // A helper's part: pictures, then the caller's rows whenever they are posted, until closed.
+    void Help() {
+        CodePictures();
+        unsigned long long seen = 0;
+        for (;;) {
+            const std::function<void()>* job;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return closed || (rows && rows_posted != seen); });
+                if (closed) return;
+                seen = rows_posted;
+                job = rows;
+                ++in_rows;
+            }
+            // The row job records its own failures for the caller; leaving it in any way
+            // must still be counted, or the caller would wait for ever.
+            struct Leave {
+                BidirectionalGroup& group;
+                ~Leave() {
+                    {
+                        const std::lock_guard<std::mutex> hold(group.lock);
+                        --group.in_rows;
+                    }
+                    group.changed.notify_all();
+                }
+            } leave{*this};
+            (*job)();
+        }
+    }
+    // The caller's rows, run on the caller and on every helper that is free or becomes so.
+    void ShareRows(const std::function<void()>& job) {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            rows = &job;
+            ++rows_posted;
+        }
+        changed.notify_all();
+        std::exception_ptr failure;
+        try {
+            job();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            rows = nullptr;
+            changed.wait(hold, [&] { return in_rows == 0; });
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
+    void Close() {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            closed = true;
+        }
+        changed.notify_all();
+    }
+};
+
+PictureCoder::~PictureCoder() {
+    if (!group_) return;
+    // Left in the middle of a group (an error): the helpers must stop before the twins go.
+    group_->next = group_->sources.size();
+    group_->Close();
+    if (std::min(threads_, mb_height_) <= 1) return;
+    try {
+        Workers().Wait();
+    } catch (...) {
+    }
+}
+
+void PictureCoder::RunRows(const std::function<void()>& rows) {
+    if (group_) {
+        group_->ShareRows(rows);
+    } else {
+        Workers().Run(rows);
+    }
+}
+
 void PictureCoder::CopyStateTo(PictureCoder& twin) {
     // The copy shares the references (B pictures only read them) but not the picture being
-    // built, the row threads or the twins.
+    // built, the row threads, the twins or the group.
     Frame own_picture = std::move(current_);
     Frame twin_picture = std::move(twin.current_);
     std::shared_ptr<RowWorkers> workers = std::move(workers_);
     std::vector<std::shared_ptr<PictureCoder>> twins = std::move(twins_);
+    std::shared_ptr<BidirectionalGroup> group = std::move(group_);
+    std::shared_ptr<Frame> retired = std::move(retired_reference_);
     twin = *this;
     current_ = std::move(own_picture);
     workers_ = std::move(workers);
     twins_ = std::move(twins);
+    group_ = std::move(group);
+    retired_reference_ = std::move(retired);
     twin.current_ = std::move(twin_picture);
+    if (twin.current_.Width() != mb_width_ * 16 || twin.current_.Height() != mb_height_ * 16)
+        twin.current_.Resize(mb_width_ * 16, mb_height_ * 16);
     twin.threads_ = 1;
+}
+
+void PictureCoder::StartBidirectionalGroup(const std::vector<const Frame*>& sources,
+                                           const std::vector<int>& distances) {
+    if (sources.size() != distances.size())
+        throw std::invalid_argument("a picture distance is needed for every B picture");
+    if (group_) throw std::logic_error("a group of B pictures is being coded already");
+    if (!have_forward_reference_ && !sources.empty())
+        throw std::logic_error("a B picture needs two reference pictures");
+    auto group = std::make_shared<BidirectionalGroup>();
+    group->sources = sources;
+    group->distances = distances;
+    group->units.resize(sources.size());
+    while (twins_.size() < sources.size())
+        twins_.push_back(
+            std::make_shared<PictureCoder>(mb_width_ * 16, mb_height_ * 16, qp_, search_range_));
+    for (size_t i = 0; i < sources.size(); ++i) {
+        CopyStateTo(*twins_[i]);
+        group->coders.push_back(twins_[i].get());
+    }
+    group_ = group;
+    coded_beside_group_ = false;
+    if (std::min(threads_, mb_height_) > 1) {
+        BidirectionalGroup* g = group.get();
+        group->helper_job = [g] { g->Help(); };
+        Workers().Start(group->helper_job);
+    } else {
+        group->Close();  // no helpers: Finish codes them all
+    }
+}
+
+std::vector<std::vector<uint8_t>> PictureCoder::FinishBidirectionalGroup() {
+    if (!group_) throw std::logic_error("no group of B pictures is being coded");
+    const std::shared_ptr<BidirectionalGroup> group = group_;
+    std::exception_ptr failure;
+    try {
+        group->CodePictures();
+    } catch (...) {
+        failure = std::current_exception();
+        group->next = group->sources.size();
+    }
+    group->Close();
+    if (std::min(threads_, mb_height_) > 1) {
+        try {
+            Workers().Wait();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    group_.reset();
+    // Done with the references: a retired one is free to decode into again.
+    for (PictureCoder* twin : group->coders) {
+        twin->reference_.reset();
+        twin->forward_reference_.reset();
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (!coded_beside_group_ && !group->coders.empty()) {
+        // As after coding them in turn: the last B picture is the last coded.
+        PictureCoder& last = *group->coders.back();
+        std::swap(current_, last.current_);
+        motion_.swap(last.motion_);
+        last_qp_ = last.last_qp_;
+        last_was_b_ = true;
+        skipped_ = last.skipped_;
+    }
+    return std::move(group->units);
+}
+
+bool PictureCoder::CodeOneOfGroup() {
+    if (!group_) return false;
+    try {
+        return group_->CodeOne();
+    } catch (...) {
+        group_->next = group_->sources.size();  // the rest is not coded; Finish waits only
+        throw;
+    }
 }
 
 std::vector<std::vector<uint8_t>> PictureCoder::EncodeBidirectionalGroup(
     const std::vector<const Frame*>& sources, const std::vector<int>& distances) {
     if (sources.size() != distances.size())
         throw std::invalid_argument("a picture distance is needed for every B picture");
-    std::vector<std::vector<uint8_t>> units(sources.size());
-    const size_t at_once =
-        std::min(sources.size(), static_cast<size_t>(std::min(threads_, mb_height_)));
-    if (at_once <= 1) {
+    if (std::min(threads_, mb_height_) <= 1 || sources.size() <= 1) {
+        std::vector<std::vector<uint8_t>> units;
         for (size_t i = 0; i < sources.size(); ++i)
-            units[i] = Encode(*sources[i], PictureType::kBidirectional, distances[i]);
+            units.push_back(Encode(*sources[i], PictureType::kBidirectional, distances[i]));
         return units;
     }
-    if (!have_forward_reference_)
-        throw std::logic_error("a B picture needs two reference pictures");
-    const int threads = threads_;
-    RowWorkers& workers = Workers();
-    while (twins_.size() + 1 < at_once)
-        twins_.push_back(
-            std::make_shared<PictureCoder>(mb_width_ * 16, mb_height_ * 16, qp_, search_range_));
-    // Each picture is coded on one thread, so this coder's rows must not ask for the
-    // workers that are running the pictures.
-    threads_ = 1;
-    for (size_t first = 0; first < sources.size(); first += at_once) {
-        const size_t count = std::min(at_once, sources.size() - first);
-        // This coder takes the last picture of each batch, so that it ends the group holding
-        // what coding the pictures in turn would leave.
-        std::vector<PictureCoder*> coders;
-        for (size_t i = 0; i + 1 < count; ++i) {
-            CopyStateTo(*twins_[i]);
-            coders.push_back(twins_[i].get());
-        }
-        coders.push_back(this);
-        std::atomic<size_t> next{0};
-        const std::function<void()> work = [&] {
-            for (size_t i = next++; i < count; i = next++)
-                units[first + i] = coders[i]->Encode(
-                    *sources[first + i], PictureType::kBidirectional, distances[first + i]);
-        };
-        try {
-            workers.Run(work);
-        } catch (...) {
-            threads_ = threads;
-            throw;
-        }
-    }
-    threads_ = threads;
-    return units;
+    StartBidirectionalGroup(sources, distances);
+    return FinishBidirectionalGroup();
 }
 
 }  // namespace harrowgate

@@ -100,25 +100,17 @@ class FrameReader {
         changed_.notify_all();
         thread_.join();
     }
-    // While held back the reader decodes only for a caller waiting in Next, leaving the
-    // processors to coding whose threads wait on each other (a thread that loses its
-    // processor stalls the rest).
-    void HoldBack(bool on) {
-        if (!thread_.joinable()) return;
-        {
-            const std::lock_guard<std::mutex> hold(lock_);
-            held_back_ = on;
-        }
-        changed_.notify_all();
+    // Whether Next would return without waiting for a picture to be decoded.
+    bool Ready() {
+        if (!thread_.joinable()) return true;
+        const std::lock_guard<std::mutex> hold(lock_);
+        return !queue_.empty() || finished_;
     }
     // False at the end of the source; the reading thread's failure is thrown here.
     bool Next(Frame& frame, int64_t& time_ms) {
         if (!thread_.joinable()) return source_.Next(frame, time_ms);
         std::unique_lock<std::mutex> hold(lock_);
-        ++waiting_;
-        changed_.notify_all();
         changed_.wait(hold, [&] { return !queue_.empty() || finished_; });
-        --waiting_;
         if (queue_.empty()) {
             if (failure_) std::rethrow_exception(failure_);
             return false;
@@ -144,8 +136,7 @@ class FrameReader {
         for (;;) {
             Item item;
             {
-                std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return !held_back_ || waiting_ > 0 || stop_; });
+                const std::lock_guard<std::mutex> hold(lock_);
                 if (stop_) return;
                 if (!spare_.empty()) {
                     item.frame = std::move(spare_.back());
@@ -183,8 +174,6 @@ class FrameReader {
     std::vector<Frame> spare_;  // pictures handed back, to decode into
     bool finished_ = false;
     bool stop_ = false;
-    bool held_back_ = false;
-    int waiting_ = 0;  // callers in Next
     std::exception_ptr failure_;
 };
 
@@ -356,34 +345,73 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         printer.Update(pictures);
     };
     // Codes `reference` as a predicted picture, then the held pictures before it as B ones.
-    // Without rate control no B picture's quantiser waits on another's size, so several
-    // threads code them side by side. The reference pictures' rows wait on each other; the
-    // B pictures do not, and the reader decodes beside them rather than beside the rows.
-    const bool b_side_by_side = !rate && options.threads > 1 && b_pictures > 0;
-    const auto code_group = [&](FrameReader& reader, const Frame& reference, int64_t reference_time,
+    const auto code_group = [&](const Frame& reference, int64_t reference_time,
                                 int64_t reference_display) {
-        const bool side_by_side = b_side_by_side && held.size() > 1;
-        reader.HoldBack(side_by_side);
         code_picture(reference, reference_time, reference_display, PictureType::kPredicted);
-        reader.HoldBack(false);
-        std::vector<std::vector<uint8_t>> units;
-        if (side_by_side) {
-            std::vector<const Frame*> sources;
-            std::vector<int> distances;
-            for (const Held& h : held) {
-                sources.push_back(&h.frame);
-                distances.push_back(static_cast<int>(h.display % 256));
-            }
-            coder.SetQp(fixed_qp(PictureKind::kBidirectional));
-            units = coder.EncodeBidirectionalGroup(sources, distances);
-        }
-        for (size_t i = 0; i < held.size(); ++i) {
-            Held& h = held[i];
-            code_picture(h.frame, h.time_ms, h.display, PictureType::kBidirectional,
-                         units.empty() ? nullptr : &units[i]);
+        for (Held& h : held) {
+            code_picture(h.frame, h.time_ms, h.display, PictureType::kBidirectional);
             spare_frames.push_back(std::move(h.frame));
         }
         held.clear();
+    };
+    // Without rate control no picture's quantiser waits on another's size. With threads, the
+    // B pictures between two references are then coded side by side, a picture per helper
+    // thread, while the next reference picture is coded beside them (it needs only the
+    // references before them) on the threads they leave free; its unit waits for theirs.
+    const bool pipelined = !rate && options.threads > 1 && b_pictures > 0;
+    std::vector<Held> group;  // the B pictures being coded, in display order
+    // Their sources must outlive their coding, also when an error ends the run.
+    struct FinishGroupFirst {
+        PictureCoder& coder;
+        std::vector<Held>& group;
+        ~FinishGroupFirst() {
+            if (group.empty()) return;
+            try {
+                coder.FinishBidirectionalGroup();
+            } catch (...) {
+            }
+        }
+    } finish_group_first{coder, group};
+    const auto write_group = [&] {
+        if (group.empty()) return;
+        const std::vector<std::vector<uint8_t>> units = coder.FinishBidirectionalGroup();
+        for (size_t i = 0; i < group.size(); ++i) {
+            code_picture(group[i].frame, group[i].time_ms, group[i].display,
+                         PictureType::kBidirectional, &units[i]);
+            spare_frames.push_back(std::move(group[i].frame));
+        }
+        group.clear();
+    };
+    // Codes a reference picture beside the group started before, writes the group and then
+    // it, and starts the pictures held before it as the next group.
+    const auto code_reference_beside = [&](const Frame& reference, int64_t reference_time,
+                                           int64_t reference_display, PictureType type) {
+        coder.SetQp(
+            fixed_qp(type == PictureType::kIntra ? PictureKind::kIntra : PictureKind::kPredicted));
+        const std::vector<uint8_t> unit =
+            coder.Encode(reference, type, static_cast<int>(reference_display % 256));
+        write_group();
+        code_picture(reference, reference_time, reference_display, type, &unit);
+        if (held.empty()) return;
+        std::vector<const Frame*> sources;
+        std::vector<int> distances;
+        for (const Held& h : held) {
+            sources.push_back(&h.frame);
+            distances.push_back(static_cast<int>(h.display % 256));
+        }
+        coder.SetQp(fixed_qp(PictureKind::kBidirectional));
+        coder.StartBidirectionalGroup(sources, distances);
+        group = std::move(held);  // the frames stay where they are
+        held.clear();
+    };
+    const auto code_reference = [&](const Frame& reference, int64_t reference_time,
+                                    int64_t reference_display, PictureType type) {
+        if (pipelined)
+            code_reference_beside(reference, reference_time, reference_display, type);
+        else if (type == PictureType::kIntra)
+            code_picture(reference, reference_time, reference_display, type);
+        else
+            code_group(reference, reference_time, reference_display);
     };
     try {
         FrameReader reader(*source, options.threads > 1);
@@ -394,6 +422,9 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
                 into = std::move(spare_frames.back());
                 spare_frames.pop_back();
             }
+            // Rather than wait for the source, code a B picture no helper has taken yet.
+            while (!group.empty() && !reader.Ready() && coder.CodeOneOfGroup()) {
+            }
             if (!reader.Next(into, time_ms)) {
                 if (b_pictures > 0) held.pop_back();
                 break;
@@ -402,20 +433,15 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             if (b_pictures == 0) {
                 code_picture(frame, time_ms, display,
                              position == 0 ? PictureType::kIntra : PictureType::kPredicted);
-            } else if (position == 0) {
-                // The picture before an intra one is always a reference: nothing is held.
+            } else if (position == 0 || position % (b_pictures + 1) == 0 ||
+                       position == options.gop_length - 1) {
+                // A reference: intra at the start of each group of pictures, then every N+1
+                // pictures and the last before the next intra one, so that no B picture
+                // reaches into the next group (nothing is held before an intra picture).
                 Held current = std::move(held.back());
                 held.pop_back();
-                reader.HoldBack(b_side_by_side);
-                code_picture(current.frame, time_ms, display, PictureType::kIntra);
-                reader.HoldBack(false);
-                spare_frames.push_back(std::move(current.frame));
-            } else if (position % (b_pictures + 1) == 0 || position == options.gop_length - 1) {
-                // A reference: every N+1 pictures, and the last before the next intra one,
-                // so that no B picture reaches into the next group.
-                Held current = std::move(held.back());
-                held.pop_back();
-                code_group(reader, current.frame, time_ms, display);
+                code_reference(current.frame, time_ms, display,
+                               position == 0 ? PictureType::kIntra : PictureType::kPredicted);
                 spare_frames.push_back(std::move(current.frame));
             } else {
                 held.back().time_ms = time_ms;
@@ -427,8 +453,10 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
         if (!held.empty()) {
             Held last = std::move(held.back());
             held.pop_back();
-            code_group(reader, last.frame, last.time_ms, last.display);
+            code_reference(last.frame, last.time_ms, last.display, PictureType::kPredicted);
+            spare_frames.push_back(std::move(last.frame));
         }
+        write_group();
     } catch (const std::exception& e) {
         stream.Remove();
         stamps.Remove();

@@ -128,6 +128,12 @@ std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
     if (type == PictureType::kPredicted && !have_reference_) type = PictureType::kIntra;
     if (type == PictureType::kBidirectional && !have_forward_reference_)
         throw std::logic_error("a B picture needs two reference pictures");
+    if (group_) {
+        // Beside a group only its next reference picture may be coded.
+        if (type == PictureType::kBidirectional)
+            throw std::logic_error("a B picture cannot be coded beside a group of them");
+        coded_beside_group_ = true;
+    }
     coding_type_ = type;
     if (type != PictureType::kIntra) ReducePlane(source.luma, reduced_source_);
     coding_distance_ = picture_distance;
@@ -194,7 +200,15 @@ std::vector<uint8_t> PictureCoder::Finish(std::vector<uint8_t> unit, int qp) {
     last_was_b_ = b_picture;
     if (b_picture) return unit;  // not a reference
     std::swap(forward_reference_, reference_);
+    if (reference_.use_count() > 1) {
+        // The older picture is still read by twins coding B pictures beside this one: decode
+        // into another.
+        std::swap(reference_, retired_reference_);
+        if (!reference_ || reference_.use_count() > 1) reference_ = std::make_shared<Frame>();
+    }
     std::swap(*reference_, current_);
+    if (current_.Width() != mb_width_ * 16 || current_.Height() != mb_height_ * 16)
+        current_.Resize(mb_width_ * 16, mb_height_ * 16);
     std::swap(reduced_forward_, reduced_reference_);
     ReducePlane(reference_->luma, reduced_reference_);
     have_forward_reference_ = have_reference_;
@@ -306,7 +320,7 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                 filter_behind(mb_y);
             }
         };
-        Workers().Run(work);
+        RunRows(work);
         if (failure) std::rethrow_exception(failure);
     }
     for (int mb_y = 0; mb_y < mb_height_; ++mb_y) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -67,6 +68,18 @@ class PictureCoder {
     // and what the coder holds after, are those of Encode on each in turn.
     std::vector<std::vector<uint8_t>> EncodeBidirectionalGroup(
         const std::vector<const Frame*>& sources, const std::vector<int>& distances);
+    // The same in two halves, so that the next reference picture is coded beside the B
+    // pictures before it: Start hands the B pictures (whose sources must outlive the group)
+    // to the helper threads and returns; an Encode of the next reference picture meanwhile
+    // shares its rows with the helpers that are free; Finish codes what no helper has taken
+    // and returns the B pictures' units. The units, and what the coder holds after, are those
+    // of coding the B pictures and then that reference in turn.
+    void StartBidirectionalGroup(const std::vector<const Frame*>& sources,
+                                 const std::vector<int>& distances);
+    std::vector<std::vector<uint8_t>> FinishBidirectionalGroup();
+    // Codes one of the group's pictures that no thread has taken yet, on the caller (who has
+    // nothing else to do for now); false when none is left.
+    bool CodeOneOfGroup();
 
     // Quantiser of the next pictures (0..63).
     void SetQp(int qp);
@@ -102,10 +115,13 @@ class PictureCoder {
     // Motion of each macroblock of the last picture, row by row (kIntraRef for intra ones).
     const std::vector<MotionInfo>& Motion() const { return motion_; }
 
+    ~PictureCoder();
+
   private:
     // Copies share the reference pictures: only CopyStateTo makes them.
     PictureCoder(const PictureCoder&) = default;
     PictureCoder& operator=(const PictureCoder&) = default;
+    struct BidirectionalGroup;
 
     struct IntraMacroblock {
         int luma_modes[4] = {2, 2, 2, 2};  // LumaMode values
@@ -226,6 +242,15 @@ class PictureCoder {
     std::vector<std::shared_ptr<PictureCoder>> twins_;
     // Makes `twin` this coder as it stands, keeping the twin's own picture buffer and one thread.
     void CopyStateTo(PictureCoder& twin);
+    // The B pictures being coded between Start- and FinishBidirectionalGroup.
+    std::shared_ptr<BidirectionalGroup> group_;
+    bool coded_beside_group_ = false;  // a picture of this coder's own since the group started
+    // A reference picture the twins still read when a newer one replaced it: kept to decode
+    // into again once they are done.
+    std::shared_ptr<Frame> retired_reference_;
+    // Runs a picture's row job on this coder's threads, or on the caller and the helpers
+    // that a group of B pictures has left free.
+    void RunRows(const std::function<void()>& rows);
 };
 
 }  // namespace harrowgate

@@ -35,6 +35,22 @@ RowWorkers::~RowWorkers() {
 
 void RowWorkers::Run(const std::function<void()>& job) {
     const std::lock_guard<std::mutex> one(run_lock_);
+    Start(job);
+    std::exception_ptr own;
+    try {
+        job();
+    } catch (...) {
+        own = std::current_exception();
+    }
+    try {
+        Wait();
+    } catch (...) {
+        if (!own) own = std::current_exception();
+    }
+    if (own) std::rethrow_exception(own);
+}
+
+void RowWorkers::Start(const std::function<void()>& job) {
     {
         const std::lock_guard<std::mutex> hold(lock_);
         job_ = &job;
@@ -43,16 +59,12 @@ void RowWorkers::Run(const std::function<void()>& job) {
         ++generation_;
     }
     start_.notify_all();
-    std::exception_ptr own;
-    try {
-        job();
-    } catch (...) {
-        own = std::current_exception();
-    }
+}
+
+void RowWorkers::Wait() {
     std::unique_lock<std::mutex> hold(lock_);
     done_.wait(hold, [&] { return running_ == 0; });
     job_ = nullptr;
-    if (own) std::rethrow_exception(own);
     if (failure_) std::rethrow_exception(failure_);
 }
 

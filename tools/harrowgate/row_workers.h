@@ -23,6 +23,11 @@ class RowWorkers {
     // Returns once every helper and the caller have finished `job`; a helper's exception is
     // thrown here after that.
     void Run(const std::function<void()>& job);
+    // Run in two halves, for a caller with other work meanwhile: Start hands `job` (kept
+    // alive by the caller) to the helpers only; Wait returns once they have all finished it,
+    // throwing a helper's exception. Not beside a Run.
+    void Start(const std::function<void()>& job);
+    void Wait();
 
   private:
     void Loop();

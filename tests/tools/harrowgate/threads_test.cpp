@@ -171,3 +171,63 @@ TEST(Threads, BPicturesCodedSideBySideEqualThemCodedInTurn) {
         }
     }
 }
+
+TEST(Threads, TheNextReferenceCodedBesideItsBPicturesEqualsCodingInTurn) {
+    // The stream's order is I0 P3 B1 B2 P6 B4 B5 I9 B7 B8 (with two B pictures): each group
+    // of B pictures is coded beside the reference after it (one beside an intra picture,
+    // which must decode into a picture other than the one the group reads) or, at the end,
+    // alone. Two and three
+    // threads, two and three B pictures, so that helpers are sometimes short and sometimes
+    // spare, and the coder must end where coding in turn ends.
+    const int width = 160, height = 96;
+    for (int threads : {2, 3}) {
+        for (int b_pictures : {2, 3}) {
+            PictureCoder one(width, height, 30);
+            PictureCoder beside(width, height, 30);
+            for (PictureCoder* c : {&one, &beside}) {
+                c->SetLoopFilter(true);
+                c->SetSubSampleMotion(true);
+            }
+            beside.SetThreads(threads);
+            const int step = b_pictures + 1;
+            EXPECT_EQ(beside.Encode(Picture(width, height, 0), PictureType::kIntra, 0),
+                      one.Encode(Picture(width, height, 0), PictureType::kIntra, 0));
+            std::vector<Frame> group_frames;  // the group being coded, alive until finished
+            for (int reference = step; reference <= 4 * step; reference += step) {
+                const bool last = reference == 4 * step;
+                const PictureType type =
+                    reference == 3 * step ? PictureType::kIntra : PictureType::kPredicted;
+                const Frame source = Picture(width, height, reference);
+                std::vector<std::vector<uint8_t>> units;
+                std::vector<uint8_t> reference_unit;
+                if (!last) reference_unit = beside.Encode(source, type, reference);
+                if (!group_frames.empty()) units = beside.FinishBidirectionalGroup();
+                // In turn: the group's B pictures, then the reference after them.
+                ASSERT_EQ(units.size(), group_frames.size());
+                for (size_t i = 0; i < group_frames.size(); ++i) {
+                    const int distance = reference - step - b_pictures + static_cast<int>(i);
+                    EXPECT_EQ(units[i],
+                              one.Encode(group_frames[i], PictureType::kBidirectional, distance))
+                        << threads << " threads, B picture " << distance;
+                }
+                if (last) {
+                    EXPECT_EQ(beside.Reconstruction().luma.samples,
+                              one.Reconstruction().luma.samples);
+                    break;
+                }
+                EXPECT_EQ(reference_unit, one.Encode(source, type, reference))
+                    << threads << " threads, reference " << reference;
+                EXPECT_EQ(beside.Reconstruction().luma.samples, one.Reconstruction().luma.samples);
+                group_frames.clear();
+                std::vector<const Frame*> sources;
+                std::vector<int> distances;
+                for (int d = reference - b_pictures; d < reference; ++d) {
+                    group_frames.push_back(Picture(width, height, d));
+                    distances.push_back(d);
+                }
+                for (const Frame& f : group_frames) sources.push_back(&f);
+                beside.StartBidirectionalGroup(sources, distances);
+            }
+        }
+    }
+}
