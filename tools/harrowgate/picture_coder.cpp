@@ -61,17 +61,8 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
 void ReducePlane(const Plane& in, Plane& out) {
     if (out.width != in.width / 4 || out.height != in.height / 4)
         out.Resize(in.width / 4, in.height / 4);
-    for (int y = 0; y < out.height; ++y) {
-        uint8_t* row = out.Row(y);
-        for (int x = 0; x < out.width; ++x) {
-            int sum = 0;
-            for (int j = 0; j < 4; ++j) {
-                const uint8_t* p = in.Row(y * 4 + j) + x * 4;
-                sum += p[0] + p[1] + p[2] + p[3];
-            }
-            row[x] = static_cast<uint8_t>((sum + 8) >> 4);
-        }
-    }
+    for (int y = 0; y < out.height; ++y)
+        Reduce4x4Row(in.Row(y * 4), in.width, out.width, out.Row(y));
 }
 
 MotionInfo CoarseSearch(const Plane& reduced_source, const Plane& reduced_reference, int mb_x,

@@ -452,6 +452,17 @@ void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, i
     }
 }
 
+void Reduce4x4Row(const uint8_t* in, int stride, int count, uint8_t* out) {
+    for (int x = 0; x < count; ++x) {
+        int sum = 0;
+        for (int j = 0; j < 4; ++j) {
+            const uint8_t* p = in + j * stride + x * 4;
+            sum += p[0] + p[1] + p[2] + p[3];
+        }
+        out[x] = static_cast<uint8_t>((sum + 8) >> 4);
+    }
+}
+
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst) {
     for (int y = 0; y < height; ++y)
@@ -575,6 +586,30 @@ void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, i
             _mm_set_epi32(row(p + 3 * b_stride), row(p + 2 * b_stride), row(p + b_stride), row(p));
         sads[i] = SumSad(_mm_sad_epu8(block, other));
     }
+}
+
+void Reduce4x4Row(const uint8_t* in, int stride, int count, uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i eight = _mm_set1_epi32(8);
+    // 16 columns' sums of four samples down, then of four across: four results.
+    const auto quarter = [&](const uint8_t* p) {
+        __m128i low = zero, high = zero;
+        for (int j = 0; j < 4; ++j) {
+            const __m128i v = Load16(p + j * stride);
+            low = _mm_add_epi16(low, _mm_unpacklo_epi8(v, zero));
+            high = _mm_add_epi16(high, _mm_unpackhi_epi8(v, zero));
+        }
+        const __m128i pairs =
+            _mm_packs_epi32(_mm_madd_epi16(low, ones), _mm_madd_epi16(high, ones));
+        return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, ones), eight), 4);
+    };
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m128i words = _mm_packs_epi32(quarter(in + x * 4), quarter(in + x * 4 + 16));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, zero));
+    }
+    scalar_kernels::Reduce4x4Row(in + x * 4, stride, count - x, out + x);
 }
 
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
@@ -709,6 +744,9 @@ void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, i
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst) {
     scalar_kernels::DifferenceStats(a, a_stride, b, b_stride, width, height, squared, worst);
+}
+void Reduce4x4Row(const uint8_t* in, int stride, int count, uint8_t* out) {
+    scalar_kernels::Reduce4x4Row(in, stride, count, out);
 }
 int Sum16x16(const uint8_t* a, int stride) {
     return scalar_kernels::Sum16x16(a, stride);

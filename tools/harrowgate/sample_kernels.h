@@ -35,6 +35,10 @@ int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
 void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int count,
                int* sads);
 
+// One row of a picture reduced a quarter each way: out[x] is the rounded mean of the 4x4
+// samples at column 4x of the four rows from `in`, for x in [0, count).
+void Reduce4x4Row(const uint8_t* in, int stride, int count, uint8_t* out);
+
 // Sum of squared differences and the largest absolute difference of a `width` x `height`
 // block (width 8 or 16), added to / maxed into `squared` and `worst`.
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
@@ -61,6 +65,7 @@ void Sad4x4Row(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, i
                int* sads);
 void DifferenceStats(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride, int width,
                      int height, long long* squared, int* worst);
+void Reduce4x4Row(const uint8_t* in, int stride, int count, uint8_t* out);
 int Sum16x16(const uint8_t* a, int stride);
 int Deviation16x16(const uint8_t* a, int stride, int mean);
 void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,

@@ -216,3 +216,21 @@ TEST(SampleKernels, SmallBlockSadsAlongARowMatchThePlainLoops) {
         for (int i = 0; i < count; ++i) ASSERT_EQ(fast[i], plain[i]) << "position " << i;
     }
 }
+
+TEST(SampleKernels, RowsReducedAQuarterMatchThePlainLoops) {
+    // Widths on both sides of the eight results the vector path takes at once, and samples
+    // at both ends of the range, where a 16-bit sum or the rounding would show a fault.
+    std::mt19937 random(22);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int count = 1 + static_cast<int>(random() % 40);
+        const int stride = count * 4 + static_cast<int>(random() % 9);
+        std::vector<uint8_t> in = RandomBytes(static_cast<size_t>(stride) * 4, random);
+        if (trial % 10 == 0) std::fill(in.begin(), in.end(), 255);
+        if (trial % 10 == 1)
+            for (size_t i = 0; i < in.size(); ++i) in[i] = i % 2 ? 255 : 0;
+        std::vector<uint8_t> fast(count), plain(count);
+        Reduce4x4Row(in.data(), stride, count, fast.data());
+        scalar_kernels::Reduce4x4Row(in.data(), stride, count, plain.data());
+        ASSERT_EQ(fast, plain) << count << " results";
+    }
+}
