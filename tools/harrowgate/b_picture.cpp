@@ -206,6 +206,22 @@ MotionInfo PictureCoder::SearchReference(const Frame& ref, const Plane& reduced_
     return MotionInfo{best_x, best_y, 0};
 }
 
+int PictureCoder::SymmetricPrice(const Frame& source, int mb_x, int mb_y, const MotionInfo& forward,
+                                 const MotionInfo& predicted) const {
+    // Half samples both ways (the mirror rounded to them): the fast filters, close enough to
+    // rank vectors; the choice is priced exactly after.
+    const MotionInfo backward = SymmetricBackward(forward, forward_gap_, backward_gap_);
+    uint8_t ahead[256], behind[256];
+    PredictLumaBlock16(forward_reference_->luma, mb_x * 16, mb_y * 16, forward.x & ~1,
+                       forward.y & ~1, ahead);
+    PredictLumaBlock16(reference_->luma, mb_x * 16, mb_y * 16, (backward.x + 1) & ~1,
+                       (backward.y + 1) & ~1, behind);
+    // The decoder's rounded-up mean of the two.
+    for (int i = 0; i < 256; ++i) ahead[i] = static_cast<uint8_t>((ahead[i] + behind[i] + 1) >> 1);
+    return LumaSad(source, mb_x, mb_y, ahead) + 4 * (SignedCodeLength(forward.x - predicted.x) +
+                                                     SignedCodeLength(forward.y - predicted.y));
+}
+
 int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& source, int qp,
                                               bool skip_all, int mb_x, int mb_y) {
     const size_t index = static_cast<size_t>(mb_y) * mb_width_ + mb_x;
@@ -261,15 +277,47 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
                         predicted_backward, backward_starts, 3, &backward_cost);
     backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
-    // Symmetric: the forward vector found, mirrored onto the backward reference.
-    const MotionInfo mirrored = SymmetricBackward(forward, forward_gap_, backward_gap_);
-    const MotionPrediction symmetric = BiPredict(mb_x, mb_y, forward, mirrored);
-    const int symmetric_cost = LumaSad(source, mb_x, mb_y, symmetric.luma) +
-                               4 * (SignedCodeLength(forward.x - predicted_forward.x) +
-                                    SignedCodeLength(forward.y - predicted_forward.y) +
-                                    UnsignedCodeLength(kTypeSymmetric));
+    // Symmetric: one vector, mirrored onto the backward reference. The best forward vector
+    // is where the search starts; a move or a mirror that follows the motion through both
+    // references can do better together than either alone.
+    MotionInfo symmetric_forward = forward;
+    int symmetric_cost = SymmetricPrice(source, mb_x, mb_y, forward, predicted_forward);
+    const MotionInfo symmetric_starts[2] = {direct_forward, predicted_forward};
+    for (const MotionInfo& start : symmetric_starts) {
+        const MotionInfo v{start.x & ~1, start.y & ~1, 0};
+        if (v.x == symmetric_forward.x && v.y == symmetric_forward.y) continue;
+        const int c = SymmetricPrice(source, mb_x, mb_y, v, predicted_forward);
+        if (c < symmetric_cost) {
+            symmetric_cost = c;
+            symmetric_forward = v;
+        }
+    }
+    const int limit = 4 * std::min(kLongestVector, search_range_ * std::max(1, forward_gap_ / 2));
+    for (int step : {4, 2}) {
+        for (int round = 0; round < 2; ++round) {
+            const MotionInfo centre = symmetric_forward;
+            for (int oy = -step; oy <= step; oy += step)
+                for (int ox = -step; ox <= step; ox += step) {
+                    if (ox == 0 && oy == 0) continue;
+                    const MotionInfo v{std::clamp(centre.x + ox, -limit, limit),
+                                       std::clamp(centre.y + oy, -limit, limit), 0};
+                    const int c = SymmetricPrice(source, mb_x, mb_y, v, predicted_forward);
+                    if (c < symmetric_cost) {
+                        symmetric_cost = c;
+                        symmetric_forward = v;
+                    }
+                }
+            if (symmetric_forward.x == centre.x && symmetric_forward.y == centre.y) break;
+        }
+    }
+    const MotionInfo mirrored = SymmetricBackward(symmetric_forward, forward_gap_, backward_gap_);
+    const MotionPrediction symmetric = BiPredict(mb_x, mb_y, symmetric_forward, mirrored);
+    symmetric_cost = LumaSad(source, mb_x, mb_y, symmetric.luma) +
+                     4 * (SignedCodeLength(symmetric_forward.x - predicted_forward.x) +
+                          SignedCodeLength(symmetric_forward.y - predicted_forward.y) +
+                          UnsignedCodeLength(kTypeSymmetric));
     if (symmetric_cost < best.cost)
-        best = Choice{kTypeSymmetric, forward, mirrored, symmetric_cost};
+        best = Choice{kTypeSymmetric, symmetric_forward, mirrored, symmetric_cost};
 
     const MotionPrediction prediction = best.type == kTypeDirect ? direct
                                         : best.type == kTypeSymmetric

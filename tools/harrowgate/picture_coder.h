@@ -187,6 +187,10 @@ class PictureCoder {
     MotionInfo SearchReference(const Frame& ref, const Plane& reduced_ref, int gap,
                                const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
                                const MotionInfo* starts, int count, int* cost) const;
+    // Sum of absolute differences plus the vector's price of predicting with `forward` and
+    // its mirror onto the backward reference.
+    int SymmetricPrice(const Frame& source, int mb_x, int mb_y, const MotionInfo& forward,
+                       const MotionInfo& predicted) const;
     void WriteIntraMacroblock(BitWriter& out, const IntraMacroblock& mb, PictureType type);
     void WriteIntraMacroblockTail(BitWriter& out, const IntraMacroblock& mb, int cbp_code,
                                   PictureType type);
