@@ -262,19 +262,28 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     const MotionInfo none{0, 0, kNoVector};
     Choice best{kTypeDirect, direct_forward, direct_backward,
                 LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)};
-    const MotionInfo forward_starts[3] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
+    // Starts: the predicted and direct vectors, none, and each neighbour's own (an object
+    // keeps its motion across macroblocks; the median loses it at the object's edges).
+    MotionInfo forward_starts[6] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
+    MotionInfo backward_starts[6] = {predicted_backward, direct_backward, MotionInfo{0, 0, 0}};
+    int forward_count = 3, backward_count = 3;
+    const int neighbours[3][2] = {{-1, 0}, {0, -1}, {1, -1}};
+    for (const auto& n : neighbours) {
+        const MotionInfo f = Neighbour(mb_x + n[0], mb_y + n[1]);
+        if (f.ref >= 0) forward_starts[forward_count++] = f;
+        const MotionInfo b = backward_neighbour(mb_x + n[0], mb_y + n[1]);
+        if (b.ref >= 0) backward_starts[backward_count++] = b;
+    }
     int forward_cost = 0;
     const MotionInfo forward =
         SearchReference(*forward_reference_, reduced_forward_, forward_gap_, source, mb_x, mb_y,
-                        predicted_forward, forward_starts, 3, &forward_cost);
+                        predicted_forward, forward_starts, forward_count, &forward_cost);
     forward_cost += 4 * UnsignedCodeLength(kTypeForward);
     if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
-    const MotionInfo backward_starts[3] = {predicted_backward, direct_backward,
-                                           MotionInfo{0, 0, 0}};
     int backward_cost = 0;
     const MotionInfo backward =
         SearchReference(*reference_, reduced_reference_, backward_gap_, source, mb_x, mb_y,
-                        predicted_backward, backward_starts, 3, &backward_cost);
+                        predicted_backward, backward_starts, backward_count, &backward_cost);
     backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
     // Symmetric: one vector, mirrored onto the backward reference. The best forward vector
