@@ -386,6 +386,10 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // it, and starts the pictures held before it as the next group.
     const auto code_reference_beside = [&](const Frame& reference, int64_t reference_time,
                                            int64_t reference_display, PictureType type) {
+        // A B picture is one thread's work, the reference's rows any number's: this thread
+        // takes its share of the B pictures first, so that all end together on the rows.
+        while (coder.CodeOneOfGroup()) {
+        }
         coder.SetQp(
             fixed_qp(type == PictureType::kIntra ? PictureKind::kIntra : PictureKind::kPredicted));
         const std::vector<uint8_t> unit =
