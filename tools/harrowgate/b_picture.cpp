@@ -55,6 +55,11 @@ int UnsignedCodeLength(int value) {
     return length;
 }
 
+// The decoder's mean of two predictions, rounded up, into the first.
+void AverageInto(uint8_t* into, const uint8_t* other, int count) {
+    for (int i = 0; i < count; ++i) into[i] = static_cast<uint8_t>((into[i] + other[i] + 1) >> 1);
+}
+
 int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) {
     return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction, 16);
 }
@@ -151,12 +156,8 @@ PictureCoder::MotionPrediction PictureCoder::BiPredict(int mb_x, int mb_y,
     if (!has_forward) return PredictFrom(*reference_, mb_x, mb_y, backward);
     MotionPrediction p = PredictFrom(*forward_reference_, mb_x, mb_y, forward);
     const MotionPrediction other = PredictFrom(*reference_, mb_x, mb_y, backward);
-    // Both: the rounded-up mean, as the decoder averages its two predictions.
-    for (int i = 0; i < 256; ++i)
-        p.luma[i] = static_cast<uint8_t>((p.luma[i] + other.luma[i] + 1) >> 1);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 64; ++i)
-            p.chroma[c][i] = static_cast<uint8_t>((p.chroma[c][i] + other.chroma[c][i] + 1) >> 1);
+    AverageInto(p.luma, other.luma, 256);
+    for (int c = 0; c < 2; ++c) AverageInto(p.chroma[c], other.chroma[c], 64);
     return p;
 }
 
@@ -192,16 +193,7 @@ MotionInfo PictureCoder::SearchReference(const Frame& ref, const Plane& reduced_
         consider(coarse.x * 4, coarse.y * 4);
     }
     // Two whole samples, one, then half a sample: a short walk from the best start.
-    for (int step : {8, 4, 2}) {
-        const int rounds = step == 2 ? 1 : 3;
-        for (int round = 0; round < rounds; ++round) {
-            const int cx = best_x, cy = best_y;
-            for (int oy = -step; oy <= step; oy += step)
-                for (int ox = -step; ox <= step; ox += step)
-                    if (ox != 0 || oy != 0) consider(cx + ox, cy + oy);
-            if (best_x == cx && best_y == cy) break;
-        }
-    }
+    for (int step : {8, 4, 2}) WalkSquares(best_x, best_y, step, step == 2 ? 1 : 3, consider);
     *cost = best;
     return MotionInfo{best_x, best_y, 0};
 }
@@ -216,8 +208,7 @@ int PictureCoder::SymmetricPrice(const Frame& source, int mb_x, int mb_y, const 
                        forward.y & ~1, ahead);
     PredictLumaBlock16(reference_->luma, mb_x * 16, mb_y * 16, (backward.x + 1) & ~1,
                        (backward.y + 1) & ~1, behind);
-    // The decoder's rounded-up mean of the two.
-    for (int i = 0; i < 256; ++i) ahead[i] = static_cast<uint8_t>((ahead[i] + behind[i] + 1) >> 1);
+    AverageInto(ahead, behind, 256);
     return LumaSad(source, mb_x, mb_y, ahead) + 4 * (SignedCodeLength(forward.x - predicted.x) +
                                                      SignedCodeLength(forward.y - predicted.y));
 }
@@ -291,34 +282,19 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     // references can do better together than either alone.
     MotionInfo symmetric_forward = forward;
     int symmetric_cost = SymmetricPrice(source, mb_x, mb_y, forward, predicted_forward);
-    const MotionInfo symmetric_starts[2] = {direct_forward, predicted_forward};
-    for (const MotionInfo& start : symmetric_starts) {
-        const MotionInfo v{start.x & ~1, start.y & ~1, 0};
-        if (v.x == symmetric_forward.x && v.y == symmetric_forward.y) continue;
+    const int limit = 4 * picture_search_range_;
+    const auto consider_symmetric = [&](int vx, int vy) {
+        const MotionInfo v{std::clamp(vx, -limit, limit), std::clamp(vy, -limit, limit), 0};
         const int c = SymmetricPrice(source, mb_x, mb_y, v, predicted_forward);
         if (c < symmetric_cost) {
             symmetric_cost = c;
             symmetric_forward = v;
         }
-    }
-    const int limit = 4 * std::min(kLongestVector, search_range_ * std::max(1, forward_gap_ / 2));
-    for (int step : {4, 2}) {
-        for (int round = 0; round < 2; ++round) {
-            const MotionInfo centre = symmetric_forward;
-            for (int oy = -step; oy <= step; oy += step)
-                for (int ox = -step; ox <= step; ox += step) {
-                    if (ox == 0 && oy == 0) continue;
-                    const MotionInfo v{std::clamp(centre.x + ox, -limit, limit),
-                                       std::clamp(centre.y + oy, -limit, limit), 0};
-                    const int c = SymmetricPrice(source, mb_x, mb_y, v, predicted_forward);
-                    if (c < symmetric_cost) {
-                        symmetric_cost = c;
-                        symmetric_forward = v;
-                    }
-                }
-            if (symmetric_forward.x == centre.x && symmetric_forward.y == centre.y) break;
-        }
-    }
+    };
+    for (const MotionInfo& start : {direct_forward, predicted_forward})
+        consider_symmetric(start.x & ~1, start.y & ~1);
+    for (int step : {4, 2})
+        WalkSquares(symmetric_forward.x, symmetric_forward.y, step, 2, consider_symmetric);
     const MotionInfo mirrored = SymmetricBackward(symmetric_forward, forward_gap_, backward_gap_);
     const MotionPrediction symmetric = BiPredict(mb_x, mb_y, symmetric_forward, mirrored);
     symmetric_cost = LumaSad(source, mb_x, mb_y, symmetric.luma) +
@@ -480,8 +456,6 @@ void PictureCoder::CopyStateTo(PictureCoder& twin) {
     group_ = std::move(group);
     retired_reference_ = std::move(retired);
     twin.current_ = std::move(twin_picture);
-    if (twin.current_.Width() != mb_width_ * 16 || twin.current_.Height() != mb_height_ * 16)
-        twin.current_.Resize(mb_width_ * 16, mb_height_ * 16);
     twin.threads_ = 1;
 }
 

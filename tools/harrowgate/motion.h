@@ -41,4 +41,18 @@ void DirectVectors(const MotionInfo& co, int co_distance, int forward, int backw
 // The backward vector a symmetric macroblock derives from its forward vector.
 MotionInfo SymmetricBackward(const MotionInfo& forward_vector, int forward, int backward);
 
+// One walk of a motion search: `consider(x, y)` prices a position and moves (x, y), which it
+// refers to, there when cheaper; the walk tries the eight positions `step` around (x, y),
+// again around where that led, at most `rounds` times, and stops where nothing moved.
+template <typename Consider>
+void WalkSquares(const int& x, const int& y, int step, int rounds, Consider&& consider) {
+    for (int round = 0; round < rounds; ++round) {
+        const int cx = x, cy = y;
+        for (int oy = -step; oy <= step; oy += step)
+            for (int ox = -step; ox <= step; ox += step)
+                if (ox != 0 || oy != 0) consider(cx + ox, cy + oy);
+        if (x == cx && y == cy) return;
+    }
+}
+
 }  // namespace harrowgate

@@ -769,17 +769,8 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     // Coarse to fine; the first step is about half the range, so a wide range is reached.
     int first_step = 2;
     while (first_step * 2 <= range / 2) first_step *= 2;
-    for (int step = first_step; step >= 2; step /= 2) {
-        bool moved = true;
-        for (int rounds = 0; moved && rounds < 8; ++rounds) {
-            moved = false;
-            const int cx = best_x, cy = best_y;
-            for (int oy = -step; oy <= step; oy += step)
-                for (int ox = -step; ox <= step; ox += step)
-                    if (ox != 0 || oy != 0) consider(cx + ox, cy + oy);
-            moved = best_x != cx || best_y != cy;
-        }
-    }
+    for (int step = first_step; step >= 2; step /= 2)
+        WalkSquares(best_x, best_y, step, 8, consider);
     if (!sub_sample_) return MotionInfo{best_x * 4, best_y * 4, 0};
     // Refine to odd whole samples, then half samples, on the interpolated prediction.
     int mv_x = best_x * 4, mv_y = best_y * 4;
@@ -791,21 +782,16 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
     };
     int fine_best = fine_cost(mv_x, mv_y);
-    for (int step : {4, 2}) {
-        const int cx = mv_x, cy = mv_y;
-        for (int oy = -step; oy <= step; oy += step)
-            for (int ox = -step; ox <= step; ox += step) {
-                const int vx = cx + ox, vy = cy + oy;
-                if ((ox == 0 && oy == 0) || std::abs(vx) > range * 4 || std::abs(vy) > range * 4)
-                    continue;
-                const int c = fine_cost(vx, vy);
-                if (c < fine_best) {
-                    fine_best = c;
-                    mv_x = vx;
-                    mv_y = vy;
-                }
-            }
-    }
+    const auto fine_consider = [&](int vx, int vy) {
+        if (std::abs(vx) > range * 4 || std::abs(vy) > range * 4) return;
+        const int c = fine_cost(vx, vy);
+        if (c < fine_best) {
+            fine_best = c;
+            mv_x = vx;
+            mv_y = vy;
+        }
+    };
+    for (int step : {4, 2}) WalkSquares(mv_x, mv_y, step, 1, fine_consider);
     return MotionInfo{mv_x, mv_y, 0};
 }
 
