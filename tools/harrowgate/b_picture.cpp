@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 
@@ -64,18 +65,10 @@ int LumaSad(const Frame& source, int mb_x, int mb_y, const uint8_t* prediction) 
     return Sad16x16(source.luma.Row(mb_y * 16) + mb_x * 16, source.luma.width, prediction, 16);
 }
 
-}  // namespace
-
-void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
-    const int fx = mv_x & 3, fy = mv_y & 3;
-    if ((fx & 1) == 0 && (fy & 1) == 0) {
-        PredictLumaBlock16(ref, x0, y0, mv_x, mv_y, out);
-        return;
-    }
-    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
-    // Samples -2..18 each way, the picture's edge repeated.
-    constexpr int kSide = 21;
-    uint8_t window[kSide * kSide];
+// The reference's samples -2..18 each way around a 16x16 block at (ix, iy), the picture's
+// edge repeated.
+constexpr int kSide = 21;
+void ReadWindow(const Plane& ref, int ix, int iy, uint8_t* window) {
     const bool inside = ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height;
     for (int y = 0; y < kSide; ++y) {
         if (inside) {
@@ -86,6 +79,37 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
         for (int x = 0; x < kSide; ++x)
             window[y * kSide + x] = ref.Row(sy)[std::clamp(ix - 2 + x, 0, ref.width - 1)];
     }
+}
+
+}  // namespace
+
+bool DecoderOverflowsQuarterFilter(const Plane& ref, int x0, int y0, int mv_x, int mv_y) {
+    const int fy = mv_y & 3;
+    if ((mv_x & 3) != 0 || (fy & 1) == 0) return false;
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    uint8_t window[kSide * kSide];
+    ReadWindow(ref, ix, iy, window);
+    // The taps add up to 128, so only samples near white can pass the limit.
+    if (*std::max_element(window, window + kSide * kSide) < 237) return false;
+    const int* taps = TapsFor(fy);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int sum = 64;  // the rounding, added before the shift
+            for (int k = 0; k < 6; ++k) sum += taps[k] * window[(y + k) * kSide + x + 2];
+            if (sum > 32767) return true;
+        }
+    return false;
+}
+
+void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
+    const int fx = mv_x & 3, fy = mv_y & 3;
+    if ((fx & 1) == 0 && (fy & 1) == 0) {
+        PredictLumaBlock16(ref, x0, y0, mv_x, mv_y, out);
+        return;
+    }
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    uint8_t window[kSide * kSide];
+    ReadWindow(ref, ix, iy, window);
     const auto at = [&](int x, int y) -> int { return window[(y + 2) * kSide + x + 2]; };
     if (fy == 0 || fx == 0) {
         const int* taps = TapsFor(fx == 0 ? fy : fx);
@@ -236,7 +260,10 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     MotionInfo& forward_record = motion_[index];
     MotionInfo& backward_record = backward_motion_[index];
     const MotionPrediction direct = BiPredict(mb_x, mb_y, direct_forward, direct_backward);
-    if (skip_all || CanSkip(source, mb_x, mb_y, qp, direct)) {
+    // Vectors decoders get wrong rule out skipping and direct, even where all should skip.
+    const bool direct_usable = !Misdecoded(*forward_reference_, mb_x, mb_y, direct_forward) &&
+                               !Misdecoded(*reference_, mb_x, mb_y, direct_backward);
+    if (direct_usable && (skip_all || CanSkip(source, mb_x, mb_y, qp, direct))) {
         StorePrediction(mb_x, mb_y, direct);
         out.PutUe(kTypeSkip);
         forward_record = direct_forward;
@@ -252,7 +279,9 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     };
     const MotionInfo none{0, 0, kNoVector};
     Choice best{kTypeDirect, direct_forward, direct_backward,
-                LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)};
+                direct_usable
+                    ? LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UnsignedCodeLength(kTypeDirect)
+                    : std::numeric_limits<int>::max()};
     // Starts: the predicted and direct vectors, none, and each neighbour's own (an object
     // keeps its motion across macroblocks; the median loses it at the object's edges).
     MotionInfo forward_starts[6] = {predicted_forward, direct_forward, MotionInfo{0, 0, 0}};
@@ -301,7 +330,7 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
                      4 * (SignedCodeLength(symmetric_forward.x - predicted_forward.x) +
                           SignedCodeLength(symmetric_forward.y - predicted_forward.y) +
                           UnsignedCodeLength(kTypeSymmetric));
-    if (symmetric_cost < best.cost)
+    if (symmetric_cost < best.cost && !Misdecoded(*reference_, mb_x, mb_y, mirrored))
         best = Choice{kTypeSymmetric, symmetric_forward, mirrored, symmetric_cost};
 
     const MotionPrediction prediction = best.type == kTypeDirect ? direct

@@ -400,12 +400,15 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
         t.cost = SquaredError(source, current_, mb_x, mb_y) +
                  lambda * static_cast<double>(t.bits.BitPosition());
     };
-    // Skipped.
-    StorePrediction(mb_x, mb_y, MotionCompensate(mb_x, mb_y, skipped));
-    trials[0].bits.PutUe(0);
-    trials[0].motion = skipped;
-    trials[0].skipped = true;
-    finish(trials[0]);
+    // Skipped, unless decoders would go wrong with its vector.
+    const bool can_skip = !Misdecoded(*reference_, mb_x, mb_y, skipped);
+    if (can_skip) {
+        StorePrediction(mb_x, mb_y, MotionCompensate(mb_x, mb_y, skipped));
+        trials[0].bits.PutUe(0);
+        trials[0].motion = skipped;
+        trials[0].skipped = true;
+        finish(trials[0]);
+    }
     // Moved by a searched vector, with its difference coded.
     const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
     const InterMacroblock inter =
@@ -424,9 +427,9 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
     trials[2].motion = MotionInfo{0, 0, kIntraRef};
     finish(trials[2]);
 
-    Trial* best = &trials[0];
+    Trial* best = &trials[can_skip ? 0 : 1];
     for (Trial& t : trials)
-        if (t.cost < best->cost) best = &t;
+        if ((can_skip || &t != &trials[0]) && t.cost < best->cost) best = &t;
     RestoreMacroblock(current_, mb_x, mb_y, best->samples);
     out.Append(best->bits);
     record = best->motion;
@@ -445,7 +448,9 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
                          c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
         const MotionInfo skipped = PredictMotion(a, b, c, d, true, forward_gap_);
         const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
-        if (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction)) {
+        // Even a picture that must skip everything codes the rare vector decoders get wrong.
+        if (!Misdecoded(*reference_, mb_x, mb_y, skipped) &&
+            (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction))) {
             StorePrediction(mb_x, mb_y, skip_prediction);
             out.PutUe(0);  // mb_type: skipped
             record = skipped;

@@ -29,6 +29,10 @@ void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, ui
 // The same for any quarter-sample vector, with the decoder's quarter-sample filters (B
 // pictures derive vectors that need them).
 void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
+// FFmpeg's x86 decoder sums the vertical-only quarter-sample filters in 16 bits, and where the
+// sum passes 32767 its sample comes out black. True when the block moved by this vector has
+// such a sample: the encoder then uses another vector, as decoders must agree with it.
+bool DecoderOverflowsQuarterFilter(const Plane& ref, int x0, int y0, int mv_x, int mv_y);
 
 // A macroblock predicted worse than this (sum of absolute differences plus vector price)
 // after the likely vectors also searches the whole window coarsely, up to this far each way
@@ -161,6 +165,12 @@ class PictureCoder {
                                         const MotionInfo& motion);
     MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const {
         return PredictFrom(*reference_, mb_x, mb_y, motion);
+    }
+    // Whether a macroblock moved by `motion` in `ref` decodes wrongly
+    // (DecoderOverflowsQuarterFilter).
+    static bool Misdecoded(const Frame& ref, int mb_x, int mb_y, const MotionInfo& motion) {
+        return motion.ref >= 0 &&
+               DecoderOverflowsQuarterFilter(ref.luma, mb_x * 16, mb_y * 16, motion.x, motion.y);
     }
     MotionInfo Neighbour(int mb_x, int mb_y) const;  // kNoNeighbour outside the picture
     MotionInfo SearchMotion(const Frame& source, int mb_x, int mb_y, const MotionInfo& predicted,
