@@ -797,6 +797,22 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
         }
     };
     for (int step : {4, 2}) WalkSquares(mv_x, mv_y, step, 1, fine_consider);
+    // Then quarter samples, with the decoder's quarter filters, where decoders agree on them.
+    const auto quarter_consider = [&](int vx, int vy) {
+        if (std::abs(vx) > range * 4 || std::abs(vy) > range * 4) return;
+        if (DecoderOverflowsQuarterFilter(reference_->luma, x0, y0, vx, vy)) return;
+        PredictLumaBlockQuarter16(reference_->luma, x0, y0, vx, vy, predicted_luma);
+        const int c = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16) +
+                      4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
+        if (c < fine_best) {
+            fine_best = c;
+            mv_x = vx;
+            mv_y = vy;
+        }
+    };
+    const int half_x = mv_x, half_y = mv_y;
+    for (const auto& d : {std::array<int, 2>{1, 0}, {-1, 0}, {0, 1}, {0, -1}})
+        quarter_consider(half_x + d[0], half_y + d[1]);
     return MotionInfo{mv_x, mv_y, 0};
 }
 

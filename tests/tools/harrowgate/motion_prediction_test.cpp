@@ -99,8 +99,9 @@ TEST(MotionSearch, VectorsStayWithinTheSearchRange) {
     }
 }
 
-TEST(MotionSearch, HalfSampleVectorsFollowMotionBetweenSamples) {
-    // A smooth texture moved by 2.5 samples: whole samples leave a residual, half do not.
+TEST(MotionSearch, SubSampleVectorsFollowMotionBetweenSamples) {
+    // A smooth texture moved by 2.5 samples: whole samples leave a residual, half and quarter
+    // ones need not.
     const auto texture = [](double x, double y) {
         return 128 + 60 * std::sin(x * 0.21) * std::cos(y * 0.17) + 30 * std::sin((x + y) * 0.09);
     };
@@ -118,7 +119,7 @@ TEST(MotionSearch, HalfSampleVectorsFollowMotionBetweenSamples) {
         return f;
     };
     size_t sizes[2];
-    int half_vectors[2] = {0, 0};
+    int between_samples[2] = {0, 0}, near_the_motion[2] = {0, 0}, moved[2] = {0, 0};
     for (int sub = 0; sub < 2; ++sub) {
         PictureCoder coder(128, 64, 20);
         coder.SetSubSampleMotion(sub == 1);
@@ -126,13 +127,16 @@ TEST(MotionSearch, HalfSampleVectorsFollowMotionBetweenSamples) {
         sizes[sub] = coder.Encode(picture(2.5), PictureType::kPredicted, 1).size();
         for (const MotionInfo& m : coder.Motion()) {
             if (m.ref < 0) continue;
-            EXPECT_EQ(m.x % 2, 0);  // never a quarter sample
-            EXPECT_EQ(m.y % 2, 0);
-            half_vectors[sub] += (m.x & 3) != 0;
+            ++moved[sub];
+            between_samples[sub] += (m.x & 3) != 0 || (m.y & 3) != 0;
+            // Moved 2.5 samples right: the reference lies 10 quarter samples left, give or take
+            // one.
+            near_the_motion[sub] += std::abs(m.x + 10) <= 1 && std::abs(m.y) <= 1;
         }
     }
-    EXPECT_EQ(half_vectors[0], 0);
-    EXPECT_GT(half_vectors[1], 10);
+    EXPECT_EQ(between_samples[0], 0);
+    EXPECT_GT(between_samples[1], 10);
+    EXPECT_GT(near_the_motion[1], moved[1] * 3 / 4);
     EXPECT_LT(sizes[1], sizes[0] * 9 / 10);
 }
 
