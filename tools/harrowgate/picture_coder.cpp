@@ -777,11 +777,12 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     for (int step = first_step; step >= 2; step /= 2)
         WalkSquares(best_x, best_y, step, 8, consider);
     if (!sub_sample_) return MotionInfo{best_x * 4, best_y * 4, 0};
-    // Refine to odd whole samples, then half samples, on the interpolated prediction.
+    // Refine to odd whole samples, then half and quarter samples, on the interpolated
+    // prediction.
     int mv_x = best_x * 4, mv_y = best_y * 4;
     uint8_t predicted_luma[256];
     const auto fine_cost = [&](int vx, int vy) {
-        PredictLumaBlock16(reference_->luma, x0, y0, vx, vy, predicted_luma);
+        PredictLumaBlockQuarter16(reference_->luma, x0, y0, vx, vy, predicted_luma);
         const int total = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
         return total +
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
@@ -789,6 +790,7 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     int fine_best = fine_cost(mv_x, mv_y);
     const auto fine_consider = [&](int vx, int vy) {
         if (std::abs(vx) > range * 4 || std::abs(vy) > range * 4) return;
+        if (DecoderOverflowsQuarterFilter(reference_->luma, x0, y0, vx, vy)) return;
         const int c = fine_cost(vx, vy);
         if (c < fine_best) {
             fine_best = c;
@@ -797,22 +799,10 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
         }
     };
     for (int step : {4, 2}) WalkSquares(mv_x, mv_y, step, 1, fine_consider);
-    // Then quarter samples, with the decoder's quarter filters, where decoders agree on them.
-    const auto quarter_consider = [&](int vx, int vy) {
-        if (std::abs(vx) > range * 4 || std::abs(vy) > range * 4) return;
-        if (DecoderOverflowsQuarterFilter(reference_->luma, x0, y0, vx, vy)) return;
-        PredictLumaBlockQuarter16(reference_->luma, x0, y0, vx, vy, predicted_luma);
-        const int c = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16) +
-                      4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
-        if (c < fine_best) {
-            fine_best = c;
-            mv_x = vx;
-            mv_y = vy;
-        }
-    };
+    // Then a quarter sample across and down, where decoders agree on the filtered samples.
     const int half_x = mv_x, half_y = mv_y;
     for (const auto& d : {std::array<int, 2>{1, 0}, {-1, 0}, {0, 1}, {0, -1}})
-        quarter_consider(half_x + d[0], half_y + d[1]);
+        fine_consider(half_x + d[0], half_y + d[1]);
     return MotionInfo{mv_x, mv_y, 0};
 }
 
