@@ -30,19 +30,6 @@ constexpr int kTypeForward = 2;
 constexpr int kTypeBackward = 3;
 constexpr int kTypeSymmetric = 4;
 
-// The decoder's quarter-sample filters: taps on samples -2..3 around the position.
-constexpr int kHalfTaps[6] = {0, -1, 5, 5, -1, 0};
-constexpr int kQuarterLeftTaps[6] = {-1, -2, 96, 42, -7, 0};
-constexpr int kQuarterRightTaps[6] = {0, -7, 42, 96, -2, -1};
-
-const int* TapsFor(int fraction) {
-    return fraction == 1 ? kQuarterLeftTaps : fraction == 2 ? kHalfTaps : kQuarterRightTaps;
-}
-
-uint8_t ClipSample(int v) {
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
-
 int SignedCodeLength(int value) {
     const unsigned code = value > 0 ? 2u * value - 1 : 2u * static_cast<unsigned>(-value);
     int length = 1;
@@ -91,7 +78,7 @@ bool DecoderOverflowsQuarterFilter(const Plane& ref, int x0, int y0, int mv_x, i
     ReadWindow(ref, ix, iy, window);
     // The taps add up to 128, so only samples near white can pass the limit.
     if (*std::max_element(window, window + kSide * kSide) < 237) return false;
-    const int* taps = TapsFor(fy);
+    const int* taps = LumaTaps(fy);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x) {
             int sum = 64;  // the rounding, added before the shift
@@ -108,41 +95,13 @@ void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int m
         return;
     }
     const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
-    uint8_t window[kSide * kSide];
-    ReadWindow(ref, ix, iy, window);
-    const auto at = [&](int x, int y) -> int { return window[(y + 2) * kSide + x + 2]; };
-    if (fy == 0 || fx == 0) {
-        const int* taps = TapsFor(fx == 0 ? fy : fx);
-        const int shift = (fx == 0 ? fy : fx) == 2 ? 3 : 7;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) {
-                int sum = 0;
-                for (int k = 0; k < 6; ++k)
-                    sum += taps[k] * (fy == 0 ? at(x - 2 + k, y) : at(x, y - 2 + k));
-                out[y * 16 + x] = ClipSample((sum + (1 << (shift - 1))) >> shift);
-            }
+    if (ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height) {
+        QuarterLuma16(ref.Row(iy - 2) + ix - 2, ref.width, fx, fy, out);
         return;
     }
-    // Both fractional: filtered across into 16-bit values (as the decoder keeps them), then
-    // down. Odd-odd positions average the centre with a whole sample.
-    const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
-    const int* across = odd ? kHalfTaps : TapsFor(fx);
-    const int* down = odd ? kHalfTaps : TapsFor(fy);
-    const int shift = odd ? 7 : 10;
-    int16_t temp[kSide * 16];
-    for (int y = -2; y < 19; ++y)
-        for (int x = 0; x < 16; ++x) {
-            int sum = 0;
-            for (int k = 0; k < 6; ++k) sum += across[k] * at(x - 2 + k, y);
-            temp[(y + 2) * 16 + x] = static_cast<int16_t>(sum);
-        }
-    const int extra_x = fx == 3 ? 1 : 0, extra_y = fy == 3 ? 1 : 0;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            int sum = odd ? 64 * at(x + extra_x, y + extra_y) : 0;
-            for (int k = 0; k < 6; ++k) sum += down[k] * temp[(y + k) * 16 + x];
-            out[y * 16 + x] = ClipSample((sum + (1 << (shift - 1))) >> shift);
-        }
+    uint8_t window[kSide * kSide];
+    ReadWindow(ref, ix, iy, window);
+    QuarterLuma16(window, kSide, fx, fy, out);
 }
 
 void PictureCoder::WriteBidirectionalPictureHeader(BitWriter& out, int picture_distance, int qp) {

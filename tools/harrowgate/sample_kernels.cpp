@@ -432,6 +432,14 @@ void AddDequantisedBlockFast(const Block& levels, int qp, uint8_t* samples, int 
 #endif
 }
 
+constexpr int kHalfTaps[6] = {0, -1, 5, 5, -1, 0};
+constexpr int kQuarterLeftTaps[6] = {-1, -2, 96, 42, -7, 0};
+constexpr int kQuarterRightTaps[6] = {0, -7, 42, 96, -2, -1};
+
+const int* LumaTaps(int fraction) {
+    return fraction == 1 ? kQuarterLeftTaps : fraction == 2 ? kHalfTaps : kQuarterRightTaps;
+}
+
 namespace scalar_kernels {
 
 int Sad16x16(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
@@ -526,6 +534,41 @@ void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half
                     -half(x, y - 1) + 5 * half(x, y) + 5 * half(x, y + 1) - half(x, y + 2);
                 out[y * 16 + x] = Clip((sum + 32) >> 6);
             }
+        }
+}
+
+void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+    const auto at = [&](int x, int y) -> int { return window[(y + 2) * stride + x + 2]; };
+    if (fy == 0 || fx == 0) {
+        const int fraction = fx == 0 ? fy : fx;
+        const int* taps = LumaTaps(fraction);
+        const int shift = fraction == 2 ? 3 : 7;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                int sum = 0;
+                for (int k = 0; k < 6; ++k)
+                    sum += taps[k] * (fy == 0 ? at(x - 2 + k, y) : at(x, y - 2 + k));
+                out[y * 16 + x] = Clip((sum + (1 << (shift - 1))) >> shift);
+            }
+        return;
+    }
+    const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
+    const int* across = LumaTaps(odd ? 2 : fx);
+    const int* down = LumaTaps(odd ? 2 : fy);
+    const int shift = odd ? 7 : 10;
+    int16_t temp[21 * 16];
+    for (int y = -2; y < 19; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int sum = 0;
+            for (int k = 0; k < 6; ++k) sum += across[k] * at(x - 2 + k, y);
+            temp[(y + 2) * 16 + x] = static_cast<int16_t>(sum);
+        }
+    const int extra_x = fx == 3 ? 1 : 0, extra_y = fy == 3 ? 1 : 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int sum = odd ? 64 * at(x + extra_x, y + extra_y) : 0;
+            for (int k = 0; k < 6; ++k) sum += down[k] * temp[(y + k) * 16 + x];
+            out[y * 16 + x] = Clip((sum + (1 << (shift - 1))) >> shift);
         }
 }
 
@@ -708,6 +751,100 @@ void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half
     }
 }
 
+void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+    const __m128i zero = _mm_setzero_si128();
+    // 16 samples of row y from column x - 2 + offset, widened to two halves.
+    const auto widened = [&](int y, int offset, __m128i halves[2]) {
+        const __m128i r = Load16(window + (y + 2) * stride + offset);
+        halves[0] = _mm_unpacklo_epi8(r, zero);
+        halves[1] = _mm_unpackhi_epi8(r, zero);
+    };
+    if (fy == 0 || fx == 0) {
+        const int fraction = fx == 0 ? fy : fx;
+        const int* taps = LumaTaps(fraction);
+        // Sums lie in [-10 * 255, 138 * 255]: raised by a whole number of output steps past
+        // the lowest, they fit unsigned 16 bits, shift logically, and saturate back to 0.
+        const int shift = fraction == 2 ? 3 : 7;
+        const int lift = fraction == 2 ? 64 : 20;  // output steps: 512 or 2560 in sums
+        const __m128i offset =
+            _mm_set1_epi16(static_cast<int16_t>((lift << shift) + (1 << (shift - 1))));
+        const __m128i steps = _mm_set1_epi16(static_cast<int16_t>(lift));
+        __m128i weights[6];
+        for (int k = 0; k < 6; ++k) weights[k] = _mm_set1_epi16(static_cast<int16_t>(taps[k]));
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        for (int y = 0; y < 16; ++y) {
+            __m128i sums[2] = {offset, offset};
+            for (int k = 0; k < 6; ++k) {
+                if (taps[k] == 0) continue;
+                __m128i v[2];
+                if (fy == 0)
+                    widened(y, k, v);
+                else
+                    widened(y - 2 + k, 2, v);
+                for (int h = 0; h < 2; ++h)
+                    sums[h] = _mm_add_epi16(sums[h], _mm_mullo_epi16(v[h], weights[k]));
+            }
+            for (int h = 0; h < 2; ++h)
+                sums[h] = _mm_subs_epu16(_mm_srl_epi16(sums[h], count), steps);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16),
+                             _mm_packus_epi16(sums[0], sums[1]));
+        }
+        return;
+    }
+    const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
+    const int* across = LumaTaps(odd ? 2 : fx);
+    const int* down = LumaTaps(odd ? 2 : fy);
+    const int shift = odd ? 7 : 10;
+    // Across, in 16 bits as the decoder keeps them (a quarter filter's sums can wrap).
+    __m128i temp[21][2];
+    __m128i weights[6];
+    for (int k = 0; k < 6; ++k) weights[k] = _mm_set1_epi16(static_cast<int16_t>(across[k]));
+    for (int y = -2; y < 19; ++y) {
+        __m128i sums[2] = {zero, zero};
+        for (int k = 0; k < 6; ++k) {
+            if (across[k] == 0) continue;
+            __m128i v[2];
+            widened(y, k, v);
+            for (int h = 0; h < 2; ++h)
+                sums[h] = _mm_add_epi16(sums[h], _mm_mullo_epi16(v[h], weights[k]));
+        }
+        temp[y + 2][0] = sums[0];
+        temp[y + 2][1] = sums[1];
+    }
+    // Down in 32 bits: taps in pairs against rows interleaved in pairs.
+    __m128i pairs[3];
+    for (int k = 0; k < 3; ++k)
+        pairs[k] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(down[2 * k + 1]) << 16) |
+                                                   (static_cast<uint32_t>(down[2 * k]) & 0xFFFF)));
+    const __m128i rounding = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const int extra_x = fx == 3 ? 1 : 0, extra_y = fy == 3 ? 1 : 0;
+    for (int y = 0; y < 16; ++y) {
+        __m128i centre[2] = {zero, zero};
+        if (odd) widened(y + extra_y, 2 + extra_x, centre);
+        __m128i result[2];
+        for (int h = 0; h < 2; ++h) {
+            __m128i low = rounding, high = rounding;
+            for (int k = 0; k < 3; ++k) {
+                const __m128i a = temp[y + 2 * k][h], b = temp[y + 2 * k + 1][h];
+                low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairs[k]));
+                high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pairs[k]));
+            }
+            if (odd) {
+                // 64 times the sample: as a pair (sample, 0) times (64, 0).
+                const __m128i sixty_four = _mm_set1_epi32(64);
+                low = _mm_add_epi32(
+                    low, _mm_madd_epi16(_mm_unpacklo_epi16(centre[h], zero), sixty_four));
+                high = _mm_add_epi32(
+                    high, _mm_madd_epi16(_mm_unpackhi_epi16(centre[h], zero), sixty_four));
+            }
+            result[h] = _mm_packs_epi32(_mm_sra_epi32(low, count), _mm_sra_epi32(high, count));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16),
+                         _mm_packus_epi16(result[0], result[1]));
+    }
+}
+
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i w00 = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * (8 - fy)));
@@ -757,6 +894,9 @@ int Deviation16x16(const uint8_t* a, int stride, int mean) {
 void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
                        uint8_t out[256]) {
     scalar_kernels::InterpolateLuma16(window, stride, half_x, half_y, out);
+}
+void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+    scalar_kernels::QuarterLuma16(window, stride, fx, fy, out);
 }
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
     scalar_kernels::BilinearChroma8(ref, stride, fx, fy, out);

@@ -234,3 +234,30 @@ TEST(SampleKernels, RowsReducedAQuarterMatchThePlainLoops) {
         ASSERT_EQ(fast, plain) << count << " results";
     }
 }
+
+TEST(SampleKernels, QuarterSampleFiltersMatchThePlainLoopsAtEveryPosition) {
+    std::mt19937 random(21);
+    for (int trial = 0; trial < 60; ++trial) {
+        // Read in place from a picture: a stride wider than the window, an odd offset.
+        const int stride = 21 + static_cast<int>(random() % 40);
+        std::vector<uint8_t> picture = RandomBytes(static_cast<size_t>(stride) * 21 + 3, random);
+        for (size_t i = 0; i < picture.size(); ++i) {
+            const size_t x = i % stride, y = i / stride;
+            if (trial == 0) picture[i] = x % 2 == 0 ? 255 : 0;  // the filters' extremes
+            if (trial == 1) picture[i] = y % 2 == 0 ? 255 : 0;
+            if (trial == 2) picture[i] = (x + y) % 3 == 0 ? 0 : 255;
+            // Near white: quarter filters' sums past 32767, which wrap in 16 bits.
+            if (trial >= 3 && trial < 20) picture[i] = static_cast<uint8_t>(255 - picture[i] % 24);
+        }
+        for (int fx = 0; fx < 4; ++fx)
+            for (int fy = 0; fy < 4; ++fy) {
+                if (fx % 2 == 0 && fy % 2 == 0) continue;
+                uint8_t fast[256], plain[256];
+                QuarterLuma16(picture.data() + 3, stride, fx, fy, fast);
+                scalar_kernels::QuarterLuma16(picture.data() + 3, stride, fx, fy, plain);
+                ASSERT_EQ(std::vector<uint8_t>(fast, fast + 256),
+                          std::vector<uint8_t>(plain, plain + 256))
+                    << fx << "," << fy << " trial " << trial << " stride " << stride;
+            }
+    }
+}
