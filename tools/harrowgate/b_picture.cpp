@@ -70,38 +70,36 @@ void ReadWindow(const Plane& ref, int ix, int iy, uint8_t* window) {
 
 }  // namespace
 
+bool PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
+    const int fx = mv_x & 3, fy = mv_y & 3;
+    if ((fx & 1) == 0 && (fy & 1) == 0) {
+        PredictLumaBlock16(ref, x0, y0, mv_x, mv_y, out);
+        return false;
+    }
+    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
+    if (ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height)
+        return QuarterLuma16(ref.Row(iy - 2) + ix - 2, ref.width, fx, fy, out);
+    uint8_t window[kSide * kSide];
+    ReadWindow(ref, ix, iy, window);
+    return QuarterLuma16(window, kSide, fx, fy, out);
+}
+
 bool DecoderOverflowsQuarterFilter(const Plane& ref, int x0, int y0, int mv_x, int mv_y) {
     const int fy = mv_y & 3;
     if ((mv_x & 3) != 0 || (fy & 1) == 0) return false;
     const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
-    uint8_t window[kSide * kSide];
-    ReadWindow(ref, ix, iy, window);
-    // The taps add up to 128, so only samples near white can pass the limit.
-    if (*std::max_element(window, window + kSide * kSide) < 237) return false;
-    const int* taps = LumaTaps(fy);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            int sum = 64;  // the rounding, added before the shift
-            for (int k = 0; k < 6; ++k) sum += taps[k] * window[(y + k) * kSide + x + 2];
-            if (sum > 32767) return true;
-        }
-    return false;
-}
-
-void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out) {
-    const int fx = mv_x & 3, fy = mv_y & 3;
-    if ((fx & 1) == 0 && (fy & 1) == 0) {
-        PredictLumaBlock16(ref, x0, y0, mv_x, mv_y, out);
-        return;
+    // The sum passes 32767 only where the sample weighted 96 is 230 or more
+    // (96 * 229 + 42 * 255 + 64 < 32768): most blocks are ruled out by that alone.
+    const int heavy = iy + (fy == 3 ? 1 : 0);
+    uint8_t brightest = 0;
+    for (int y = 0; y < 16; ++y) {
+        const uint8_t* row = ref.Row(std::clamp(heavy + y, 0, ref.height - 1));
+        for (int x = 0; x < 16; ++x)
+            brightest = std::max(brightest, row[std::clamp(ix + x, 0, ref.width - 1)]);
     }
-    const int ix = x0 + (mv_x >> 2), iy = y0 + (mv_y >> 2);
-    if (ix >= 2 && iy >= 2 && ix + 19 <= ref.width && iy + 19 <= ref.height) {
-        QuarterLuma16(ref.Row(iy - 2) + ix - 2, ref.width, fx, fy, out);
-        return;
-    }
-    uint8_t window[kSide * kSide];
-    ReadWindow(ref, ix, iy, window);
-    QuarterLuma16(window, kSide, fx, fy, out);
+    if (brightest < 230) return false;
+    uint8_t prediction[256];
+    return PredictLumaBlockQuarter16(ref, x0, y0, mv_x, mv_y, prediction);
 }
 
 void PictureCoder::WriteBidirectionalPictureHeader(BitWriter& out, int picture_distance, int qp) {

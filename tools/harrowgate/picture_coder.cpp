@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -782,7 +783,8 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     int mv_x = best_x * 4, mv_y = best_y * 4;
     uint8_t predicted_luma[256];
     const auto fine_cost = [&](int vx, int vy) {
-        PredictLumaBlockQuarter16(reference_->luma, x0, y0, vx, vy, predicted_luma);
+        if (PredictLumaBlockQuarter16(reference_->luma, x0, y0, vx, vy, predicted_luma))
+            return std::numeric_limits<int>::max();  // decoders would differ
         const int total = Sad16x16(source.luma.Row(y0) + x0, source.luma.width, predicted_luma, 16);
         return total +
                4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
@@ -790,7 +792,6 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     int fine_best = fine_cost(mv_x, mv_y);
     const auto fine_consider = [&](int vx, int vy) {
         if (std::abs(vx) > range * 4 || std::abs(vy) > range * 4) return;
-        if (DecoderOverflowsQuarterFilter(reference_->luma, x0, y0, vx, vy)) return;
         const int c = fine_cost(vx, vy);
         if (c < fine_best) {
             fine_best = c;

@@ -26,12 +26,12 @@ enum class PictureType { kIntra, kPredicted, kBidirectional };
 // The 16x16 luma prediction from `ref` at (x0, y0) moved by a vector in quarter samples whose
 // components are multiples of two (whole and half samples).
 void PredictLumaBlock16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
-// The same for any quarter-sample vector, with the decoder's quarter-sample filters (B
-// pictures derive vectors that need them).
-void PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
-// FFmpeg's x86 decoder sums the vertical-only quarter-sample filters in 16 bits, and where the
-// sum passes 32767 its sample comes out black. True when the block moved by this vector has
-// such a sample: the encoder then uses another vector, as decoders must agree with it.
+// The same for any quarter-sample vector, with the decoder's quarter-sample filters.
+// FFmpeg's x86 decoder sums the vertical-only quarter-sample filters in 16 bits, and where
+// the sum passes 32767 its sample comes out black: true when this block has such a sample,
+// and the encoder then uses another vector, as decoders must agree with it.
+bool PredictLumaBlockQuarter16(const Plane& ref, int x0, int y0, int mv_x, int mv_y, uint8_t* out);
+// The same test without the prediction.
 bool DecoderOverflowsQuarterFilter(const Plane& ref, int x0, int y0, int mv_x, int mv_y);
 
 // A macroblock predicted worse than this (sum of absolute differences plus vector price)

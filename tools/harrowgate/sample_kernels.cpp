@@ -537,20 +537,22 @@ void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half
         }
 }
 
-void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+bool QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
     const auto at = [&](int x, int y) -> int { return window[(y + 2) * stride + x + 2]; };
     if (fy == 0 || fx == 0) {
         const int fraction = fx == 0 ? fy : fx;
         const int* taps = LumaTaps(fraction);
         const int shift = fraction == 2 ? 3 : 7;
+        int largest = 0;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
-                int sum = 0;
+                int sum = 1 << (shift - 1);
                 for (int k = 0; k < 6; ++k)
                     sum += taps[k] * (fy == 0 ? at(x - 2 + k, y) : at(x, y - 2 + k));
-                out[y * 16 + x] = Clip((sum + (1 << (shift - 1))) >> shift);
+                largest = std::max(largest, sum);
+                out[y * 16 + x] = Clip(sum >> shift);
             }
-        return;
+        return fx == 0 && largest > 32767;
     }
     const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
     const int* across = LumaTaps(odd ? 2 : fx);
@@ -570,6 +572,7 @@ void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t ou
             for (int k = 0; k < 6; ++k) sum += down[k] * temp[(y + k) * 16 + x];
             out[y * 16 + x] = Clip((sum + (1 << (shift - 1))) >> shift);
         }
+    return false;
 }
 
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
@@ -751,7 +754,7 @@ void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half
     }
 }
 
-void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+bool QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
     const __m128i zero = _mm_setzero_si128();
     // 16 samples of row y from column x - 2 + offset, widened to two halves.
     const auto widened = [&](int y, int offset, __m128i halves[2]) {
@@ -772,6 +775,9 @@ void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t ou
         __m128i weights[6];
         for (int k = 0; k < 6; ++k) weights[k] = _mm_set1_epi16(static_cast<int16_t>(taps[k]));
         const __m128i count = _mm_cvtsi32_si128(shift);
+        // A sum past 32767 lies past 32767 + the lift here: what is left above that.
+        const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(32767 + (lift << shift)));
+        __m128i past = zero;
         for (int y = 0; y < 16; ++y) {
             __m128i sums[2] = {offset, offset};
             for (int k = 0; k < 6; ++k) {
@@ -784,12 +790,14 @@ void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t ou
                 for (int h = 0; h < 2; ++h)
                     sums[h] = _mm_add_epi16(sums[h], _mm_mullo_epi16(v[h], weights[k]));
             }
-            for (int h = 0; h < 2; ++h)
+            for (int h = 0; h < 2; ++h) {
+                past = _mm_or_si128(past, _mm_subs_epu16(sums[h], limit));
                 sums[h] = _mm_subs_epu16(_mm_srl_epi16(sums[h], count), steps);
+            }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16),
                              _mm_packus_epi16(sums[0], sums[1]));
         }
-        return;
+        return fx == 0 && _mm_movemask_epi8(_mm_cmpeq_epi8(past, zero)) != 0xFFFF;
     }
     const bool odd = (fx & 1) != 0 && (fy & 1) != 0;
     const int* across = LumaTaps(odd ? 2 : fx);
@@ -843,6 +851,7 @@ void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t ou
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + y * 16),
                          _mm_packus_epi16(result[0], result[1]));
     }
+    return false;
 }
 
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
@@ -895,8 +904,8 @@ void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half
                        uint8_t out[256]) {
     scalar_kernels::InterpolateLuma16(window, stride, half_x, half_y, out);
 }
-void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
-    scalar_kernels::QuarterLuma16(window, stride, fx, fy, out);
+bool QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]) {
+    return scalar_kernels::QuarterLuma16(window, stride, fx, fy, out);
 }
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]) {
     scalar_kernels::BilinearChroma8(ref, stride, fx, fy, out);

@@ -62,7 +62,9 @@ const int* LumaTaps(int fraction);
 // 16x16 block, over the 21x21 samples from `window`, which lies two samples before the block
 // each way. Positions off both axes filter across into 16-bit values (wrapping as the
 // decoder's do), then down; odd ones in both directions average the centre with a sample.
-void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]);
+// True when the position is a quarter down only (fx 0, fy odd) and some sample's filter sum,
+// rounding included, passes 32767: FFmpeg's x86 decoder sums those in 16 bits and wraps.
+bool QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]);
 
 // Bilinear chroma prediction of an 8x8 block from the 9x9 samples at `ref` with weights in
 // eighths (0..7 each way).
@@ -80,7 +82,7 @@ int Sum16x16(const uint8_t* a, int stride);
 int Deviation16x16(const uint8_t* a, int stride, int mean);
 void InterpolateLuma16(const uint8_t* window, int stride, bool half_x, bool half_y,
                        uint8_t out[256]);
-void QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]);
+bool QuarterLuma16(const uint8_t* window, int stride, int fx, int fy, uint8_t out[256]);
 void BilinearChroma8(const uint8_t* ref, int stride, int fx, int fy, uint8_t out[64]);
 }  // namespace scalar_kernels
 
