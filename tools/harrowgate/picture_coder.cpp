@@ -15,6 +15,7 @@
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/intra_prediction.h"
+#include "tools/harrowgate/macroblock_trials.h"
 #include "tools/harrowgate/row_workers.h"
 #include "tools/harrowgate/sample_kernels.h"
 #include "tools/harrowgate/vlc_tables.h"
@@ -331,52 +332,10 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
     return unit;
 }
 
-namespace {
-
-// One macroblock's samples of a picture, to try codings one after another.
-struct MacroblockSamples {
-    uint8_t luma[256];
-    uint8_t chroma[2][64];
-};
-
-MacroblockSamples SaveMacroblock(const Frame& frame, int mb_x, int mb_y) {
-    MacroblockSamples m;
-    for (int y = 0; y < 16; ++y)
-        std::memcpy(m.luma + y * 16, frame.luma.Row(mb_y * 16 + y) + mb_x * 16, 16);
-    const Plane* chroma[2] = {&frame.cb, &frame.cr};
-    for (int c = 0; c < 2; ++c)
-        for (int y = 0; y < 8; ++y)
-            std::memcpy(m.chroma[c] + y * 8, chroma[c]->Row(mb_y * 8 + y) + mb_x * 8, 8);
-    return m;
+double PictureCoder::RdoLambda(int qp) {
+    const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
+    return kRdoLambdaScale * step * step;
 }
-
-void RestoreMacroblock(Frame& frame, int mb_x, int mb_y, const MacroblockSamples& m) {
-    for (int y = 0; y < 16; ++y)
-        std::memcpy(frame.luma.Row(mb_y * 16 + y) + mb_x * 16, m.luma + y * 16, 16);
-    Plane* chroma[2] = {&frame.cb, &frame.cr};
-    for (int c = 0; c < 2; ++c)
-        for (int y = 0; y < 8; ++y)
-            std::memcpy(chroma[c]->Row(mb_y * 8 + y) + mb_x * 8, m.chroma[c] + y * 8, 8);
-}
-
-// Sum of squared differences of a macroblock between two pictures, chroma included.
-double SquaredError(const Frame& a, const Frame& b, int mb_x, int mb_y) {
-    long long total = 0;
-    for (int y = 0; y < 16; ++y) {
-        const uint8_t* p = a.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        const uint8_t* q = b.luma.Row(mb_y * 16 + y) + mb_x * 16;
-        for (int x = 0; x < 16; ++x) total += (p[x] - q[x]) * (p[x] - q[x]);
-    }
-    for (const auto plane : {&Frame::cb, &Frame::cr})
-        for (int y = 0; y < 8; ++y) {
-            const uint8_t* p = (a.*plane).Row(mb_y * 8 + y) + mb_x * 8;
-            const uint8_t* q = (b.*plane).Row(mb_y * 8 + y) + mb_x * 8;
-            for (int x = 0; x < 8; ++x) total += (p[x] - q[x]) * (p[x] - q[x]);
-        }
-    return static_cast<double>(total);
-}
-
-}  // namespace
 
 int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x,
                                        int mb_y) {
@@ -385,56 +344,38 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
                      c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
     const MotionInfo skipped = PredictMotion(a, b, c, d, true, forward_gap_);
     const MotionInfo predicted = PredictMotion(a, b, c, d, false, forward_gap_);
-    // Cost = squared error + lambda * bits, lambda from the quantiser's step in samples.
-    const double step = DequantMultiplier(qp) / static_cast<double>(1 << DequantShift(qp)) / 2;
-    const double lambda = kRdoLambdaScale * step * step;
-    struct Trial {
-        BitWriter bits;
-        MacroblockSamples samples;
-        MotionInfo motion;
-        bool skipped = false;
-        double cost = 0;
-    };
-    Trial trials[3];
-    const auto finish = [&](Trial& t) {
-        t.samples = SaveMacroblock(current_, mb_x, mb_y);
-        t.cost = SquaredError(source, current_, mb_x, mb_y) +
-                 lambda * static_cast<double>(t.bits.BitPosition());
-    };
+    MacroblockTrials trials(current_, source, mb_x, mb_y, RdoLambda(qp));
+    enum { kSkipped, kMoved, kIntra };
     // Skipped, unless decoders would go wrong with its vector.
-    const bool can_skip = !Misdecoded(*reference_, mb_x, mb_y, skipped);
-    if (can_skip) {
+    if (!Misdecoded(*reference_, mb_x, mb_y, skipped)) {
         StorePrediction(mb_x, mb_y, MotionCompensate(mb_x, mb_y, skipped));
-        trials[0].bits.PutUe(0);
-        trials[0].motion = skipped;
-        trials[0].skipped = true;
-        finish(trials[0]);
+        BitWriter bits;
+        bits.PutUe(0);
+        trials.Offer(bits, kSkipped);
     }
     // Moved by a searched vector, with its difference coded.
     const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
     const InterMacroblock inter =
         CodeInterMacroblock(source, mb_x, mb_y, qp, MotionCompensate(mb_x, mb_y, motion));
-    trials[1].motion = motion;
-    if (inter.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
-        trials[1].bits.PutUe(0);
-        trials[1].skipped = true;
-    } else {
-        WriteInterMacroblock(trials[1].bits, inter, motion.x - predicted.x, motion.y - predicted.y);
+    const bool moved_as_skipped = inter.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y;
+    {
+        BitWriter bits;
+        if (moved_as_skipped)
+            bits.PutUe(0);
+        else
+            WriteInterMacroblock(bits, inter, motion.x - predicted.x, motion.y - predicted.y);
+        trials.Offer(bits, kMoved);
     }
-    finish(trials[1]);
     // Intra.
-    const IntraMacroblock intra = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
-    WriteIntraMacroblock(trials[2].bits, intra, PictureType::kPredicted);
-    trials[2].motion = MotionInfo{0, 0, kIntraRef};
-    finish(trials[2]);
-
-    Trial* best = &trials[can_skip ? 0 : 1];
-    for (Trial& t : trials)
-        if ((can_skip || &t != &trials[0]) && t.cost < best->cost) best = &t;
-    RestoreMacroblock(current_, mb_x, mb_y, best->samples);
-    out.Append(best->bits);
-    record = best->motion;
-    return best->skipped ? 1 : 0;
+    {
+        const IntraMacroblock intra = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
+        BitWriter bits;
+        WriteIntraMacroblock(bits, intra, PictureType::kPredicted);
+        trials.Offer(bits, kIntra);
+    }
+    const int kept = trials.Keep(out);
+    record = kept == kSkipped ? skipped : kept == kMoved ? motion : MotionInfo{0, 0, kIntraRef};
+    return kept == kSkipped || (kept == kMoved && moved_as_skipped) ? 1 : 0;
 }
 
 int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp,

@@ -166,6 +166,8 @@ class PictureCoder {
     MotionPrediction MotionCompensate(int mb_x, int mb_y, const MotionInfo& motion) const {
         return PredictFrom(*reference_, mb_x, mb_y, motion);
     }
+    // Bits against squared error in the rate-distortion choice at quantiser `qp`.
+    static double RdoLambda(int qp);
     // Whether a macroblock moved by `motion` in `ref` decodes wrongly
     // (DecoderOverflowsQuarterFilter).
     static bool Misdecoded(const Frame& ref, int mb_x, int mb_y, const MotionInfo& motion) {
