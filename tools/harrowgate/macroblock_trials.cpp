@@ -1,6 +1,7 @@
 #include "tools/harrowgate/macroblock_trials.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace harrowgate {
 
@@ -9,6 +10,7 @@ MacroblockTrials::MacroblockTrials(Frame& picture, const Frame& source, int mb_x
     : picture_(picture), source_(source), mb_x_(mb_x), mb_y_(mb_y), lambda_(lambda) {}
 
 void MacroblockTrials::Offer(const BitWriter& bits, int tag) {
+    if (tag < 0) throw std::invalid_argument("a trial's tag is 0 or more");
     const double cost = SquaredError() + lambda_ * static_cast<double>(bits.BitPosition());
     // The first of equally cheap trials wins.
     if (best_tag_ >= 0 && cost >= best_cost_) return;

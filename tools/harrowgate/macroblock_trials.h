@@ -16,9 +16,9 @@ class MacroblockTrials {
     // `picture` is where each trial reconstructs the macroblock at (mb_x, mb_y).
     MacroblockTrials(Frame& picture, const Frame& source, int mb_x, int mb_y, double lambda);
 
-    // Records the trial just reconstructed in the picture, coded as `bits`, under `tag`.
+    // Records the trial just reconstructed in the picture, coded as `bits`, under `tag` (0 or
+    // more).
     void Offer(const BitWriter& bits, int tag);
-    bool HasOffers() const { return best_tag_ >= 0; }
     // Puts the cheapest trial's samples back into the picture and appends its bits to `out`;
     // returns its tag (-1 when nothing was offered).
     int Keep(BitWriter& out);

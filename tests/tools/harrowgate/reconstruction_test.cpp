@@ -315,13 +315,13 @@ void CheckBPicturesMatchDecoder(const FrameSource& source, int width, int height
 // decoder's distance rescaling to change them.
 void CheckBPicturesMatchDecoder(int width, int height, int qp, int b_pictures, bool loop_filter,
                                 int count = 11, int gop = 9, int fast = 0, int search_range = 32,
-                                bool progressive = true) {
+                                bool progressive = true, bool rdo = false) {
     const FrameSource source = [=](int display) {
         return fast > 0 ? FastPanningFrame(width, height, display, fast)
                         : PanningFrame(width, height, display == 4 ? 3 : display);
     };
     CheckBPicturesMatchDecoder(source, width, height, qp, b_pictures, loop_filter, count, gop,
-                               fast > 0 ? 64 : search_range, progressive);
+                               fast > 0 ? 64 : search_range, progressive, rdo);
 }
 
 }  // namespace
@@ -346,6 +346,11 @@ TEST(Reconstruction, MatchesDecoderWithBPictures) {
     CheckBPicturesMatchDecoder(48, 32, 30, 2, true, 262, 261);
     // Interlaced frames with B pictures, whose header has the interlaced fields too.
     CheckBPicturesMatchDecoder(176, 160, 24, 2, true, 11, 9, 0, 32, false);
+    // Chosen by cost: every coding of a B macroblock is tried, and only the kept one remains.
+    for (int qp : {24, 44}) {
+        CheckBPicturesMatchDecoder(176, 144, qp, 2, true, 11, 9, 0, 32, true, true);
+        CheckBPicturesMatchDecoder(208, 96, qp, 2, false, 10, 10, 13, 32, true, true);
+    }
 }
 
 TEST(Reconstruction, MatchesDecoderOverNearlyWhitePictures) {
