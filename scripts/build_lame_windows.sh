@@ -40,9 +40,12 @@ dpkg-source --require-strong-checksums -x "$dsc" "$dest/unpacked" >"$dest/unpack
 
 # Debian builds with its own CFLAGS (-O2), which also keeps LAME's configure from adding
 # -ffast-math and friends; the same here, so both builds compute alike. 32-bit x86 needs
-# -msse for the SSE quantizer routines (Debian's build adds it to that file alone).
+# -msse for the SSE quantizer routines (Debian's build adds it to that file alone), and its
+# floating point in SSE2 registers too: in the x87 unit's wider registers four of the six
+# comparison encodings came out different from the x86-64 builds' (so the 32-bit
+# lame_enc.dll needs a processor with SSE2, as every Windows since 8 does).
 cflags="-O2"
-case "$host" in i686-*) cflags="$cflags -msse" ;; esac
+case "$host" in i686-*) cflags="$cflags -msse -msse2 -mfpmath=sse" ;; esac
 cd "$dest/build"
 "$dest/unpacked/configure" -q --host="$host" --prefix="$dest/install" \
   --disable-shared --enable-static --disable-frontend \
