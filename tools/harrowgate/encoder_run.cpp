@@ -84,15 +84,16 @@ class OutputFile {
     std::string error_;
 };
 
-// Hands out the source's pictures in order; with `ahead` a thread of its own decodes up to
-// a few pictures in advance, so that decoding overlaps coding.
+// Hands out the source's pictures in order. On the caller, each is decoded when it is asked
+// for, unless TopUp has decoded it before; with `ahead`, a thread of its own decodes up to a
+// few pictures in advance, so that decoding overlaps coding.
 class FrameReader {
   public:
-    FrameReader(SourceVideo& source, bool ahead) : source_(source) {
+    FrameReader(SourceVideo& source, bool ahead) : source_(source), ahead_(ahead) {
         if (ahead) thread_ = std::thread([this] { ReadAhead(); });
     }
     ~FrameReader() {
-        if (!thread_.joinable()) return;
+        if (!ahead_) return;
         {
             const std::lock_guard<std::mutex> hold(lock_);
             stop_ = true;
@@ -100,27 +101,37 @@ class FrameReader {
         changed_.notify_all();
         thread_.join();
     }
-    // Whether Next would return without waiting for a picture to be decoded.
-    bool Ready() {
-        if (!thread_.joinable()) return true;
-        const std::lock_guard<std::mutex> hold(lock_);
-        return !queue_.empty() || finished_;
+    // Without a thread: decodes on the caller until a few pictures are waiting (or the source
+    // has ended), for a caller whose other threads have work meanwhile.
+    void TopUp() {
+        if (ahead_) return;
+        while (!finished_ && queue_.size() < kAhead) {
+            Item item;
+            if (!spare_.empty()) {
+                item.frame = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            if (Decode(item)) queue_.push_back(std::move(item));
+        }
     }
-    // False at the end of the source; the reading thread's failure is thrown here.
+    // False at the end of the source; a decoding failure is thrown here.
     bool Next(Frame& frame, int64_t& time_ms) {
-        if (!thread_.joinable()) return source_.Next(frame, time_ms);
+        if (!ahead_) {
+            if (!queue_.empty()) {
+                Take(frame, time_ms);
+                return true;
+            }
+            if (!finished_) return source_.Next(frame, time_ms);
+            if (failure_) std::rethrow_exception(failure_);
+            return false;
+        }
         std::unique_lock<std::mutex> hold(lock_);
         changed_.wait(hold, [&] { return !queue_.empty() || finished_; });
         if (queue_.empty()) {
             if (failure_) std::rethrow_exception(failure_);
             return false;
         }
-        // The caller's old picture goes back to be decoded into: no new buffers per picture.
-        Frame used = std::move(frame);
-        frame = std::move(queue_.front().frame);
-        time_ms = queue_.front().time_ms;
-        queue_.pop_front();
-        spare_.push_back(std::move(used));
+        Take(frame, time_ms);
         hold.unlock();
         changed_.notify_all();
         return true;
@@ -132,6 +143,33 @@ class FrameReader {
         Frame frame;
         int64_t time_ms = 0;
     };
+    // The first picture that cannot be decoded ends the source; its failure is kept for Next
+    // to throw once the pictures before it are taken.
+    bool Decode(Item& item) {
+        bool more = false;
+        std::exception_ptr failure;
+        try {
+            more = source_.Next(item.frame, item.time_ms);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!more) {
+            // The queue is the reading thread's (under the lock) or, without one, the caller's.
+            std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
+            if (ahead_) hold.lock();
+            failure_ = failure;
+            finished_ = true;
+        }
+        return more;
+    }
+    // The caller's old picture goes back to be decoded into: no new buffers per picture.
+    void Take(Frame& frame, int64_t& time_ms) {
+        Frame used = std::move(frame);
+        frame = std::move(queue_.front().frame);
+        time_ms = queue_.front().time_ms;
+        queue_.pop_front();
+        spare_.push_back(std::move(used));
+    }
     void ReadAhead() {
         for (;;) {
             Item item;
@@ -143,21 +181,11 @@ class FrameReader {
                     spare_.pop_back();
                 }
             }
-            bool more = false;
-            std::exception_ptr failure;
-            try {
-                more = source_.Next(item.frame, item.time_ms);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            std::unique_lock<std::mutex> hold(lock_);
-            if (!more) {
-                failure_ = failure;
-                finished_ = true;
-                hold.unlock();
+            if (!Decode(item)) {
                 changed_.notify_all();
                 return;
             }
+            std::unique_lock<std::mutex> hold(lock_);
             changed_.wait(hold, [&] { return queue_.size() < kAhead || stop_; });
             if (stop_) return;
             queue_.push_back(std::move(item));
@@ -167,6 +195,7 @@ class FrameReader {
     }
 
     SourceVideo& source_;
+    const bool ahead_;  // decoded on thread_
     std::thread thread_;
     std::mutex lock_;
     std::condition_variable changed_;
@@ -359,6 +388,11 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // thread, while the next reference picture is coded beside them (it needs only the
     // references before them) on the threads they leave free; its unit waits for theirs.
     const bool pipelined = !rate && options.threads > 1 && b_pictures > 0;
+    // Pipelined, this thread decodes the source while the helpers code B pictures, so that
+    // no third thread competes with the coding ones for the processors (with two processors
+    // the kernel would often put both coding threads on one); otherwise the source has a
+    // thread of its own when more than one thread codes.
+    FrameReader reader(*source, options.threads > 1 && !pipelined);
     std::vector<Held> group;  // the B pictures being coded, in display order
     // Their sources must outlive their coding, also when an error ends the run.
     struct FinishGroupFirst {
@@ -386,8 +420,11 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // it, and starts the pictures held before it as the next group.
     const auto code_reference_beside = [&](const Frame& reference, int64_t reference_time,
                                            int64_t reference_display, PictureType type) {
-        // A B picture is one thread's work, the reference's rows any number's: this thread
-        // takes its share of the B pictures first, so that all end together on the rows.
+        // While the helpers code B pictures, this thread decodes the pictures that follow,
+        // so that the next reference picture need not wait for them. A B picture is one
+        // thread's work, the reference's rows any number's: this thread then takes its share
+        // of the B pictures, so that all end together on the rows.
+        if (!group.empty()) reader.TopUp();
         while (coder.CodeOneOfGroup()) {
         }
         coder.SetQp(
@@ -418,16 +455,12 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             code_group(reference, reference_time, reference_display);
     };
     try {
-        FrameReader reader(*source, options.threads > 1);
         int64_t display = 0;
         for (;;) {
             Frame& into = b_pictures > 0 ? (held.emplace_back(), held.back().frame) : frame;
             if (b_pictures > 0 && !spare_frames.empty()) {
                 into = std::move(spare_frames.back());
                 spare_frames.pop_back();
-            }
-            // Rather than wait for the source, code a B picture no helper has taken yet.
-            while (!group.empty() && !reader.Ready() && coder.CodeOneOfGroup()) {
             }
             if (!reader.Next(into, time_ms)) {
                 if (b_pictures > 0) held.pop_back();
