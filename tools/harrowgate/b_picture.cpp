@@ -347,12 +347,7 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
             if (write_inter(bits, c, mb)) continue;
             trials.Offer(bits, i);
         }
-        {
-            const IntraMacroblock mb = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
-            BitWriter bits;
-            WriteIntraMacroblock(bits, mb, PictureType::kBidirectional);
-            trials.Offer(bits, kIntra);
-        }
+        OfferIntraTrial(trials, source, mb_x, mb_y, qp, PictureType::kBidirectional, kIntra);
         const int kept = trials.Keep(out);
         if (kept == kSkipped) {
             forward_record = direct_forward;
@@ -438,8 +433,9 @@ struct PictureCoder::BidirectionalGroup {
             (*job)();
         }
     }
-    // The caller's rows, run on the caller and on every helper that is free or becomes so.
-    void ShareRows(const std::function<void()>& job) {
+    // The caller's rows, run on every helper that is free or becomes so and, after `first`
+    // (when given), on the caller.
+    void ShareRows(const std::function<void()>& job, const std::function<void()>& first) {
         {
             const std::lock_guard<std::mutex> hold(lock);
             rows = &job;
@@ -448,9 +444,14 @@ struct PictureCoder::BidirectionalGroup {
         changed.notify_all();
         std::exception_ptr failure;
         try {
-            job();
+            if (first) first();
         } catch (...) {
             failure = std::current_exception();
+        }
+        try {
+            job();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
         }
         {
             std::unique_lock<std::mutex> hold(lock);
@@ -482,7 +483,9 @@ PictureCoder::~PictureCoder() {
 
 void PictureCoder::RunRows(const std::function<void()>& rows) {
     if (group_) {
-        group_->ShareRows(rows);
+        const std::function<void()> first = std::move(work_before_rows_);
+        work_before_rows_ = nullptr;
+        group_->ShareRows(rows, first);
     } else {
         Workers().Run(rows);
     }
@@ -505,6 +508,7 @@ void PictureCoder::CopyStateTo(PictureCoder& twin) {
     retired_reference_ = std::move(retired);
     twin.current_ = std::move(twin_picture);
     twin.threads_ = 1;
+    twin.work_before_rows_ = nullptr;
 }
 
 void PictureCoder::StartBidirectionalGroup(const std::vector<const Frame*>& sources,

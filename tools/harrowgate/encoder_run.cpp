@@ -391,8 +391,9 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // Pipelined, this thread decodes the source while the helpers code B pictures, so that
     // no third thread competes with the coding ones for the processors (with two processors
     // the kernel would often put both coding threads on one); otherwise the source has a
-    // thread of its own when more than one thread codes.
-    FrameReader reader(*source, options.threads > 1 && !pipelined);
+    // thread of its own when more than one thread codes. Made in the try below, so that a
+    // thread that cannot be started is reported; here, so that it outlives the group guard.
+    std::optional<FrameReader> reader;
     std::vector<Held> group;  // the B pictures being coded, in display order
     // Their sources must outlive their coding, also when an error ends the run.
     struct FinishGroupFirst {
@@ -420,17 +421,20 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
     // it, and starts the pictures held before it as the next group.
     const auto code_reference_beside = [&](const Frame& reference, int64_t reference_time,
                                            int64_t reference_display, PictureType type) {
-        // While the helpers code B pictures, this thread decodes the pictures that follow,
-        // so that the next reference picture need not wait for them. A B picture is one
-        // thread's work, the reference's rows any number's: this thread then takes its share
-        // of the B pictures, so that all end together on the rows.
-        if (!group.empty()) reader.TopUp();
-        while (coder.CodeOneOfGroup()) {
-        }
+        // While the helpers code B pictures and then the reference's rows, this thread
+        // decodes the pictures that follow, so that the next reference picture need not wait
+        // for them, and takes the B pictures no helper has taken, before it joins the rows: a
+        // B picture is one thread's work, the rows any number's, so all end together on them.
+        coder.SetWorkBeforeRows([&] {
+            reader->TopUp();
+            while (coder.CodeOneOfGroup()) {
+            }
+        });
         coder.SetQp(
             fixed_qp(type == PictureType::kIntra ? PictureKind::kIntra : PictureKind::kPredicted));
         const std::vector<uint8_t> unit =
             coder.Encode(reference, type, static_cast<int>(reference_display % 256));
+        coder.SetWorkBeforeRows(nullptr);
         write_group();
         code_picture(reference, reference_time, reference_display, type, &unit);
         if (held.empty()) return;
@@ -455,6 +459,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             code_group(reference, reference_time, reference_display);
     };
     try {
+        reader.emplace(*source, options.threads > 1 && !pipelined);
         int64_t display = 0;
         for (;;) {
             Frame& into = b_pictures > 0 ? (held.emplace_back(), held.back().frame) : frame;
@@ -462,7 +467,7 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
                 into = std::move(spare_frames.back());
                 spare_frames.pop_back();
             }
-            if (!reader.Next(into, time_ms)) {
+            if (!reader->Next(into, time_ms)) {
                 if (b_pictures > 0) held.pop_back();
                 break;
             }

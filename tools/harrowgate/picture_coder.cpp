@@ -337,6 +337,14 @@ double PictureCoder::RdoLambda(int qp) {
     return kRdoLambdaScale * step * step;
 }
 
+void PictureCoder::OfferIntraTrial(MacroblockTrials& trials, const Frame& source, int mb_x,
+                                   int mb_y, int qp, PictureType type, int tag) {
+    const IntraMacroblock intra = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
+    BitWriter bits;
+    WriteIntraMacroblock(bits, intra, type);
+    trials.Offer(bits, tag);
+}
+
 int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x,
                                        int mb_y) {
     MotionInfo& record = motion_[static_cast<size_t>(mb_y) * mb_width_ + mb_x];
@@ -366,13 +374,7 @@ int PictureCoder::CodeMacroblockByCost(BitWriter& out, const Frame& source, int 
             WriteInterMacroblock(bits, inter, motion.x - predicted.x, motion.y - predicted.y);
         trials.Offer(bits, kMoved);
     }
-    // Intra.
-    {
-        const IntraMacroblock intra = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
-        BitWriter bits;
-        WriteIntraMacroblock(bits, intra, PictureType::kPredicted);
-        trials.Offer(bits, kIntra);
-    }
+    OfferIntraTrial(trials, source, mb_x, mb_y, qp, PictureType::kPredicted, kIntra);
     const int kept = trials.Keep(out);
     record = kept == kSkipped ? skipped : kept == kMoved ? motion : MotionInfo{0, 0, kIntraRef};
     return kept == kSkipped || (kept == kMoved && moved_as_skipped) ? 1 : 0;

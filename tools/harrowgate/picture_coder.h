@@ -13,6 +13,7 @@
 
 namespace harrowgate {
 
+class MacroblockTrials;
 class RowWorkers;
 
 // Longest vector component searched, in whole samples: well inside the 16 bits the decoder
@@ -84,6 +85,12 @@ class PictureCoder {
     // Codes one of the group's pictures that no thread has taken yet, on the caller (who has
     // nothing else to do for now); false when none is left.
     bool CodeOneOfGroup();
+    // Work for the caller of the next Encode beside a group, once that picture's rows are
+    // handed to the helpers and before the caller joins them (decoding the pictures that
+    // follow, coding the group's pictures no helper has taken), so that a helper done with
+    // its B pictures goes on with the rows at once. Run once; dropped when the picture's
+    // rows are not shared.
+    void SetWorkBeforeRows(std::function<void()> work) { work_before_rows_ = std::move(work); }
 
     // Quantiser of the next pictures (0..63).
     void SetQp(int qp);
@@ -151,6 +158,9 @@ class PictureCoder {
     void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type,
                         int* modes_left);
     int CodeMacroblockByCost(BitWriter& out, const Frame& source, int qp, int mb_x, int mb_y);
+    // Codes the macroblock intra (in the current picture) and offers it to `trials` as `tag`.
+    void OfferIntraTrial(MacroblockTrials& trials, const Frame& source, int mb_x, int mb_y, int qp,
+                         PictureType type, int tag);
     // Codes one macroblock into `out`; 1 when it is coded as skipped.
     int CodeMacroblock(BitWriter& out, const Frame& source, PictureType type, int qp, bool skip_all,
                        int mb_x, int mb_y, int* modes_left);
@@ -251,6 +261,7 @@ class PictureCoder {
     Plane reduced_source_;
     // The threads that code rows, with more than one thread; made on first use.
     std::shared_ptr<RowWorkers> workers_;
+    std::function<void()> work_before_rows_;
     // workers_, made again when the thread count has changed; called before threads_ is
     // lowered for a group of B pictures.
     RowWorkers& Workers();

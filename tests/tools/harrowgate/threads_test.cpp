@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/picture_coder.h"
@@ -200,7 +201,19 @@ TEST(Threads, TheNextReferenceCodedBesideItsBPicturesEqualsCodingInTurn) {
                 const Frame source = Picture(width, height, reference);
                 std::vector<std::vector<uint8_t>> units;
                 std::vector<uint8_t> reference_unit;
+                // As the encoder does: the caller codes what the helpers leave of the group
+                // once the reference's rows are handed out, before it joins them.
+                int work_runs = 0;
+                if (!group_frames.empty())
+                    beside.SetWorkBeforeRows([&] {
+                        ++work_runs;
+                        while (beside.CodeOneOfGroup()) {
+                        }
+                    });
                 if (!last) reference_unit = beside.Encode(source, type, reference);
+                beside.SetWorkBeforeRows(nullptr);
+                EXPECT_EQ(work_runs, !last && !group_frames.empty() ? 1 : 0)
+                    << threads << " threads, reference " << reference;
                 if (!group_frames.empty()) units = beside.FinishBidirectionalGroup();
                 // In turn: the group's B pictures, then the reference after them.
                 ASSERT_EQ(units.size(), group_frames.size());
@@ -230,4 +243,25 @@ TEST(Threads, TheNextReferenceCodedBesideItsBPicturesEqualsCodingInTurn) {
             }
         }
     }
+}
+
+TEST(Threads, AFailureBeforeTheRowsOfAPictureCodedBesideItsBPicturesIsThrownAfterThem) {
+    // The caller's work before it joins the rows fails (a source that cannot be decoded):
+    // the rows are still coded, the helpers stopped, and the failure reaches the caller.
+    const int width = 160, height = 96;
+    PictureCoder coder(width, height, 30);
+    coder.SetThreads(2);
+    coder.Encode(Picture(width, height, 0), PictureType::kIntra, 0);
+    coder.Encode(Picture(width, height, 3), PictureType::kPredicted, 3);
+    const Frame b1 = Picture(width, height, 1), b2 = Picture(width, height, 2);
+    coder.StartBidirectionalGroup({&b1, &b2}, {1, 2});
+    coder.SetWorkBeforeRows([] { throw std::runtime_error("cannot decode"); });
+    try {
+        coder.Encode(Picture(width, height, 6), PictureType::kPredicted, 6);
+        ADD_FAILURE() << "no failure thrown";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "cannot decode");
+    }
+    // The group is still whole: both B pictures come out.
+    EXPECT_EQ(coder.FinishBidirectionalGroup().size(), 2u);
 }
