@@ -434,7 +434,6 @@ int RunEncoder(const Options& options, std::FILE* progress, std::FILE* messages)
             fixed_qp(type == PictureType::kIntra ? PictureKind::kIntra : PictureKind::kPredicted));
         const std::vector<uint8_t> unit =
             coder.Encode(reference, type, static_cast<int>(reference_display % 256));
-        coder.SetWorkBeforeRows(nullptr);
         write_group();
         code_picture(reference, reference_time, reference_display, type, &unit);
         if (held.empty()) return;

@@ -116,6 +116,11 @@ PictureCoder::PictureCoder(int width, int height, int qp, int search_range)
 
 std::vector<uint8_t> PictureCoder::Encode(const Frame& source, PictureType type,
                                           int picture_distance) {
+    // The work before the rows is this picture's only, also where its rows are not shared.
+    struct DropWork {
+        std::function<void()>& work;
+        ~DropWork() { work = nullptr; }
+    } drop_work{work_before_rows_};
     if (source.Width() != mb_width_ * 16 || source.Height() != mb_height_ * 16)
         throw std::invalid_argument("source picture has the wrong size");
     if (type == PictureType::kPredicted && !have_reference_) type = PictureType::kIntra;

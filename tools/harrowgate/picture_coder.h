@@ -88,8 +88,8 @@ class PictureCoder {
     // Work for the caller of the next Encode beside a group, once that picture's rows are
     // handed to the helpers and before the caller joins them (decoding the pictures that
     // follow, coding the group's pictures no helper has taken), so that a helper done with
-    // its B pictures goes on with the rows at once. Run once; dropped when the picture's
-    // rows are not shared.
+    // its B pictures goes on with the rows at once. Run at most once: the next Encode drops
+    // it, also when that picture's rows are not shared.
     void SetWorkBeforeRows(std::function<void()> work) { work_before_rows_ = std::move(work); }
 
     // Quantiser of the next pictures (0..63).
@@ -261,10 +261,10 @@ class PictureCoder {
     Plane reduced_source_;
     // The threads that code rows, with more than one thread; made on first use.
     std::shared_ptr<RowWorkers> workers_;
-    std::function<void()> work_before_rows_;
     // workers_, made again when the thread count has changed; called before threads_ is
     // lowered for a group of B pictures.
     RowWorkers& Workers();
+    std::function<void()> work_before_rows_;  // see SetWorkBeforeRows
     // Copies of this coder that code a group's other B pictures beside it; made on first use.
     std::vector<std::shared_ptr<PictureCoder>> twins_;
     // Makes `twin` this coder as it stands, keeping the twin's own picture buffer and one thread.

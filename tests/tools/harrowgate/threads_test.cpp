@@ -211,7 +211,6 @@ TEST(Threads, TheNextReferenceCodedBesideItsBPicturesEqualsCodingInTurn) {
                         }
                     });
                 if (!last) reference_unit = beside.Encode(source, type, reference);
-                beside.SetWorkBeforeRows(nullptr);
                 EXPECT_EQ(work_runs, !last && !group_frames.empty() ? 1 : 0)
                     << threads << " threads, reference " << reference;
                 if (!group_frames.empty()) units = beside.FinishBidirectionalGroup();
