@@ -19,7 +19,7 @@ bool VectorKernelsCompiled();
 // QuantiseResidual's result. Most coefficients of a block quantise to zero: those are
 // found by comparing the exact integer transform with a per-position threshold, and only
 // the rest go through the floating-point division the reference does.
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double rounding);
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding);
 
 // Fits16BitInverseTransform's result.
 bool Fits16BitInverseTransformFast(const Block& levels, int qp);
