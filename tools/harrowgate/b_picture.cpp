@@ -365,10 +365,25 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
                                             ? symmetric
                                             : BiPredict(mb_x, mb_y, best.forward, best.backward);
     if (PreferInter(source, mb_x, mb_y, prediction)) {
+        // Skipping, which the quick test above turned down, is still weighed against the
+        // chosen coding by squared error and bits: the test is rough, and one more trial
+        // costs little beside the search.
+        MacroblockTrials trials(current_, source, mb_x, mb_y, RdoLambda(qp));
+        constexpr int kSkipped = 0, kCoded = 1;
+        if (direct_usable) {
+            StorePrediction(mb_x, mb_y, direct);
+            BitWriter bits;
+            bits.PutUe(kTypeSkip);
+            trials.Offer(bits, kSkipped);
+        }
         const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
-        forward_record = best.forward;
-        backward_record = best.backward;
-        return write_inter(out, best, mb) ? 1 : 0;
+        BitWriter bits;
+        const bool coded_as_skip = write_inter(bits, best, mb);
+        if (!coded_as_skip) trials.Offer(bits, kCoded);
+        const int kept = trials.Keep(out);
+        forward_record = kept == kSkipped ? direct_forward : best.forward;
+        backward_record = kept == kSkipped ? direct_backward : best.backward;
+        return kept == kSkipped ? 1 : 0;
     }
     forward_record = intra;
     backward_record = intra;

@@ -400,9 +400,9 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
                          c = Neighbour(mb_x + 1, mb_y - 1), d = Neighbour(mb_x - 1, mb_y - 1);
         const MotionInfo skipped = PredictMotion(a, b, c, d, true, forward_gap_);
         const MotionPrediction skip_prediction = MotionCompensate(mb_x, mb_y, skipped);
+        const bool skip_usable = !Misdecoded(*reference_, mb_x, mb_y, skipped);
         // Even a picture that must skip everything codes the rare vector decoders get wrong.
-        if (!Misdecoded(*reference_, mb_x, mb_y, skipped) &&
-            (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction))) {
+        if (skip_usable && (skip_all || CanSkip(source, mb_x, mb_y, qp, skip_prediction))) {
             StorePrediction(mb_x, mb_y, skip_prediction);
             out.PutUe(0);  // mb_type: skipped
             record = skipped;
@@ -412,14 +412,29 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
         const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
         const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
         if (PreferInter(source, mb_x, mb_y, prediction)) {
-            const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
-            record = motion;
-            if (mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y) {
-                out.PutUe(0);  // nothing left to code: the same as skipping
-                return 1;
+            // Skipping, which the quick test above turned down, is still weighed against the
+            // searched vector by squared error and bits: the test is rough, and one more
+            // trial costs little beside the search.
+            MacroblockTrials trials(current_, source, mb_x, mb_y, RdoLambda(qp));
+            constexpr int kSkipped = 0, kMoved = 1;
+            if (skip_usable) {
+                StorePrediction(mb_x, mb_y, skip_prediction);
+                BitWriter bits;
+                bits.PutUe(0);
+                trials.Offer(bits, kSkipped);
             }
-            WriteInterMacroblock(out, mb, motion.x - predicted.x, motion.y - predicted.y);
-            return 0;
+            const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
+            const bool moved_as_skipped =
+                mb.cbp == 0 && motion.x == skipped.x && motion.y == skipped.y;
+            BitWriter bits;
+            if (moved_as_skipped)
+                bits.PutUe(0);  // nothing left to code: the same as skipping
+            else
+                WriteInterMacroblock(bits, mb, motion.x - predicted.x, motion.y - predicted.y);
+            trials.Offer(bits, kMoved);
+            const bool kept_skip = trials.Keep(out) == kSkipped;
+            record = kept_skip ? skipped : motion;
+            return kept_skip || moved_as_skipped ? 1 : 0;
         }
     }
     record = MotionInfo{0, 0, kIntraRef};
