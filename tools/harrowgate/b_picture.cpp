@@ -32,19 +32,6 @@ constexpr int kTypeForward = 2;
 constexpr int kTypeBackward = 3;
 constexpr int kTypeSymmetric = 4;
 
-int SignedCodeLength(int value) {
-    const unsigned code = value > 0 ? 2u * value - 1 : 2u * static_cast<unsigned>(-value);
-    int length = 1;
-    while ((code + 1) >> ((length + 1) / 2) > 1) length += 2;
-    return length;
-}
-
-int UnsignedCodeLength(int value) {
-    int length = 1;
-    while ((static_cast<unsigned>(value) + 1) >> ((length + 1) / 2) > 1) length += 2;
-    return length;
-}
-
 // The decoder's mean of two predictions, rounded up, into the first.
 void AverageInto(uint8_t* into, const uint8_t* other, int count) {
     for (int i = 0; i < count; ++i) into[i] = static_cast<uint8_t>((into[i] + other[i] + 1) >> 1);
@@ -153,7 +140,7 @@ MotionInfo PictureCoder::SearchReference(const Frame& ref, const Plane& reduced_
     const auto price = [&](int vx, int vy) {
         PredictLumaBlock16(ref.luma, mb_x * 16, mb_y * 16, vx, vy, block);
         return LumaSad(source, mb_x, mb_y, block) +
-               4 * (SignedCodeLength(vx - predicted.x) + SignedCodeLength(vy - predicted.y));
+               4 * (SeLength(vx - predicted.x) + SeLength(vy - predicted.y));
     };
     int best_x = 0, best_y = 0;
     int best = price(0, 0);
@@ -192,8 +179,8 @@ int PictureCoder::SymmetricPrice(const Frame& source, int mb_x, int mb_y, const 
     PredictLumaBlock16(reference_->luma, mb_x * 16, mb_y * 16, (backward.x + 1) & ~1,
                        (backward.y + 1) & ~1, behind);
     AverageInto(ahead, behind, 256);
-    return LumaSad(source, mb_x, mb_y, ahead) + 4 * (SignedCodeLength(forward.x - predicted.x) +
-                                                     SignedCodeLength(forward.y - predicted.y));
+    return LumaSad(source, mb_x, mb_y, ahead) +
+           4 * (SeLength(forward.x - predicted.x) + SeLength(forward.y - predicted.y));
 }
 
 int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& source, int qp,
@@ -239,9 +226,9 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
         int cost;
     };
     const MotionInfo none{0, 0, kNoVector};
-    const int direct_cost = direct_usable ? LumaSad(source, mb_x, mb_y, direct.luma) +
-                                                4 * UnsignedCodeLength(kTypeDirect)
-                                          : std::numeric_limits<int>::max();
+    const int direct_cost =
+        direct_usable ? LumaSad(source, mb_x, mb_y, direct.luma) + 4 * UeLength(kTypeDirect)
+                      : std::numeric_limits<int>::max();
     Choice best{kTypeDirect, direct_forward, direct_backward, direct_cost};
     // Starts: the predicted and direct vectors, none, and each neighbour's own (an object
     // keeps its motion across macroblocks; the median loses it at the object's edges).
@@ -259,13 +246,13 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     const MotionInfo forward =
         SearchReference(*forward_reference_, reduced_forward_, forward_gap_, source, mb_x, mb_y,
                         predicted_forward, forward_starts, forward_count, &forward_cost);
-    forward_cost += 4 * UnsignedCodeLength(kTypeForward);
+    forward_cost += 4 * UeLength(kTypeForward);
     if (forward_cost < best.cost) best = Choice{kTypeForward, forward, none, forward_cost};
     int backward_cost = 0;
     const MotionInfo backward =
         SearchReference(*reference_, reduced_reference_, backward_gap_, source, mb_x, mb_y,
                         predicted_backward, backward_starts, backward_count, &backward_cost);
-    backward_cost += 4 * UnsignedCodeLength(kTypeBackward);
+    backward_cost += 4 * UeLength(kTypeBackward);
     if (backward_cost < best.cost) best = Choice{kTypeBackward, none, backward, backward_cost};
     // Symmetric: one vector, mirrored onto the backward reference. The best forward vector
     // is where the search starts; a move or a mirror that follows the motion through both
@@ -287,10 +274,10 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
         WalkSquares(symmetric_forward.x, symmetric_forward.y, step, 2, consider_symmetric);
     const MotionInfo mirrored = SymmetricBackward(symmetric_forward, forward_gap_, backward_gap_);
     const MotionPrediction symmetric = BiPredict(mb_x, mb_y, symmetric_forward, mirrored);
-    symmetric_cost = LumaSad(source, mb_x, mb_y, symmetric.luma) +
-                     4 * (SignedCodeLength(symmetric_forward.x - predicted_forward.x) +
-                          SignedCodeLength(symmetric_forward.y - predicted_forward.y) +
-                          UnsignedCodeLength(kTypeSymmetric));
+    symmetric_cost =
+        LumaSad(source, mb_x, mb_y, symmetric.luma) +
+        4 * (SeLength(symmetric_forward.x - predicted_forward.x) +
+             SeLength(symmetric_forward.y - predicted_forward.y) + UeLength(kTypeSymmetric));
     const bool symmetric_usable = !Misdecoded(*reference_, mb_x, mb_y, mirrored);
     if (symmetric_cost < best.cost && symmetric_usable)
         best = Choice{kTypeSymmetric, symmetric_forward, mirrored, symmetric_cost};
@@ -387,7 +374,7 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     }
     forward_record = intra;
     backward_record = intra;
-    const IntraMacroblock mb = CodeIntraMacroblock(source, mb_x, mb_y, qp, false);
+    const IntraMacroblock mb = CodeIntraMacroblock(source, mb_x, mb_y, qp, nullptr);
     WriteIntraMacroblock(out, mb, PictureType::kBidirectional);
     return 0;
 }

@@ -89,4 +89,17 @@ bool ContainsStartCodePrefix(const uint8_t* data, size_t size) {
     return false;
 }
 
+int UeLength(uint32_t value) {
+    // 2 * floor(log2(value + 1)) + 1: the prefix zeros, the 1 and as many bits after it.
+    const uint64_t code = static_cast<uint64_t>(value) + 1;
+    int high_bit = 0;
+    while (code >> (high_bit + 1)) ++high_bit;
+    return 2 * high_bit + 1;
+}
+
+int SeLength(int32_t value) {
+    return UeLength(value > 0 ? 2u * static_cast<uint32_t>(value) - 1
+                              : 2u * static_cast<uint32_t>(-static_cast<int64_t>(value)));
+}
+
 }  // namespace harrowgate

@@ -52,6 +52,10 @@ class BitWriter {
     int bit_count_ = 0;     // number of bits in pending_ (0..7)
 };
 
+// Lengths in bits of PutUe's and PutSe's codes of `value`, for pricing without writing.
+int UeLength(uint32_t value);
+int SeLength(int32_t value);
+
 // True when the bytes hold a start-code prefix 00 00 01 (or 00 00 00, which could become one
 // next to other bytes); such bytes inside a unit would cut it in two for every reader.
 bool ContainsStartCodePrefix(const uint8_t* data, size_t size);

@@ -152,8 +152,10 @@ class PictureCoder {
         int cbp = 0;
     };
 
+    // Chooses the luma modes against the neighbours' (`modes_left`: the right blocks' modes
+    // of the macroblock to the left) where given; without, low-pass only.
     IntraMacroblock CodeIntraMacroblock(const Frame& source, int mb_x, int mb_y, int qp,
-                                        bool choose_luma_modes);
+                                        const int* modes_left);
     // `modes_left`: the right blocks' modes of the macroblock to the left, updated here.
     void WriteLumaModes(BitWriter& out, const IntraMacroblock& mb, int mb_x, PictureType type,
                         int* modes_left);

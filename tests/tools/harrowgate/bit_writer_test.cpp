@@ -99,3 +99,18 @@ TEST(BitWriter, HigherOrderCodesOfEveryLengthReadBack) {
     EXPECT_EQ(r.Bits(1), 1u);
     for (const auto& [value, order] : codes) ASSERT_EQ(r.UeK(order), value) << order;
 }
+
+TEST(BitWriter, CodeLengthsAreTheWrittenLengths) {
+    for (int64_t v = -70000; v <= 70000; v += v > -300 && v < 300 ? 1 : 997) {
+        BitWriter se;
+        se.PutSe(static_cast<int32_t>(v));
+        EXPECT_EQ(harrowgate::SeLength(static_cast<int32_t>(v)), static_cast<int>(se.BitPosition()))
+            << v;
+        if (v < 0) continue;
+        BitWriter ue;
+        ue.PutUe(static_cast<uint32_t>(v));
+        EXPECT_EQ(harrowgate::UeLength(static_cast<uint32_t>(v)),
+                  static_cast<int>(ue.BitPosition()))
+            << v;
+    }
+}
