@@ -90,11 +90,7 @@ bool ContainsStartCodePrefix(const uint8_t* data, size_t size) {
 }
 
 int UeLength(uint32_t value) {
-    // 2 * floor(log2(value + 1)) + 1: the prefix zeros, the 1 and as many bits after it.
-    const uint64_t code = static_cast<uint64_t>(value) + 1;
-    int high_bit = 0;
-    while (code >> (high_bit + 1)) ++high_bit;
-    return 2 * high_bit + 1;
+    return UeKLength(value, 0);
 }
 
 int SeLength(int32_t value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,9 +53,16 @@ class BitWriter {
     int bit_count_ = 0;     // number of bits in pending_ (0..7)
 };
 
-// Lengths in bits of PutUe's and PutSe's codes of `value`, for pricing without writing.
+// Lengths in bits of PutUe's, PutSe's and PutUeK's codes of `value`, for pricing without
+// writing.
 int UeLength(uint32_t value);
 int SeLength(int32_t value);
+inline int UeKLength(uint32_t value, int order) {
+    // As many zeros as value + 2^order has bits past the first and past `order`, then those
+    // bits.
+    const uint64_t shifted = static_cast<uint64_t>(value) + (uint64_t{1} << order);
+    return 2 * static_cast<int>(std::bit_width(shifted)) - 1 - order;
+}
 
 // True when the bytes hold a start-code prefix 00 00 01 (or 00 00 00, which could become one
 // next to other bytes); such bytes inside a unit would cut it in two for every reader.

@@ -66,10 +66,38 @@ struct Pair {
     int run;
 };
 
-}  // namespace
+// The codes of one (level, run) pair in table `current` of `tables`, each handed to
+// `put(value, order)` as a k-th order Exp-Golomb code.
+template <class Put>
+void CodePair(const RunLevelTableSet& tables, const CodeLookup* lookups, int current, int level,
+              int run, Put&& put) {
+    const RunLevelTable& table = tables.tables[current];
+    const int magnitude = std::abs(level);
+    const int code = lookups != nullptr && magnitude < kLookupLevels
+                         ? lookups[current].code[magnitude][run]
+                         : TableCode(table, magnitude, run);
+    if (code >= 0) {
+        put(static_cast<uint32_t>(code + (level < 0 ? 1 : 0)), table.golomb_order);
+        return;
+    }
+    const int escape = kEscapeCode + 2 * (run - 1) + (level > 0 ? 1 : 0);
+    const int offset = run > table.max_run ? 1 : table.escape_offset[run];
+    if (offset < 0 || magnitude < offset)
+        throw std::logic_error("coefficient cannot be escaped in this table");
+    put(static_cast<uint32_t>(escape), table.golomb_order);
+    put(static_cast<uint32_t>(magnitude - offset), tables.escape_golomb_order);
+}
 
-void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
-                            const RunLevelTableSet& tables) {
+int NextTableOf(const RunLevelTableSet& tables, int current, int magnitude) {
+    while (current + 1 < tables.count && magnitude > tables.tables[current].switch_limit) ++current;
+    return current;
+}
+
+// The codes of a block's coefficients: (level, run) pairs from the last non-zero
+// coefficient back to the first, then end-of-block. One walk serves writing and counting.
+template <class Put>
+void CodeCoefficients(const std::array<int16_t, 64>& levels, const RunLevelTableSet& tables,
+                      Put&& put) {
     // Collect pairs in scan order; run counts the zeros before a coefficient plus one.
     Pair pairs[64];
     int count = 0;
@@ -83,32 +111,48 @@ void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& level
         pairs[count++] = {level, zeros + 1};
         zeros = 0;
     }
-
     const CodeLookup* lookups = LookupsFor(tables);
     int current = 0;
     for (int i = count - 1; i >= 0; --i) {
-        const RunLevelTable& table = tables.tables[current];
-        const int magnitude = std::abs(pairs[i].level);
-        const int run = pairs[i].run;
-        const int code = lookups != nullptr && magnitude < kLookupLevels
-                             ? lookups[current].code[magnitude][run]
-                             : TableCode(table, magnitude, run);
-        if (code >= 0) {
-            out.PutUeK(static_cast<uint32_t>(code + (pairs[i].level < 0 ? 1 : 0)),
-                       table.golomb_order);
-        } else {
-            const int escape = kEscapeCode + 2 * (run - 1) + (pairs[i].level > 0 ? 1 : 0);
-            const int offset = run > table.max_run ? 1 : table.escape_offset[run];
-            if (offset < 0 || magnitude < offset)
-                throw std::logic_error("coefficient cannot be escaped in this table");
-            out.PutUeK(static_cast<uint32_t>(escape), table.golomb_order);
-            out.PutUeK(static_cast<uint32_t>(magnitude - offset), tables.escape_golomb_order);
-        }
-        while (current + 1 < tables.count && magnitude > tables.tables[current].switch_limit)
-            ++current;
+        CodePair(tables, lookups, current, pairs[i].level, pairs[i].run, put);
+        current = NextTableOf(tables, current, std::abs(pairs[i].level));
     }
     const RunLevelTable& table = tables.tables[current];
-    out.PutUeK(table.end_of_block_code, table.golomb_order);
+    put(table.end_of_block_code, table.golomb_order);
+}
+
+}  // namespace
+
+CoefficientPricer::CoefficientPricer(const RunLevelTableSet& tables)
+    : tables_(tables), lookups_(LookupsFor(tables)) {}
+
+int CoefficientPricer::PairBits(int table, int level, int run) const {
+    int bits = 0;
+    CodePair(tables_, static_cast<const CodeLookup*>(lookups_), table, level, run,
+             [&bits](uint32_t value, int order) { bits += UeKLength(value, order); });
+    return bits;
+}
+
+int CoefficientPricer::NextTable(int table, int magnitude) const {
+    return NextTableOf(tables_, table, magnitude);
+}
+
+int CoefficientPricer::EndOfBlockBits(int table) const {
+    const RunLevelTable& t = tables_.tables[table];
+    return UeKLength(t.end_of_block_code, t.golomb_order);
+}
+
+void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
+                            const RunLevelTableSet& tables) {
+    CodeCoefficients(levels, tables,
+                     [&out](uint32_t value, int order) { out.PutUeK(value, order); });
+}
+
+int BlockCoefficientBits(const std::array<int16_t, 64>& levels, const RunLevelTableSet& tables) {
+    int bits = 0;
+    CodeCoefficients(levels, tables,
+                     [&bits](uint32_t value, int order) { bits += UeKLength(value, order); });
+    return bits;
 }
 
 }  // namespace harrowgate

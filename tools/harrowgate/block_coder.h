@@ -15,5 +15,24 @@ extern const std::array<uint8_t, 64> kZigZag;
 // (level, run) pairs from the last non-zero coefficient back to the first, then end-of-block.
 void WriteBlockCoefficients(BitWriter& out, const std::array<int16_t, 64>& levels,
                             const RunLevelTableSet& tables);
+// The number of bits WriteBlockCoefficients writes for these levels.
+int BlockCoefficientBits(const std::array<int16_t, 64>& levels, const RunLevelTableSet& tables);
+
+// Prices the (level, run) pairs of a block one by one as WriteBlockCoefficients codes them,
+// for choosing levels without coding the whole block again. Pairs are coded from the last
+// in scan order back, each in a table that the magnitudes coded before it select.
+class CoefficientPricer {
+  public:
+    explicit CoefficientPricer(const RunLevelTableSet& tables);
+    // Bits of a pair (`run`: the zeros before the coefficient plus one) in table `table`.
+    int PairBits(int table, int level, int run) const;
+    // The table of the pair after one of |level| `magnitude` coded in `table`.
+    int NextTable(int table, int magnitude) const;
+    int EndOfBlockBits(int table) const;
+
+  private:
+    const RunLevelTableSet& tables_;
+    const void* lookups_;  // the set's code lookup (block_coder.cpp), when it has one
+};
 
 }  // namespace harrowgate

@@ -15,6 +15,7 @@
 #include "tools/harrowgate/block_coder.h"
 #include "tools/harrowgate/deblock.h"
 #include "tools/harrowgate/intra_prediction.h"
+#include "tools/harrowgate/level_choice.h"
 #include "tools/harrowgate/macroblock_trials.h"
 #include "tools/harrowgate/row_workers.h"
 #include "tools/harrowgate/sample_kernels.h"
@@ -37,6 +38,14 @@ constexpr Rounding kInterRounding(0.45, 0.3);
 // Bits against squared error when choosing how to code a macroblock, times the squared
 // quantiser step in samples.
 constexpr double kRdoLambdaScale = 0.1;
+// Bits against squared error in quantiser steps when the levels of a block are trimmed
+// (TrimLevels). Inter blocks take the weight of the macroblock choice; intra blocks, whose
+// error the pictures after them inherit, a third of it. Against no trim, BD-PSNR (Y /
+// average) over -q 20/24/28 at the dialog's defaults: +0.25 / +0.16 dB on 720p testsrc2,
+// +0.49 / +0.31 dB on the camera clip. The same weight for both lost 0.05 dB average there,
+// chroma left untrimmed 0.1-0.2 dB.
+constexpr double kInterTrim = kRdoLambdaScale;
+constexpr double kIntraTrim = 0.03;
 constexpr int kNobodyWaits = 1 << 30;
 
 Neighbours NeighboursOf(int mb_x, int mb_y, int mb_width) {
@@ -47,14 +56,24 @@ bool IsZero(const Block& block) {
     return std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; });
 }
 
-// Predicts, transforms, quantises and reconstructs one 8x8 block in place.
+// Predicts, transforms, quantises and reconstructs one 8x8 block in place; its levels, to be
+// coded with `tables`, are trimmed with the weight `trim` (TrimLevels).
 Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8_t prediction[64],
-                int qp, Rounding rounding = kRounding) {
+                int qp, const RunLevelTableSet& tables, double trim,
+                Rounding rounding = kRounding) {
     std::array<int, 64> residual{};
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             residual[y * 8 + x] = source.At(x0 + x, y0 + y) - prediction[y * 8 + x];
     Block levels = QuantiseResidualSafely(residual, qp, rounding);
+    if (!IsZero(levels)) {
+        std::array<float, 64> magnitudes;
+        CoefficientMagnitudes(residual, qp, magnitudes);
+        Block trimmed = levels;
+        TrimLevels(trimmed, magnitudes, tables, trim);
+        // Lowering a level can still take a sum of the inverse transform past 16 bits.
+        if (trimmed != levels && Fits16BitInverseTransformFast(trimmed, qp)) levels = trimmed;
+    }
     uint8_t* out = picture.Row(y0) + x0;
     for (int y = 0; y < 8; ++y) std::memcpy(out + y * picture.width, prediction + y * 8, 8);
     if (!IsZero(levels)) AddDequantisedBlockFast(levels, qp, out, picture.width);
@@ -531,7 +550,8 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
                 const LumaMode mode = static_cast<LumaMode>(m);
                 if (!LumaModeAllowed(block, available, mode)) continue;
                 PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, mode, prediction);
-                const Block levels = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp);
+                const Block levels = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp,
+                                               IntraLumaTables(), kIntraTrim);
                 const double cost =
                     CodedBlockCost(source.luma, current_.luma, x0, y0, levels, IntraLumaTables(),
                                    lambda, m == predicted ? 1 : 3);
@@ -543,7 +563,8 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
         }
         mb.luma_modes[block] = static_cast<int>(chosen);
         PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
-        mb.luma[block] = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp);
+        mb.luma[block] = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp,
+                                   IntraLumaTables(), kIntraTrim);
         if (!IsZero(mb.luma[block])) mb.cbp |= 1 << block;
     }
     const int cqp = ChromaQp(qp);
@@ -567,8 +588,8 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
                                          prediction[y * 8 + x]);
                 continue;
             }
-            const Block levels =
-                CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, prediction, cqp);
+            const Block levels = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8,
+                                           prediction, cqp, ChromaTables(), kIntraTrim);
             cost += CodedBlockCost(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, levels,
                                    ChromaTables(), lambda,
                                    c == 0 ? UeLength(static_cast<int>(modes[m])) : 0);
@@ -582,8 +603,8 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
     for (int c = 0; c < 2; ++c)
         PredictChromaBlock(*pictures[c], mb_x, mb_y, available, best, predictions[c]);
     for (int c = 0; c < 2; ++c) {
-        mb.chroma[c] =
-            CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c], cqp);
+        mb.chroma[c] = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c], cqp,
+                                 ChromaTables(), kIntraTrim);
         if (!IsZero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;
@@ -811,15 +832,17 @@ PictureCoder::InterMacroblock PictureCoder::CodeInterMacroblock(
         const int bx = (block & 1) * 8, by = (block >> 1) * 8;
         for (int y = 0; y < 8; ++y)
             std::memcpy(block_prediction + y * 8, prediction.luma + (by + y) * 16 + bx, 8);
-        mb.luma[block] = CodeBlock(source.luma, current_.luma, mb_x * 16 + bx, mb_y * 16 + by,
-                                   block_prediction, qp, kInterRounding);
+        mb.luma[block] =
+            CodeBlock(source.luma, current_.luma, mb_x * 16 + bx, mb_y * 16 + by, block_prediction,
+                      qp, InterLumaTables(), kInterTrim, kInterRounding);
         if (!IsZero(mb.luma[block])) mb.cbp |= 1 << block;
     }
     const Plane* sources[2] = {&source.cb, &source.cr};
     Plane* pictures[2] = {&current_.cb, &current_.cr};
     for (int c = 0; c < 2; ++c) {
-        mb.chroma[c] = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8,
-                                 prediction.chroma[c], ChromaQp(qp), kInterRounding);
+        mb.chroma[c] =
+            CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, prediction.chroma[c],
+                      ChromaQp(qp), ChromaTables(), kInterTrim, kInterRounding);
         if (!IsZero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;

@@ -224,8 +224,10 @@ bool VectorKernelsCompiled() {
 #endif
 }
 
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding) {
-    alignas(16) int32_t sums[64];
+namespace {
+
+// The exact integer sums B R B^T of a residual, in 16-bit lanes where they fit.
+void TransformSums(const std::array<int, 64>& residual, int32_t sums[64]) {
 #if HARROWGATE_SSE2
     // 16-bit lanes hold B R for residuals within +-511 (the rows of B sum to at most 64 in
     // magnitude); larger ones take the plain sums.
@@ -270,6 +272,13 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding
 #else
     TransformSumsPlain(residual, sums);
 #endif
+}
+
+}  // namespace
+
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding) {
+    alignas(16) int32_t sums[64];
+    TransformSums(residual, sums);
     const ZeroThresholds& zero = ThresholdsFor(qp, rounding);
     const double step = Step(qp);
     Block levels{};
@@ -283,6 +292,21 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding
             levels[p] = static_cast<int16_t>(LevelOf(sum, p >> 3, p & 7, step, rounding.level));
     }
     return levels;
+}
+
+void CoefficientMagnitudes(const std::array<int, 64>& residual, int qp,
+                           std::array<float, 64>& magnitudes) {
+    alignas(16) int32_t sums[64];
+    TransformSums(residual, sums);
+    static const std::array<double, 64> kScale = [] {
+        std::array<double, 64> scale{};
+        for (int i = 0; i < 8; ++i)
+            for (int k = 0; k < 8; ++k) scale[i * 8 + k] = 1024.0 / (BasisNorm(i) * BasisNorm(k));
+        return scale;
+    }();
+    const double step = Step(qp);
+    for (int p = 0; p < 64; ++p)
+        magnitudes[p] = static_cast<float>(std::fabs(sums[p] * kScale[p]) / step);
 }
 
 bool Fits16BitInverseTransformFast(const Block& levels, int qp) {

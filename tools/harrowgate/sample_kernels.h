@@ -20,6 +20,9 @@ bool VectorKernelsCompiled();
 // found by comparing the exact integer transform with a per-position threshold, and only
 // the rest go through the floating-point division the reference does.
 Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding);
+// Each coefficient's |value| in quantiser steps, before rounding (raster order).
+void CoefficientMagnitudes(const std::array<int, 64>& residual, int qp,
+                           std::array<float, 64>& magnitudes);
 
 // Fits16BitInverseTransform's result.
 bool Fits16BitInverseTransformFast(const Block& levels, int qp);

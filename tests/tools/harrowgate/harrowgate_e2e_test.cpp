@@ -497,8 +497,10 @@ TEST(HarrowgateProgram, RdoGivesMoreQualityForTheSameBits) {
         const double r = std::log(static_cast<double>(rdo.stream.size()));
         ASSERT_GT(r1, r0);
         const double without = coarser.psnr + (finer.psnr - coarser.psnr) * (r - r0) / (r1 - r0);
-        // Measured: 0.32 dB more at the same rate without B pictures, 0.44 dB with them.
-        EXPECT_GT(rdo.psnr, without + 0.15)
+        // Measured: 0.14 dB more at the same rate without B pictures, 0.37 dB with them
+        // (0.32 and 0.44 before the choice without RDO weighed skipping against coding and
+        // trimmed levels by cost itself).
+        EXPECT_GT(rdo.psnr, without + (b == 0 ? 0.07 : 0.15))
             << b << " B pictures: rdo " << rdo.stream.size() << " B " << rdo.psnr
             << " dB; without at that rate " << without << " dB";
         EXPECT_LT(rdo.stream.size(), finer.stream.size() * 1.03);
