@@ -123,18 +123,56 @@ void CodeCoefficients(const std::array<int16_t, 64>& levels, const RunLevelTable
 
 }  // namespace
 
-CoefficientPricer::CoefficientPricer(const RunLevelTableSet& tables)
-    : tables_(tables), lookups_(LookupsFor(tables)) {}
+namespace {
 
-int CoefficientPricer::PairBits(int table, int level, int run) const {
-    int bits = 0;
-    CodePair(tables_, static_cast<const CodeLookup*>(lookups_), table, level, run,
-             [&bits](uint32_t value, int order) { bits += UeKLength(value, order); });
-    return bits;
+// PairBits of every pair of the known sets' tables with |level| below kPricedLevels; 0 where
+// the pair has no code (an escape the table cannot take), which the slow path reports.
+struct KnownLengths {
+    std::vector<CoefficientPricer::PairLengths> lengths[3];
+};
+
+const KnownLengths& KnownPairLengths() {
+    static const KnownLengths kLengths = [] {
+        const KnownTables& known = Known();
+        KnownLengths k;
+        for (int s = 0; s < 3; ++s)
+            for (int t = 0; t < known.sets[s]->count; ++t) {
+                CoefficientPricer::PairLengths lengths{};
+                for (int level = 1; level < CoefficientPricer::kPricedLevels; ++level)
+                    for (int run = 1; run <= 64; ++run)
+                        for (int negative = 0; negative < 2; ++negative) {
+                            const RunLevelTable& table = known.sets[s]->tables[t];
+                            const int offset = run > table.max_run ? 1 : table.escape_offset[run];
+                            if (TableCode(table, level, run) < 0 && (offset < 0 || level < offset))
+                                continue;
+                            int bits = 0;
+                            CodePair(*known.sets[s], known.lookups[s].data(), t,
+                                     negative ? -level : level, run,
+                                     [&bits](uint32_t value, int order) {
+                                         bits += UeKLength(value, order);
+                                     });
+                            lengths.bits[level][run][negative] = static_cast<uint8_t>(bits);
+                        }
+                k.lengths[s].push_back(lengths);
+            }
+        return k;
+    }();
+    return kLengths;
 }
 
-int CoefficientPricer::NextTable(int table, int magnitude) const {
-    return NextTableOf(tables_, table, magnitude);
+}  // namespace
+
+CoefficientPricer::CoefficientPricer(const RunLevelTableSet& tables) : tables_(tables) {
+    const KnownTables& known = Known();
+    for (int s = 0; s < 3; ++s)
+        if (known.sets[s] == &tables) lengths_ = KnownPairLengths().lengths[s].data();
+}
+
+int CoefficientPricer::SlowPairBits(int table, int level, int run) const {
+    int bits = 0;
+    CodePair(tables_, LookupsFor(tables_), table, level, run,
+             [&bits](uint32_t value, int order) { bits += UeKLength(value, order); });
+    return bits;
 }
 
 int CoefficientPricer::EndOfBlockBits(int table) const {

@@ -25,14 +25,33 @@ class CoefficientPricer {
   public:
     explicit CoefficientPricer(const RunLevelTableSet& tables);
     // Bits of a pair (`run`: the zeros before the coefficient plus one) in table `table`.
-    int PairBits(int table, int level, int run) const;
+    int PairBits(int table, int level, int run) const {
+        const int magnitude = level < 0 ? -level : level;
+        if (lengths_ != nullptr && magnitude < kPricedLevels) {
+            const int bits = lengths_[table].bits[magnitude][run][level < 0 ? 1 : 0];
+            if (bits != 0) return bits;
+        }
+        return SlowPairBits(table, level, run);
+    }
     // The table of the pair after one of |level| `magnitude` coded in `table`.
-    int NextTable(int table, int magnitude) const;
+    int NextTable(int table, int magnitude) const {
+        while (table + 1 < tables_.count && magnitude > tables_.tables[table].switch_limit) ++table;
+        return table;
+    }
     int EndOfBlockBits(int table) const;
 
+    // PairBits of one table's pairs with |level| below kPricedLevels, worked out once for the
+    // three sets the coder uses.
+    static constexpr int kPricedLevels = 32;
+    struct PairLengths {
+        uint8_t bits[kPricedLevels][65][2];  // [|level|][run][negative]
+    };
+
   private:
+    int SlowPairBits(int table, int level, int run) const;
+
     const RunLevelTableSet& tables_;
-    const void* lookups_;  // the set's code lookup (block_coder.cpp), when it has one
+    const PairLengths* lengths_ = nullptr;
 };
 
 }  // namespace harrowgate

@@ -12,11 +12,11 @@
 
 namespace harrowgate {
 
-// `magnitudes`: each coefficient's |value| in quantiser steps (raster order), of which
-// `levels` is the quantised one. `lambda`: bits against squared error, the error of a
-// coefficient being its distance from its level in steps, weighted by how much of the
-// reconstructed block it moves. Levels only shrink towards zero, and a block whose levels
-// are not worth their bits becomes all zero.
+// `magnitudes`: each coefficient's |value| in quantiser steps (raster order; read only where
+// `levels` is not zero), of which `levels` is the quantised one. `lambda`: bits against squared
+// error, the error of a coefficient being its distance from its level in steps, weighted by how
+// much of the reconstructed block it moves. Levels only shrink towards zero, and a block whose
+// levels are not worth their bits becomes all zero.
 void TrimLevels(Block& levels, const std::array<float, 64>& magnitudes,
                 const RunLevelTableSet& tables, double lambda);
 

@@ -65,10 +65,9 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             residual[y * 8 + x] = source.At(x0 + x, y0 + y) - prediction[y * 8 + x];
-    Block levels = QuantiseResidualSafely(residual, qp, rounding);
+    std::array<float, 64> magnitudes;
+    Block levels = QuantiseResidualSafely(residual, qp, rounding, &magnitudes);
     if (!IsZero(levels)) {
-        std::array<float, 64> magnitudes;
-        CoefficientMagnitudes(residual, qp, magnitudes);
         Block trimmed = levels;
         TrimLevels(trimmed, magnitudes, tables, trim);
         // Lowering a level can still take a sum of the inverse transform past 16 bits.
@@ -85,14 +84,12 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
 double CodedBlockCost(const Plane& source, const Plane& picture, int x0, int y0,
                       const Block& levels, const RunLevelTableSet& tables, double lambda,
                       int other_bits) {
-    BitWriter bits;
-    if (!IsZero(levels)) WriteBlockCoefficients(bits, levels, tables);
+    const int bits = IsZero(levels) ? 0 : BlockCoefficientBits(levels, tables);
     long long squared = 0;
     int worst = 0;
     DifferenceStats(source.Row(y0) + x0, source.width, picture.Row(y0) + x0, picture.width, 8, 8,
                     &squared, &worst);
-    return static_cast<double>(squared) +
-           lambda * static_cast<double>(bits.BitPosition() + other_bits);
+    return static_cast<double>(squared) + lambda * static_cast<double>(bits + other_bits);
 }
 
 }  // namespace

@@ -276,11 +276,18 @@ void TransformSums(const std::array<int, 64>& residual, int32_t sums[64]) {
 
 }  // namespace
 
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding) {
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding,
+                           std::array<float, 64>* magnitudes) {
     alignas(16) int32_t sums[64];
     TransformSums(residual, sums);
     const ZeroThresholds& zero = ThresholdsFor(qp, rounding);
     const double step = Step(qp);
+    static const std::array<double, 64> kStepScale = [] {
+        std::array<double, 64> scale{};
+        for (int i = 0; i < 8; ++i)
+            for (int k = 0; k < 8; ++k) scale[i * 8 + k] = 1024.0 / (BasisNorm(i) * BasisNorm(k));
+        return scale;
+    }();
     Block levels{};
     for (int p = 0; p < 64; ++p) {
         const int32_t sum = sums[p];
@@ -290,23 +297,11 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding
             levels[p] = static_cast<int16_t>(sum < 0 ? -1 : 1);
         else
             levels[p] = static_cast<int16_t>(LevelOf(sum, p >> 3, p & 7, step, rounding.level));
+        // Only where a level is coded: the rest stay as they are.
+        if (magnitudes != nullptr)
+            (*magnitudes)[p] = static_cast<float>(magnitude * kStepScale[p] / step);
     }
     return levels;
-}
-
-void CoefficientMagnitudes(const std::array<int, 64>& residual, int qp,
-                           std::array<float, 64>& magnitudes) {
-    alignas(16) int32_t sums[64];
-    TransformSums(residual, sums);
-    static const std::array<double, 64> kScale = [] {
-        std::array<double, 64> scale{};
-        for (int i = 0; i < 8; ++i)
-            for (int k = 0; k < 8; ++k) scale[i * 8 + k] = 1024.0 / (BasisNorm(i) * BasisNorm(k));
-        return scale;
-    }();
-    const double step = Step(qp);
-    for (int p = 0; p < 64; ++p)
-        magnitudes[p] = static_cast<float>(std::fabs(sums[p] * kScale[p]) / step);
 }
 
 bool Fits16BitInverseTransformFast(const Block& levels, int qp) {

@@ -19,10 +19,10 @@ bool VectorKernelsCompiled();
 // QuantiseResidual's result. Most coefficients of a block quantise to zero: those are
 // found by comparing the exact integer transform with a per-position threshold, and only
 // the rest go through the floating-point division the reference does.
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding);
-// Each coefficient's |value| in quantiser steps, before rounding (raster order).
-void CoefficientMagnitudes(const std::array<int, 64>& residual, int qp,
-                           std::array<float, 64>& magnitudes);
+// With `magnitudes`, also the |value| in quantiser steps before rounding of each coefficient
+// whose level is not zero (raster order; the others are left alone).
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding,
+                           std::array<float, 64>* magnitudes = nullptr);
 
 // Fits16BitInverseTransform's result.
 bool Fits16BitInverseTransformFast(const Block& levels, int qp);

@@ -146,9 +146,11 @@ bool Fits16BitInverseTransform(const Block& levels, int qp) {
     return true;
 }
 
-Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding) {
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding,
+                             std::array<float, 64>* magnitudes) {
     // The vector kernels, which give the plain functions' results.
-    Block levels = QuantiseResidualFast(residual, qp, rounding);
+    Block levels = QuantiseResidualFast(residual, qp, rounding, magnitudes);
+    if (Fits16BitInverseTransformFast(levels, qp)) return levels;
     std::array<int, 64> scaled = residual;
     for (int attempt = 0; attempt < 16 && !Fits16BitInverseTransformFast(levels, qp); ++attempt) {
         for (int& v : scaled) v = v * 7 / 8;

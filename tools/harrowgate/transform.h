@@ -47,7 +47,10 @@ bool Fits16BitInverseTransform(const Block& levels, int qp);
 
 // Quantises like quantise_residual, then shrinks the levels until the inverse transform fits
 // in 16 bits (large residuals of full-range edges can otherwise overflow).
-Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding);
+// With `magnitudes`, also the |value| in quantiser steps before rounding of each coefficient
+// the first quantisation codes (the others are left alone).
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding,
+                             std::array<float, 64>* magnitudes = nullptr);
 
 // What the decoder does with a block's levels: scale them, run the inverse integer transform
 // and add the result to the 8x8 samples at `samples` (clipped to 0..255). Must be bit-exact
