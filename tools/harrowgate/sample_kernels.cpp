@@ -47,7 +47,7 @@ int LevelOf(int sum, int i, int k, double step, double rounding) {
 // and roundings are in use at a time: keep the last ones per thread.
 struct ZeroThresholds {
     int qp = -1;
-    Rounding rounding{0};
+    double rounding = 0;
     int32_t limit[64];
     int32_t one[64];
 };
@@ -66,7 +66,7 @@ int32_t LargestWithLevel(int level, int i, int k, double step, double rounding) 
     return low;
 }
 
-const ZeroThresholds& ThresholdsFor(int qp, Rounding rounding) {
+const ZeroThresholds& ThresholdsFor(int qp, double rounding) {
     thread_local ZeroThresholds cache[8];
     thread_local int next = 0;
     for (const ZeroThresholds& t : cache)
@@ -76,8 +76,8 @@ const ZeroThresholds& ThresholdsFor(int qp, Rounding rounding) {
     const double step = Step(qp);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 8; ++k) {
-            t.limit[i * 8 + k] = LargestWithLevel(0, i, k, step, rounding.zero);
-            t.one[i * 8 + k] = LargestWithLevel(1, i, k, step, rounding.level);
+            t.limit[i * 8 + k] = LargestWithLevel(0, i, k, step, rounding);
+            t.one[i * 8 + k] = LargestWithLevel(1, i, k, step, rounding);
         }
     t.qp = qp;
     t.rounding = rounding;
@@ -276,7 +276,7 @@ void TransformSums(const std::array<int, 64>& residual, int32_t sums[64]) {
 
 }  // namespace
 
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding,
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double rounding,
                            std::array<float, 64>* magnitudes) {
     alignas(16) int32_t sums[64];
     TransformSums(residual, sums);
@@ -296,7 +296,7 @@ Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding
         if (magnitude <= zero.one[p])
             levels[p] = static_cast<int16_t>(sum < 0 ? -1 : 1);
         else
-            levels[p] = static_cast<int16_t>(LevelOf(sum, p >> 3, p & 7, step, rounding.level));
+            levels[p] = static_cast<int16_t>(LevelOf(sum, p >> 3, p & 7, step, rounding));
         // Only where a level is coded: the rest stay as they are.
         if (magnitudes != nullptr)
             (*magnitudes)[p] = static_cast<float>(magnitude * kStepScale[p] / step);

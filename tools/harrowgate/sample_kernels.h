@@ -21,7 +21,7 @@ bool VectorKernelsCompiled();
 // the rest go through the floating-point division the reference does.
 // With `magnitudes`, also the |value| in quantiser steps before rounding of each coefficient
 // whose level is not zero (raster order; the others are left alone).
-Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, Rounding rounding,
+Block QuantiseResidualFast(const std::array<int, 64>& residual, int qp, double rounding,
                            std::array<float, 64>* magnitudes = nullptr);
 
 // Fits16BitInverseTransform's result.

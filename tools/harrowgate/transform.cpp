@@ -46,7 +46,7 @@ int ChromaQp(int luma_qp) {
     return kChromaQp[luma_qp];
 }
 
-Block QuantiseResidual(const std::array<int, 64>& residual, int qp, Rounding rounding) {
+Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double rounding) {
     static const std::array<double, 8> kNorms = [] {
         std::array<double, 8> n{};
         for (int k = 0; k < 8; ++k) n[k] = BasisNorm(k);
@@ -68,9 +68,7 @@ Block QuantiseResidual(const std::array<int, 64>& residual, int qp, Rounding rou
             double sum = 0;
             for (int n = 0; n < 8; ++n) sum += rows[i][n] * kTransformBasis[k][n];
             const double coefficient = 1024.0 * sum / (kNorms[i] * kNorms[k]);
-            double magnitude = std::floor(std::fabs(coefficient) / step + rounding.level);
-            if (magnitude <= 1)
-                magnitude = std::floor(std::fabs(coefficient) / step + rounding.zero);
+            const double magnitude = std::floor(std::fabs(coefficient) / step + rounding);
             const int level = static_cast<int>(std::min<double>(magnitude, kMaxLevel));
             levels[i * 8 + k] = static_cast<int16_t>(coefficient < 0 ? -level : level);
         }
@@ -146,7 +144,7 @@ bool Fits16BitInverseTransform(const Block& levels, int qp) {
     return true;
 }
 
-Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding,
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, double rounding,
                              std::array<float, 64>* magnitudes) {
     // The vector kernels, which give the plain functions' results.
     Block levels = QuantiseResidualFast(residual, qp, rounding, magnitudes);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -21,23 +20,9 @@ int DequantMultiplier(int qp);
 int DequantShift(int qp);
 int ChromaQp(int luma_qp);
 
-// The fractions a quantiser adds to |coefficient| / step before truncating it (0.5 rounds to
-// nearest, smaller values favour zero): `level` for every level, and the smaller `zero` for
-// whether a coefficient is coded at all, as a lone 1 costs several bits for little error.
-struct Rounding {
-    // A single fraction for both, the common case; implicit so that a plain number reads as one.
-    constexpr Rounding(double both) : level(both), zero(both) {}  // NOLINT
-    constexpr Rounding(double level_fraction, double zero_fraction)
-        : level(level_fraction), zero(std::min(zero_fraction, level_fraction)) {}
-    double level;
-    double zero;
-    bool operator==(const Rounding& other) const {
-        return level == other.level && zero == other.zero;
-    }
-};
-
-// Forward transform of a residual block and quantisation to levels.
-Block QuantiseResidual(const std::array<int, 64>& residual, int qp, Rounding rounding);
+// Forward transform of a residual block and quantisation to levels; `rounding` is the
+// fraction added before truncation (0.5 rounds to nearest, smaller values favour zero).
+Block QuantiseResidual(const std::array<int, 64>& residual, int qp, double rounding);
 
 // True when every intermediate value of the decoder's inverse transform of these levels fits
 // in 16 bits. Decoders may compute in 16-bit lanes (FFmpeg here disagreed with a wider
@@ -49,7 +34,7 @@ bool Fits16BitInverseTransform(const Block& levels, int qp);
 // in 16 bits (large residuals of full-range edges can otherwise overflow).
 // With `magnitudes`, also the |value| in quantiser steps before rounding of each coefficient
 // the first quantisation codes (the others are left alone).
-Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, Rounding rounding,
+Block QuantiseResidualSafely(const std::array<int, 64>& residual, int qp, double rounding,
                              std::array<float, 64>* magnitudes = nullptr);
 
 // What the decoder does with a block's levels: scale them, run the inverse integer transform

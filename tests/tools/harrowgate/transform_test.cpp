@@ -31,26 +31,6 @@ TEST(Transform, FlatResidualIsOneDcLevel) {
     EXPECT_LE(ReconstructError(residual, 100, 24), 1);
 }
 
-TEST(Transform, ASeparateZeroRoundingDecidesOnlyWhetherACoefficientIsCoded) {
-    // At qp 48 the step is 128 and a flat residual v gives a DC coefficient of v / 8 steps.
-    const auto dc_level = [](int v, Rounding rounding) {
-        std::array<int, 64> residual;
-        residual.fill(v);
-        const Block levels = QuantiseResidual(residual, 48, rounding);
-        for (int i = 1; i < 64; ++i) EXPECT_EQ(levels[i], 0) << i;
-        return levels[0];
-    };
-    const Rounding split(0.45, 0.3);
-    EXPECT_EQ(dc_level(5, 0.45), 1);     // 0.625 steps
-    EXPECT_EQ(dc_level(5, split), 0);    // below 0.7: not coded
-    EXPECT_EQ(dc_level(-6, split), -1);  // 0.75
-    EXPECT_EQ(dc_level(13, 0.3), 1);     // 1.625
-    EXPECT_EQ(dc_level(13, split), 2);   // rounded with 0.45 once coded
-    EXPECT_EQ(dc_level(-13, split), -2);
-    // The zero fraction is never above the other.
-    EXPECT_EQ(Rounding(0.3, 0.6).zero, 0.3);
-}
-
 TEST(Transform, FineQuantiserReconstructsClosely) {
     std::mt19937 random(3);
     for (int trial = 0; trial < 200; ++trial) {
