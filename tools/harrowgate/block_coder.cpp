@@ -66,6 +66,11 @@ struct Pair {
     int run;
 };
 
+// The smallest |level| an escape of a pair with this run codes in `table`; -1 when none.
+int EscapeOffset(const RunLevelTable& table, int run) {
+    return run > table.max_run ? 1 : table.escape_offset[run];
+}
+
 // The codes of one (level, run) pair in table `current` of `tables`, each handed to
 // `put(value, order)` as a k-th order Exp-Golomb code.
 template <class Put>
@@ -81,7 +86,7 @@ void CodePair(const RunLevelTableSet& tables, const CodeLookup* lookups, int cur
         return;
     }
     const int escape = kEscapeCode + 2 * (run - 1) + (level > 0 ? 1 : 0);
-    const int offset = run > table.max_run ? 1 : table.escape_offset[run];
+    const int offset = EscapeOffset(table, run);
     if (offset < 0 || magnitude < offset)
         throw std::logic_error("coefficient cannot be escaped in this table");
     put(static_cast<uint32_t>(escape), table.golomb_order);
@@ -121,10 +126,6 @@ void CodeCoefficients(const std::array<int16_t, 64>& levels, const RunLevelTable
     put(table.end_of_block_code, table.golomb_order);
 }
 
-}  // namespace
-
-namespace {
-
 // PairBits of every pair of the known sets' tables with |level| below kPricedLevels; 0 where
 // the pair has no code (an escape the table cannot take), which the slow path reports.
 struct KnownLengths {
@@ -142,7 +143,7 @@ const KnownLengths& KnownPairLengths() {
                     for (int run = 1; run <= 64; ++run)
                         for (int negative = 0; negative < 2; ++negative) {
                             const RunLevelTable& table = known.sets[s]->tables[t];
-                            const int offset = run > table.max_run ? 1 : table.escape_offset[run];
+                            const int offset = EscapeOffset(table, run);
                             if (TableCode(table, level, run) < 0 && (offset < 0 || level < offset))
                                 continue;
                             int bits = 0;

@@ -11,14 +11,10 @@ namespace {
 // to the DC's: the basis rows' squared norms differ (512, 442, 464, ...).
 const std::array<double, 64>& PositionWeights() {
     static const std::array<double, 64> kWeights = [] {
-        double norms[8];
-        for (int k = 0; k < 8; ++k) {
-            norms[k] = 0;
-            for (int n = 0; n < 8; ++n) norms[k] += kTransformBasis[k][n] * kTransformBasis[k][n];
-        }
         std::array<double, 64> w{};
         for (int i = 0; i < 8; ++i)
-            for (int k = 0; k < 8; ++k) w[i * 8 + k] = norms[i] * norms[k] / (norms[0] * norms[0]);
+            for (int k = 0; k < 8; ++k)
+                w[i * 8 + k] = BasisNorm(i) * BasisNorm(k) / (BasisNorm(0) * BasisNorm(0));
         return w;
     }();
     return kWeights;

@@ -39,10 +39,10 @@ constexpr double kRounding = 0.5;
 constexpr double kRdoLambdaScale = 0.1;
 // Bits against squared error in quantiser steps when the levels of a block are trimmed
 // (TrimLevels). Inter blocks take the weight of the macroblock choice; intra blocks, whose
-// error the pictures after them inherit, a third of it. Against no trim, BD-PSNR (Y /
-// average) over -q 20/24/28 at the dialog's defaults: +0.25 / +0.16 dB on 720p testsrc2,
-// +0.49 / +0.31 dB on the camera clip. The same weight for both lost 0.05 dB average there,
-// chroma left untrimmed 0.1-0.2 dB.
+// error the pictures after them inherit, a third of it. Against no trim (with the dead zone
+// then in use), BD-PSNR (Y / average) over -q 20/24/28 at the dialog's defaults: +0.25 /
+// +0.16 dB on 720p testsrc2, +0.49 / +0.31 dB on the camera clip. The same weight for both
+// lost 0.05 dB average there, chroma left untrimmed 0.1-0.2 dB.
 constexpr double kInterTrim = kRdoLambdaScale;
 constexpr double kIntraTrim = 0.03;
 constexpr int kNobodyWaits = 1 << 30;
@@ -76,6 +76,21 @@ Block CodeBlock(const Plane& source, Plane& picture, int x0, int y0, const uint8
     if (!IsZero(levels)) AddDequantisedBlockFast(levels, qp, out, picture.width);
     return levels;
 }
+
+// An 8x8 block as one trial coded it: its levels and reconstructed samples.
+struct CodedSamples {
+    Block levels{};
+    uint8_t samples[64]{};
+    void Save(const Plane& picture, int x0, int y0, const Block& coded) {
+        levels = coded;
+        for (int y = 0; y < 8; ++y) std::memcpy(samples + y * 8, picture.Row(y0 + y) + x0, 8);
+    }
+    // Puts the samples back; returns the levels.
+    const Block& Restore(Plane& picture, int x0, int y0) const {
+        for (int y = 0; y < 8; ++y) std::memcpy(picture.Row(y0 + y) + x0, samples + y * 8, 8);
+        return levels;
+    }
+};
 
 // Squared error of the 8x8 block at (x0, y0) as coded, plus `lambda` times its coefficient
 // bits and `other_bits`.
@@ -541,6 +556,7 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
             int predicted = std::min(from_left, from_above);
             if (predicted < 0) predicted = static_cast<int>(LumaMode::kLowPass);
             double best = -1;
+            CodedSamples kept;
             for (int m = 0; m <= 4; ++m) {
                 const LumaMode mode = static_cast<LumaMode>(m);
                 if (!LumaModeAllowed(block, available, mode)) continue;
@@ -553,13 +569,17 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
                 if (best < 0 || cost < best) {
                     best = cost;
                     chosen = mode;
+                    kept.Save(current_.luma, x0, y0, levels);
                 }
             }
+            // The kept mode's coding, not coded again.
+            mb.luma[block] = kept.Restore(current_.luma, x0, y0);
+        } else {
+            PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
+            mb.luma[block] = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp,
+                                       IntraLumaTables(), kIntraTrim);
         }
         mb.luma_modes[block] = static_cast<int>(chosen);
-        PredictLumaBlock(current_.luma, mb_x, mb_y, block, available, chosen, prediction);
-        mb.luma[block] = CodeBlock(source.luma, current_.luma, x0, y0, prediction, qp,
-                                   IntraLumaTables(), kIntraTrim);
         if (!IsZero(mb.luma[block])) mb.cbp |= 1 << block;
     }
     const int cqp = ChromaQp(qp);
@@ -572,6 +592,8 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
     ChromaMode best = modes[0];
     double best_cost = -1;
     uint8_t predictions[2][64];
+    CodedSamples trial[2], kept[2];
+    bool coded_in_trials = false;
     for (int m = 0; m < candidates && candidates > 1; ++m) {
         double cost = 0;
         for (int c = 0; c < 2; ++c) {
@@ -588,18 +610,28 @@ PictureCoder::IntraMacroblock PictureCoder::CodeIntraMacroblock(const Frame& sou
             cost += CodedBlockCost(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, levels,
                                    ChromaTables(), lambda,
                                    c == 0 ? UeLength(static_cast<int>(modes[m])) : 0);
+            trial[c].Save(*pictures[c], mb_x * 8, mb_y * 8, levels);
         }
         if (best_cost < 0 || cost < best_cost) {
             best_cost = cost;
             best = modes[m];
+            if (modes_left != nullptr) {
+                kept[0] = trial[0];
+                kept[1] = trial[1];
+                coded_in_trials = true;
+            }
         }
     }
     mb.chroma_mode = static_cast<int>(best);
-    for (int c = 0; c < 2; ++c)
-        PredictChromaBlock(*pictures[c], mb_x, mb_y, available, best, predictions[c]);
     for (int c = 0; c < 2; ++c) {
-        mb.chroma[c] = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c], cqp,
-                                 ChromaTables(), kIntraTrim);
+        if (coded_in_trials) {
+            // The kept mode's coding, not coded again.
+            mb.chroma[c] = kept[c].Restore(*pictures[c], mb_x * 8, mb_y * 8);
+        } else {
+            PredictChromaBlock(*pictures[c], mb_x, mb_y, available, best, predictions[c]);
+            mb.chroma[c] = CodeBlock(*sources[c], *pictures[c], mb_x * 8, mb_y * 8, predictions[c],
+                                     cqp, ChromaTables(), kIntraTrim);
+        }
         if (!IsZero(mb.chroma[c])) mb.cbp |= 1 << (4 + c);
     }
     return mb;

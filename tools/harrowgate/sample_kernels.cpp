@@ -17,12 +17,6 @@ namespace {
 
 constexpr int kMaxLevel = 2047;
 
-double BasisNorm(int k) {
-    double sum = 0;
-    for (int n = 0; n < 8; ++n) sum += kTransformBasis[k][n] * kTransformBasis[k][n];
-    return sum;
-}
-
 double Step(int qp) {
     return static_cast<double>(DequantMultiplier(qp)) / static_cast<double>(1 << DequantShift(qp));
 }

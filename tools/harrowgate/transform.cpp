@@ -25,16 +25,15 @@ constexpr uint8_t kChromaQp[64] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 1
                                    32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 42, 43, 43, 44, 44,
                                    45, 45, 46, 46, 47, 47, 48, 48, 48, 49, 49, 49, 50, 50, 50, 51};
 
-// Squared norm of each basis row (the rows are orthogonal).
+constexpr int kMaxLevel = 2047;
+
+}  // namespace
+
 double BasisNorm(int k) {
     double sum = 0;
     for (int n = 0; n < 8; ++n) sum += kTransformBasis[k][n] * kTransformBasis[k][n];
     return sum;
 }
-
-constexpr int kMaxLevel = 2047;
-
-}  // namespace
 
 int DequantMultiplier(int qp) {
     return kDequantMultiplier[qp];

@@ -19,6 +19,8 @@ using Block = std::array<int16_t, 64>;  // raster order, row * 8 + column
 int DequantMultiplier(int qp);
 int DequantShift(int qp);
 int ChromaQp(int luma_qp);
+// Squared norm of row k of kTransformBasis (the rows are orthogonal: 512, 442, 464, ...).
+double BasisNorm(int k);
 
 // Forward transform of a residual block and quantisation to levels; `rounding` is the
 // fraction added before truncation (0.5 rounds to nearest, smaller values favour zero).
