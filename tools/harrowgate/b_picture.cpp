@@ -352,20 +352,25 @@ int PictureCoder::CodeBidirectionalMacroblock(BitWriter& out, const Frame& sourc
     }
 
     const MotionPrediction prediction = prediction_of(best);
-    if (PreferInter(source, mb_x, mb_y, prediction)) {
+    const InterJudgement judgement = JudgeInter(source, mb_x, mb_y, prediction);
+    if (judgement != InterJudgement::kIntra) {
         // Skipping, which the quick test above turned down, is still weighed against the
         // chosen coding by squared error and bits: the test is rough, and one more trial
         // costs little beside the search.
         MacroblockTrials trials(current_, source, mb_x, mb_y, RdoLambda(qp));
-        constexpr int kSkipped = 0, kCoded = 1;
+        constexpr int kSkipped = 0, kCoded = 1, kIntra = 2;
         offer_skip(trials, kSkipped);
         const InterMacroblock mb = CodeInterMacroblock(source, mb_x, mb_y, qp, prediction);
         BitWriter bits;
         const bool coded_as_skip = write_inter(bits, best, mb);
         if (!coded_as_skip) trials.Offer(bits, kCoded);
+        if (judgement == InterJudgement::kBoth)
+            OfferIntraTrial(trials, source, mb_x, mb_y, qp, PictureType::kBidirectional, kIntra);
         const int kept = trials.Keep(out);
-        forward_record = kept == kSkipped ? direct_forward : best.forward;
-        backward_record = kept == kSkipped ? direct_backward : best.backward;
+        forward_record = kept == kSkipped ? direct_forward : kept == kCoded ? best.forward : intra;
+        backward_record = kept == kSkipped ? direct_backward
+                          : kept == kCoded ? best.backward
+                                           : intra;
         return kept == kSkipped ? 1 : 0;
     }
     forward_record = intra;

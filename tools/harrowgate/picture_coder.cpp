@@ -455,12 +455,13 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
         const MotionInfo predicted = PredictMotion(a, b, c, d, false, forward_gap_);
         const MotionInfo motion = SearchMotion(source, mb_x, mb_y, predicted, skipped);
         const MotionPrediction prediction = MotionCompensate(mb_x, mb_y, motion);
-        if (PreferInter(source, mb_x, mb_y, prediction)) {
+        const InterJudgement judgement = JudgeInter(source, mb_x, mb_y, prediction);
+        if (judgement != InterJudgement::kIntra) {
             // Skipping, which the quick test above turned down, is still weighed against the
             // searched vector by squared error and bits: the test is rough, and one more
             // trial costs little beside the search.
             MacroblockTrials trials(current_, source, mb_x, mb_y, RdoLambda(qp));
-            constexpr int kSkipped = 0, kMoved = 1;
+            constexpr int kSkipped = 0, kMoved = 1, kIntra = 2;
             if (skip_usable) {
                 StorePrediction(mb_x, mb_y, skip_prediction);
                 BitWriter bits;
@@ -476,9 +477,13 @@ int PictureCoder::CodeMacroblock(BitWriter& out, const Frame& source, PictureTyp
             else
                 WriteInterMacroblock(bits, mb, motion.x - predicted.x, motion.y - predicted.y);
             trials.Offer(bits, kMoved);
-            const bool kept_skip = trials.Keep(out) == kSkipped;
-            record = kept_skip ? skipped : motion;
-            return kept_skip || moved_as_skipped ? 1 : 0;
+            if (judgement == InterJudgement::kBoth)
+                OfferIntraTrial(trials, source, mb_x, mb_y, qp, PictureType::kPredicted, kIntra);
+            const int kept = trials.Keep(out);
+            record = kept == kSkipped ? skipped
+                     : kept == kMoved ? motion
+                                      : MotionInfo{0, 0, kIntraRef};
+            return kept == kSkipped || (kept == kMoved && moved_as_skipped) ? 1 : 0;
         }
     }
     record = MotionInfo{0, 0, kIntraRef};
@@ -839,16 +844,20 @@ MotionInfo PictureCoder::SearchMotion(const Frame& source, int mb_x, int mb_y,
     return MotionInfo{mv_x, mv_y, 0};
 }
 
-bool PictureCoder::PreferInter(const Frame& source, int mb_x, int mb_y,
-                               const MotionPrediction& prediction) const {
-    // The usual test: code the difference unless the macroblock on its own (its deviation
-    // from its mean) is clearly cheaper than its difference from the prediction.
+PictureCoder::InterJudgement PictureCoder::JudgeInter(const Frame& source, int mb_x, int mb_y,
+                                                      const MotionPrediction& prediction) const {
+    // The macroblock's deviation from its mean stands for what coding it on its own costs.
+    // Where the difference from the prediction is not clearly the smaller, both are coded
+    // and weighed: on content that is new in every picture (noise) the rough test kept the
+    // prediction, whose residual carries the reference's noise too.
     const uint8_t* s = source.luma.Row(mb_y * 16) + mb_x * 16;
     const int stride = source.luma.width;
     const int difference = Sad16x16(s, stride, prediction.luma, 16);
     const int mean = (Sum16x16(s, stride) + 128) / 256;
     const int deviation = Deviation16x16(s, stride, mean);
-    return difference < deviation + 512;
+    if (difference >= deviation + 512) return InterJudgement::kIntra;
+    if (4 * difference < deviation) return InterJudgement::kInter;
+    return InterJudgement::kBoth;
 }
 
 PictureCoder::InterMacroblock PictureCoder::CodeInterMacroblock(

@@ -52,8 +52,9 @@ MotionInfo CoarseSearch(const Plane& reduced_source, const Plane& reduced_refere
 // Codes pictures of one size into picture units (picture header and one slice). Intra
 // pictures code every macroblock with spatial prediction and its 8x8 transform coefficients.
 // In predicted pictures a macroblock that the decoder's predicted motion already shows well
-// is skipped, one that a searched motion vector predicts well codes its
-// difference from that prediction, and the rest are intra-coded. Keeps the
+// is skipped, one that a searched motion vector clearly predicts well codes its
+// difference from that prediction, one clearly better on its own is intra-coded, and for
+// the rest both are coded and the cheaper kept. Keeps the
 // decoder's reconstruction as the next reference, and the one before it for B pictures
 // (b_picture.cpp), which are not references themselves.
 class PictureCoder {
@@ -195,8 +196,11 @@ class PictureCoder {
     void WriteInterMacroblock(BitWriter& out, const InterMacroblock& mb, int mvd_x, int mvd_y);
     // The coded block pattern and the coefficients of an inter macroblock.
     static void WriteInterResidual(BitWriter& out, const InterMacroblock& mb);
-    bool PreferInter(const Frame& source, int mb_x, int mb_y,
-                     const MotionPrediction& prediction) const;
+    // Whether a macroblock is coded from its motion prediction, on its own, or both tried and
+    // the cheaper kept.
+    enum class InterJudgement { kInter, kIntra, kBoth };
+    InterJudgement JudgeInter(const Frame& source, int mb_x, int mb_y,
+                              const MotionPrediction& prediction) const;
     bool CanSkip(const Frame& source, int mb_x, int mb_y, int qp,
                  const MotionPrediction& prediction) const;
     void StorePrediction(int mb_x, int mb_y, const MotionPrediction& prediction);
