@@ -45,7 +45,6 @@ constexpr double kRdoLambdaScale = 0.1;
 // lost 0.05 dB average there, chroma left untrimmed 0.1-0.2 dB.
 constexpr double kInterTrim = kRdoLambdaScale;
 constexpr double kIntraTrim = 0.03;
-constexpr int kNobodyWaits = 1 << 30;
 
 Neighbours NeighboursOf(int mb_x, int mb_y, int mb_width) {
     return {mb_x > 0, mb_y > 0, mb_y > 0 && mb_x + 1 < mb_width};
@@ -288,10 +287,9 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
     struct alignas(64) Row {
         BitWriter bits;
         int skipped = 0;
-        std::atomic<int> progress{0};  // macroblocks of the row done
-        // The progress the row below sleeps for, set before it sleeps: waking it costs a
-        // system call, so it is done only once that much is done.
-        std::atomic<int> wanted{kNobodyWaits};
+        // Macroblocks of the row done. The row below sleeps for more than it needs: waking
+        // it costs a system call, so it is done only once that much is done.
+        ProgressCount progress;
     };
     std::unique_ptr<Row[]> rows(new Row[static_cast<size_t>(mb_height_)]);
     const bool parallel = std::min(threads_, mb_height_) > 1;
@@ -301,44 +299,35 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
         for (int mb_x = 0; mb_x < mb_width_; ++mb_x) {
             // The macroblocks above, above-left and above-right must be done.
             if (parallel && mb_y > 0) {
-                std::atomic<int>& above = rows[mb_y - 1].progress;
+                ProgressCount& above = rows[mb_y - 1].progress;
                 const int needed = std::min(mb_x + 2, mb_width_);
                 // A macroblock takes microseconds: poll for it first. Past that the row
                 // above is slow (its thread lost its processor, mostly); wait asleep until it
                 // is well ahead again, a row's share per thread: the rows then keep that lead
                 // from row to row, and each thread has the most room before it waits again.
-                if (above.load(std::memory_order_acquire) < needed && !PollAtLeast(above, needed)) {
+                if (above.Load() < needed && !above.PollAtLeast(needed)) {
                     const int lead = std::max(2, mb_width_ / std::min(threads_, mb_height_));
-                    const int ahead = std::min(needed + lead, mb_width_);
-                    std::atomic<int>& wanted = rows[mb_y - 1].wanted;
-                    wanted.store(ahead);
-                    for (int seen = above.load(); seen < ahead; seen = above.load())
-                        above.wait(seen);
-                    wanted.store(kNobodyWaits);  // only this row sets and clears it
+                    above.SleepUntil(std::min(needed + lead, mb_width_));
                 }
             }
             row.skipped +=
                 CodeMacroblock(row.bits, source, type, qp, skip_all, mb_x, mb_y, modes_left);
-            if (parallel) {
-                row.progress.store(mb_x + 1);
-                if (mb_x + 1 >= row.wanted.load()) row.progress.notify_all();
-            }
+            if (parallel) row.progress.Store(mb_x + 1);
         }
     };
     // The loop filter runs behind the coding, a row at a time in order: row r once row r + 1
     // is coded (whose intra prediction reads row r unfiltered) and row r - 1 is filtered.
     // Rows still being coded lie below r + 1 and read only the row above them.
-    std::atomic<int> filtered{0};  // rows filtered
+    ProgressCount filtered;  // rows filtered
     const auto filter_behind = [&](int coded_row) {
         if (!loop_filter_) return;
         const int last = coded_row == mb_height_ - 1 ? coded_row : coded_row - 1;
         for (int r = std::max(0, coded_row - 1); r <= last; ++r) {
-            WaitAtLeast(filtered, r);
+            filtered.WaitAtLeast(r);
             // B pictures' backward vectors count in an edge's strength too.
             DeblockRows(current_, motion_, qp, alpha_offset_, beta_offset_, r, r + 1,
                         type == PictureType::kBidirectional ? &backward_motion_ : nullptr);
-            filtered.store(r + 1, std::memory_order_release);
-            filtered.notify_all();
+            filtered.Store(r + 1);
         }
     };
     if (!parallel) {
@@ -359,8 +348,7 @@ std::vector<uint8_t> PictureCoder::EncodeWithQp(const Frame& source, PictureType
                     // Let the rows below go on to the end; the error is thrown after.
                     const std::lock_guard<std::mutex> hold(failure_lock);
                     if (!failure) failure = std::current_exception();
-                    rows[mb_y].progress.store(mb_width_);
-                    rows[mb_y].progress.notify_all();
+                    rows[mb_y].progress.Store(mb_width_);
                 }
                 filter_behind(mb_y);
             }

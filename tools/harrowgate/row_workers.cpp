@@ -95,22 +95,40 @@ void RowWorkers::Loop() {
     }
 }
 
-bool PollAtLeast(const std::atomic<int>& value, int target) {
+bool ProgressCount::PollAtLeast(int target) const {
     for (int i = 0; i < kPolls; ++i) {
-        if (value.load(std::memory_order_acquire) >= target) return true;
+        if (Load() >= target) return true;
         if (i % 16 == 15)
             std::this_thread::yield();
         else
             Relax();
     }
-    return value.load(std::memory_order_acquire) >= target;
+    return Load() >= target;
 }
 
-void WaitAtLeast(const std::atomic<int>& value, int target) {
-    if (PollAtLeast(value, target)) return;
-    for (int seen = value.load(std::memory_order_acquire); seen < target;
-         seen = value.load(std::memory_order_acquire))
-        value.wait(seen, std::memory_order_acquire);
+void ProgressCount::WaitAtLeast(int target) {
+    if (!PollAtLeast(target)) SleepUntil(target);
+}
+
+void ProgressCount::SleepUntil(int target) {
+    std::unique_lock<std::mutex> hold(lock_);
+    ++sleepers_;
+    if (target < wanted_.load()) wanted_.store(target);
+    // The store of wanted_ above and the load of value_ here pair with Store's store of
+    // value_ and load of wanted_ (all sequentially consistent): either this sees the new
+    // count or Store sees the target and wakes this.
+    changed_.wait(hold, [&] { return value_.load() >= target; });
+    // The others' targets are not kept: with sleepers left, wanted_ stays at or below
+    // theirs, which costs them early wake-ups only.
+    if (--sleepers_ == 0) wanted_.store(kNobodySleeps);
+}
+
+void ProgressCount::Store(int value) {
+    value_.store(value);
+    if (value < wanted_.load()) return;
+    // Taking the lock orders this against a sleeper between its check and its sleep.
+    { const std::lock_guard<std::mutex> hold(lock_); }
+    changed_.notify_all();
 }
 
 }  // namespace harrowgate

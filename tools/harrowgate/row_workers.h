@@ -44,11 +44,30 @@ class RowWorkers {
     std::vector<std::thread> threads_;
 };
 
-// Waits until `value` is at least `target`: first by polling for a while (a macroblock takes
-// microseconds, a sleep and wake-up far longer), then asleep. Whoever raises `value` calls
-// notify_all after.
-void WaitAtLeast(const std::atomic<int>& value, int target);
-// Polls `value` for about as long as WaitAtLeast does; true when it reached `target`.
-bool PollAtLeast(const std::atomic<int>& value, int target);
+// A count of work done that other threads wait for, such as a row's macroblocks. Not
+// std::atomic<int>::wait: where the platform has no futex the standard library's version can
+// miss a notify (GCC 12, as the Windows toolchain ships it), and both coding threads then
+// sleep for good. Waiters poll first (a macroblock takes microseconds, a sleep and wake-up
+// far longer), then sleep on a condition variable.
+class ProgressCount {
+  public:
+    int Load() const { return value_.load(std::memory_order_acquire); }
+    // Sets the count; wakes the sleepers once it reaches the least target one sleeps for.
+    void Store(int value);
+    // Polls for about 5-40 microseconds; true when the count reached `target`.
+    bool PollAtLeast(int target) const;
+    // Returns once the count is at least `target`, asleep if polling does not get there.
+    void WaitAtLeast(int target);
+    // Sleeps (without polling) until the count is at least `target`.
+    void SleepUntil(int target);
+
+  private:
+    static constexpr int kNobodySleeps = 1 << 30;
+    std::atomic<int> value_{0};
+    std::atomic<int> wanted_{kNobodySleeps};  // the least target of the sleepers
+    int sleepers_ = 0;                        // under lock_
+    std::mutex lock_;
+    std::condition_variable changed_;
+};
 
 }  // namespace harrowgate
